@@ -1,0 +1,51 @@
+# Set-up, build and checks. Every target installs what it needs by itself:
+# system packages with apt-get when missing, Python packages into .venv.
+PYTHON ?= python3
+VENV := .venv
+VPY := $(VENV)/bin/python
+STAMP := $(VENV)/.tarnwell-deps
+# Developer builds (cmake directly, no install): PYTHONPATH=$(DEV_BUILD) imports them.
+DEV_BUILD ?= build/dev
+
+.PHONY: demo test build system-deps venv cpp-tests dev-build bench clean
+
+demo: build
+	$(VPY) examples/demo.py
+
+test: build cpp-tests
+	$(VPY) -m pytest -q tests
+
+build: venv
+	$(VPY) -m pip install --no-build-isolation --no-deps -q .
+
+venv: system-deps $(STAMP)
+
+$(STAMP): pyproject.toml
+	test -x $(VPY) || $(PYTHON) -m venv $(VENV)
+	$(VPY) -m pip install -q --upgrade pip
+	$(VPY) -m pip install -q "scikit-build-core>=0.10" "numpy>=2.0" cmake ninja pytest psutil
+	touch $(STAMP)
+
+# Eigen 3 and a C++23 compiler come from Debian's packages.
+system-deps:
+	@if [ ! -f /usr/include/eigen3/Eigen/Core ] || ! command -v g++ >/dev/null; then \
+	  echo "installing libeigen3-dev and g++ with apt-get"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libeigen3-dev g++ make; \
+	fi
+
+cpp-tests: venv
+	$(VENV)/bin/cmake -S . -B build/cpp-tests -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DTARNWELL_CPP_TESTS=ON -DPython_EXECUTABLE=$(abspath $(VPY)) >/dev/null
+	$(VENV)/bin/cmake --build build/cpp-tests --target call_guard_test
+	./build/cpp-tests/call_guard_test
+
+dev-build: venv
+	$(VENV)/bin/cmake -S . -B $(DEV_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DPython_EXECUTABLE=$(abspath $(VPY)) >/dev/null
+	$(VENV)/bin/cmake --build $(DEV_BUILD)
+
+bench: build
+	@for script in benchmarks/*.py; do echo "== $$script"; $(VPY) $$script; done
+
+clean:
+	rm -rf build

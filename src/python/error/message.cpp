@@ -1,0 +1,56 @@
+#include "python/error/message.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <system_error>
+
+namespace tarnwell {
+
+std::string format_plain_float(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  // Fixed notation without a precision is the shortest round-trip form; the
+  // largest finite double needs 309 digits before the point.
+  char buffer[400];
+  const auto [end, status] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  if (status != std::errc{}) return "NaN";
+  return std::string(buffer, end);
+}
+
+std::string quote_text(std::string_view text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted.push_back('"');
+  for (const char character : text) {
+    const auto byte = static_cast<unsigned char>(character);
+    switch (character) {
+      case '"': quoted += "\\\""; break;
+      case '\\': quoted += "\\\\"; break;
+      case '\n': quoted += "\\n"; break;
+      case '\r': quoted += "\\r"; break;
+      case '\t': quoted += "\\t"; break;
+      case '\0': quoted += "\\0"; break;
+      default:
+        if (byte < 0x20 || byte == 0x7f) {
+          char escape[16];
+          std::snprintf(escape, sizeof escape, "\\u{%x}", byte);
+          quoted += escape;
+        } else {
+          quoted.push_back(character);
+        }
+    }
+  }
+  quoted.push_back('"');
+  return quoted;
+}
+
+std::string ascii_lowercase(std::string_view text) {
+  std::string lowered(text);
+  for (char& character : lowered) {
+    if (character >= 'A' && character <= 'Z') character = static_cast<char>(character - 'A' + 'a');
+  }
+  return lowered;
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,21 @@
+// Text forms shared by error messages and representations.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarnwell {
+
+// Shortest decimal that reads back to the same double, never in exponent form,
+// without a fractional part for integral values; NaN, inf and -inf by name.
+std::string format_plain_float(double value);
+
+// A double-quoted literal with backslash escapes for quotes, backslashes and
+// control characters, as caller-supplied names appear in messages and reprs.
+std::string quote_text(std::string_view text);
+
+// ASCII lower-casing; other bytes are kept as they are.
+std::string ascii_lowercase(std::string_view text);
+
+}  // namespace tarnwell

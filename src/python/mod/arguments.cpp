@@ -1,0 +1,220 @@
+#include "python/mod/arguments.hpp"
+
+#define NO_IMPORT_ARRAY
+#include "python/mod/numpy_api.hpp"
+
+#include <limits>
+
+#include "python/mod/py_ref.hpp"
+
+namespace tarnwell::python {
+
+ArgumentSpec::ArgumentSpec(const char* function_name, std::initializer_list<const char*> names, std::size_t required)
+    : function_name_(function_name), names_(names), required_(required) {
+  // Interned once, so that keywords (which CPython interns too) usually match
+  // by pointer before any string comparison.
+  interned_names_.reserve(names_.size());
+  for (const char* name : names_) interned_names_.push_back(PyUnicode_InternFromString(name));
+}
+
+bool ArgumentSpec::place_keyword(PyObject* keyword, PyObject* value, std::span<PyObject*> slots) const {
+  std::size_t index = names_.size();
+  for (std::size_t i = 0; i < interned_names_.size(); ++i) {
+    if (interned_names_[i] == keyword) {
+      index = i;
+      break;
+    }
+  }
+  if (index == names_.size()) {
+    for (std::size_t i = 0; i < interned_names_.size(); ++i) {
+      if (interned_names_[i] != nullptr && PyUnicode_Compare(interned_names_[i], keyword) == 0) {
+        index = i;
+        break;
+      }
+    }
+  }
+  if (index == names_.size()) {
+    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", function_name_, keyword);
+    return false;
+  }
+  if (slots[index] != nullptr) {
+    PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function_name_, names_[index]);
+    return false;
+  }
+  slots[index] = value;
+  return true;
+}
+
+bool ArgumentSpec::check_required(std::span<PyObject*> slots) const {
+  for (std::size_t i = 0; i < required_; ++i) {
+    if (slots[i] == nullptr) {
+      PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zu)", function_name_, names_[i],
+                   i + 1);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ArgumentSpec::bind_fastcall(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                                 std::span<PyObject*> slots) const {
+  const auto positional = static_cast<std::size_t>(PyVectorcall_NARGS(nargs));
+  if (positional > names_.size()) {
+    PyErr_Format(PyExc_TypeError, "%s() takes at most %zu arguments (%zu given)", function_name_, names_.size(),
+                 positional);
+    return false;
+  }
+  for (std::size_t i = 0; i < positional; ++i) slots[i] = args[i];
+  if (kwnames != nullptr) {
+    const Py_ssize_t keyword_count = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < keyword_count; ++k) {
+      if (!place_keyword(PyTuple_GET_ITEM(kwnames, k), args[positional + static_cast<std::size_t>(k)], slots)) {
+        return false;
+      }
+    }
+  }
+  return check_required(slots);
+}
+
+bool ArgumentSpec::bind_tuple(PyObject* args, PyObject* kwargs, std::span<PyObject*> slots) const {
+  const auto positional = static_cast<std::size_t>(PyTuple_GET_SIZE(args));
+  if (positional > names_.size()) {
+    PyErr_Format(PyExc_TypeError, "%s() takes at most %zu arguments (%zu given)", function_name_, names_.size(),
+                 positional);
+    return false;
+  }
+  for (std::size_t i = 0; i < positional; ++i) slots[i] = PyTuple_GET_ITEM(args, static_cast<Py_ssize_t>(i));
+  if (kwargs != nullptr) {
+    Py_ssize_t position = 0;
+    PyObject* keyword = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(kwargs, &position, &keyword, &value)) {
+      if (!PyUnicode_Check(keyword)) {
+        PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", function_name_);
+        return false;
+      }
+      if (!place_keyword(keyword, value, slots)) return false;
+    }
+  }
+  return check_required(slots);
+}
+
+std::optional<std::uint64_t> to_unsigned(PyObject* value, const char* name) {
+  if (!PyIndex_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "argument '%s' must be an integer, not %.200s", name, Py_TYPE(value)->tp_name);
+    return std::nullopt;
+  }
+  PyRef index = PyRef::steal(PyNumber_Index(value));
+  if (!index) return std::nullopt;
+  const unsigned long long converted = PyLong_AsUnsignedLongLong(index.get());
+  if (converted == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+    if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      PyErr_Clear();
+      PyErr_Format(PyExc_OverflowError, "argument '%s' must be a non-negative integer below 2**64, got %S", name,
+                   index.get());
+    }
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(converted);
+}
+
+std::optional<double> to_float(PyObject* value, const char* name) {
+  const double converted = PyFloat_AsDouble(value);
+  if (converted == -1.0 && PyErr_Occurred()) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+      PyErr_Clear();
+      PyErr_Format(PyExc_TypeError, "argument '%s' must be a real number, not %.200s", name,
+                   Py_TYPE(value)->tp_name);
+    }
+    return std::nullopt;
+  }
+  return converted;
+}
+
+std::optional<std::string> to_text(PyObject* value, const char* name) {
+  if (!PyUnicode_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "argument '%s' must be str, not %.200s", name, Py_TYPE(value)->tp_name);
+    return std::nullopt;
+  }
+  Py_ssize_t length = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(value, &length);
+  if (data == nullptr) return std::nullopt;
+  return std::string(data, static_cast<std::size_t>(length));
+}
+
+namespace {
+
+// One-dimensional integer arrays are read directly instead of element by element.
+std::optional<std::vector<std::uint64_t>> integer_array_to_breakpoints(PyArrayObject* array, const char* name) {
+  const npy_intp length = PyArray_DIM(array, 0);
+  PyRef converted = PyRef::steal(PyArray_FromAny(reinterpret_cast<PyObject*>(array),
+                                                 PyArray_DescrFromType(NPY_UINT64), 1, 1,
+                                                 NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_FORCECAST,
+                                                 nullptr));
+  if (!converted) return std::nullopt;
+  std::vector<std::uint64_t> breakpoints(static_cast<std::size_t>(length));
+  const auto* values = static_cast<const std::uint64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(converted.get())));
+  if (PyTypeNum_ISSIGNED(PyArray_TYPE(array))) {
+    // A forced cast wraps negative values; find them in the original instead.
+    PyRef as_signed = PyRef::steal(PyArray_FromAny(reinterpret_cast<PyObject*>(array),
+                                                   PyArray_DescrFromType(NPY_INT64), 1, 1,
+                                                   NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr));
+    if (!as_signed) return std::nullopt;
+    const auto* signed_values =
+        static_cast<const std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(as_signed.get())));
+    for (npy_intp i = 0; i < length; ++i) {
+      if (signed_values[i] < 0) {
+        PyErr_Format(PyExc_OverflowError,
+                     "argument '%s' must hold non-negative integers below 2**64, got %lld at position %zd", name,
+                     static_cast<long long>(signed_values[i]), static_cast<Py_ssize_t>(i));
+        return std::nullopt;
+      }
+    }
+  }
+  std::copy(values, values + length, breakpoints.begin());
+  return breakpoints;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint64_t>> to_breakpoints(PyObject* value, const char* name) {
+  if (PyUnicode_Check(value) || !PySequence_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "argument '%s' must be a sequence of non-negative integers, not %.200s", name,
+                 Py_TYPE(value)->tp_name);
+    return std::nullopt;
+  }
+  if (PyArray_Check(value)) {
+    auto* array = reinterpret_cast<PyArrayObject*>(value);
+    if (PyArray_NDIM(array) == 1 && PyTypeNum_ISINTEGER(PyArray_TYPE(array)) && !PyArray_ISBYTESWAPPED(array)) {
+      return integer_array_to_breakpoints(array, name);
+    }
+  }
+  PyRef items = PyRef::steal(PySequence_Fast(value, "breakpoints must be a sequence"));
+  if (!items) return std::nullopt;
+  const Py_ssize_t length = PySequence_Fast_GET_SIZE(items.get());
+  PyObject** elements = PySequence_Fast_ITEMS(items.get());
+  std::vector<std::uint64_t> breakpoints;
+  breakpoints.reserve(static_cast<std::size_t>(length));
+  for (Py_ssize_t i = 0; i < length; ++i) {
+    const std::optional<std::uint64_t> element = to_unsigned(elements[i], name);
+    if (!element) return std::nullopt;
+    breakpoints.push_back(*element);
+  }
+  return breakpoints;
+}
+
+PyObject* breakpoints_to_list(std::span<const std::uint64_t> breakpoints) {
+  PyRef list = PyRef::require(PyList_New(static_cast<Py_ssize_t>(breakpoints.size())));
+  for (std::size_t i = 0; i < breakpoints.size(); ++i) {
+    PyObject* item = PyLong_FromUnsignedLongLong(breakpoints[i]);
+    if (item == nullptr) throw PythonErrorAlreadySet{};
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
+
+PyObject* text_to_python(const std::string& text) {
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+}  // namespace tarnwell::python
