@@ -36,8 +36,8 @@ system-deps:
 cpp-tests: venv
 	$(VENV)/bin/cmake -S . -B build/cpp-tests -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	  -DTARNWELL_CPP_TESTS=ON -DPython_EXECUTABLE=$(abspath $(VPY)) >/dev/null
-	$(VENV)/bin/cmake --build build/cpp-tests --target call_guard_test
-	./build/cpp-tests/call_guard_test
+	$(VENV)/bin/cmake --build build/cpp-tests --target native_unit_tests
+	./build/cpp-tests/native_unit_tests
 
 dev-build: venv
 	$(VENV)/bin/cmake -S . -B $(DEV_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \

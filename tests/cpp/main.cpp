@@ -1,0 +1,13 @@
+#include <Python.h>
+
+#include "check.hpp"
+
+int main() {
+  Py_Initialize();
+  run_message_tests();
+  run_call_guard_tests();
+  Py_Finalize();
+  std::printf("%d passed, %d failed\n", tarnwell::testing::checks - tarnwell::testing::failures,
+              tarnwell::testing::failures);
+  return tarnwell::testing::failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,43 @@
+import inspect
+
+import pytest
+
+import tarnwell
+import tarnwell._tarnwell as native
+
+
+def test_package_reexports_the_extension():
+    assert tarnwell.__all__ == native.__all__
+    assert tarnwell.__version__ == native.__version__ == "0.2.0"
+    for name in native.__all__:
+        assert getattr(tarnwell, name) is getattr(native, name)
+
+
+def test_all_starts_with_error_and_version():
+    assert native.__all__[:2] == ["TarnwellError", "__version__"]
+    assert native.__all__.index("version") < native.__all__.index("validate_signal")
+    assert len(native.__all__) == len(set(native.__all__))
+
+
+def test_error_class():
+    error = native.TarnwellError
+    assert RuntimeError in error.__mro__
+    assert error.__module__ == "_tarnwell"
+    assert error.__name__ == "TarnwellError"
+    assert error.__doc__ is None
+
+
+def test_version_function():
+    assert native.version() == native.__version__
+    with pytest.raises(TypeError):
+        native.version(1)
+    with pytest.raises(TypeError):
+        native.version(extra=1)
+
+
+@pytest.mark.parametrize(
+    "function, text",
+    [(native.version, "()"), (native.validate_signal, "(signal)")],
+)
+def test_text_signatures(function, text):
+    assert str(inspect.signature(function)) == text
