@@ -28,6 +28,13 @@ const ModuleMember members[] = {
     {"__version__", [](PyObject*) { return PyUnicode_FromString(module_version); }},
     {"version", [](PyObject* module) { return module_function(module, version_function); }},
     {"validate_signal", [](PyObject* module) { return module_function(module, validate_signal_function); }},
+    {"hausdorff", [](PyObject* module) { return module_function(module, hausdorff_function); }},
+    {"precision_recall", [](PyObject* module) { return module_function(module, precision_recall_function); }},
+    {"rand_index", [](PyObject* module) { return module_function(module, rand_index_function); }},
+    {"pw_constant", [](PyObject* module) { return module_function(module, pw_constant_function); }},
+    {"pw_linear", [](PyObject* module) { return module_function(module, pw_linear_function); }},
+    {"pw_normal", [](PyObject* module) { return module_function(module, pw_normal_function); }},
+    {"pw_wavy", [](PyObject* module) { return module_function(module, pw_wavy_function); }},
 };
 
 void add_member(PyObject* module, const ModuleMember& member) {

@@ -10,5 +10,12 @@ namespace tarnwell::python {
 // Module functions.
 extern PyMethodDef version_function;
 extern PyMethodDef validate_signal_function;
+extern PyMethodDef hausdorff_function;
+extern PyMethodDef precision_recall_function;
+extern PyMethodDef rand_index_function;
+extern PyMethodDef pw_constant_function;
+extern PyMethodDef pw_linear_function;
+extern PyMethodDef pw_normal_function;
+extern PyMethodDef pw_wavy_function;
 
 }  // namespace tarnwell::python
