@@ -68,7 +68,7 @@ std::string format_field(const ErrorKind& error, std::size_t index) {
 }  // namespace
 
 std::string ErrorKind::message() const {
-  if (code_ == ErrorCode::value_error_text) return owned_text_;
+  if (code_ == ErrorCode::value_error_text || code_ == ErrorCode::not_implemented_text) return owned_text_;
   const std::string_view pattern = message_templates[static_cast<std::size_t>(code_)];
   std::string text;
   std::size_t next_field = 0;
@@ -95,6 +95,7 @@ ExceptionClass ErrorKind::exception_class() const noexcept {
     case ErrorCode::non_finite_objective:
     case ErrorCode::numerical_failure: return ExceptionClass::tarnwell_error;
     case ErrorCode::not_fitted: return ExceptionClass::runtime_error;
+    case ErrorCode::not_implemented_text: return ExceptionClass::not_implemented_error;
     default: return ExceptionClass::value_error;
   }
 }

@@ -60,11 +60,19 @@ enum class ErrorCode : std::uint8_t {
   // Not part of the numbered catalogue: a ValueError whose whole text is the
   // owned payload, for the few operations that word their own messages.
   value_error_text = 43,
+  // A NotImplementedError for cost models this build does not provide yet.
+  not_implemented_text = 44,
 };
 
 inline constexpr std::size_t catalogue_size = 43;
 
-enum class ExceptionClass : std::uint8_t { value_error, memory_error, runtime_error, tarnwell_error };
+enum class ExceptionClass : std::uint8_t {
+  value_error,
+  memory_error,
+  runtime_error,
+  tarnwell_error,
+  not_implemented_error,
+};
 
 // Payload wrappers that say how a field prints.
 struct StaticText {
@@ -249,6 +257,9 @@ inline ErrorKind numerical_failure(std::string_view context) {
 }
 inline ErrorKind value_error_text(std::string text) {
   return ErrorKind::make(ErrorCode::value_error_text, OwnedText{std::move(text)});
+}
+inline ErrorKind not_implemented_text(std::string text) {
+  return ErrorKind::make(ErrorCode::not_implemented_text, OwnedText{std::move(text)});
 }
 
 }  // namespace errors

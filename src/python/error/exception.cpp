@@ -24,6 +24,7 @@ PyObject* raise_error(const ErrorKind& error) {
     case ExceptionClass::value_error: exception_type = PyExc_ValueError; break;
     case ExceptionClass::memory_error: exception_type = PyExc_MemoryError; break;
     case ExceptionClass::runtime_error: exception_type = PyExc_RuntimeError; break;
+    case ExceptionClass::not_implemented_error: exception_type = PyExc_NotImplementedError; break;
     case ExceptionClass::tarnwell_error:
       exception_type = tarnwell_error_class();
       if (exception_type == nullptr) return nullptr;

@@ -12,6 +12,11 @@ namespace tarnwell::python {
 namespace {
 
 
+PyObject* class_object(PyTypeObject* type) {
+  if (type == nullptr) return nullptr;
+  return PyRef::borrow(reinterpret_cast<PyObject*>(type)).release();
+}
+
 PyObject* module_function(PyObject* module, PyMethodDef& definition) {
   PyRef module_name = PyRef::require(PyModule_GetNameObject(module));
   return PyCFunction_NewEx(&definition, nullptr, module_name.get());
@@ -26,6 +31,8 @@ struct ModuleMember {
 const ModuleMember members[] = {
     {"TarnwellError", [](PyObject*) { return PyRef::borrow(tarnwell_error_class()).release(); }},
     {"__version__", [](PyObject*) { return PyUnicode_FromString(module_version); }},
+    {"CostL2", [](PyObject*) { return class_object(cost_l2_type()); }},
+    {"Pelt", [](PyObject*) { return class_object(pelt_type()); }},
     {"version", [](PyObject* module) { return module_function(module, version_function); }},
     {"validate_signal", [](PyObject* module) { return module_function(module, validate_signal_function); }},
     {"hausdorff", [](PyObject* module) { return module_function(module, hausdorff_function); }},

@@ -7,6 +7,10 @@
 
 namespace tarnwell::python {
 
+// Classes.
+PyTypeObject* cost_l2_type();
+PyTypeObject* pelt_type();
+
 // Module functions.
 extern PyMethodDef version_function;
 extern PyMethodDef validate_signal_function;

@@ -1,0 +1,30 @@
+// The endpoint cost batch most kinds share: one segment_cost per start, in the
+// given order, into the caller's reused buffer.
+#pragma once
+
+#include <span>
+
+#include "cost/endpoint_batch.hpp"
+#include "python/error/error_kind.hpp"
+
+namespace tarnwell {
+
+inline Status prepare_endpoint_batch(EndpointBatch& out, std::size_t count) {
+  // Reported as a numerical failure: a batch that cannot grow means the
+  // requested size itself is out of reach, not a transient shortage.
+  if (!out.prepare(count)) return errors::fail(errors::numerical_failure("allocating an endpoint cost batch"));
+  return {};
+}
+
+template <class Cost>
+Status generic_endpoint_costs(const Cost& cost, std::span<const std::uint64_t> starts, std::uint64_t end,
+                              EndpointBatch& out) {
+  TARNWELL_CHECK(prepare_endpoint_batch(out, starts.size()));
+  for (const std::uint64_t start : starts) {
+    TARNWELL_TRY(value, cost.segment_cost(start, end));
+    out.push(value);
+  }
+  return {};
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,41 @@
+// Squared-error cost: the within-segment sum of squared deviations from the
+// segment mean, summed over features, from prefix sums in O(d) per segment.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "core/signal.hpp"
+#include "core/strided_matrix.hpp"
+#include "cost/endpoint_batch.hpp"
+#include "python/error/error_kind.hpp"
+
+namespace tarnwell {
+
+class L2Cost {
+ public:
+  // One pass over the values in logical row-major order, from any layout.
+  static Result<L2Cost> fit(const StridedMatrix& view);
+  static Result<L2Cost> fit(const Signal& signal);
+
+  std::uint64_t n_samples() const noexcept { return n_samples_; }
+  std::uint64_t n_features() const noexcept { return n_features_; }
+  std::uint64_t min_segment_length() const noexcept { return 1; }
+  std::optional<double> pelt_pruning_constant() const noexcept { return 0.0; }
+
+  Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
+  Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
+
+ private:
+  L2Cost() = default;
+
+  std::vector<double> reference_;       // row 0, the centring point of every column
+  std::vector<double> prefix_sums_;     // (n + 1) x d, sums of centred values
+  std::vector<double> prefix_squares_;  // (n + 1) x d, sums of squared centred values
+  std::uint64_t n_samples_ = 0;
+  std::uint64_t n_features_ = 0;
+};
+
+}  // namespace tarnwell

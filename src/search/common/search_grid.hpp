@@ -1,0 +1,43 @@
+// The search grid: 0, jump, 2 jump, ... strictly below n, then n. Every
+// change point and every segment start of a grid search is a grid position.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "python/error/error_kind.hpp"
+
+namespace tarnwell {
+
+// `context` names the allocation in a memory failure.
+inline Result<std::vector<std::uint64_t>> build_search_grid(std::uint64_t n_samples, std::uint64_t jump,
+                                                            std::string_view context) {
+  std::vector<std::uint64_t> grid;
+  try {
+    grid.reserve(static_cast<std::size_t>((n_samples - 1) / jump + 2));
+    // The multiples stop early if the next one would overflow.
+    for (std::uint64_t position = 0; position < n_samples;) {
+      grid.push_back(position);
+      if (position > UINT64_MAX - jump) break;
+      position += jump;
+    }
+    grid.push_back(n_samples);
+  } catch (const std::bad_alloc&) {
+    return errors::fail(errors::allocation_failed(context));
+  }
+  return grid;
+}
+
+// Number of grid indices k < limit with end - grid[k] >= min_size: since the
+// grid increases these form a prefix, found by binary search.
+inline std::size_t admissible_start_count(const std::vector<std::uint64_t>& grid, std::size_t limit,
+                                          std::uint64_t end, std::uint64_t min_size) {
+  if (end < min_size) return 0;
+  const std::uint64_t latest_start = end - min_size;
+  return static_cast<std::size_t>(
+      std::upper_bound(grid.begin(), grid.begin() + static_cast<std::ptrdiff_t>(limit), latest_start) - grid.begin());
+}
+
+}  // namespace tarnwell
