@@ -20,6 +20,13 @@ Result<std::vector<double>> column_buffer(std::uint64_t n_features) {
   return buffer;
 }
 
+Result<ColumnParameters> column_parameters(std::uint64_t n_features) {
+  TARNWELL_TRY(first, column_buffer(n_features));
+  TARNWELL_TRY(second, column_buffer(n_features));
+  TARNWELL_TRY(third, column_buffer(n_features));
+  return ColumnParameters{std::move(first), std::move(second), std::move(third)};
+}
+
 void append_constant(DatasetRng& rng, std::uint64_t length, ColumnParameters& columns, std::vector<double>& values) {
   std::vector<double>& levels = columns.first;
   for (double& level : levels) level = rng.uniform() * 10.0 - 5.0;
@@ -74,13 +81,7 @@ void append_wavy(DatasetRng& rng, std::uint64_t length, ColumnParameters& column
 
 Status append_segments(SegmentShape shape, DatasetRng& rng, std::span<const std::uint64_t> breakpoints,
                        std::uint64_t n_features, std::vector<double>& values) {
-  ColumnParameters columns;
-  TARNWELL_TRY(first, column_buffer(n_features));
-  TARNWELL_TRY(second, column_buffer(n_features));
-  TARNWELL_TRY(third, column_buffer(n_features));
-  columns.first = std::move(first);
-  columns.second = std::move(second);
-  columns.third = std::move(third);
+  TARNWELL_TRY(columns, column_parameters(n_features));
 
   std::uint64_t start = 0;
   for (const std::uint64_t end : breakpoints) {

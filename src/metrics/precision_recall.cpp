@@ -1,6 +1,5 @@
 #include "metrics/precision_recall.hpp"
 
-#include <algorithm>
 #include <optional>
 #include <vector>
 
