@@ -6,6 +6,7 @@ int main() {
   Py_Initialize();
   run_message_tests();
   run_call_guard_tests();
+  run_pelt_pruning_tests();
   Py_Finalize();
   std::printf("%d passed, %d failed\n", tarnwell::testing::checks - tarnwell::testing::failures,
               tarnwell::testing::failures);

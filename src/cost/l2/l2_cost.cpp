@@ -94,6 +94,8 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
 
 Result<double> L2Cost::segment_cost(std::uint64_t start, std::uint64_t end) const {
   TARNWELL_CHECK(check_segment(start, end, n_samples_));
+  // One sample has no spread; the prefix differences would leave round-off.
+  if (end - start == 1) return 0.0;
   const double length = static_cast<double>(end - start);
   const std::uint64_t d = n_features_;
   KahanSum total;
@@ -122,6 +124,10 @@ Status L2Cost::endpoint_costs(std::span<const std::uint64_t> starts, std::uint64
     if (!(start < end && end_valid)) [[unlikely]] {
       out.set_size(i);
       return errors::fail(errors::invalid_segment(start, end, n_samples_));
+    }
+    if (end - start == 1) {
+      values[i] = 0.0;
+      continue;
     }
     const ColumnTerm term = column_term(prefix_squares_[start], square_end, sum_end - prefix_sums_[start],
                                         static_cast<double>(end - start));
