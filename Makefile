@@ -45,6 +45,10 @@ dev-build: venv
 	$(VENV)/bin/cmake --build $(DEV_BUILD)
 
 bench: build
+	$(VENV)/bin/cmake -S . -B build/bench -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DTARNWELL_BENCHMARKS=ON -DPython_EXECUTABLE=$(abspath $(VPY)) >/dev/null
+	$(VENV)/bin/cmake --build build/bench
+	@for program in build/bench/*_benchmark; do echo "== $$program"; $$program; done
 	@for script in benchmarks/*.py; do echo "== $$script"; $(VPY) $$script; done
 
 clean:
