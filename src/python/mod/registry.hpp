@@ -10,6 +10,9 @@ namespace tarnwell::python {
 // Classes.
 PyTypeObject* cost_l2_type();
 PyTypeObject* pelt_type();
+PyTypeObject* binseg_type();
+PyTypeObject* bottom_up_type();
+PyTypeObject* window_type();
 
 // Module functions.
 extern PyMethodDef version_function;

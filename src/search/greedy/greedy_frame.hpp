@@ -1,0 +1,63 @@
+// What the three greedy searches share around their own loops: the checks
+// made before any cost is evaluated, and the construction of the result.
+#pragma once
+
+#include <cstdint>
+#include <new>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cost/segment_cost.hpp"
+#include "search/common/segmentation.hpp"
+#include "search/greedy/stopping_rule.hpp"
+
+namespace tarnwell {
+
+// In this order: the cost's minimum segment length, the rule's value, then a
+// signal too short for even one segment (reported as that segment's length,
+// not as an infeasible change count).
+template <SegmentCost Cost>
+Status check_greedy_start(const Cost& cost, const SearchParameters& parameters, const StoppingRule& rule) {
+  const std::uint64_t minimum = cost.min_segment_length();
+  if (parameters.min_size < minimum) return errors::fail(errors::min_size_below_cost(parameters.min_size, minimum));
+  TARNWELL_CHECK(rule.check());
+  const std::uint64_t n = cost.n_samples();
+  if (n < parameters.min_size) return errors::fail(errors::segment_too_short(0, n, n, parameters.min_size));
+  return {};
+}
+
+// Builds the validated result from the final breakpoints (increasing, last n).
+// The cost is recomputed from the segments rather than taken from the running
+// total, which has accumulated one rounding per step.
+template <SegmentCost Cost>
+Result<Segmentation> finish_greedy(const Cost& cost, const SearchParameters& parameters, const StoppingRule& rule,
+                                   std::vector<std::uint64_t> breakpoints) {
+  const std::uint64_t n = cost.n_samples();
+  const std::uint64_t changes = breakpoints.empty() ? 0 : breakpoints.size() - 1;
+  if (rule.kind() == StoppingRule::Kind::change_count && changes != rule.n_bkps()) {
+    return errors::fail(errors::infeasible(n, rule.n_bkps(), parameters.min_size, parameters.jump));
+  }
+  double total = 0.0;
+  std::uint64_t previous = 0;
+  for (const std::uint64_t breakpoint : breakpoints) {
+    TARNWELL_TRY(segment, cost.segment_cost(previous, breakpoint));
+    total += segment;
+    previous = breakpoint;
+  }
+  const double objective = total + rule.penalty_term(changes);
+  return make_segmentation(std::move(breakpoints), n, parameters.min_size, total, objective);
+}
+
+// Runs a search body whose containers grow as it goes; running out of memory
+// there is reported as an allocation failure naming `context`.
+template <class Body>
+Result<Segmentation> with_allocation_context(std::string_view context, Body&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return errors::fail(errors::allocation_failed(context));
+  }
+}
+
+}  // namespace tarnwell
