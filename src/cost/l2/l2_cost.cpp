@@ -129,8 +129,9 @@ Status L2Cost::endpoint_costs(std::span<const std::uint64_t> starts, std::uint64
       values[i] = 0.0;
       continue;
     }
+    // Lengths stay far below 2^63, where the signed conversion is exact and cheaper.
     const ColumnTerm term = column_term(prefix_squares_[start], square_end, sum_end - prefix_sums_[start],
-                                        static_cast<double>(end - start));
+                                        static_cast<double>(static_cast<std::int64_t>(end - start)));
     if (term.failure != ColumnTerm::Failure::none) [[unlikely]] {
       out.set_size(i);
       return errors::fail(term_error(term));

@@ -13,11 +13,14 @@
 #include <optional>
 #include <vector>
 
+#include "core/strided_matrix.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/near_equal.hpp"
 #include "search/common/search_counters.hpp"
 #include "search/common/search_grid.hpp"
 #include "search/common/segmentation.hpp"
+#include "search/pelt/pelt_active_set.hpp"
+#include "search/pelt/pelt_tables.hpp"
 
 namespace tarnwell {
 
@@ -28,94 +31,80 @@ enum class PeltPruning : std::uint8_t {
 
 namespace pelt_detail {
 
-inline constexpr std::uint64_t no_predecessor = std::numeric_limits<std::uint64_t>::max();
-
-// The optimal-path tables of one run, with the tie-break between two
-// predecessors of one grid entry.
-class PeltTables {
- public:
-  PeltTables(const std::vector<std::uint64_t>& grid, double pen)
-      : grid_(grid),
-        best_(grid.size(), std::numeric_limits<double>::infinity()),
-        predecessor_(grid.size(), no_predecessor) {
-    best_[0] = -pen;
-  }
-
-  double best(std::size_t index) const noexcept { return best_[index]; }
-  std::uint64_t predecessor(std::size_t index) const noexcept { return predecessor_[index]; }
-
-  // Offers the candidate "last segment starts at grid index k, value d" to entry j.
-  Status offer(std::size_t j, std::size_t k, double value) {
-    if (!std::isfinite(value)) [[unlikely]] return errors::fail(errors::non_finite_objective(value));
-    const double incumbent = best_[j];
-    if (std::isinf(incumbent)) {
-      take(j, k, value);
-      return {};
-    }
-    if (!is_tie(value, incumbent)) {
-      if (value < incumbent) take(j, k, value);
-      return {};
-    }
-    if (predecessor_[j] == no_predecessor) {
-      take(j, k, value);
-      return {};
-    }
-    TARNWELL_TRY(candidate_wins, candidate_path_is_smaller(j, k));
-    if (candidate_wins) take(j, k, value);
-    return {};
-  }
-
-  // Breakpoints of the optimum of [0, grid[last]), in increasing order.
-  Result<std::vector<std::uint64_t>> backtrack(std::size_t last) const {
-    std::vector<std::uint64_t> breakpoints;
-    for (std::uint64_t index = last; index != 0; index = predecessor_[index]) {
-      if (index == no_predecessor) {
-        return errors::fail(errors::numerical_failure("backtracking a penalized segmentation"));
-      }
-      breakpoints.push_back(grid_[index]);
-    }
-    std::reverse(breakpoints.begin(), breakpoints.end());
-    return breakpoints;
-  }
-
- private:
-  void take(std::size_t j, std::size_t k, double value) noexcept {
-    best_[j] = value;
-    predecessor_[j] = k;
-  }
-
-  Status path_through(std::uint64_t start, std::size_t j, std::vector<std::uint64_t>& path) const {
-    path.clear();
-    for (std::uint64_t index = start; index != 0; index = predecessor_[index]) {
-      if (index == no_predecessor) {
-        return errors::fail(errors::numerical_failure("comparing penalized segmentation paths"));
-      }
-      path.push_back(grid_[index]);
-    }
-    std::reverse(path.begin(), path.end());
-    path.push_back(grid_[j]);
-    return {};
-  }
-
-  // Among tied optima the earliest differing change point wins; a path that is
-  // a prefix of the other wins; identical paths keep the incumbent.
-  Result<bool> candidate_path_is_smaller(std::size_t j, std::size_t k) {
-    TARNWELL_CHECK(path_through(k, j, candidate_path_));
-    TARNWELL_CHECK(path_through(predecessor_[j], j, incumbent_path_));
-    return std::lexicographical_compare(candidate_path_.begin(), candidate_path_.end(), incumbent_path_.begin(),
-                                        incumbent_path_.end());
-  }
-
-  const std::vector<std::uint64_t>& grid_;
-  std::vector<double> best_;
-  std::vector<std::uint64_t> predecessor_;
-  std::vector<std::uint64_t> candidate_path_;
-  std::vector<std::uint64_t> incumbent_path_;
-};
-
 inline std::uint64_t saturating_add(std::uint64_t left, std::uint64_t right) noexcept {
   return left > std::numeric_limits<std::uint64_t>::max() - right ? std::numeric_limits<std::uint64_t>::max()
                                                                   : left + right;
+}
+
+// Beyond the tie tolerance of `reference` (both values finite).
+inline bool clearly_above(double value, double reference) noexcept {
+  return value - reference > 1e-12 * std::max(std::fabs(value), std::fabs(reference)) + 1e-12;
+}
+
+// Beyond twice the tie tolerance: safely no tie, whatever the rounding of the
+// tolerance test itself.
+inline bool well_separated(double value, double reference) noexcept {
+  return value - reference > 2.0 * (1e-12 * std::max(std::fabs(value), std::fabs(reference)) + 1e-12);
+}
+
+// Entry j of a pruned run: the smallest candidate value wins. When the
+// runner-up is well outside the tie tolerance of the smallest, offering the
+// candidates one by one would end with the smallest as well, whatever came
+// before it; only near-ties and non-finite values need the sequential offers
+// with their path comparison.
+inline Status choose_pruned_optimum(PeltTables& tables, const ActiveSet& active, const double* costs,
+                                    std::size_t count, std::size_t j, double pen) {
+  double lowest = std::numeric_limits<double>::infinity();
+  double runner_up = lowest;
+  std::size_t lowest_at = 0;
+  bool all_finite = true;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double value = (costs[i] + active.best[i]) + pen;
+    all_finite &= is_finite_value(value);
+    if (value < runner_up) {
+      if (value < lowest) {
+        runner_up = lowest;
+        lowest = value;
+        lowest_at = i;
+      } else {
+        runner_up = value;
+      }
+    }
+  }
+  if (count == 0) return {};
+  if (all_finite && (std::isinf(runner_up) || well_separated(runner_up, lowest))) {
+    tables.take(j, active.index[lowest_at], lowest);
+    return {};
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    TARNWELL_CHECK(tables.offer(j, active.index[i], (costs[i] + active.best[i]) + pen));
+  }
+  return {};
+}
+
+// After entry j is settled: a start whose value, plus the pruning constant,
+// exceeds the optimum at `end` beyond the tie tolerance cannot win once `end`
+// itself is a start, which happens min_size samples later.
+inline Status schedule_expiries(ActiveSet& active, const double* costs, std::size_t count, double optimum,
+                                double pruning_constant, std::uint64_t expires_at) {
+  bool all_finite = true;
+  bool any_expiry = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double value = (costs[i] + active.best[i]) + pruning_constant;
+    all_finite &= is_finite_value(value);
+    const bool expire = optimum < value && clearly_above(value, optimum);
+    any_expiry |= expire;
+    const std::uint64_t current = active.expiry[i];
+    active.expiry[i] = expire && expires_at < current ? expires_at : current;
+  }
+  if (!all_finite) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const double value = (costs[i] + active.best[i]) + pruning_constant;
+      if (!is_finite_value(value)) return errors::fail(errors::non_finite_objective(value));
+    }
+  }
+  if (any_expiry) active.note_expiry(expires_at);
+  return {};
 }
 
 }  // namespace pelt_detail
@@ -138,19 +127,20 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
 
   std::optional<PeltTables> tables_storage;
   std::vector<std::uint64_t> starts;
-  std::vector<std::uint64_t> active;
-  std::vector<std::uint64_t> expiry;
+  pelt_detail::ActiveSet active;
   EndpointBatch batch;
   try {
     tables_storage.emplace(grid, pen);
-    starts.reserve(grid_size);
-    active.reserve(grid_size);
-    if (pruning_constant) expiry.assign(grid_size, std::numeric_limits<std::uint64_t>::max());
+    if (pruning_constant) {
+      active.reserve(grid_size);
+    } else {
+      starts.reserve(grid_size);
+    }
   } catch (const std::bad_alloc&) {
     return errors::fail(errors::allocation_failed("allocating Pelt search tables"));
   }
   PeltTables& tables = *tables_storage;
-  if (pruning_constant) active.push_back(0);
+  if (pruning_constant) active.append(0, 0, tables.best(0));
 
   for (std::size_t j = 1; j < grid_size; ++j) {
     const std::uint64_t end = grid[j];
@@ -167,36 +157,23 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
         TARNWELL_CHECK(tables.offer(j, k, (previous + batch[k]) + pen));
       }
     } else {
-      // Expired candidates leave; the order of the rest is kept.
-      std::erase_if(active, [&](std::uint64_t k) { return expiry[k] <= end; });
-      // Active indices increase, so the starts far enough from `end` form a prefix.
-      std::size_t count = 0;
-      starts.clear();
-      while (count < active.size() && end - grid[active[count]] >= min_size) {
-        starts.push_back(grid[active[count]]);
-        ++count;
-      }
-      TARNWELL_CHECK(cost.endpoint_costs(starts, end, batch));
+      active.drop_expired(end);
+      // Positions increase along the active list, so the starts far enough
+      // from `end` form a prefix; the newest ones may still be too close.
+      std::size_t count = active.size();
+      while (count > 0 && end - active.position[count - 1] < min_size) --count;
+      TARNWELL_CHECK(cost.endpoint_costs(std::span<const std::uint64_t>(active.position.data(), count), end, batch));
       if (batch.size() != count) {
         return errors::fail(errors::numerical_failure("evaluating a pruned Pelt endpoint cost batch"));
       }
-      for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t k = active[i];
-        TARNWELL_CHECK(tables.offer(j, k, (batch[i] + tables.best(k)) + pen));
-      }
+      const double* costs = batch.values().data();
+      TARNWELL_CHECK(pelt_detail::choose_pruned_optimum(tables, active, costs, count, j, pen));
       const double optimum = tables.best(j);
-      if (std::isinf(optimum)) continue;
-      // A start whose value already exceeds the optimum at `end` (beyond the
-      // tie tolerance) cannot win once `end` itself becomes a start, which
-      // happens min_size samples later.
-      const std::uint64_t expires_at = pelt_detail::saturating_add(end, min_size);
-      for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t k = active[i];
-        const double value = (batch[i] + tables.best(k)) + *pruning_constant;
-        if (!std::isfinite(value)) return errors::fail(errors::non_finite_objective(value));
-        if (optimum < value && !near_equal(optimum, value)) expiry[k] = std::min(expiry[k], expires_at);
+      if (!std::isinf(optimum)) {
+        TARNWELL_CHECK(pelt_detail::schedule_expiries(active, costs, count, optimum, *pruning_constant,
+                                                      pelt_detail::saturating_add(end, min_size)));
+        active.append(j, end, optimum);
       }
-      active.push_back(j);
     }
     if (counters != nullptr) {
       counters->candidate_segments += batch.size();
