@@ -32,6 +32,7 @@ const ModuleMember members[] = {
     {"TarnwellError", [](PyObject*) { return PyRef::borrow(tarnwell_error_class()).release(); }},
     {"__version__", [](PyObject*) { return PyUnicode_FromString(module_version); }},
     {"CostL2", [](PyObject*) { return class_object(cost_l2_type()); }},
+    {"Dynp", [](PyObject*) { return class_object(dynp_type()); }},
     {"Pelt", [](PyObject*) { return class_object(pelt_type()); }},
     {"Binseg", [](PyObject*) { return class_object(binseg_type()); }},
     {"BottomUp", [](PyObject*) { return class_object(bottom_up_type()); }},

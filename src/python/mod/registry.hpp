@@ -9,6 +9,7 @@ namespace tarnwell::python {
 
 // Classes.
 PyTypeObject* cost_l2_type();
+PyTypeObject* dynp_type();
 PyTypeObject* pelt_type();
 PyTypeObject* binseg_type();
 PyTypeObject* bottom_up_type();

@@ -1,0 +1,97 @@
+// Exact fixed-change search: the segmentation with exactly n_bkps grid-aligned
+// change points and segments of at least min_size samples that minimises the
+// sum of segment costs. Full score and predecessor tables make it exact at
+// the price of memory, which is estimated and bounded before allocation.
+// Written once over SegmentCost; the per-cost work is one endpoint batch per
+// grid position, and the table relaxation is shared by every cost type.
+#pragma once
+
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "core/strided_matrix.hpp"
+#include "cost/segment_cost.hpp"
+#include "search/common/search_counters.hpp"
+#include "search/common/search_grid.hpp"
+#include "search/common/segmentation.hpp"
+#include "search/dynp/dynp_memory.hpp"
+#include "search/dynp/dynp_plan.hpp"
+#include "search/dynp/dynp_tables.hpp"
+
+namespace tarnwell {
+
+namespace dynp_detail {
+
+// No change: the whole signal is one segment and no table is needed.
+template <SegmentCost Cost>
+Result<Segmentation> single_segment(const Cost& cost, std::uint64_t n, std::uint64_t min_size) {
+  TARNWELL_TRY(value, cost.segment_cost(0, n));
+  if (!is_finite_value(value)) return errors::fail(errors::non_finite_objective(value));
+  std::vector<std::uint64_t> breakpoints;
+  try {
+    breakpoints.push_back(n);
+  } catch (const std::bad_alloc&) {
+    return errors::fail(errors::allocation_failed("allocating Dynp breakpoints"));
+  }
+  return make_segmentation(std::move(breakpoints), n, min_size, value, value);
+}
+
+inline Status check_batch(const EndpointBatch& batch, std::size_t count) {
+  if (batch.size() != count) return errors::fail(errors::numerical_failure("evaluating a Dynp endpoint cost batch"));
+  // Every admissible segment must have a finite cost, even one no optimum
+  // would use: a non-finite cost means the model broke down on the data.
+  for (const double value : batch.values()) {
+    if (!is_finite_value(value)) [[unlikely]] return errors::fail(errors::non_finite_objective(value));
+  }
+  return {};
+}
+
+}  // namespace dynp_detail
+
+template <SegmentCost Cost>
+Result<Segmentation> run_dynp(const Cost& cost, SearchParameters parameters, std::uint64_t n_bkps,
+                              std::uint64_t max_memory_bytes, SearchCounters* counters = nullptr) {
+  const std::uint64_t min_size = parameters.min_size;
+  const std::uint64_t jump = parameters.jump;
+  if (jump == 0) return errors::fail(errors::jump_zero(0));
+  const std::uint64_t minimum = cost.min_segment_length();
+  if (min_size < minimum) return errors::fail(errors::min_size_below_cost(min_size, minimum));
+  const std::uint64_t n = cost.n_samples();
+  if (n < min_size) return errors::fail(errors::infeasible(n, n_bkps, min_size, jump));
+  if (n_bkps == 0) return dynp_detail::single_segment(cost, n, min_size);
+
+  TARNWELL_TRY(shape, plan_dynp_tables(n, n_bkps, parameters, max_memory_bytes));
+  TARNWELL_TRY(grid, build_search_grid(n, jump, "allocating Dynp search-grid positions"));
+  if (grid.size() != shape.grid_length) {
+    return errors::fail(errors::numerical_failure("counting Dynp search-grid positions"));
+  }
+  TARNWELL_TRY(tables, DynpTables::allocate(grid, shape.segment_count));
+  // Sized for the largest batch up front, so no batch ever reallocates.
+  EndpointBatch batch;
+  if (!batch.prepare(grid.size())) {
+    return errors::fail(errors::allocation_failed("allocating a Dynp endpoint cost batch"));
+  }
+  TARNWELL_TRY(tie_paths, DynpTiePaths::allocate(shape.segment_count));
+
+  const std::span<const std::uint64_t> positions(grid);
+  for (std::size_t column = 1; column < grid.size(); ++column) {
+    const std::uint64_t end = grid[column];
+    const std::size_t count = admissible_start_count(grid, column, end, min_size);
+    if (count == 0) continue;
+    TARNWELL_CHECK(cost.endpoint_costs(positions.first(count), end, batch));
+    TARNWELL_CHECK(dynp_detail::check_batch(batch, count));
+    TARNWELL_CHECK(tables.relax_column(column, batch.values(), tie_paths));
+    if (counters != nullptr) {
+      counters->candidate_segments += count;
+      ++counters->end_positions;
+    }
+  }
+
+  const double optimum = tables.final_score();
+  if (!is_finite_value(optimum)) return errors::fail(errors::infeasible(n, n_bkps, min_size, jump));
+  TARNWELL_TRY(breakpoints, tables.backtrack());
+  return make_segmentation(std::move(breakpoints), n, min_size, optimum, optimum);
+}
+
+}  // namespace tarnwell
