@@ -1,15 +1,24 @@
-"""Validates a generated piecewise-constant signal and prints the module version."""
+"""Detects the changes of a generated piecewise-constant signal and prints them."""
 
 import numpy as np
 
 import tarnwell
 
-rng = np.random.default_rng(7)
-truth = [250, 500, 750, 1000]
-levels = [0.0, 4.0, -2.0, 3.0]
-signal = np.concatenate([np.full(b - a, level) for a, b, level in zip([0] + truth[:-1], truth, levels)])
-signal = signal + rng.normal(size=signal.size)
+signal, truth = tarnwell.pw_constant(2000, n_features=2, n_bkps=4, noise_std=1.0, seed=5)
+n_samples, n_features = tarnwell.validate_signal(signal)
+n_changes = len(truth) - 1
 
-print(f"tarnwell {tarnwell.version()}")
-print(f"signal shape (n_samples, n_features): {tarnwell.validate_signal(signal)}")
-print(f"true breakpoints: {truth}")
+print(f"tarnwell {tarnwell.version()}: {n_samples} samples, {n_features} features")
+print(f"{'true breakpoints':<26} {truth}")
+
+
+def report(name, found):
+    precision, recall = tarnwell.precision_recall(truth, found, margin=10)
+    print(f"{name:<26} {found}  (precision {precision:.2f}, recall {recall:.2f}, "
+          f"Hausdorff {tarnwell.hausdorff(truth, found):.0f})")
+
+
+pen = 3 * n_features * np.log(n_samples)
+report("Pelt(pen=3 d ln n)", tarnwell.Pelt(model="l2", min_size=2, jump=1).fit_predict(signal, pen))
+if hasattr(tarnwell, "Dynp"):
+    report(f"Dynp(n_bkps={n_changes})", tarnwell.Dynp(model="l2", min_size=2, jump=5).fit_predict(signal, n_changes))
