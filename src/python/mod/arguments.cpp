@@ -105,7 +105,13 @@ std::optional<std::uint64_t> to_unsigned(PyObject* value, const char* name) {
     return std::nullopt;
   }
   PyRef index = PyRef::steal(PyNumber_Index(value));
-  if (!index) return std::nullopt;
+  if (!index) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+      PyErr_Clear();
+      PyErr_Format(PyExc_TypeError, "argument '%s' must be an integer, not %.200s", name, Py_TYPE(value)->tp_name);
+    }
+    return std::nullopt;
+  }
   const unsigned long long converted = PyLong_AsUnsignedLongLong(index.get());
   if (converted == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
     if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
