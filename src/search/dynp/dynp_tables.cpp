@@ -14,15 +14,21 @@ namespace tarnwell {
 namespace {
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
-constexpr std::size_t no_start = std::numeric_limits<std::size_t>::max();
 
-// A candidate above this bound is neither tied with `best` nor below it, so
-// it can be passed over without the exact comparison. Proof sketch: with
-// d = candidate - best > 4e-12 (|best| + 1) and |candidate| <= |best| + d,
-// d exceeds 1e-12 max(|candidate|, |best|) + 1e-12 with a margin far wider
-// than the rounding of either side. The choice of start is therefore exactly
-// that of comparing every candidate in turn.
-inline double clearly_worse_above(double best) noexcept { return best + 4e-12 * (std::fabs(best) + 1.0); }
+// The largest magnitude in a batch, failing on its first non-finite entry:
+// every admissible segment must have a finite cost, even one no optimum
+// would use, since a non-finite cost means the model broke down on the data.
+Result<double> largest_finite_magnitude(std::span<const double> batch) {
+  double largest = 0.0;
+  bool all_finite = true;
+  for (const double value : batch) {
+    largest = std::max(largest, std::fabs(value));
+    all_finite &= is_finite_value(value);
+  }
+  if (all_finite) [[likely]] return largest;
+  const auto first = std::find_if(batch.begin(), batch.end(), [](double value) { return !is_finite_value(value); });
+  return errors::fail(errors::non_finite_objective(*first));
+}
 
 template <class Vector, class Value>
 Status assign_table(Vector& table, std::size_t size, Value initial, std::string_view context) {
@@ -70,48 +76,70 @@ Result<DynpTables> DynpTables::allocate(std::span<const std::uint64_t> grid, std
   return DynpTables(grid, segment_count, std::move(predecessors), std::move(scores));
 }
 
-Status DynpTables::relax_column(std::size_t column, std::span<const double> batch, DynpTiePaths& tie_paths) {
-  const std::size_t count = batch.size();
+Result<DynpTables::RowOptimum> DynpTables::offer(std::size_t row, std::size_t start, double candidate,
+                                                 RowOptimum optimum, DynpTiePaths& tie_paths) const {
+  if (is_tie(candidate, optimum.value)) {
+    TARNWELL_TRY(smaller, candidate_path_is_smaller(row - 1, start, optimum.start, tie_paths));
+    if (smaller) optimum.take(candidate, start);
+  } else if (candidate < optimum.value) {
+    optimum.take(candidate, start);
+  }
+  return optimum;
+}
+
+template <bool may_overflow>
+Status DynpTables::relax_state(std::size_t row, std::size_t column, std::span<const double> batch,
+                               DynpTiePaths& tie_paths) {
+  const double* previous = scores_.data() + index(row - 1, 0);
   const double* costs = batch.data();
-  const std::size_t last_row = std::min(column, segment_count_);
-  for (std::size_t row = 1; row <= last_row; ++row) {
-    const double* previous = scores_.data() + index(row - 1, 0);
-    double best = infinity;
-    std::size_t best_start = no_start;
-    double cutoff = infinity;
-    for (std::size_t start = 0; start < count; ++start) {
-      const double candidate = previous[start] + costs[start];
-      if (candidate > cutoff) [[likely]] {
-        // +infinity here normally means the start is unreachable with
-        // row - 1 segments; from a reachable one it is an overflowed sum.
-        if (candidate == infinity && is_finite_value(previous[start])) [[unlikely]] {
-          return errors::fail(errors::non_finite_objective(candidate));
-        }
+  // Only reachable starts (finite previous score) are candidates, and they
+  // are easy to delimit: row 0 reaches column 0 alone, and from row 1 on the
+  // reachable columns of a row form a suffix (lengthening the last segment
+  // keeps a split valid), led by a short unreachable run.
+  const std::size_t stop = row == 1 ? std::min<std::size_t>(batch.size(), 1) : batch.size();
+  std::size_t start = 0;
+  while (start < stop && !is_finite_value(previous[start])) ++start;
+  RowOptimum optimum;
+  for (; start < stop; ++start) {
+    const double candidate = previous[start] + costs[start];
+    if constexpr (may_overflow) {
+      if (!is_finite_value(candidate)) [[unlikely]] {
+        if (is_finite_value(previous[start])) return errors::fail(errors::non_finite_objective(candidate));
         continue;
       }
-      if (!is_finite_value(previous[start])) continue;
-      if (!is_finite_value(candidate)) [[unlikely]] return errors::fail(errors::non_finite_objective(candidate));
-      bool take = true;
-      if (best_start != no_start) {
-        if (is_tie(candidate, best)) {
-          TARNWELL_TRY(smaller, candidate_path_is_smaller(row - 1, start, best_start, tie_paths));
-          take = smaller;
-        } else {
-          take = candidate < best;
-        }
-      }
-      if (take) {
-        best = candidate;
-        best_start = start;
-        cutoff = clearly_worse_above(best);
-      }
     }
-    if (best_start == no_start) continue;
-    if (best_start >= no_dynp_predecessor) {
-      return errors::fail(errors::numerical_failure("storing a compact Dynp predecessor"));
+    if (candidate > optimum.skip_above) continue;
+    if (candidate < optimum.take_below) {
+      // Also the first reachable candidate: both bounds start at +infinity.
+      optimum.take(candidate, start);
+      continue;
     }
-    scores_[index(row, column)] = best;
-    predecessors_[index(row, column)] = static_cast<std::uint32_t>(best_start);
+    if (!is_finite_value(previous[start])) continue;
+    TARNWELL_TRY(offered, offer(row, start, candidate, optimum, tie_paths));
+    optimum = offered;
+  }
+  if (optimum.start == no_start) return {};
+  if (optimum.start >= no_dynp_predecessor) {
+    return errors::fail(errors::numerical_failure("storing a compact Dynp predecessor"));
+  }
+  scores_[index(row, column)] = optimum.value;
+  predecessors_[index(row, column)] = static_cast<std::uint32_t>(optimum.start);
+  largest_score_magnitude_ = std::max(largest_score_magnitude_, std::fabs(optimum.value));
+  return {};
+}
+
+Status DynpTables::relax_column(std::size_t column, std::span<const double> batch, DynpTiePaths& tie_paths) {
+  TARNWELL_TRY(batch_magnitude, largest_finite_magnitude(batch));
+  // When no score plus cost can leave the finite range (the bound rounds
+  // monotonically), the per-candidate overflow test is dropped.
+  const bool may_overflow = !(largest_score_magnitude_ + batch_magnitude < infinity);
+  const std::size_t last_row = std::min(column, segment_count_);
+  for (std::size_t row = 1; row <= last_row; ++row) {
+    if (may_overflow) {
+      TARNWELL_CHECK(relax_state<true>(row, column, batch, tie_paths));
+    } else {
+      TARNWELL_CHECK(relax_state<false>(row, column, batch, tie_paths));
+    }
   }
   return {};
 }

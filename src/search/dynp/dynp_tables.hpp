@@ -5,8 +5,10 @@
 // a contiguous prefix of the previous row alongside the endpoint batch.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -47,7 +49,46 @@ class DynpTables {
         predecessors_(std::move(predecessors)),
         scores_(std::move(scores)) {}
 
+  static constexpr std::size_t no_start = std::numeric_limits<std::size_t>::max();
+
+  // Half-width of the band around a best value outside which a candidate can
+  // be neither tied with it nor decided by the tie rule. With
+  // d = |candidate - best| > 4e-12 (|best| + 1) and |candidate| <= |best| + d,
+  // d exceeds 1e-12 max(|candidate|, |best|) + 1e-12 with a margin far wider
+  // than the rounding of either side; so settling such candidates by a plain
+  // comparison chooses exactly the start that comparing every candidate in
+  // turn with the tie rule would choose.
+  static double tie_band(double best) noexcept { return 4e-12 * (std::fabs(best) + 1.0); }
+
+  // The best start found so far for one state, with the two bounds that let
+  // most candidates be settled by one comparison: below `take_below` a
+  // candidate is clearly better (no tie), above `skip_above` clearly worse.
+  struct RowOptimum {
+    double value = std::numeric_limits<double>::infinity();
+    std::size_t start = no_start;
+    double take_below = std::numeric_limits<double>::infinity();
+    double skip_above = std::numeric_limits<double>::infinity();
+
+    void take(double candidate, std::size_t candidate_start) noexcept {
+      value = candidate;
+      start = candidate_start;
+      const double band = tie_band(candidate);
+      take_below = candidate - band;
+      skip_above = candidate + band;
+    }
+  };
+
   std::size_t index(std::size_t row, std::size_t column) const noexcept { return row * grid_.size() + column; }
+
+  // A candidate between the two bounds of `optimum`: a near-tie goes to the
+  // lexicographically smaller path, otherwise the smaller value wins.
+  Result<RowOptimum> offer(std::size_t row, std::size_t start, double candidate, RowOptimum optimum,
+                           DynpTiePaths& tie_paths) const;
+
+  // Chooses the best start of (row, column). Without `may_overflow` every
+  // previous score plus cost is known to be finite.
+  template <bool may_overflow>
+  Status relax_state(std::size_t row, std::size_t column, std::span<const double> batch, DynpTiePaths& tie_paths);
 
   // The segment ends of the sub-solution stored at (row, column), increasing.
   Status write_path(std::size_t row, std::size_t column, std::vector<std::uint64_t>& path) const;
@@ -59,6 +100,7 @@ class DynpTables {
   std::size_t segment_count_;
   std::vector<std::uint32_t> predecessors_;
   std::vector<double> scores_;
+  double largest_score_magnitude_ = 0.0;  // over every finite score stored so far
 };
 
 }  // namespace tarnwell
