@@ -62,16 +62,18 @@ inline std::vector<Leaf> halve_into_leaves(std::uint64_t n, const SearchParamete
 }
 
 // A current segment. Nodes never move: a merge folds the right node into the
-// left one, marks the right one dead and relinks the neighbours.
+// left one, marks the right one dead and relinks the neighbours. The flags sit
+// together at the end so that a node takes 56 bytes, not 72: the merge loop
+// reaches nodes in random order and is bound by cache misses.
 struct Node {
-  bool has_left;
   std::uint64_t left;
-  bool has_right;
   std::uint64_t right;
   std::uint64_t start;
   std::uint64_t end;
   double cost;
   std::uint64_t version;  // bumped on every change, to recognise stale candidates
+  bool has_left;
+  bool has_right;
   bool alive;
 };
 
@@ -152,8 +154,15 @@ Result<Segmentation> run_bottom_up(const Cost& cost, SearchParameters parameters
     double total = 0.0;
     for (std::uint64_t i = 0; i < leaf_count; ++i) {
       TARNWELL_TRY(leaf_cost, cost.segment_cost(leaves[i].first, leaves[i].second));
-      nodes.push_back(Node{i > 0, i > 0 ? i - 1 : 0, i + 1 < leaf_count, i + 1 < leaf_count ? i + 1 : 0,
-                           leaves[i].first, leaves[i].second, leaf_cost, 0, true});
+      nodes.push_back(Node{.left = i > 0 ? i - 1 : 0,
+                           .right = i + 1 < leaf_count ? i + 1 : 0,
+                           .start = leaves[i].first,
+                           .end = leaves[i].second,
+                           .cost = leaf_cost,
+                           .version = 0,
+                           .has_left = i > 0,
+                           .has_right = i + 1 < leaf_count,
+                           .alive = true});
       total += leaf_cost;
     }
     MergeHeap candidates;
