@@ -22,3 +22,13 @@ pen = 3 * n_features * np.log(n_samples)
 report("Pelt(pen=3 d ln n)", tarnwell.Pelt(model="l2", min_size=2, jump=1).fit_predict(signal, pen))
 if hasattr(tarnwell, "Dynp"):
     report(f"Dynp(n_bkps={n_changes})", tarnwell.Dynp(model="l2", min_size=2, jump=5).fit_predict(signal, n_changes))
+
+# The greedy searches on the same signal, with the change count and the penalty.
+for greedy in ("Binseg", "BottomUp", "Window"):
+    if not hasattr(tarnwell, greedy):
+        continue
+    make = getattr(tarnwell, greedy)
+    search = (make(width=100, model="l2", min_size=2, jump=5) if greedy == "Window"
+              else make(model="l2", min_size=2, jump=5)).fit(signal)
+    report(f"{greedy}(n_bkps={n_changes})", search.predict(n_bkps=n_changes))
+    report(f"{greedy}(pen=3 d ln n)", search.predict(pen=3 * n_features * np.log(n_samples)))
