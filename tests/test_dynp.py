@@ -147,16 +147,6 @@ def test_predictions_are_independent_and_repeatable():
     assert detector.predict(3) == [30, 60, 90, 120]
 
 
-def test_two_dimensional_and_strided_signals():
-    x = np.zeros((40, 4))
-    x[15:, 1] = 5.0
-    x[30:, 3] = -5.0
-    expected = [15, 30, 40]
-    assert Dynp(min_size=2, jump=1).fit(x).predict(2) == expected
-    assert Dynp(min_size=2, jump=1).fit(np.asfortranarray(x)[:, ::1]).predict(2) == expected
-    assert Dynp(min_size=1, jump=1).fit(np.r_[x, x][::2]).predict(1) in ([8, 40], [15, 40])
-
-
 # ---------------------------------------------------------------- memory
 
 
@@ -170,7 +160,7 @@ def test_estimated_memory_bytes_follows_the_formula(n, jump, n_bkps):
 
 
 def test_estimate_example():
-    assert Dynp(jump=5).fit(np.zeros(100)).estimated_memory_bytes(2) == 1416
+    assert Dynp(jump=5).fit(np.zeros(100)).estimated_memory_bytes(2) == 1416  # G = 21, K = 3
 
 
 @pytest.mark.parametrize("n_bkps", [2**63, U64_MAX])
@@ -259,13 +249,6 @@ def test_properties_and_repr(arguments, model, min_size, jump, max_memory_bytes)
     assert not detector.is_fitted and not detector.uses_custom_cost and not detector.uses_batch_callback
     assert repr(detector) == (f'Dynp(model="{model}", min_size={min_size}, jump={jump}, '
                               f"max_memory_bytes={max_memory_bytes}, custom_cost=false)")
-
-
-def test_properties_are_read_only():
-    detector = Dynp()
-    for name in ("model", "min_size", "jump", "max_memory_bytes", "is_fitted"):
-        with pytest.raises(AttributeError):
-            setattr(detector, name, 1)
 
 
 def test_signatures_and_registration():
