@@ -62,10 +62,6 @@ def test_constructor_checks_in_order(cls, parameters, message):
         cls(**parameters)
 
 
-def test_model_name_is_lowercased():
-    assert Binseg(model="L2").model == "l2"
-
-
 @pytest.mark.parametrize(
     "width, min_size, stored, message",
     [
@@ -146,15 +142,6 @@ def test_more_changes_than_the_grid_allows(cls):
         search.predict(n_bkps=8)
 
 
-@pytest.mark.parametrize("cls", CLASSES)
-def test_budget_at_or_above_the_whole_cost_returns_one_segment(cls):
-    signal = np.random.default_rng(2).normal(size=60)
-    whole = tarnwell.CostL2().fit(signal).error(0, 60)
-    search = make(cls, jump=1).fit(signal)
-    assert search.predict(epsilon=whole) == [60]
-    assert search.predict(epsilon=2 * whole) == [60]
-
-
 def clean_signal(d):
     rng = np.random.default_rng(11)
     truth = [300, 700, 1000, 1500, 1800]
@@ -189,14 +176,6 @@ def test_failed_prediction_keeps_the_new_fit(cls):
     with pytest.raises(ValueError, match="exactly one stopping rule"):
         search.fit_predict(np.repeat([0.0, 10.0], 15))
     assert search.predict(n_bkps=1) == [15, 30]
-
-
-@pytest.mark.parametrize("cls", CLASSES)
-def test_fit_returns_self_and_predict_accepts_keywords_or_positions(cls):
-    search = make(cls, jump=1)
-    assert search.fit(np.repeat([0.0, 10.0], 10)) is search
-    assert search.predict(1) == search.predict(n_bkps=1) == [10, 20]
-    assert search.predict(None, 50.0) == search.predict(pen=50.0)
 
 
 @pytest.mark.parametrize("cls", CLASSES)

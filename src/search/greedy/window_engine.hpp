@@ -90,7 +90,7 @@ class Breakpoints {
   std::uint64_t start_of(std::size_t index) const noexcept { return index == 0 ? 0 : ends_[index - 1]; }
   std::uint64_t end_of(std::size_t index) const noexcept { return ends_[index]; }
 
-  // The enclosing segment's cost is (re)recorded each time it is evaluated;
+  // The enclosing segment's cost is stored each time it is evaluated;
   // the first evaluation of [0, n) is what fills the initial entry.
   void record_cost(std::size_t index, double cost) noexcept { costs_[index] = cost; }
 
@@ -142,6 +142,8 @@ Result<Segmentation> run_window(const Cost& cost, SearchParameters parameters, s
       breakpoints.record_cost(index, whole);
       // The gain is against the current neighbours; the window score only ordered the peaks.
       const double gain = whole - left - right;
+      // Only the budget rule reads the total. Its sum uses cached costs, all
+      // evaluated successfully before, so skipping it elsewhere hides nothing.
       const double total = rule.reads_total() ? breakpoints.total() : 0.0;
       if (!rule.accepts_split(breakpoints.changes(), gain, total)) break;
       breakpoints.split(index, position, left, right);
