@@ -11,6 +11,7 @@
 #include "cost/fitted_cost.hpp"
 #include "python/mod/arguments.hpp"
 #include "python/mod/heap_type.hpp"
+#include "python/mod/fit_method.hpp"
 #include "python/mod/signal_argument.hpp"
 
 namespace tarnwell::python {
@@ -48,21 +49,15 @@ struct CostClass {
     return state.fitted.get();
   }
 
+  // The previous statistics are replaced only once the new ones exist.
+  static Status fit_state(CostObjectState& state, const ArrayArgument& signal) {
+    TARNWELL_TRY(fitted, Traits::fit(state.model, signal));
+    state.fitted = std::make_shared<const FittedCost>(std::move(fitted));
+    return {};
+  }
+
   static PyObject* fit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return at_entry([&]() -> PyObject* {
-      static const ArgumentSpec spec("fit", {"signal"}, 1);
-      BoundArguments<1> bound;
-      if (!spec.bind_fastcall(args, nargs, kwnames, bound.slots)) return nullptr;
-      std::optional<ArrayArgument> signal = ArrayArgument::from_python(bound[0], "signal");
-      if (!signal) return nullptr;
-      return with_exclusive<CostObjectState>(
-          self, names().fitting.c_str(), [&](CostObjectState& state) -> Result<PyRef> {
-            // The previous statistics are replaced only once the new ones exist.
-            TARNWELL_TRY(fitted, Traits::fit(state.model, *signal));
-            state.fitted = std::make_shared<const FittedCost>(std::move(fitted));
-            return PyRef::borrow(self);
-          });
-    });
+    return fit_method<CostObjectState>(self, args, nargs, kwnames, names().fitting.c_str(), fit_state);
   }
 
   static PyObject* error(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -142,11 +137,11 @@ struct CostClass {
   }
 
   static inline PyMethodDef methods[] = {
-      {"fit", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fit)), METH_FASTCALL | METH_KEYWORDS,
+      {"fit", fastcall_method<&fit>(), METH_FASTCALL | METH_KEYWORDS,
        "fit($self, signal)\n--\n\n"},
-      {"error", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&error)), METH_FASTCALL | METH_KEYWORDS,
+      {"error", fastcall_method<&error>(), METH_FASTCALL | METH_KEYWORDS,
        "error($self, start, end)\n--\n\n"},
-      {"sum_of_costs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&sum_of_costs)),
+      {"sum_of_costs", fastcall_method<&sum_of_costs>(),
        METH_FASTCALL | METH_KEYWORDS, "sum_of_costs($self, breakpoints)\n--\n\n"},
       {nullptr, nullptr, 0, nullptr},
   };

@@ -5,6 +5,7 @@
 #include "datasets/piecewise_dataset.hpp"
 #include "python/boundary/call_guard.hpp"
 #include "python/mod/arguments.hpp"
+#include "python/mod/heap_type.hpp"
 #include "python/mod/registry.hpp"
 
 #define NO_IMPORT_ARRAY
@@ -107,7 +108,7 @@ PyObject* generator_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 
 template <SegmentShape shape>
 PyCFunction generator_function() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&generator_entry<shape>));
+  return fastcall_method<&generator_entry<shape>>();
 }
 
 }  // namespace

@@ -7,21 +7,14 @@
 namespace tarnwell::python {
 namespace {
 
-struct DynpState : ModelSearchState {
+struct DynpState : ExactSearchState {
   std::uint64_t max_memory_bytes = default_dynp_memory_limit;
-  bool uses_custom_cost = false;
-
-  bool has_custom_cost() const noexcept { return uses_custom_cost; }
-  bool uses_batch_callback() const noexcept { return false; }
 };
 
 Result<DynpState> construct_state(const std::string& model, PyObject* custom_cost, std::uint64_t min_size,
                                   std::uint64_t jump, std::uint64_t max_memory_bytes) {
   if (min_size == 0) return errors::fail(errors::min_size_zero(0));
-  if (custom_cost != nullptr) {
-    return errors::fail(errors::not_implemented_text("custom costs are not available in this build yet"));
-  }
-  TARNWELL_TRY(parsed, parse_model_argument(model));
+  TARNWELL_TRY(parsed, choose_exact_search_cost(custom_cost, model));
   if (max_memory_bytes == 0) return errors::fail(errors::memory_limit_zero(0));
   if (jump == 0) return errors::fail(errors::jump_zero(0));
   DynpState state;
@@ -70,26 +63,8 @@ Result<PyRef> estimate_state(const DynpState& state, std::uint64_t n_bkps) {
   return PyRef::require(PyLong_FromUnsignedLongLong(bytes));
 }
 
-// Drops the previous fit first: a failed refit leaves the object unfitted.
-Status fit_state(DynpState& state, const ArrayArgument& signal) {
-  state.fitted.reset();
-  TARNWELL_TRY(fitted, fit_cost_model(state.model, signal));
-  state.fitted = std::move(fitted);
-  return {};
-}
-
 PyObject* fit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return at_entry([&]() -> PyObject* {
-    static const ArgumentSpec spec("fit", {"signal"}, 1);
-    BoundArguments<1> bound;
-    if (!spec.bind_fastcall(args, nargs, kwnames, bound.slots)) return nullptr;
-    std::optional<ArrayArgument> signal = ArrayArgument::from_python(bound[0], "signal");
-    if (!signal) return nullptr;
-    return with_exclusive<DynpState>(self, "fitting Dynp", [&](DynpState& state) -> Result<PyRef> {
-      TARNWELL_CHECK(fit_state(state, *signal));
-      return PyRef::borrow(self);
-    });
-  });
+  return fit_method<DynpState>(self, args, nargs, kwnames, "fitting Dynp", refit_dropping_previous);
 }
 
 PyObject* predict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -115,7 +90,7 @@ PyObject* fit_predict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     if (!n_bkps) return nullptr;
     return with_exclusive<DynpState>(self, "fitting and predicting with Dynp",
                                      [&](DynpState& state) -> Result<PyRef> {
-                                       TARNWELL_CHECK(fit_state(state, *signal));
+                                       TARNWELL_CHECK(refit_dropping_previous(state, *signal));
                                        return predict_state(state, *n_bkps);
                                      });
   });
@@ -140,22 +115,10 @@ PyObject* repr(PyObject* self) {
                                ", min_size=" + std::to_string(state.parameters.min_size) +
                                ", jump=" + std::to_string(state.parameters.jump) +
                                ", max_memory_bytes=" + std::to_string(state.max_memory_bytes) +
-                               ", custom_cost=" + (state.uses_custom_cost ? "true" : "false") + ")";
+                               ", custom_cost=" + (state.uses_custom_cost() ? "true" : "false") + ")";
       return PyRef::require(text_to_python(text));
     });
   });
-}
-
-PyObject* get_min_size(PyObject* self, void*) {
-  return PyLong_FromUnsignedLongLong(instance_of<DynpState>(self)->state.parameters.min_size);
-}
-PyObject* get_jump(PyObject* self, void*) {
-  return PyLong_FromUnsignedLongLong(instance_of<DynpState>(self)->state.parameters.jump);
-}
-
-template <auto Function>
-PyCFunction fastcall_method() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
 }
 
 PyMethodDef methods[] = {
@@ -170,11 +133,11 @@ PyMethodDef methods[] = {
 
 PyGetSetDef properties[] = {
     {"model", &get_text<DynpState, &DynpState::model_name>, nullptr, nullptr, nullptr},
-    {"min_size", &get_min_size, nullptr, nullptr, nullptr},
-    {"jump", &get_jump, nullptr, nullptr, nullptr},
+    {"min_size", &get_search_min_size<DynpState>, nullptr, nullptr, nullptr},
+    {"jump", &get_search_jump<DynpState>, nullptr, nullptr, nullptr},
     {"max_memory_bytes", &get_unsigned<DynpState, &DynpState::max_memory_bytes>, nullptr, nullptr, nullptr},
     {"is_fitted", &get_flag<DynpState, &DynpState::is_fitted>, nullptr, nullptr, nullptr},
-    {"uses_custom_cost", &get_flag<DynpState, &DynpState::has_custom_cost>, nullptr, nullptr, nullptr},
+    {"uses_custom_cost", &get_flag<DynpState, &DynpState::uses_custom_cost>, nullptr, nullptr, nullptr},
     {"uses_batch_callback", &get_flag<DynpState, &DynpState::uses_batch_callback>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -94,17 +94,7 @@ struct GreedyClass {
   }
 
   static PyObject* fit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return at_entry([&]() -> PyObject* {
-      static const ArgumentSpec spec("fit", {"signal"}, 1);
-      BoundArguments<1> bound;
-      if (!spec.bind_fastcall(args, nargs, kwnames, bound.slots)) return nullptr;
-      std::optional<ArrayArgument> signal = ArrayArgument::from_python(bound[0], "signal");
-      if (!signal) return nullptr;
-      return with_exclusive<State>(self, names().fitting.c_str(), [&](State& state) -> Result<PyRef> {
-        TARNWELL_CHECK(fit_state(state, *signal));
-        return PyRef::borrow(self);
-      });
-    });
+    return fit_method<State>(self, args, nargs, kwnames, names().fitting.c_str(), fit_state);
   }
 
   static PyObject* predict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -141,28 +131,22 @@ struct GreedyClass {
     const std::string& name = instance_of<State>(self)->state.model_name;
     return PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
   }
-  static PyObject* min_size(PyObject* self, void*) {
-    return PyLong_FromUnsignedLongLong(instance_of<State>(self)->state.parameters.min_size);
-  }
-  static PyObject* jump(PyObject* self, void*) {
-    return PyLong_FromUnsignedLongLong(instance_of<State>(self)->state.parameters.jump);
-  }
   static PyObject* is_fitted(PyObject* self, void*) { return new_bool(instance_of<State>(self)->state.is_fitted()); }
 
   static inline PyMethodDef methods[] = {
-      {"fit", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fit)), METH_FASTCALL | METH_KEYWORDS,
+      {"fit", fastcall_method<&fit>(), METH_FASTCALL | METH_KEYWORDS,
        "fit($self, signal)\n--\n\n"},
-      {"predict", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&predict)), METH_FASTCALL | METH_KEYWORDS,
+      {"predict", fastcall_method<&predict>(), METH_FASTCALL | METH_KEYWORDS,
        "predict($self, n_bkps=None, pen=None, epsilon=None)\n--\n\n"},
-      {"fit_predict", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fit_predict)),
+      {"fit_predict", fastcall_method<&fit_predict>(),
        METH_FASTCALL | METH_KEYWORDS, "fit_predict($self, signal, n_bkps=None, pen=None, epsilon=None)\n--\n\n"},
       {nullptr, nullptr, 0, nullptr},
   };
 
   static inline PyGetSetDef common_properties[] = {
       {"model", &model, nullptr, nullptr, nullptr},
-      {"min_size", &min_size, nullptr, nullptr, nullptr},
-      {"jump", &jump, nullptr, nullptr, nullptr},
+      {"min_size", &get_search_min_size<State>, nullptr, nullptr, nullptr},
+      {"jump", &get_search_jump<State>, nullptr, nullptr, nullptr},
       {"is_fitted", &is_fitted, nullptr, nullptr, nullptr},
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };

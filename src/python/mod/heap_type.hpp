@@ -160,4 +160,10 @@ bool expect_no_arguments(const char* class_name, PyObject* args, PyObject* kwarg
 
 PyObject* new_bool(bool value) noexcept;
 
+// A fast-call-with-keywords function as the PyCFunction a method table holds.
+template <auto Function>
+PyCFunction fastcall_method() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
+}
+
 }  // namespace tarnwell::python

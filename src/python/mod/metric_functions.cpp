@@ -5,6 +5,7 @@
 #include "metrics/rand_index.hpp"
 #include "python/boundary/call_guard.hpp"
 #include "python/mod/arguments.hpp"
+#include "python/mod/heap_type.hpp"
 #include "python/mod/registry.hpp"
 
 namespace tarnwell::python {
@@ -75,15 +76,15 @@ PyObject* rand_index_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 }  // namespace
 
 PyMethodDef precision_recall_function = {
-    "precision_recall", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&precision_recall_entry)),
+    "precision_recall", fastcall_method<&precision_recall_entry>(),
     METH_FASTCALL | METH_KEYWORDS, "precision_recall(truth, prediction, margin=10)\n--\n\n"};
 
 PyMethodDef hausdorff_function = {
-    "hausdorff", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&hausdorff_entry)),
+    "hausdorff", fastcall_method<&hausdorff_entry>(),
     METH_FASTCALL | METH_KEYWORDS, "hausdorff(truth, prediction)\n--\n\n"};
 
 PyMethodDef rand_index_function = {
-    "rand_index", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&rand_index_entry)),
+    "rand_index", fastcall_method<&rand_index_entry>(),
     METH_FASTCALL | METH_KEYWORDS, "rand_index(truth, prediction)\n--\n\n"};
 
 }  // namespace tarnwell::python

@@ -7,21 +7,14 @@
 namespace tarnwell::python {
 namespace {
 
-struct PeltState : ModelSearchState {
-  bool uses_custom_cost = false;
-
-  bool has_custom_cost() const noexcept { return uses_custom_cost; }
-  bool uses_batch_callback() const noexcept { return false; }
+struct PeltState : ExactSearchState {
   bool uses_pelt_pruning() const noexcept { return fitted != nullptr && fitted->kind() == CostKind::l2; }
 };
 
 Result<PeltState> construct_state(const std::string& model, PyObject* custom_cost, std::uint64_t min_size,
                                   std::uint64_t jump) {
   if (min_size == 0) return errors::fail(errors::min_size_zero(0));
-  if (custom_cost != nullptr) {
-    return errors::fail(errors::not_implemented_text("custom costs are not available in this build yet"));
-  }
-  TARNWELL_TRY(parsed, parse_model_argument(model));
+  TARNWELL_TRY(parsed, choose_exact_search_cost(custom_cost, model));
   PeltState state;
   state.parameters.min_size = raised_min_size(min_size, parsed.model);
   if (jump == 0) return errors::fail(errors::jump_zero(0));
@@ -54,26 +47,8 @@ Result<PyRef> predict_state(const PeltState& state, double pen) {
                              [&](const auto& cost) { return run_pelt(cost, state.parameters, pen); });
 }
 
-// Drops the previous fit first: a failed refit leaves the object unfitted.
-Status fit_state(PeltState& state, const ArrayArgument& signal) {
-  state.fitted.reset();
-  TARNWELL_TRY(fitted, fit_cost_model(state.model, signal));
-  state.fitted = std::move(fitted);
-  return {};
-}
-
 PyObject* fit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return at_entry([&]() -> PyObject* {
-    static const ArgumentSpec spec("fit", {"signal"}, 1);
-    BoundArguments<1> bound;
-    if (!spec.bind_fastcall(args, nargs, kwnames, bound.slots)) return nullptr;
-    std::optional<ArrayArgument> signal = ArrayArgument::from_python(bound[0], "signal");
-    if (!signal) return nullptr;
-    return with_exclusive<PeltState>(self, "fitting Pelt", [&](PeltState& state) -> Result<PyRef> {
-      TARNWELL_CHECK(fit_state(state, *signal));
-      return PyRef::borrow(self);
-    });
-  });
+  return fit_method<PeltState>(self, args, nargs, kwnames, "fitting Pelt", refit_dropping_previous);
 }
 
 PyObject* predict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -98,7 +73,7 @@ PyObject* fit_predict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     const std::optional<double> pen = to_float(bound[1], "pen");
     if (!pen) return nullptr;
     return with_exclusive<PeltState>(self, "fitting and predicting with Pelt", [&](PeltState& state) -> Result<PyRef> {
-      TARNWELL_CHECK(fit_state(state, *signal));
+      TARNWELL_CHECK(refit_dropping_previous(state, *signal));
       return predict_state(state, *pen);
     });
   });
@@ -110,35 +85,28 @@ PyObject* repr(PyObject* self) {
       const std::string text = "Pelt(model=" + quoted_model_name(state.model_name) +
                                ", min_size=" + std::to_string(state.parameters.min_size) +
                                ", jump=" + std::to_string(state.parameters.jump) +
-                               ", custom_cost=" + (state.uses_custom_cost ? "true" : "false") + ")";
+                               ", custom_cost=" + (state.uses_custom_cost() ? "true" : "false") + ")";
       return PyRef::require(text_to_python(text));
     });
   });
 }
 
-PyObject* get_min_size(PyObject* self, void*) {
-  return PyLong_FromUnsignedLongLong(instance_of<PeltState>(self)->state.parameters.min_size);
-}
-PyObject* get_jump(PyObject* self, void*) {
-  return PyLong_FromUnsignedLongLong(instance_of<PeltState>(self)->state.parameters.jump);
-}
-
 PyMethodDef methods[] = {
-    {"fit", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fit)), METH_FASTCALL | METH_KEYWORDS,
+    {"fit", fastcall_method<&fit>(), METH_FASTCALL | METH_KEYWORDS,
      "fit($self, signal)\n--\n\n"},
-    {"predict", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&predict)), METH_FASTCALL | METH_KEYWORDS,
+    {"predict", fastcall_method<&predict>(), METH_FASTCALL | METH_KEYWORDS,
      "predict($self, pen)\n--\n\n"},
-    {"fit_predict", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fit_predict)),
+    {"fit_predict", fastcall_method<&fit_predict>(),
      METH_FASTCALL | METH_KEYWORDS, "fit_predict($self, signal, pen)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef properties[] = {
     {"model", &get_text<PeltState, &PeltState::model_name>, nullptr, nullptr, nullptr},
-    {"min_size", &get_min_size, nullptr, nullptr, nullptr},
-    {"jump", &get_jump, nullptr, nullptr, nullptr},
+    {"min_size", &get_search_min_size<PeltState>, nullptr, nullptr, nullptr},
+    {"jump", &get_search_jump<PeltState>, nullptr, nullptr, nullptr},
     {"is_fitted", &get_flag<PeltState, &PeltState::is_fitted>, nullptr, nullptr, nullptr},
-    {"uses_custom_cost", &get_flag<PeltState, &PeltState::has_custom_cost>, nullptr, nullptr, nullptr},
+    {"uses_custom_cost", &get_flag<PeltState, &PeltState::uses_custom_cost>, nullptr, nullptr, nullptr},
     {"uses_batch_callback", &get_flag<PeltState, &PeltState::uses_batch_callback>, nullptr, nullptr, nullptr},
     {"uses_pelt_pruning", &get_flag<PeltState, &PeltState::uses_pelt_pruning>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},

@@ -11,6 +11,7 @@
 #include "cost/fitted_cost.hpp"
 #include "python/error/message.hpp"
 #include "python/mod/arguments.hpp"
+#include "python/mod/fit_method.hpp"
 #include "python/mod/fitting.hpp"
 #include "python/mod/heap_type.hpp"
 #include "search/common/segmentation.hpp"
@@ -59,5 +60,31 @@ Result<PyRef> predict_breakpoints(const std::shared_ptr<const FittedCost>& fitte
 
 // Text of the "model=" field of a representation, with quotes and escapes.
 std::string quoted_model_name(const std::string& name);
+
+// Pelt and Dynp: the model-based state plus whether a custom cost was given.
+struct ExactSearchState : ModelSearchState {
+  bool custom_cost_given = false;
+
+  bool uses_custom_cost() const noexcept { return custom_cost_given; }
+  // Only a fitted custom-cost adapter can use a batch callback.
+  bool uses_batch_callback() const noexcept { return false; }
+};
+
+// The cost of an exact search: a custom cost object when one is given (the
+// model argument is then not parsed), otherwise the parsed model.
+Result<ParsedModel> choose_exact_search_cost(PyObject* custom_cost, const std::string& model);
+
+// Drops the previous fit first, so that a failed refit leaves the object unfitted.
+Status refit_dropping_previous(ModelSearchState& state, const ArrayArgument& signal);
+
+// Stored search parameters; they cannot fail.
+template <class State>
+PyObject* get_search_min_size(PyObject* self, void*) {
+  return PyLong_FromUnsignedLongLong(instance_of<State>(self)->state.parameters.min_size);
+}
+template <class State>
+PyObject* get_search_jump(PyObject* self, void*) {
+  return PyLong_FromUnsignedLongLong(instance_of<State>(self)->state.parameters.jump);
+}
 
 }  // namespace tarnwell::python

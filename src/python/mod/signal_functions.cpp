@@ -35,11 +35,11 @@ PyObject* validate_signal(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 
 }  // namespace
 
-PyMethodDef version_function = {"version", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&version)),
+PyMethodDef version_function = {"version", fastcall_method<&version>(),
                                 METH_FASTCALL | METH_KEYWORDS, "version()\n--\n\n"};
 
 PyMethodDef validate_signal_function = {
-    "validate_signal", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&validate_signal)),
+    "validate_signal", fastcall_method<&validate_signal>(),
     METH_FASTCALL | METH_KEYWORDS, "validate_signal(signal)\n--\n\n"};
 
 }  // namespace tarnwell::python

@@ -1,5 +1,6 @@
 // Window: greedy sliding-window detection over a built-in cost model.
 #include "python/mod/greedy_class.hpp"
+#include "python/mod/property_getters.hpp"
 #include "python/mod/registry.hpp"
 #include "search/greedy/window_engine.hpp"
 
@@ -55,16 +56,12 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   });
 }
 
-PyObject* get_width(PyObject* self, void*) {
-  return PyLong_FromUnsignedLongLong(instance_of<WindowState>(self)->state.width);
-}
-
 PyGetSetDef properties[] = {
     {"model", &Surface::model, nullptr, nullptr, nullptr},
-    {"min_size", &Surface::min_size, nullptr, nullptr, nullptr},
-    {"jump", &Surface::jump, nullptr, nullptr, nullptr},
+    {"width", &get_unsigned<WindowState, &WindowState::width>, nullptr, nullptr, nullptr},
+    {"min_size", &get_search_min_size<WindowState>, nullptr, nullptr, nullptr},
+    {"jump", &get_search_jump<WindowState>, nullptr, nullptr, nullptr},
     {"is_fitted", &Surface::is_fitted, nullptr, nullptr, nullptr},
-    {"width", &get_width, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

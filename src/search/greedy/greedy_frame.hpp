@@ -10,6 +10,7 @@
 
 #include "cost/segment_cost.hpp"
 #include "search/common/segmentation.hpp"
+#include "search/common/segmentation_cost.hpp"
 #include "search/greedy/stopping_rule.hpp"
 
 namespace tarnwell {
@@ -38,13 +39,7 @@ Result<Segmentation> finish_greedy(const Cost& cost, const SearchParameters& par
   if (rule.kind() == StoppingRule::Kind::change_count && changes != rule.n_bkps()) {
     return errors::fail(errors::infeasible(n, rule.n_bkps(), parameters.min_size, parameters.jump));
   }
-  double total = 0.0;
-  std::uint64_t previous = 0;
-  for (const std::uint64_t breakpoint : breakpoints) {
-    TARNWELL_TRY(segment, cost.segment_cost(previous, breakpoint));
-    total += segment;
-    previous = breakpoint;
-  }
+  TARNWELL_TRY(total, recompute_segmentation_cost(cost, breakpoints));
   const double objective = total + rule.penalty_term(changes);
   return make_segmentation(std::move(breakpoints), n, parameters.min_size, total, objective);
 }

@@ -19,6 +19,7 @@
 #include "search/common/search_counters.hpp"
 #include "search/common/search_grid.hpp"
 #include "search/common/segmentation.hpp"
+#include "search/common/segmentation_cost.hpp"
 #include "search/pelt/pelt_active_set.hpp"
 #include "search/pelt/pelt_tables.hpp"
 
@@ -185,13 +186,7 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
     return errors::fail(errors::numerical_failure("finding a feasible penalized segmentation"));
   }
   TARNWELL_TRY(breakpoints, tables.backtrack(grid_size - 1));
-  double total = 0.0;
-  std::uint64_t previous = 0;
-  for (const std::uint64_t breakpoint : breakpoints) {
-    TARNWELL_TRY(segment, cost.segment_cost(previous, breakpoint));
-    total += segment;
-    previous = breakpoint;
-  }
+  TARNWELL_TRY(total, recompute_segmentation_cost(cost, breakpoints));
   const double objective = total + pen * static_cast<double>(breakpoints.size() - 1);
   return make_segmentation(std::move(breakpoints), n, min_size, total, objective);
 }
