@@ -25,6 +25,7 @@ import time
 import numpy as np
 
 import tarnwell
+from timing import best_time
 
 SIZES = (1000, 2000, 4000)
 N_BKPS = 5
@@ -86,14 +87,6 @@ def peak_bytes(n):
                             env=environment)
     return int(output.stdout.strip())
 
-
-def best_time(call, repetitions=5):
-    best = float("inf")
-    for _ in range(repetitions):
-        start = time.perf_counter()
-        result = call()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
 def main():

@@ -10,11 +10,11 @@ segment costs.
 """
 
 import bisect
-import time
 
 import numpy as np
 
 import tarnwell
+from timing import best_time
 
 N_BKPS = 10
 MIN_SIZE = 2
@@ -26,14 +26,6 @@ def piecewise(n, n_bkps, seed=3):
     levels = rng.permutation(np.arange(n_bkps + 1)) * 2.0
     return np.repeat(levels, -(-n // (n_bkps + 1)))[:n] + rng.normal(size=n)
 
-
-def best_time(call, repetitions):
-    best, result = float("inf"), None
-    for _ in range(repetitions):
-        start = time.perf_counter()
-        result = call()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
 def admissible(a, b):

@@ -5,11 +5,11 @@ Candidate counts and nanoseconds per candidate come from the native benchmark
 without the Python layer.
 """
 
-import time
 
 import numpy as np
 
 import tarnwell
+from timing import best_time
 
 
 def piecewise(n, spacing, seed=42):
@@ -17,14 +17,6 @@ def piecewise(n, spacing, seed=42):
     levels = np.repeat(rng.normal(size=n // spacing + 1) * 3.0, spacing)[:n]
     return levels + rng.normal(size=n)
 
-
-def best_time(call, repetitions):
-    best = float("inf")
-    for _ in range(repetitions):
-        start = time.perf_counter()
-        result = call()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
 def main():
