@@ -26,20 +26,18 @@ struct DynpTraits {
   static Result<State> construct(const std::string& model, PyObject* custom_cost, std::uint64_t min_size,
                                  std::uint64_t jump, std::uint64_t max_memory_bytes) {
     if (min_size == 0) return errors::fail(errors::min_size_zero(0));
-    TARNWELL_TRY(parsed, choose_exact_search_cost(custom_cost, model));
+    TARNWELL_TRY(cost, choose_exact_search_cost(custom_cost, model));
     if (max_memory_bytes == 0) return errors::fail(errors::memory_limit_zero(0));
     if (jump == 0) return errors::fail(errors::jump_zero(0));
     State state;
-    state.parameters.min_size = raised_min_size(min_size, parsed.model);
+    store_exact_search_cost(state, std::move(cost), min_size);
     state.parameters.jump = jump;
     state.max_memory_bytes = max_memory_bytes;
-    state.model_name = std::move(parsed.name);
-    state.model = std::move(parsed.model);
     return state;
   }
 
   static constexpr auto fit_parameters = ParameterTable<>{};
-  static Status fit(State& state, const ArrayArgument& signal) { return refit_dropping_previous(state, signal); }
+  static Status fit(State& state, const ArrayArgument& signal) { return fit_exact_search(state, signal, name); }
 
   static constexpr auto predict_parameters = ParameterTable<UnsignedParameter>{UnsignedParameter{"n_bkps"}};
   static Result<PyRef> predict(const State& state, std::uint64_t n_bkps) {
@@ -51,8 +49,9 @@ struct DynpTraits {
   // The estimate is reported, not compared with the limit; only an estimate
   // too large to represent is refused, with the limit message.
   static Result<PyRef> estimate(const State& state, std::uint64_t n_bkps) {
-    if (!state.fitted) return errors::fail(errors::not_fitted(name));
-    const std::uint64_t bytes = estimate_dynp_memory(state.fitted->n_samples(), state.parameters.jump, n_bkps);
+    const std::optional<std::uint64_t> n_samples = state.fitted_n_samples();
+    if (!n_samples) return errors::fail(errors::not_fitted(name));
+    const std::uint64_t bytes = estimate_dynp_memory(*n_samples, state.parameters.jump, n_bkps);
     if (bytes == saturated_memory_estimate) {
       return errors::fail(errors::dynp_memory_limit(bytes, state.max_memory_bytes));
     }

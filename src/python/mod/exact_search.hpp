@@ -1,26 +1,64 @@
-// Pelt and Dynp: the model-based state plus the choice of a Python custom cost.
+// Pelt and Dynp: the model-based state plus the choice of a Python custom
+// cost, and a fitted state that is either a built-in cost or a custom-cost
+// adapter.
 #pragma once
 
 #include <Python.h>
 
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
+#include <variant>
 
+#include "python/custom_cost/custom_cost_adapter.hpp"
+#include "python/custom_cost/custom_cost_searches.hpp"
 #include "python/mod/model_search.hpp"
 
 namespace tarnwell::python {
 
-struct ExactSearchState : ModelSearchState {
-  bool custom_cost_given = false;
+using ExactFittedState =
+    std::variant<std::monostate, std::shared_ptr<const FittedCost>, std::shared_ptr<const CustomCostAdapter>>;
 
+struct ExactSearchState {
+  std::string model_name;          // lower-cased, or "custom"
+  std::optional<CostModel> model;  // absent with a custom cost
+  SearchParameters parameters;
+  bool custom_cost_given = false;
+  PyRef custom_cost;  // the constructor's object; empty only after a garbage-collector clear
+  ExactFittedState fitted;
+
+  bool is_fitted() const noexcept { return fitted.index() != 0; }
   bool uses_custom_cost() const noexcept { return custom_cost_given; }
-  // Only a fitted custom-cost adapter can use a batch callback.
-  bool uses_batch_callback() const noexcept { return false; }
+  bool uses_batch_callback() const noexcept;
+  // The fitted signal's length, when fitted.
+  std::optional<std::uint64_t> fitted_n_samples() const noexcept;
+
+  // The Python references: the custom cost object, held once here and once
+  // by a fitted adapter.
+  int traverse(visitproc visit, void* arg) const;
+  void clear() noexcept;
 };
 
-// The cost of an exact search: a custom cost object when one is given (the
-// model argument is then not parsed), otherwise the parsed model.
-Result<ParsedModel> choose_exact_search_cost(PyObject* custom_cost, const std::string& model);
+// The cost of an exact search: a custom cost object when one is given (its
+// protocol is checked and the model argument is not parsed), otherwise the
+// parsed model.
+struct ExactSearchCost {
+  std::string model_name;
+  std::optional<CostModel> model;
+  PyRef custom_cost;
+  std::uint64_t min_segment_length = 1;
+};
+
+Result<ExactSearchCost> choose_exact_search_cost(PyObject* custom_cost, const std::string& model);
+
+// Stores the chosen cost and the raised min_size.
+void store_exact_search_cost(ExactSearchState& state, ExactSearchCost cost, std::uint64_t requested_min_size);
+
+// Drops the previous fit first, so a failed fit leaves the object unfitted;
+// then fits the built-in model or the custom cost.
+Status fit_exact_search(ExactSearchState& state, const ArrayArgument& signal, const char* class_name);
 
 template <class State>
 constexpr auto exact_search_flag_properties() {

@@ -9,7 +9,19 @@ namespace tarnwell::python {
 namespace {
 
 struct PeltState : ExactSearchState {
-  bool uses_pelt_pruning() const { return fitted != nullptr && fitted->pelt_pruning_constant().has_value(); }
+  // Whether the fitted cost declares a pruning constant (L2, or a custom cost
+  // with a finite pelt_pruning_constant); false before fitting.
+  bool uses_pelt_pruning() const {
+    return std::visit(
+        [](const auto& handle) {
+          if constexpr (std::is_same_v<std::remove_cvref_t<decltype(handle)>, std::monostate>) {
+            return false;
+          } else {
+            return handle->pelt_pruning_constant().has_value();
+          }
+        },
+        fitted);
+  }
 };
 
 struct PeltTraits {
@@ -24,18 +36,16 @@ struct PeltTraits {
   static Result<State> construct(const std::string& model, PyObject* custom_cost, std::uint64_t min_size,
                                  std::uint64_t jump) {
     if (min_size == 0) return errors::fail(errors::min_size_zero(0));
-    TARNWELL_TRY(parsed, choose_exact_search_cost(custom_cost, model));
+    TARNWELL_TRY(cost, choose_exact_search_cost(custom_cost, model));
     State state;
-    state.parameters.min_size = raised_min_size(min_size, parsed.model);
+    store_exact_search_cost(state, std::move(cost), min_size);
     if (jump == 0) return errors::fail(errors::jump_zero(0));
     state.parameters.jump = jump;
-    state.model_name = std::move(parsed.name);
-    state.model = std::move(parsed.model);
     return state;
   }
 
   static constexpr auto fit_parameters = ParameterTable<>{};
-  static Status fit(State& state, const ArrayArgument& signal) { return refit_dropping_previous(state, signal); }
+  static Status fit(State& state, const ArrayArgument& signal) { return fit_exact_search(state, signal, name); }
 
   static constexpr auto predict_parameters = ParameterTable<RealParameter>{RealParameter{"pen"}};
   static Result<PyRef> predict(const State& state, double pen) {
