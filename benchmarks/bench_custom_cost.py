@@ -6,12 +6,12 @@ answering one segment per call (error) and once a whole endpoint batch per
 call (error_many), beside the built-in "l2" model. "callbacks" counts Python
 calls; "segments" counts segment costs.
 
-Second table: the adapter's own cost per error_many batch. The callback
-returns a preallocated array, so almost all of its time is the Python call
-itself. The same callback is then called from a plain Python loop with the
-very same batches; the difference per batch is what the adapter adds (two
-uint64 arrays, the result checks, the copy) plus the engine's own work, which
-is included rather than subtracted.
+Second table: the adapter's own cost per callback. The error_many callback
+returns a preallocated array (and error a float), so almost all of its time is
+the Python call itself. The same callback is then called from a plain Python
+loop with the very same arguments; the difference per call is what the adapter
+adds (for a batch: two uint64 arrays, the result checks, the copy) plus the
+engine's own work, which is included rather than subtracted.
 """
 
 import numpy as np
@@ -50,26 +50,35 @@ class BatchedSquaredError(SquaredError):
         return self.squares[ends] - self.squares[starts] - sums * sums / (ends - starts)
 
 
-class Preallocated:
-    """error_many answers from arrays made in advance, one per batch length."""
+class Precomputed:
+    """error answers without computing anything; calls are recorded on request."""
 
     min_size = 2
     pelt_pruning_constant = None
 
-    def __init__(self, longest):
-        self.arrays = {length: np.linspace(1.0, 2.0, length) for length in range(1, longest + 1)}
-        self.batches = []
+    def __init__(self):
+        self.calls = []
         self.recording = False
 
     def fit(self, signal):
         pass
 
     def error(self, start, end):
-        return 1.0
+        if self.recording:
+            self.calls.append((start, end))
+        return 1.0 + 1e-3 * start
+
+
+class Preallocated(Precomputed):
+    """error_many answers from arrays made in advance, one per batch length."""
+
+    def __init__(self, longest):
+        super().__init__()
+        self.arrays = {length: np.linspace(1.0, 2.0, length) for length in range(1, longest + 1)}
 
     def error_many(self, starts, ends):
         if self.recording:
-            self.batches.append((starts, ends))
+            self.calls.append((starts, ends))
         return self.arrays[len(starts)]
 
 
@@ -112,32 +121,33 @@ def counted_segments(signal, pen):
     return cost.segments
 
 
-def overhead_table():
-    n, jump = 2000, 20
-    cost = Preallocated(longest=n // jump + 1)
+def overhead_row(label, cost, n, jump):
     search = tarnwell.Pelt(custom_cost=cost, min_size=2, jump=jump).fit(np.zeros(n))
-    pen = 1.0
     cost.recording = True
-    search.predict(pen)
+    search.predict(1.0)
     cost.recording = False
-    batches = cost.batches
-    call = cost.error_many
+    calls = cost.calls
+    method = cost.error_many if hasattr(cost, "error_many") else cost.error
 
     def python_loop():
-        for starts, ends in batches:
-            call(starts, ends)
+        for first, second in calls:
+            method(first, second)
 
-    search_seconds, _ = best_time(lambda: search.predict(pen), 20)
+    search_seconds, _ = best_time(lambda: search.predict(1.0), 20)
     loop_seconds, _ = best_time(python_loop, 20)
-    count = len(batches)
-    mean = sum(len(starts) for starts, _ in batches) / count
-    per_search = search_seconds / count * 1e6
-    per_call = loop_seconds / count * 1e6
+    per_search = search_seconds / len(calls) * 1e6
+    per_call = loop_seconds / len(calls) * 1e6
+    print(f"{label:<22} {len(calls):>6} {per_search:>12.2f} {per_call:>14.2f} {per_search - per_call:>17.2f}")
+
+
+def overhead_table():
+    n, jump = 2000, 20
     print()
-    print(f"error_many returning a preallocated array: Pelt, n={n}, jump={jump}, unpruned, "
-          f"{count} batches of {mean:.0f} segments on average")
-    print(f"{'us/batch in Pelt':>17} {'us/call from Python':>20} {'adapter + engine us/batch':>26}")
-    print(f"{per_search:>17.2f} {per_call:>20.2f} {per_search - per_call:>26.2f}")
+    print(f"Callbacks answering from precomputed values: Pelt, n={n}, jump={jump}, unpruned "
+          f"(batches hold 50 segments on average)")
+    print(f"{'callback':<22} {'calls':>6} {'us/call Pelt':>12} {'us/call Python':>14} {'adapter+engine us':>17}")
+    overhead_row("error_many (batch)", Preallocated(longest=n // jump + 1), n, jump)
+    overhead_row("error (one segment)", Precomputed(), n, jump)
 
 
 if __name__ == "__main__":
