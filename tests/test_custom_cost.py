@@ -168,22 +168,19 @@ def error(self, start, end):
         (members(fit=fit, error=None, min_size=0), TypeError, "custom_cost.error must be callable"),
     ],
 )
-@pytest.mark.parametrize("search_class", [Pelt, Dynp])
-def test_protocol_errors_at_construction(search_class, cost, exception, message):
+@pytest.mark.parametrize("construct", [lambda cost: Pelt(custom_cost=cost, jump=0),
+                                       lambda cost: Dynp(custom_cost=cost, jump=0, max_memory_bytes=0)])
+def test_protocol_errors_at_construction(construct, cost, exception, message):
+    # the protocol is checked before jump and the memory limit
     with pytest.raises(exception) as failure:
-        search_class(custom_cost=cost, jump=0, max_memory_bytes=0) if search_class is Dynp else search_class(
-            custom_cost=cost, jump=0)
+        construct(cost)
     assert str(failure.value) == message
 
 
-def test_construction_accepts_index_objects_and_checks_min_size_first():
+def test_construction_accepts_index_objects_after_checking_min_size():
     assert Pelt(custom_cost=members(fit=fit, error=error, min_size=np.int64(3))).min_size == 3
     with pytest.raises(ValueError, match="^min_size must be positive, got 0$"):
         Pelt(custom_cost=members(), min_size=0)
-    with pytest.raises(ValueError, match="^jump must be positive, got 0$"):
-        Pelt(custom_cost=SquaredError(), jump=0)
-    with pytest.raises(ValueError, match="^memory limit must be positive, got 0$"):
-        Dynp(custom_cost=SquaredError(), jump=0, max_memory_bytes=0)
 
 
 class ChangingOnFit(SquaredError):
@@ -347,18 +344,6 @@ def test_the_users_exception_keeps_its_traceback_and_cause():
     assert "error" in frames
 
 
-def test_an_error_raised_and_caught_inside_a_callback_is_not_reported():
-    class Careful(SquaredError):
-        def error(self, start, end):
-            try:
-                raise ValueError("handled")
-            except ValueError:
-                pass
-            return super().error(start, end)
-
-    assert Pelt(custom_cost=Careful()).fit_predict(piecewise(0), 5.0) == Pelt().fit_predict(piecewise(0), 5.0)
-
-
 def test_search_errors_without_a_callback_failure_are_the_usual_ones():
     search = Pelt(custom_cost=SquaredError(min_size=5)).fit(np.zeros(3))
     with pytest.raises(ValueError, match=re.escape("segment [0, 3) has length 3, below minimum 5")):
@@ -416,47 +401,29 @@ def test_a_fitted_search_keeps_its_cost_alive_and_cycles_are_collected():
     assert alive() is None
 
 
-class Lengths:
-    """A cost cheap enough to run ten thousand searches in a test."""
-
-    min_size = 1
-    pelt_pruning_constant = 0.0
-
-    def fit(self, signal):
-        pass
-
-    def error(self, start, end):
-        return float(end - start)
-
-
-class BatchedLengths(Lengths):
-    def error_many(self, starts, ends):
-        return np.ones(len(starts))
-
-
-class ListReturning(BatchedLengths):
-    def error_many(self, starts, ends):
-        return [1.0] * len(starts)
-
-
-class Raising(Lengths):
-    def error(self, start, end):
-        raise ZeroDivisionError(start)
+def lengths(self, start, end):
+    return float(end - start)
 
 
 def test_many_searches_do_not_grow_memory(memory_growth):
+    # cheap callbacks, so that ten thousand searches take little time
     signal = piecewise(3, n=40)
+    common = dict(fit=fit, error=lengths, min_size=1, pelt_pruning_constant=0.0)
+    batched = members(error_many=lambda self, starts, ends: np.ones(len(starts)), **common)
+    listing = members(error_many=lambda self, starts, ends: [1.0] * len(starts), **common)
+    raising = members(fit=fit, error=lambda self, start, end: 1 / 0, min_size=1)
 
     def run():
-        Pelt(custom_cost=Lengths(), jump=4).fit_predict(signal, 5.0)
-        Dynp(custom_cost=BatchedLengths(), jump=4).fit_predict(signal, 2)
+        Pelt(custom_cost=members(**common), jump=4).fit_predict(signal, 5.0)
+        Dynp(custom_cost=batched, jump=4).fit_predict(signal, 2)
         with pytest.raises(TypeError):
-            Pelt(custom_cost=ListReturning(), jump=2).fit_predict(signal, 5.0)
+            Pelt(custom_cost=listing, jump=2).fit_predict(signal, 5.0)
         with pytest.raises(ZeroDivisionError):
-            Dynp(custom_cost=Raising()).fit_predict(signal, 2)
+            Dynp(custom_cost=raising).fit_predict(signal, 2)
 
-    # 11 000 searches, a quarter of them failing
+    # 11 000 searches, half of them failing
     assert memory_growth(run, repetitions=2500) < 1 << 20
+
 
 
 def test_two_threads_predict_with_their_own_costs():
