@@ -13,15 +13,7 @@ bool ExactSearchState::uses_batch_callback() const noexcept {
 }
 
 std::optional<std::uint64_t> ExactSearchState::fitted_n_samples() const noexcept {
-  return std::visit(
-      [](const auto& handle) -> std::optional<std::uint64_t> {
-        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(handle)>, std::monostate>) {
-          return std::nullopt;
-        } else {
-          return handle->n_samples();
-        }
-      },
-      fitted);
+  return read_fitted(std::optional<std::uint64_t>(), [](const auto& cost) { return std::optional(cost.n_samples()); });
 }
 
 int ExactSearchState::traverse(visitproc visit, void* arg) const {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <variant>
 
 #include "python/custom_cost/custom_cost_adapter.hpp"
@@ -34,6 +35,20 @@ struct ExactSearchState {
   bool uses_batch_callback() const noexcept;
   // The fitted signal's length, when fitted.
   std::optional<std::uint64_t> fitted_n_samples() const noexcept;
+
+  // read(cost) of the fitted cost, whichever family it belongs to, or `unfitted`.
+  template <class Value, class Read>
+  Value read_fitted(Value unfitted, Read&& read) const {
+    return std::visit(
+        [&](const auto& handle) -> Value {
+          if constexpr (std::is_same_v<std::remove_cvref_t<decltype(handle)>, std::monostate>) {
+            return unfitted;
+          } else {
+            return read(*handle);
+          }
+        },
+        fitted);
+  }
 
   // The Python references: the custom cost object, held once here and once
   // by a fitted adapter.

@@ -12,15 +12,7 @@ struct PeltState : ExactSearchState {
   // Whether the fitted cost declares a pruning constant (L2, or a custom cost
   // with a finite pelt_pruning_constant); false before fitting.
   bool uses_pelt_pruning() const {
-    return std::visit(
-        [](const auto& handle) {
-          if constexpr (std::is_same_v<std::remove_cvref_t<decltype(handle)>, std::monostate>) {
-            return false;
-          } else {
-            return handle->pelt_pruning_constant().has_value();
-          }
-        },
-        fitted);
+    return read_fitted(false, [](const auto& cost) { return cost.pelt_pruning_constant().has_value(); });
   }
 };
 
