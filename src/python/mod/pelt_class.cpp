@@ -27,13 +27,8 @@ struct PeltTraits {
 
   static Result<State> construct(const std::string& model, PyObject* custom_cost, std::uint64_t min_size,
                                  std::uint64_t jump) {
-    if (min_size == 0) return errors::fail(errors::min_size_zero(0));
-    TARNWELL_TRY(cost, choose_exact_search_cost(custom_cost, model));
-    State state;
-    store_exact_search_cost(state, std::move(cost), min_size);
-    if (jump == 0) return errors::fail(errors::jump_zero(0));
-    state.parameters.jump = jump;
-    return state;
+    TARNWELL_TRY(state, start_exact_search<State>(model, custom_cost, min_size));
+    return finish_exact_search(std::move(state), jump);
   }
 
   static constexpr auto fit_parameters = ParameterTable<>{};
