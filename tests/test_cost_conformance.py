@@ -91,6 +91,8 @@ COSTS = [
     CostRow("l2", lambda: tarnwell.CostL2(), squared_error, min_size=1),
     CostRow("linear", lambda: tarnwell.CostLinear(), linear_regression, min_size=2, shortest_error=2, min_features=2),
     CostRow("ar", lambda: tarnwell.CostAR(), None, min_size=5, shortest_error=5, reference_in_signal=autoregression(4)),
+    CostRow("clinear", lambda: tarnwell.CostCLinear(), None, min_size=3, shortest_error=3,
+            reference_in_signal=joining_line),
 ]
 
 

@@ -15,6 +15,7 @@
 
 #include "cost/cost_descriptor.hpp"
 #include "cost/ar/ar_model.hpp"
+#include "cost/clinear/clinear_model.hpp"
 #include "cost/l2/l2_model.hpp"
 #include "cost/linear/linear_model.hpp"
 #include "cost/pending_model.hpp"
@@ -23,7 +24,7 @@ namespace tarnwell {
 
 using BuiltinCostModels =
     CostList<L2Model, PendingModel<2, "l1">, PendingModel<2, "rank">, PendingModel<2, "normal">,
-             LinearModel, ARModel, PendingModel<3, "clinear">,
+             LinearModel, ARModel, CLinearModel,
              PendingModel<2, "mahalanobis", "ml">>;
 
 }  // namespace tarnwell
