@@ -25,6 +25,9 @@ struct CostFamily<CustomCostAdapter> {
   static Result<Segmentation> run(const CustomCostAdapter& cost, Search&& search) {
     // Whatever an earlier, interrupted run left behind is not this run's.
     cost.take_pending_error();
+    // Callbacks see Ctrl-C as any Python code does; the poll also covers the
+    // engine's own work between callbacks.
+    InterruptionScope interruptible(&pending_signal_raised);
     Result<Segmentation> outcome = [&] {
       try {
         return search(cost);
