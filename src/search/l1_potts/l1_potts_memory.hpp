@@ -1,0 +1,22 @@
+// Working memory of one L1-Potts prediction, known before anything large is
+// allocated. The parent flags dominate: one byte per (sample, level) pair, so
+// a real-valued signal whose every value is distinct needs about n^2 bytes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace tarnwell {
+
+// Upper bound in bytes, with n samples and K levels:
+//   n K    parent flags
+//   16 n   best level per sample (4), located levels of a segment (4),
+//          breakpoints (8)
+//   32 K   two value rows (16), weight accumulators and their marks (9, rounded up)
+// Nothing when a step overflows 64 bits.
+std::optional<std::uint64_t> estimate_l1_potts_memory(std::uint64_t n_samples, std::uint64_t n_levels) noexcept;
+
+// Installed physical memory of this machine in bytes (0 when unknown).
+std::uint64_t physical_memory_bytes() noexcept;
+
+}  // namespace tarnwell
