@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "core/strided_matrix.hpp"
+#include "search/l1_potts/l1_potts_flags.hpp"
 #include "search/l1_potts/l1_potts_memory.hpp"
 #include "search/l1_potts/l1_potts_objective.hpp"
+#include "search/l1_potts/l1_potts_programme.hpp"
 #include "search/l1_potts/l1_potts_row.hpp"
 
 namespace tarnwell {
@@ -21,14 +23,14 @@ std::unique_ptr<T[]> allocate_uninitialised(std::size_t count) noexcept {
   return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
 }
 
-// After advance_l1_potts_row reported a non-finite value: the first one in
+// After the row step reported a non-finite value: the first one in
 // the order the step computes them, the weighted deviation before the sum.
 double first_non_finite(const double* prev, const double* levels, std::size_t K, double y, double w, double base) {
   for (std::size_t k = 0; k < K; ++k) {
     const double deviation = w * std::fabs(levels[k] - y);
     if (!is_finite_value(deviation)) return deviation;
     const double p = prev[k];
-    const double value = (p - base > 1e-12 * p + 1e-12 ? base : p) + deviation;
+    const double value = (starts_segment(p, base) ? base : p) + deviation;
     if (!is_finite_value(value)) return value;
   }
   return 0.0;  // unreachable: the row step saw one
@@ -36,12 +38,12 @@ double first_non_finite(const double* prev, const double* levels, std::size_t K,
 
 // Level of every sample on the optimal path, read backwards through the
 // parent flags; only the positions where it changes are kept.
-std::vector<std::uint64_t> backtrack(const std::uint8_t* flags, const std::uint32_t* best, std::uint64_t n,
+std::vector<std::uint64_t> backtrack(const ParentFlags& flags, const std::uint32_t* best, std::uint64_t n,
                                      std::size_t K) {
   std::vector<std::uint64_t> breakpoints;
   std::uint32_t level = best[n - 1];
   for (std::uint64_t i = n - 1; i >= 1; --i) {
-    const std::uint32_t before = flags[i * K + level] != 0 ? best[i - 1] : level;
+    const std::uint32_t before = flags.row(i, K)[level] != 0 ? best[i - 1] : level;
     if (before != level) breakpoints.push_back(i);
     level = before;
   }
@@ -62,18 +64,21 @@ Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen, std::uint
   const std::size_t K = data.distinct_levels();
   const double* y = data.values().data();
   const double* w = data.weights().data();
-  const double* levels = data.levels().data();
+  const std::size_t lanes = padded_level_count(K);
 
-  std::vector<double> prev_row, cur_row;
+  std::vector<double> padded_levels, prev_row, cur_row;
   try {
-    prev_row.resize(K);
-    cur_row.resize(K);
+    padded_levels.assign(lanes, data.levels().back());
+    prev_row.resize(lanes);
+    cur_row.resize(lanes);
   } catch (const std::bad_alloc&) {
     return errors::fail(errors::allocation_failed("allocating L1-Potts value rows"));
   }
+  std::copy(data.levels().begin(), data.levels().end(), padded_levels.begin());
+  const double* levels = padded_levels.data();
   double* prev = prev_row.data();
   double* cur = cur_row.data();
-  for (std::size_t k = 0; k < K; ++k) {
+  for (std::size_t k = 0; k < lanes; ++k) {
     prev[k] = w[0] * std::fabs(levels[k] - y[0]);
     if (!is_finite_value(prev[k])) return errors::fail(errors::non_finite_objective(prev[k]));
   }
@@ -86,25 +91,28 @@ Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen, std::uint
   if (K > UINT32_MAX) return errors::fail(errors::numerical_failure(parent_matrix_context));
   // Row 0 of the flags is never read and each later row is written whole
   // before it is read, so neither buffer needs clearing.
-  std::unique_ptr<std::uint8_t[]> flags = allocate_uninitialised<std::uint8_t>(*flag_count);
+  std::optional<ParentFlags> flags;
+  {
+    TARNWELL_TRY(mapped, ParentFlags::allocate(*flag_count, parent_matrix_context));
+    flags.emplace(std::move(mapped));
+  }
   std::unique_ptr<std::uint32_t[]> best = allocate_uninitialised<std::uint32_t>(n);
-  if (!flags || !best) return errors::fail(errors::allocation_failed(parent_matrix_context));
+  if (!best) return errors::fail(errors::allocation_failed("allocating L1-Potts best levels"));
 
-  best[0] = l1_potts_arg_min(prev, K);
-  for (std::uint64_t i = 1; i < n; ++i) {
+  best[0] = l1_potts_arg_min(prev, lanes);
+  const L1PottsProblem problem{y, w, levels, n, K, pen};
+  const L1PottsProgress progress = run_l1_potts_rows(problem, prev, cur, flags->row(0, K), best.get());
+  if (const std::uint64_t i = progress.failed_sample; i != 0) {
     const double base = prev[best[i - 1]] + pen;
-    if (!is_finite_value(base)) return errors::fail(errors::non_finite_objective(base));
-    if (!advance_l1_potts_row(prev, cur, flags.get() + i * K, levels, K, y[i], w[i], base)) [[unlikely]] {
-      return errors::fail(errors::non_finite_objective(first_non_finite(prev, levels, K, y[i], w[i], base)));
-    }
-    best[i] = l1_potts_arg_min(cur, K);
-    std::swap(prev, cur);
+    return errors::fail(errors::non_finite_objective(progress.base_failed
+                                                         ? base
+                                                         : first_non_finite(prev, levels, K, y[i], w[i], base)));
   }
   const double optimum = prev[best[n - 1]];
 
   std::vector<std::uint64_t> breakpoints;
   try {
-    breakpoints = backtrack(flags.get(), best.get(), n, K);
+    breakpoints = backtrack(*flags, best.get(), n, K);
   } catch (const std::bad_alloc&) {
     return errors::fail(errors::allocation_failed("backtracking an L1-Potts segmentation"));
   }

@@ -12,7 +12,9 @@ namespace tarnwell {
 //   n K    parent flags
 //   16 n   best level per sample (4), located levels of a segment (4),
 //          breakpoints (8)
-//   32 K   two value rows (16), weight accumulators and their marks (9, rounded up)
+//   40 K   two value rows and the levels, padded to whole vector blocks
+//   + 2048 (24 per level, up to 7 padding levels), and the weight
+//          accumulators with their marks (9 per level)
 // Nothing when a step overflows 64 bits.
 std::optional<std::uint64_t> estimate_l1_potts_memory(std::uint64_t n_samples, std::uint64_t n_levels) noexcept;
 
