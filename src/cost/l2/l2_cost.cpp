@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
+#include "core/fallible_allocation.hpp"
 
 #include "core/kahan_sum.hpp"
 #include "cost/generic_endpoint_costs.hpp"
@@ -58,15 +58,15 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
   if (!table_size) return errors::fail(errors::numerical_failure("allocating L2 prefix statistics"));
 
   L2Cost cost;
-  std::vector<KahanSum> sums(d);
-  std::vector<KahanSum> squares(d);
-  try {
+  std::vector<KahanSum> sums;
+  std::vector<KahanSum> squares;
+  TARNWELL_CHECK(try_allocate("allocating L2 prefix statistics", [&] {
     cost.reference_.assign(d, 0.0);
     cost.prefix_sums_.assign(*table_size, 0.0);
     cost.prefix_squares_.assign(*table_size, 0.0);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::numerical_failure("allocating L2 prefix statistics"));
-  }
+    sums.resize(d);
+    squares.resize(d);
+  }));
   for (std::uint64_t row = 0; row < n; ++row) {
     double* sum_row = cost.prefix_sums_.data() + (row + 1) * d;
     double* square_row = cost.prefix_squares_.data() + (row + 1) * d;

@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "core/fallible_allocation.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/search_counters.hpp"
@@ -28,12 +29,7 @@ template <SegmentCost Cost>
 Result<Segmentation> single_segment(const Cost& cost, std::uint64_t n, std::uint64_t min_size) {
   TARNWELL_TRY(value, cost.segment_cost(0, n));
   if (!is_finite_value(value)) return errors::fail(errors::non_finite_objective(value));
-  std::vector<std::uint64_t> breakpoints;
-  try {
-    breakpoints.push_back(n);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("allocating Dynp breakpoints"));
-  }
+  TARNWELL_TRY(breakpoints, filled_buffer<std::uint64_t>(1, n, "allocating Dynp breakpoints"));
   return make_segmentation(std::move(breakpoints), n, min_size, value, value);
 }
 

@@ -1,5 +1,7 @@
 #include "search/dynp/dynp_tables.hpp"
 
+#include "core/fallible_allocation.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -32,25 +34,11 @@ Result<double> largest_finite_magnitude(std::span<const double> batch) {
 
 template <class Vector, class Value>
 Status assign_table(Vector& table, std::size_t size, Value initial, std::string_view context) {
-  try {
-    table.assign(size, initial);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed(context));
-  } catch (const std::length_error&) {
-    return errors::fail(errors::allocation_failed(context));
-  }
-  return {};
+  return try_allocate(context, [&] { table.assign(size, initial); });
 }
 
 Status reserve_path(std::vector<std::uint64_t>& path, std::size_t capacity, std::string_view context) {
-  try {
-    path.reserve(capacity);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed(context));
-  } catch (const std::length_error&) {
-    return errors::fail(errors::allocation_failed(context));
-  }
-  return {};
+  return try_allocate(context, [&] { path.reserve(capacity); });
 }
 
 }  // namespace
@@ -172,12 +160,7 @@ Result<bool> DynpTables::candidate_path_is_smaller(std::size_t row, std::size_t 
 }
 
 Result<std::vector<std::uint64_t>> DynpTables::backtrack() const {
-  std::vector<std::uint64_t> breakpoints;
-  try {
-    breakpoints.reserve(segment_count_);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("allocating Dynp breakpoints"));
-  }
+  TARNWELL_TRY(breakpoints, reserve_buffer<std::uint64_t>(segment_count_, "allocating Dynp breakpoints"));
   std::size_t column = grid_.size() - 1;
   for (std::size_t row = segment_count_; row >= 1; --row) {
     breakpoints.push_back(grid_[column]);

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/fallible_allocation.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/segmentation.hpp"
 #include "search/common/segmentation_cost.hpp"
@@ -48,11 +49,9 @@ Result<Segmentation> finish_greedy(const Cost& cost, const SearchParameters& par
 // there is reported as an allocation failure naming `context`.
 template <class Body>
 Result<Segmentation> with_allocation_context(std::string_view context, Body&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed(context));
-  }
+  Result<Segmentation> outcome = errors::fail(errors::allocation_failed(context));
+  TARNWELL_CHECK(try_allocate(context, [&] { outcome = body(); }));
+  return outcome;
 }
 
 }  // namespace tarnwell

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "core/fallible_allocation.hpp"
 #include "core/strided_matrix.hpp"
 #include "search/l1_potts/l1_potts_flags.hpp"
 #include "search/l1_potts/l1_potts_memory.hpp"
@@ -66,14 +67,10 @@ Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen, std::uint
   const double* w = data.weights().data();
   const std::size_t lanes = padded_level_count(K);
 
-  std::vector<double> padded_levels, prev_row, cur_row;
-  try {
-    padded_levels.assign(lanes, data.levels().back());
-    prev_row.resize(lanes);
-    cur_row.resize(lanes);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("allocating L1-Potts value rows"));
-  }
+  constexpr std::string_view rows_context = "allocating L1-Potts value rows";
+  TARNWELL_TRY(padded_levels, filled_buffer(lanes, data.levels().back(), rows_context));
+  TARNWELL_TRY(prev_row, filled_buffer(lanes, 0.0, rows_context));
+  TARNWELL_TRY(cur_row, filled_buffer(lanes, 0.0, rows_context));
   std::copy(data.levels().begin(), data.levels().end(), padded_levels.begin());
   const double* levels = padded_levels.data();
   double* prev = prev_row.data();
@@ -111,11 +108,8 @@ Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen, std::uint
   const double optimum = prev[best[n - 1]];
 
   std::vector<std::uint64_t> breakpoints;
-  try {
-    breakpoints = backtrack(*flags, best.get(), n, K);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("backtracking an L1-Potts segmentation"));
-  }
+  TARNWELL_CHECK(try_allocate("backtracking an L1-Potts segmentation",
+                              [&] { breakpoints = backtrack(*flags, best.get(), n, K); }));
   // The flags are the bulk of the memory; the check below needs none of it.
   flags.reset();
   best.reset();

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
-
+#include "core/fallible_allocation.hpp"
 #include "core/strided_matrix.hpp"
 #include "search/common/near_equal.hpp"
 
@@ -46,13 +45,11 @@ Result<L1PottsObjective> recompute_l1_potts_objective(const L1PottsData& data,
   const std::vector<double>& w = data.weights();
   const std::vector<double>& levels = data.levels();
   LevelWeights weights;
-  try {
+  TARNWELL_CHECK(try_allocate("recomputing the L1-Potts weighted-median objective", [&] {
     weights.total.assign(levels.size(), 0.0);
     weights.touched.assign(levels.size(), 0);
     weights.order.reserve(levels.size());
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("recomputing the L1-Potts weighted-median objective"));
-  }
+  }));
   double cost = 0.0;
   std::uint64_t start = 0;
   for (const std::uint64_t end : breakpoints) {

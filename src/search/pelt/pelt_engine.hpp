@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/fallible_allocation.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/near_equal.hpp"
@@ -130,16 +131,14 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
   std::vector<std::uint64_t> starts;
   pelt_detail::ActiveSet active;
   EndpointBatch batch;
-  try {
+  TARNWELL_CHECK(try_allocate("allocating Pelt search tables", [&] {
     tables_storage.emplace(grid, pen);
     if (pruning_constant) {
       active.reserve(grid_size);
     } else {
       starts.reserve(grid_size);
     }
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("allocating Pelt search tables"));
-  }
+  }));
   PeltTables& tables = *tables_storage;
   if (pruning_constant) active.append(0, 0, tables.best(0));
 
