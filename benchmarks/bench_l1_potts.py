@@ -14,6 +14,7 @@ wall-clock time is shown beside it. Signals are piecewise-constant integer
 levels 0 .. K-1 with quantised noise; every level occurs.
 """
 
+import os
 import subprocess
 import sys
 
@@ -55,6 +56,8 @@ print(detector.distinct_levels, seconds, cpu_seconds, max(peak - before, 0), len
 
 
 def main():
+    load = os.getloadavg()[0]
+    print(f"{os.cpu_count()} CPUs, load average {load:.1f} at start (CPU times inflate on a loaded machine)")
     print(f"{'n':>9} {'K':>5} {'wall s':>8} {'cpu s':>8} {'cpu ns/level-sample':>20} {'peak RSS MB':>12} {'n*K MB':>8} {'changes':>8}")
     for n, K in CASES:
         out = subprocess.run(
