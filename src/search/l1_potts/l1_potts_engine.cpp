@@ -56,10 +56,6 @@ std::vector<std::uint64_t> backtrack(const ParentFlags& flags, const std::uint32
 }  // namespace
 
 Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen) {
-  return run_l1_potts(data, pen, physical_memory_bytes());
-}
-
-Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen, std::uint64_t memory_ceiling) {
   TARNWELL_CHECK(check_penalty(pen));
   const std::uint64_t n = data.n_samples();
   const std::size_t K = data.distinct_levels();
@@ -83,7 +79,10 @@ Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen, std::uint
   const std::optional<std::uint64_t> flag_count = checked_product(n, K);
   const std::optional<std::uint64_t> required = estimate_l1_potts_memory(n, K);
   if (!flag_count || !required) return errors::fail(errors::numerical_failure(parent_matrix_context));
-  if (*required > memory_ceiling) return errors::fail(errors::l1_potts_memory_limit(*required, memory_ceiling));
+  // Beyond physical memory the flags could only live in swap, or get the
+  // process killed when first touched; refuse before allocating them.
+  const std::uint64_t physical_memory = physical_memory_bytes();
+  if (*required > physical_memory) return errors::fail(errors::l1_potts_memory_limit(*required, physical_memory));
   // Every K fits 32 bits once n K fits in memory (K <= n, so K^2 <= n K).
   if (K > UINT32_MAX) return errors::fail(errors::numerical_failure(parent_matrix_context));
   // Row 0 of the flags is never read and each later row is written whole

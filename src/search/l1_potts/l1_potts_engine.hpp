@@ -12,9 +12,8 @@
 
 namespace tarnwell {
 
-// Refuses before allocating when the working memory exceeds
-// `memory_ceiling` bytes (the machine's physical memory by default).
+// Refuses, before allocating the flags, when the working memory would exceed
+// the machine's physical memory.
 Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen);
-Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen, std::uint64_t memory_ceiling);
 
 }  // namespace tarnwell

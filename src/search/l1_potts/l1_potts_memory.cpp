@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdint>
+
 #include "core/signal.hpp"
 
 namespace tarnwell {
@@ -22,7 +24,7 @@ std::optional<std::uint64_t> estimate_l1_potts_memory(std::uint64_t n_samples, s
 std::uint64_t physical_memory_bytes() noexcept {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || page_size <= 0) return 0;
+  if (pages <= 0 || page_size <= 0) return UINT64_MAX;
   return checked_product(static_cast<std::uint64_t>(pages), static_cast<std::uint64_t>(page_size))
       .value_or(UINT64_MAX);
 }

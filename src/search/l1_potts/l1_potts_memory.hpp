@@ -18,7 +18,8 @@ namespace tarnwell {
 // Nothing when a step overflows 64 bits.
 std::optional<std::uint64_t> estimate_l1_potts_memory(std::uint64_t n_samples, std::uint64_t n_levels) noexcept;
 
-// Installed physical memory of this machine in bytes (0 when unknown).
+// Installed physical memory of this machine in bytes; the largest value
+// when the system does not say, so that nothing is refused on a guess.
 std::uint64_t physical_memory_bytes() noexcept;
 
 }  // namespace tarnwell
