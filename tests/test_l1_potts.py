@@ -133,6 +133,18 @@ def test_near_ties_keep_the_level_and_the_lower_index(y, w, pen, expected):
     assert L1Potts().fit_predict(np.array(y), pen, weights=np.array(w)) == expected
 
 
+@pytest.mark.parametrize("scale", [2.0**20, 2.0**-20, 1e-9, 1e-12])
+def test_breakpoints_do_not_depend_on_units(scale):
+    # Costs are linear in the signal, so a signal and penalty scaled alike
+    # pose the same problem; ties must be judged at the problem's scale.
+    rng = np.random.default_rng(4)
+    y = np.round(np.repeat(rng.normal(size=12) * 2, 50) + rng.normal(size=600), 1)
+    w = rng.uniform(0.5, 2.0, size=600)
+    for pen in (0.5, 3.0):
+        expected = L1Potts().fit(y, weights=w).predict(pen)
+        assert L1Potts().fit(y * scale, weights=w).predict(pen * scale) == expected
+
+
 def test_zero_weights_make_samples_free():
     y = np.array([0.0, 0.0, 9.0, -4.0, 0.0, 0.0])
     w = np.array([1.0, 1.0, 0.0, -0.0, 1.0, 1.0])
@@ -190,24 +202,27 @@ def test_fitted_properties_and_repr():
     assert L1Potts().fit(np.array([[1.0], [2.0]])).n_samples == 2
 
 
+WEIGHT = "weight at position {} must be finite and nonnegative, got {}"
+
+
 @pytest.mark.parametrize(
-    "signal, weights, exception, message",
+    "signal, weights, message",
     [
         # Signal rules first, then the feature count, then the weights.
-        (np.zeros((0,)), np.ones(3), ValueError, "signal must contain at least one sample and one feature"),
-        (np.array([1.0, np.nan, 2.0]), np.ones(2), ValueError, "signal contains a non-finite value at row 1, column 0"),
-        (np.zeros((4, 2)), np.ones(3), ValueError, "L1Potts requires a scalar signal with exactly one feature, got 2"),
-        (np.zeros(5), np.ones(4), ValueError, "weights have length 4, expected 5"),
-        (np.zeros(3), np.array([np.nan]), ValueError, "weights have length 1, expected 3"),
-        (np.zeros(3), np.array([1.0, 0.0, -1.0]), ValueError, "weight at position 2 must be finite and nonnegative, got -1"),
-        (np.zeros(3), np.array([1.0, np.inf, -1.0]), ValueError, "weight at position 1 must be finite and nonnegative, got inf"),
-        (np.zeros(3), np.array([np.nan, 1.0, 1.0]), ValueError, "weight at position 0 must be finite and nonnegative, got NaN"),
-        (np.zeros(3), np.array([-1e-300, 1.0, 1.0]), ValueError, "weight at position 0 must be finite and nonnegative, got -"),
+        (np.zeros((0,)), np.ones(3), "signal must contain at least one sample and one feature"),
+        (np.array([1.0, np.nan, 2.0]), np.ones(2), "signal contains a non-finite value at row 1, column 0"),
+        (np.zeros((4, 2)), np.ones(3), "L1Potts requires a scalar signal with exactly one feature, got 2"),
+        (np.zeros(5), np.ones(4), "weights have length 4, expected 5"),
+        (np.zeros(3), np.array([np.nan]), "weights have length 1, expected 3"),
+        (np.zeros(3), np.array([1.0, 0.0, -1.0]), WEIGHT.format(2, "-1")),
+        (np.zeros(3), np.array([1.0, np.inf, -1.0]), WEIGHT.format(1, "inf")),
+        (np.zeros(3), np.array([np.nan, 1.0, 1.0]), WEIGHT.format(0, "NaN")),
+        (np.zeros(3), np.array([-1e-300, 1.0, 1.0]), WEIGHT.format(0, "-0.")),
     ],
 )
-def test_fit_checks_in_order(signal, weights, exception, message):
+def test_fit_checks_in_order(signal, weights, message):
     detector = L1Potts()
-    with pytest.raises(exception, match="^" + re.escape(message)):
+    with pytest.raises(ValueError, match="^" + re.escape(message)):
         detector.fit(signal, weights=weights)
     assert not detector.is_fitted
 

@@ -1,8 +1,10 @@
 #include "search/l1_potts/l1_potts_data.hpp"
 
 #include <algorithm>
+#include <limits>
 
 #include "search/common/total_order.hpp"
+#include "search/l1_potts/l1_potts_objective.hpp"
 
 namespace tarnwell {
 
@@ -34,7 +36,13 @@ Result<L1PottsData> L1PottsData::fit(const Signal& signal, const std::optional<S
   }
   std::vector<double> values(signal.values().begin(), signal.values().end());
   std::vector<double> levels = distinct_levels_of(values);
-  return L1PottsData(std::move(values), std::move(sample_weights), std::move(levels));
+  L1PottsData data(std::move(values), std::move(sample_weights), std::move(levels));
+  const std::uint64_t whole[] = {n};
+  const Result<double> cost = weighted_median_cost(data.values_, data.weights_, data.levels_, whole);
+  if (!cost && cost.error().code() == ErrorCode::allocation_failed) return errors::fail(cost.error());
+  // A non-finite cost is the prediction's to report, as a non-finite objective.
+  data.whole_signal_cost_ = cost ? *cost : std::numeric_limits<double>::infinity();
+  return data;
 }
 
 }  // namespace tarnwell

@@ -24,6 +24,9 @@ class L1PottsData {
   const std::vector<double>& values() const noexcept { return values_; }
   const std::vector<double>& weights() const noexcept { return weights_; }
   const std::vector<double>& levels() const noexcept { return levels_; }
+  // The whole signal as one segment at its weighted median: the scale of the
+  // problem's costs, for the tie rule (infinite when it overflows).
+  double whole_signal_cost() const noexcept { return whole_signal_cost_; }
 
  private:
   L1PottsData(std::vector<double> values, std::vector<double> weights, std::vector<double> levels)
@@ -32,6 +35,7 @@ class L1PottsData {
   std::vector<double> values_;
   std::vector<double> weights_;
   std::vector<double> levels_;
+  double whole_signal_cost_ = 0.0;
 };
 
 // The values sorted by the IEEE 754 total order, each value dropped when it

@@ -26,12 +26,13 @@ std::unique_ptr<T[]> allocate_uninitialised(std::size_t count) noexcept {
 
 // After the row step reported a non-finite value: the first one in
 // the order the step computes them, the weighted deviation before the sum.
-double first_non_finite(const double* prev, const double* levels, std::size_t K, double y, double w, double base) {
+double first_non_finite(const double* prev, const double* levels, std::size_t K, double y, double w, double base,
+                        const TieRule& tie_rule) {
   for (std::size_t k = 0; k < K; ++k) {
     const double deviation = w * std::fabs(levels[k] - y);
     if (!is_finite_value(deviation)) return deviation;
     const double p = prev[k];
-    const double value = (starts_segment(p, base) ? base : p) + deviation;
+    const double value = (starts_segment(p, base, tie_rule) ? base : p) + deviation;
     if (!is_finite_value(value)) return value;
   }
   return 0.0;  // unreachable: the row step saw one
@@ -95,14 +96,17 @@ Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen) {
   std::unique_ptr<std::uint32_t[]> best = allocate_uninitialised<std::uint32_t>(n);
   if (!best) return errors::fail(errors::allocation_failed("allocating L1-Potts best levels"));
 
-  best[0] = l1_potts_arg_min(prev, lanes);
-  const L1PottsProblem problem{y, w, levels, n, K, pen};
+  // Ties are judged against the problem's own scale: the penalty or the
+  // mean cost per sample of the whole signal, whichever is larger, so that
+  // a signal and its penalty in other units give the same answer.
+  const TieRule tie_rule = TieRule::for_search(data.whole_signal_cost(), n, pen);
+  best[0] = l1_potts_arg_min(prev, lanes, tie_rule);
+  const L1PottsProblem problem{y, w, levels, n, K, pen, tie_rule};
   const L1PottsProgress progress = run_l1_potts_rows(problem, prev, cur, flags->row(0, K), best.get());
   if (const std::uint64_t i = progress.failed_sample; i != 0) {
     const double base = prev[best[i - 1]] + pen;
-    return errors::fail(errors::non_finite_objective(progress.base_failed
-                                                         ? base
-                                                         : first_non_finite(prev, levels, K, y[i], w[i], base)));
+    if (progress.base_failed) return errors::fail(errors::non_finite_objective(base));
+    return errors::fail(errors::non_finite_objective(first_non_finite(prev, levels, K, y[i], w[i], base, tie_rule)));
   }
   const double optimum = prev[best[n - 1]];
 
@@ -112,7 +116,7 @@ Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen) {
   // The flags are the bulk of the memory; the check below needs none of it.
   flags.reset();
   best.reset();
-  TARNWELL_TRY(checked, recompute_l1_potts_objective(data, breakpoints, pen, optimum));
+  TARNWELL_TRY(checked, recompute_l1_potts_objective(data, breakpoints, pen, optimum, tie_rule));
   return make_segmentation(std::move(breakpoints), n, 1, checked.cost, checked.objective);
 }
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include "core/fallible_allocation.hpp"
 #include "core/strided_matrix.hpp"
-#include "search/common/near_equal.hpp"
 
 namespace tarnwell {
 namespace {
@@ -38,12 +37,8 @@ double lower_weighted_median(LevelWeights& weights, const std::vector<double>& l
 
 }  // namespace
 
-Result<L1PottsObjective> recompute_l1_potts_objective(const L1PottsData& data,
-                                                      const std::vector<std::uint64_t>& breakpoints, double pen,
-                                                      double optimum) {
-  const std::vector<double>& y = data.values();
-  const std::vector<double>& w = data.weights();
-  const std::vector<double>& levels = data.levels();
+Result<double> weighted_median_cost(std::span<const double> y, std::span<const double> w,
+                                    const std::vector<double>& levels, std::span<const std::uint64_t> breakpoints) {
   LevelWeights weights;
   TARNWELL_CHECK(try_allocate("recomputing the L1-Potts weighted-median objective", [&] {
     weights.total.assign(levels.size(), 0.0);
@@ -74,8 +69,15 @@ Result<L1PottsObjective> recompute_l1_potts_objective(const L1PottsData& data,
     cost += segment_cost;
     start = end;
   }
+  return cost;
+}
+
+Result<L1PottsObjective> recompute_l1_potts_objective(const L1PottsData& data,
+                                                      const std::vector<std::uint64_t>& breakpoints, double pen,
+                                                      double optimum, const TieRule& tie_rule) {
+  TARNWELL_TRY(cost, weighted_median_cost(data.values(), data.weights(), data.levels(), breakpoints));
   const double objective = pen * static_cast<double>(breakpoints.size() - 1) + cost;
-  if (!is_tie(objective, optimum)) {
+  if (!tie_rule.tie(objective, optimum)) {
     return errors::fail(errors::numerical_failure("recomputing the L1-Potts weighted-median objective"));
   }
   return L1PottsObjective{cost, objective};

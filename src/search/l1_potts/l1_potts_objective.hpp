@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "python/error/error_kind.hpp"
+#include "search/common/tie_rule.hpp"
 #include "search/l1_potts/l1_potts_data.hpp"
 
 namespace tarnwell {
@@ -16,9 +18,17 @@ struct L1PottsObjective {
   double objective = 0.0;  // cost + pen * (segments - 1)
 };
 
-// `breakpoints` must be a valid list ending at n_samples.
+// Sum over the segments of sum w[i] |y[i] - m|, m the segment's lower
+// weighted median among the levels. `breakpoints` must be a valid list ending
+// at the number of samples; fails when a sample has no level or a segment's
+// cost is not finite.
+Result<double> weighted_median_cost(std::span<const double> y, std::span<const double> w,
+                                    const std::vector<double>& levels, std::span<const std::uint64_t> breakpoints);
+
+// The cost above plus pen per change, which must tie with the programme's
+// optimum.
 Result<L1PottsObjective> recompute_l1_potts_objective(const L1PottsData& data,
                                                       const std::vector<std::uint64_t>& breakpoints, double pen,
-                                                      double optimum);
+                                                      double optimum, const TieRule& tie_rule);
 
 }  // namespace tarnwell

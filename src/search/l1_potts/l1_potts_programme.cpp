@@ -25,17 +25,22 @@ L1PottsProgress run_l1_potts_rows(const L1PottsProblem& problem, double*& prev, 
                                   std::uint32_t* best) noexcept {
   const std::size_t K = problem.K;
   const std::size_t lanes = padded_level_count(K);
+  const TieRule tie_rule = problem.tie_rule;
   for (std::uint64_t i = 1; i < problem.n; ++i) {
     const double base = prev[best[i - 1]] + problem.pen;
     if (!is_finite_value(base)) return {i, true};
-    if (!advance_row(prev, cur, problem.levels, lanes, problem.values[i], problem.weights[i], base)) return {i, false};
-    store_parent_flags(prev, flags + i * K, K, base);
-    best[i] = arg_min(cur, lanes);
+    if (!advance_row(prev, cur, problem.levels, lanes, problem.values[i], problem.weights[i], base, tie_rule)) {
+      return {i, false};
+    }
+    store_parent_flags(prev, flags + i * K, K, base, tie_rule);
+    best[i] = arg_min(cur, lanes, tie_rule);
     std::swap(prev, cur);
   }
   return {};
 }
 
-std::uint32_t l1_potts_arg_min(const double* row, std::size_t K) noexcept { return arg_min(row, K); }
+std::uint32_t l1_potts_arg_min(const double* row, std::size_t K, const TieRule& tie_rule) noexcept {
+  return arg_min(row, K, tie_rule);
+}
 
 }  // namespace tarnwell

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "search/common/tie_rule.hpp"
+
 namespace tarnwell {
 
 // Rows run over K levels padded to a whole number of vector blocks
@@ -14,7 +16,9 @@ namespace tarnwell {
 // levels most of the scalar remainder loops.
 inline constexpr std::size_t level_block = 8;
 
-inline std::size_t padded_level_count(std::size_t K) noexcept { return (K + level_block - 1) / level_block * level_block; }
+inline std::size_t padded_level_count(std::size_t K) noexcept {
+  return (K + level_block - 1) / level_block * level_block;
+}
 
 struct L1PottsProblem {
   const double* values;  // n samples
@@ -23,6 +27,7 @@ struct L1PottsProblem {
   std::uint64_t n = 0;
   std::size_t K = 0;  // real levels: the stride of the flag rows
   double pen = 0.0;
+  TieRule tie_rule = TieRule::unit();
 };
 
 // Where the loop stopped: at the end (failed_sample = 0), or at the first
@@ -42,6 +47,6 @@ L1PottsProgress run_l1_potts_rows(const L1PottsProblem& problem, double*& prev, 
 
 // Index of the smallest value by the programme's arg-min rule (see
 // l1_potts_row.hpp); for row 0.
-std::uint32_t l1_potts_arg_min(const double* row, std::size_t K) noexcept;
+std::uint32_t l1_potts_arg_min(const double* row, std::size_t K, const TieRule& tie_rule) noexcept;
 
 }  // namespace tarnwell

@@ -11,18 +11,17 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "search/common/near_equal.hpp"
+#include "search/common/tie_rule.hpp"
 
 namespace tarnwell {
 
-// The value of level k at one step: keep the level's running fit or start a
-// new segment from the best fit so far (`base`, that fit plus the penalty).
-// near(p, base) reads |p - base| <= 1e-12 max(|p|, |base|) + 1e-12. With
-// p >= 0 and base > 0 the rule "keep when p <= base or near(p, base)" is
-// exactly p - base <= 1e-12 p + 1e-12: for p <= base the left side is <= 0 and
-// the right side positive; for p > base the absolute values and the maximum
-// resolve to the same operands, so the rounded results agree bit for bit.
-inline bool starts_segment(double p, double base) noexcept { return p - base > 1e-12 * p + 1e-12; }
+// Level k at one step keeps its running fit p unless starting a new segment
+// from the best fit so far (`base`: that fit plus the penalty) is better by
+// more than a tie: keep when p <= base or the two tie. With both finite, that
+// is exactly "not clearly above".
+inline bool starts_segment(double p, double base, const TieRule& tie_rule) noexcept {
+  return tie_rule.clearly_above(p, base);
+}
 
 // One step at sample (y, w): cur[k] = (start ? base : prev[k]) + w |levels[k] - y|.
 // Needs every prev[k] finite and >= 0 (or -0.0) and base finite and > 0.
@@ -31,11 +30,11 @@ inline bool starts_segment(double p, double base) noexcept { return p - base > 1
 // by a loop of their own (below), whose byte stores would otherwise force a
 // vector loop 32 levels wide onto short rows.
 inline bool advance_row(const double* __restrict prev, double* __restrict cur, const double* __restrict levels,
-                        std::size_t K, double y, double w, double base) noexcept {
+                        std::size_t K, double y, double w, double base, const TieRule& tie_rule) noexcept {
   unsigned non_finite = 0;
   for (std::size_t k = 0; k < K; ++k) {
     const double p = prev[k];
-    const double value = (starts_segment(p, base) ? base : p) + w * std::fabs(levels[k] - y);
+    const double value = (starts_segment(p, base, tie_rule) ? base : p) + w * std::fabs(levels[k] - y);
     cur[k] = value;
     // False for NaN as well as for both infinities.
     non_finite |= static_cast<unsigned>(!(std::fabs(value) <= DBL_MAX));
@@ -45,8 +44,8 @@ inline bool advance_row(const double* __restrict prev, double* __restrict cur, c
 
 // flags[k] = 1 when level k starts a new segment at this step, else 0.
 inline void store_parent_flags(const double* __restrict prev, std::uint8_t* __restrict flags, std::size_t K,
-                               double base) noexcept {
-  for (std::size_t k = 0; k < K; ++k) flags[k] = static_cast<std::uint8_t>(starts_segment(prev[k], base));
+                               double base, const TieRule& tie_rule) noexcept {
+  for (std::size_t k = 0; k < K; ++k) flags[k] = static_cast<std::uint8_t>(starts_segment(prev[k], base, tie_rule));
 }
 
 // The smallest value of a row of finite values >= 0 (or -0.0). Such doubles
@@ -64,7 +63,7 @@ inline double row_minimum(const double* row, std::size_t K) noexcept {
 
 // The exact scan rule, walking only the blocks of levels that hold a value
 // below the running best.
-inline std::uint32_t scan_arg_min(const double* row, std::size_t K) noexcept {
+inline std::uint32_t scan_arg_min(const double* row, std::size_t K, const TieRule& tie_rule) noexcept {
   constexpr std::size_t block = 64;
   std::uint32_t best = 0;
   double best_value = row[0];
@@ -74,7 +73,7 @@ inline std::uint32_t scan_arg_min(const double* row, std::size_t K) noexcept {
     for (std::size_t k = start; k < end; ++k) smaller |= static_cast<unsigned>(row[k] < best_value);
     if (smaller == 0) continue;
     for (std::size_t k = start; k < end; ++k) {
-      if (row[k] < best_value && !near_equal(row[k], best_value)) {
+      if (row[k] < best_value && !tie_rule.near(row[k], best_value)) {
         best = static_cast<std::uint32_t>(k);
         best_value = row[k];
       }
@@ -103,19 +102,19 @@ inline std::uint32_t first_index_of(const double* row, std::size_t K, double val
 // and a row of finite values >= 0 (or -0.0).
 //
 // Fast path. Let m be the row's minimum. When no value lies strictly between
-// m and m (1 + 4e-12) + 4e-12, every value other than m is farther from it
-// than near-equality reaches from m or from any value near m. The scan then
+// m and m plus the tie rule's decision band, every value other than m is
+// farther from it than a tie reaches from m or from any value tied with m. The scan then
 // ends at the first m: whatever running best it holds before that index is
 // far above m and gives way to it, and nothing after it is smaller. Otherwise
 // near-ties decide, and the scan itself runs.
-inline std::uint32_t arg_min(const double* row, std::size_t K) noexcept {
+inline std::uint32_t arg_min(const double* row, std::size_t K, const TieRule& tie_rule) noexcept {
   const double smallest = row_minimum(row, K);
-  const double reach = smallest * (1.0 + 4e-12) + 4e-12;
+  const double reach = smallest + tie_rule.decision_band(smallest);
   unsigned near_ties = 0;
   for (std::size_t k = 0; k < K; ++k) {
     near_ties |= static_cast<unsigned>(row[k] > smallest) & static_cast<unsigned>(row[k] <= reach);
   }
-  if (near_ties != 0) return scan_arg_min(row, K);
+  if (near_ties != 0) return scan_arg_min(row, K, tie_rule);
   return first_index_of(row, K, smallest);
 }
 
