@@ -31,13 +31,13 @@ inline bool starts_segment(double p, double base, const TieRule& tie_rule) noexc
 // vector loop 32 levels wide onto short rows.
 inline bool advance_row(const double* __restrict prev, double* __restrict cur, const double* __restrict levels,
                         std::size_t K, double y, double w, double base, const TieRule& tie_rule) noexcept {
-  unsigned non_finite = 0;
+  std::uint64_t non_finite = 0;
   for (std::size_t k = 0; k < K; ++k) {
     const double p = prev[k];
     const double value = (starts_segment(p, base, tie_rule) ? base : p) + w * std::fabs(levels[k] - y);
     cur[k] = value;
     // False for NaN as well as for both infinities.
-    non_finite |= static_cast<unsigned>(!(std::fabs(value) <= DBL_MAX));
+    non_finite |= static_cast<std::uint64_t>(!(std::fabs(value) <= DBL_MAX));
   }
   return non_finite == 0;
 }
@@ -69,8 +69,8 @@ inline std::uint32_t scan_arg_min(const double* row, std::size_t K, const TieRul
   double best_value = row[0];
   for (std::size_t start = 1; start < K; start += block) {
     const std::size_t end = std::min(start + block, K);
-    unsigned smaller = 0;
-    for (std::size_t k = start; k < end; ++k) smaller |= static_cast<unsigned>(row[k] < best_value);
+    std::uint64_t smaller = 0;
+    for (std::size_t k = start; k < end; ++k) smaller |= static_cast<std::uint64_t>(row[k] < best_value);
     if (smaller == 0) continue;
     for (std::size_t k = start; k < end; ++k) {
       if (row[k] < best_value && !tie_rule.near(row[k], best_value)) {
@@ -88,8 +88,8 @@ inline std::uint32_t first_index_of(const double* row, std::size_t K, double val
   constexpr std::size_t block = 32;
   std::size_t start = 0;
   for (; start + block <= K; start += block) {
-    unsigned found = 0;
-    for (std::size_t k = start; k < start + block; ++k) found |= static_cast<unsigned>(row[k] == value);
+    std::uint64_t found = 0;
+    for (std::size_t k = start; k < start + block; ++k) found |= static_cast<std::uint64_t>(row[k] == value);
     if (found != 0) break;
   }
   while (!(row[start] == value)) ++start;
@@ -110,9 +110,9 @@ inline std::uint32_t first_index_of(const double* row, std::size_t K, double val
 inline std::uint32_t arg_min(const double* row, std::size_t K, const TieRule& tie_rule) noexcept {
   const double smallest = row_minimum(row, K);
   const double reach = smallest + tie_rule.decision_band(smallest);
-  unsigned near_ties = 0;
+  std::uint64_t near_ties = 0;
   for (std::size_t k = 0; k < K; ++k) {
-    near_ties |= static_cast<unsigned>(row[k] > smallest) & static_cast<unsigned>(row[k] <= reach);
+    near_ties |= static_cast<std::uint64_t>(row[k] > smallest) & static_cast<std::uint64_t>(row[k] <= reach);
   }
   if (near_ties != 0) return scan_arg_min(row, K, tie_rule);
   return first_index_of(row, K, smallest);
