@@ -152,6 +152,15 @@ def test_zero_weights_make_samples_free():
     assert L1Potts().fit(y, weights=np.zeros(6)).predict(1.0) == [6]
 
 
+def test_strided_and_reversed_views_are_read_in_logical_order():
+    rng = np.random.default_rng(3)
+    y = np.round(rng.normal(size=(80, 2)), 0)
+    w = rng.uniform(0.0, 2.0, size=160)
+    expected = L1Potts().fit(y[::-1, 1].copy(), weights=w[::2].copy()).predict(1.5)
+    assert L1Potts().fit(y[::-1, 1], weights=w[::2]).predict(1.5) == expected
+    assert L1Potts().fit(np.asfortranarray(y)[:, 1:], weights=w[1::2][::-1][::-1]).n_samples == 80
+
+
 def test_both_zeros_share_one_level():
     # -0.0 and +0.0 compare equal; they are one level, and samples of either
     # sign are found on it when the objective is re-checked.
