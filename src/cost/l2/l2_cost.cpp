@@ -6,9 +6,13 @@
 
 #include "core/kahan_sum.hpp"
 #include "cost/generic_endpoint_costs.hpp"
+#include "cost/segment_cost.hpp"
 #include "cost/segment_validation.hpp"
 
 namespace tarnwell {
+
+static_assert(OffersPeltFunctionalPruning<L2Cost>);
+
 namespace {
 
 // Negative round-off tolerated in one column's term, relative to the largest
@@ -64,6 +68,8 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
     cost.reference_.assign(d, 0.0);
     cost.prefix_sums_.assign(*table_size, 0.0);
     cost.prefix_squares_.assign(*table_size, 0.0);
+    cost.largest_magnitude_.assign(d, 0.0);
+    cost.magnitude_sum_.assign(d, 0.0);
   } catch (const std::bad_alloc&) {
     return errors::fail(errors::numerical_failure("allocating L2 prefix statistics"));
   }
@@ -81,6 +87,9 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
       if (!is_finite_value(squared)) {
         return errors::fail(errors::numerical_failure("forming squared centered observations"));
       }
+      cost.largest_magnitude_[column] = std::max(cost.largest_magnitude_[column], std::fabs(centred));
+      // Only a bound: plain summation, rounded up by the caller's margins.
+      cost.magnitude_sum_[column] += std::fabs(centred);
       sums[column].add(centred);
       squares[column].add(squared);
       sum_row[column] = sums[column].sum;
@@ -140,6 +149,29 @@ Status L2Cost::endpoint_costs(std::span<const std::uint64_t> starts, std::uint64
   }
   out.set_size(starts.size());
   return {};
+}
+
+std::optional<L2FunctionalPruning> L2Cost::pelt_functional_pruning(double pen) const {
+  if (n_features_ != 1) return std::nullopt;
+  // Bounds, slightly rounded up, on what the search handles: the largest
+  // stored sum of squares (the prefix sums of squares grow with the position,
+  // up to rounding), hence every segment cost and every optimal value.
+  const double squares = std::fabs(prefix_squares_[n_samples_]) * (1.0 + 0x1p-30);
+  const double scale = 1.0 + squares + pen;
+  // Two values above the optimum by more than this are never tied, at any end.
+  const double tie = 4e-12 * (scale + pen);
+  // Distance between a cost the search evaluates and the same cost taken
+  // exactly from the stored prefix sums: the rounding of a few operations on
+  // the table entries, the clamp of tiny negative terms, and one-sample
+  // segments, costed 0 although their table difference carries the prefix
+  // sums' own rounding (twice the largest value times the summed magnitudes).
+  const double cost_error =
+      0x1p-44 * (1.0 + 3.0 * squares + largest_magnitude_[0] * magnitude_sum_[0] * (1.0 + 0x1p-30));
+  const double value_error = cost_error + 0x1p-48 * scale;
+  const double test_error = 0x1p-44 * 4.0 * scale;
+  const double margin = 4.0 * tie + 16.0 * value_error + test_error;
+  if (!is_finite_value(margin)) return std::nullopt;
+  return L2FunctionalPruning(prefix_sums_.data(), prefix_squares_.data(), margin);
 }
 
 }  // namespace tarnwell

@@ -11,6 +11,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "core/strided_matrix.hpp"
@@ -26,8 +27,10 @@
 namespace tarnwell {
 
 enum class PeltPruning : std::uint8_t {
-  as_declared,  // prune exactly when the cost declares a pruning constant
-  never,        // always exhaustive (used to cross-check the pruned mode)
+  as_declared,      // prune exactly when the cost declares a pruning constant,
+                    // with its functional pruning too when it offers one
+  inequality_only,  // the pruning constant's rule alone (cross-checks, benchmarks)
+  never,            // always exhaustive (cross-checks)
 };
 
 namespace pelt_detail {
@@ -53,7 +56,8 @@ inline bool well_separated(double value, double reference) noexcept {
 // candidates one by one would end with the smallest as well, whatever came
 // before it; only near-ties and non-finite values need the sequential offers
 // with their path comparison.
-inline Status choose_pruned_optimum(PeltTables& tables, const ActiveSet& active, const double* costs,
+template <class Extra>
+Status choose_pruned_optimum(PeltTables& tables, const ActiveSet<Extra>& active, const double* costs,
                                     std::size_t count, std::size_t j, double pen) {
   double lowest = std::numeric_limits<double>::infinity();
   double runner_up = lowest;
@@ -86,7 +90,8 @@ inline Status choose_pruned_optimum(PeltTables& tables, const ActiveSet& active,
 // After entry j is settled: a start whose value, plus the pruning constant,
 // exceeds the optimum at `end` beyond the tie tolerance cannot win once `end`
 // itself is a start, which happens min_size samples later.
-inline Status schedule_expiries(ActiveSet& active, const double* costs, std::size_t count, double optimum,
+template <class Extra>
+Status schedule_expiries(ActiveSet<Extra>& active, const double* costs, std::size_t count, double optimum,
                                 double pruning_constant, std::uint64_t expires_at) {
   bool all_finite = true;
   bool any_expiry = false;
@@ -108,6 +113,86 @@ inline Status schedule_expiries(ActiveSet& active, const double* costs, std::siz
   return {};
 }
 
+// Stands in for a cost's functional pruning when there is none.
+struct NoFunctionalPruning {
+  using Candidate = NoExtra;
+};
+
+// Compares every active start, including those still too close to be used,
+// with the new start at `end`: a start that can never again come near the
+// optimum once `end` is usable expires at `expires_at`, like the starts
+// that the inequality rule drops.
+template <class Pruner>
+void apply_functional_pruning(const Pruner& pruner, ActiveSet<typename Pruner::Candidate>& active,
+                              std::uint64_t end, double optimum, std::uint64_t expires_at, std::uint64_t& seed) {
+  bool any_expiry = false;
+  const std::size_t count = active.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    // Each start also meets one earlier start, a different one at every step
+    // (a cheap deterministic scramble): over the steps it meets most of them.
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    const std::size_t partner = static_cast<std::size_t>(((seed >> 32) * i) >> 32);
+    if (pruner.dominated_by(active.extra[i], active.position[i], active.best[i], end, optimum,
+                            active.extra[partner], active.position[partner], active.best[partner])) {
+      any_expiry = true;
+      if (expires_at < active.expiry[i]) active.expiry[i] = expires_at;
+    }
+  }
+  if (any_expiry) active.note_expiry(expires_at);
+}
+
+template <SegmentCost Cost, class Pruner>
+Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid, PeltTables& tables,
+                        std::uint64_t min_size, double pen, double pruning_constant, const Pruner* pruner,
+                        SearchCounters* counters) {
+  constexpr bool functional = !std::is_same_v<Pruner, NoFunctionalPruning>;
+  ActiveSet<typename Pruner::Candidate> active;
+  try {
+    active.reserve(grid.size());
+  } catch (const std::bad_alloc&) {
+    return errors::fail(errors::allocation_failed("allocating Pelt search tables"));
+  }
+  if constexpr (functional) {
+    active.append(0, 0, tables.best(0), pruner->admit(0, tables.best(0), 0, tables.best(0)));
+  } else {
+    active.append(0, 0, tables.best(0));
+  }
+  EndpointBatch batch;
+  std::uint64_t seed = 0;
+  for (std::size_t j = 1; j < grid.size(); ++j) {
+    const std::uint64_t end = grid[j];
+    active.drop_expired(end);
+    // Positions increase along the active list, so the starts far enough
+    // from `end` form a prefix; the newest ones may still be too close.
+    std::size_t count = active.size();
+    while (count > 0 && end - active.position[count - 1] < min_size) --count;
+    TARNWELL_CHECK(cost.endpoint_costs(std::span<const std::uint64_t>(active.position.data(), count), end, batch));
+    if (batch.size() != count) {
+      return errors::fail(errors::numerical_failure("evaluating a pruned Pelt endpoint cost batch"));
+    }
+    const double* costs = batch.values().data();
+    TARNWELL_CHECK(choose_pruned_optimum(tables, active, costs, count, j, pen));
+    const double optimum = tables.best(j);
+    if (!std::isinf(optimum)) {
+      const std::uint64_t expires_at = saturating_add(end, min_size);
+      TARNWELL_CHECK(schedule_expiries(active, costs, count, optimum, pruning_constant, expires_at));
+      if constexpr (functional) {
+        apply_functional_pruning(*pruner, active, end, optimum, expires_at, seed);
+        const std::uint64_t predecessor = tables.predecessor(j);
+        active.append(j, end, optimum,
+                      pruner->admit(end, optimum, grid[predecessor], tables.best(predecessor)));
+      } else {
+        active.append(j, end, optimum);
+      }
+    }
+    if (counters != nullptr) {
+      counters->candidate_segments += batch.size();
+      ++counters->end_positions;
+    }
+  }
+  return {};
+}
+
 }  // namespace pelt_detail
 
 template <SegmentCost Cost>
@@ -124,28 +209,38 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
   TARNWELL_TRY(grid, build_search_grid(n, parameters.jump, "allocating the Pelt search grid"));
   const std::size_t grid_size = grid.size();
   const std::optional<double> pruning_constant =
-      pruning == PeltPruning::as_declared ? cost.pelt_pruning_constant() : std::nullopt;
+      pruning != PeltPruning::never ? cost.pelt_pruning_constant() : std::nullopt;
 
   std::optional<PeltTables> tables_storage;
   std::vector<std::uint64_t> starts;
-  pelt_detail::ActiveSet active;
-  EndpointBatch batch;
   try {
     tables_storage.emplace(grid, pen);
-    if (pruning_constant) {
-      active.reserve(grid_size);
-    } else {
-      starts.reserve(grid_size);
-    }
+    if (!pruning_constant) starts.reserve(grid_size);
   } catch (const std::bad_alloc&) {
     return errors::fail(errors::allocation_failed("allocating Pelt search tables"));
   }
   PeltTables& tables = *tables_storage;
-  if (pruning_constant) active.append(0, 0, tables.best(0));
 
-  for (std::size_t j = 1; j < grid_size; ++j) {
-    const std::uint64_t end = grid[j];
-    if (!pruning_constant) {
+  if (pruning_constant) {
+    bool searched = false;
+    if constexpr (OffersPeltFunctionalPruning<Cost>) {
+      if (pruning == PeltPruning::as_declared) {
+        if (const auto pruner = cost.pelt_functional_pruning(pen)) {
+          TARNWELL_CHECK(pelt_detail::run_pruned_steps(cost, grid, tables, min_size, pen, *pruning_constant,
+                                                       &*pruner, counters));
+          searched = true;
+        }
+      }
+    }
+    if (!searched) {
+      TARNWELL_CHECK(pelt_detail::run_pruned_steps(cost, grid, tables, min_size, pen, *pruning_constant,
+                                                   static_cast<const pelt_detail::NoFunctionalPruning*>(nullptr),
+                                                   counters));
+    }
+  } else {
+    EndpointBatch batch;
+    for (std::size_t j = 1; j < grid_size; ++j) {
+      const std::uint64_t end = grid[j];
       const std::size_t count = admissible_start_count(grid, j, end, min_size);
       starts.assign(grid.begin(), grid.begin() + static_cast<std::ptrdiff_t>(count));
       TARNWELL_CHECK(cost.endpoint_costs(starts, end, batch));
@@ -157,28 +252,10 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
         if (!std::isfinite(previous)) continue;
         TARNWELL_CHECK(tables.offer(j, k, (previous + batch[k]) + pen));
       }
-    } else {
-      active.drop_expired(end);
-      // Positions increase along the active list, so the starts far enough
-      // from `end` form a prefix; the newest ones may still be too close.
-      std::size_t count = active.size();
-      while (count > 0 && end - active.position[count - 1] < min_size) --count;
-      TARNWELL_CHECK(cost.endpoint_costs(std::span<const std::uint64_t>(active.position.data(), count), end, batch));
-      if (batch.size() != count) {
-        return errors::fail(errors::numerical_failure("evaluating a pruned Pelt endpoint cost batch"));
+      if (counters != nullptr) {
+        counters->candidate_segments += batch.size();
+        ++counters->end_positions;
       }
-      const double* costs = batch.values().data();
-      TARNWELL_CHECK(pelt_detail::choose_pruned_optimum(tables, active, costs, count, j, pen));
-      const double optimum = tables.best(j);
-      if (!std::isinf(optimum)) {
-        TARNWELL_CHECK(pelt_detail::schedule_expiries(active, costs, count, optimum, *pruning_constant,
-                                                      pelt_detail::saturating_add(end, min_size)));
-        active.append(j, end, optimum);
-      }
-    }
-    if (counters != nullptr) {
-      counters->candidate_segments += batch.size();
-      ++counters->end_positions;
     }
   }
 
