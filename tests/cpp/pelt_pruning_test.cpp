@@ -89,8 +89,8 @@ void run_pelt_pruning_tests() {
         auto cost = L2Cost::fit(*signal);
         CHECK(cost.has_value());
         const double scale = values == PiecewiseShape::Values::offset_and_scaled ? 1e-6 : 1.0;
-        const double pens[] = {1e-9, 0.1 * scale, scale, 2.0 * std::log(static_cast<double>(n)) * scale,
-                               50.0 * scale, 1e12};
+        const double pens[] = {1e-9, 0.1 * scale, 0.5 * scale, scale, 2.0 * std::log(static_cast<double>(n)) * scale,
+                               2.0 * scale, 50.0 * scale, 1e12};
         for (const SearchParameters parameters : parameter_pairs) {
           // The exhaustive search is quadratic: long signals get a subset.
           if (n > 500 && parameters.min_size + parameters.jump > 4) continue;
@@ -98,10 +98,10 @@ void run_pelt_pruning_tests() {
             const Outcome functional = search(*cost, parameters, pen, PeltPruning::as_declared);
             const Outcome inequality = search(*cost, parameters, pen, PeltPruning::inequality_only);
             check_same(functional, inequality);
-            if (n <= 500 || pen == pens[3]) check_same(functional, search(*cost, parameters, pen, PeltPruning::never));
+            if (n <= 500 || pen == pens[4]) check_same(functional, search(*cost, parameters, pen, PeltPruning::never));
             // Where the functional pruning applies and has work to do: one
             // feature, penalties that leave long segments.
-            if (d == 1 && pen == pens[3]) {
+            if (d == 1 && pen == pens[4]) {
               functional_candidates += functional.candidates;
               inequality_candidates += inequality.candidates;
             }

@@ -27,12 +27,9 @@ namespace tarnwell {
 
 class L2FunctionalPruning {
  public:
-  // What is known about one start: its prefix statistics, the interval of
-  // means where it still matches every later start, and the interval where
-  // its predecessor beats it.
+  // What is known about one start: the interval of means where it still
+  // matches every later start, and the interval where its predecessor beats it.
   struct Candidate {
-    double sum;
-    double square;
     double low;
     double high;
     double hole_low;
@@ -50,12 +47,12 @@ class L2FunctionalPruning {
   Candidate admit(std::uint64_t position, double best, std::uint64_t predecessor,
                   double predecessor_best) const noexcept {
     constexpr double infinity = std::numeric_limits<double>::infinity();
-    Candidate candidate{sums_[position], squares_[position], -infinity, infinity, infinity, -infinity};
+    Candidate candidate{-infinity, infinity, infinity, -infinity};
     if (predecessor >= position) return candidate;
     const double length = static_cast<double>(position - predecessor);
-    const double sum = candidate.sum - sums_[predecessor];
+    const double sum = sums_[position] - sums_[predecessor];
     const double mean = sum / length;
-    const double within = (candidate.square - squares_[predecessor]) - sum * mean;
+    const double within = (squares_[position] - squares_[predecessor]) - sum * mean;
     // Where (position − predecessor)(μ − mean)² < reach, the predecessor is
     // lower by more than the margin. The interval is narrowed for round-off.
     const double reach = ((best - predecessor_best) - within) - margin_;
@@ -80,21 +77,21 @@ class L2FunctionalPruning {
     // candidates pipelines. Lengths stay far below 2^63, where the signed
     // conversion is exact and cheaper.
     const double inverse_length = 1.0 / static_cast<double>(static_cast<std::int64_t>(new_position - position));
-    const double sum = sums_[new_position] - candidate.sum;
+    const double sum = sums_[new_position] - sums_[position];
     const double mean = sum * inverse_length;
-    const double within = (squares_[new_position] - candidate.square) - sum * mean;
+    const double within = (squares_[new_position] - squares_[position]) - sum * mean;
     const double reach = (margin_ + (new_best - best)) - within;
     // reach ≤ 0: s is lower everywhere (the square root is then of 0 and the
-    // bounds below are not used); an overflowed reach proves nothing.
+    // bounds below are not used). An overflowed or NaN reach proves nothing:
+    // its bounds are infinite or NaN, and std::max/std::min keep the old ones.
     const double radius = std::sqrt(std::max(reach, 0.0) * inverse_length);
     const double slack = relative_slack * (std::fabs(mean) + radius);
     const double low = std::max(candidate.low, mean - radius - slack);
     const double high = std::min(candidate.high, mean + radius + slack);
-    const bool finite = reach < infinity_;
-    candidate.low = finite ? low : candidate.low;
-    candidate.high = finite ? high : candidate.high;
+    candidate.low = low;
+    candidate.high = high;
     const bool outside = (low > high) | ((low >= candidate.hole_low) & (high <= candidate.hole_high));
-    return (reach <= 0.0) | (finite & outside) |
+    return (reach <= 0.0) | outside |
            beaten_on_interval(candidate, position, best, partner, partner_position, partner_best);
   }
 
@@ -104,21 +101,22 @@ class L2FunctionalPruning {
   // quadratic Σ_{[e,τ)} (y_i − μ)², so its two ends decide. q is evaluated
   // without division; its rounding is bounded from the magnitudes of its terms.
   bool beaten_on_interval(const Candidate& candidate, std::uint64_t position, double best,
-                          const Candidate& partner, std::uint64_t partner_position,
+                          [[maybe_unused]] const Candidate& partner, std::uint64_t partner_position,
                           double partner_best) const noexcept {
     const double length = static_cast<double>(static_cast<std::int64_t>(position - partner_position));
-    const double sum = candidate.sum - partner.sum;
-    const double squares = candidate.square - partner.square;
+    const double sum = sums_[position] - sums_[partner_position];
+    const double squares = squares_[position] - squares_[partner_position];
     const double at_low = (squares - 2.0 * candidate.low * sum) + length * candidate.low * candidate.low;
     const double at_high = (squares - 2.0 * candidate.high * sum) + length * candidate.high * candidate.high;
-    const double size_low = std::fabs(squares) + std::fabs(2.0 * candidate.low * sum) +
-                            length * candidate.low * candidate.low;
-    const double size_high = std::fabs(squares) + std::fabs(2.0 * candidate.high * sum) +
-                             length * candidate.high * candidate.high;
-    const double worst = std::max(at_low + relative_slack * size_low, at_high + relative_slack * size_high);
-    // Before τ met any later start its interval is unbounded.
+    const double extent = std::max(std::fabs(candidate.low), std::fabs(candidate.high));
+    const double size = std::fabs(squares) + extent * (2.0 * std::fabs(sum) + length * extent);
+    const double rounding = relative_slack * size;
+    const double advantage = (best - partner_best) - margin_;
+    // Before τ met any later start its interval is unbounded; overflowed
+    // terms give infinite or NaN values, for which the comparisons fail.
     const bool bounded = (candidate.low > -infinity_) & (candidate.high < infinity_);
-    return bounded & (position > partner_position) & (((best - partner_best) - margin_) > worst);
+    return bounded & (position > partner_position) & (advantage > at_low + rounding) &
+           (advantage > at_high + rounding);
   }
 
   // Relative widening of every interval end for the rounding of its mean and

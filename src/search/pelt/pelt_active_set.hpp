@@ -63,6 +63,17 @@ class ActiveSet {
     earliest_expiry_ = earliest;
   }
 
+  // After a caller's own in-place compaction: keeps the first `kept`
+  // entries, whose earliest expiry the caller passes.
+  void truncate(std::size_t kept, std::uint64_t earliest_expiry) {
+    index.resize(kept);
+    position.resize(kept);
+    best.resize(kept);
+    expiry.resize(kept);
+    if constexpr (has_extra) extra.resize(kept);
+    earliest_expiry_ = earliest_expiry;
+  }
+
   void note_expiry(std::uint64_t value) noexcept {
     if (value < earliest_expiry_) earliest_expiry_ = value;
   }

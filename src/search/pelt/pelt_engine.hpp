@@ -118,27 +118,63 @@ struct NoFunctionalPruning {
   using Candidate = NoExtra;
 };
 
-// Compares every active start, including those still too close to be used,
-// with the new start at `end`: a start that can never again come near the
-// optimum once `end` is usable expires at `expires_at`, like the starts
-// that the inequality rule drops.
+// After entry j is settled, one pass over the active starts does what the
+// inequality rule does for those in the batch (`count` first ones, values
+// `costs`), compares every start, including those still too close to be
+// used, with the new start at `end` (and with one earlier start), and removes the starts whose expiry the next end
+// position `next_end` reaches. A start that the comparisons prove can never
+// again come near the optimum once `end` is usable expires at `expires_at`,
+// like those the inequality rule drops.
 template <class Pruner>
-void apply_functional_pruning(const Pruner& pruner, ActiveSet<typename Pruner::Candidate>& active,
-                              std::uint64_t end, double optimum, std::uint64_t expires_at, std::uint64_t& seed) {
-  bool any_expiry = false;
-  const std::size_t count = active.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    // Each start also meets one earlier start, a different one at every step
-    // (a cheap deterministic scramble): over the steps it meets most of them.
-    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-    const std::size_t partner = static_cast<std::size_t>(((seed >> 32) * i) >> 32);
-    if (pruner.dominated_by(active.extra[i], active.position[i], active.best[i], end, optimum,
-                            active.extra[partner], active.position[partner], active.best[partner])) {
-      any_expiry = true;
-      if (expires_at < active.expiry[i]) active.expiry[i] = expires_at;
+Status settle_functional_step(const Pruner& pruner, ActiveSet<typename Pruner::Candidate>& active,
+                              const double* costs, std::size_t count, double optimum, double pruning_constant,
+                              std::uint64_t end, std::uint64_t expires_at, std::uint64_t next_end) {
+  // Raw pointers: the stores below cannot then be taken for writes to the
+  // containers' bookkeeping.
+  const std::size_t size = active.size();
+  std::uint64_t* index = active.index.data();
+  std::uint64_t* position = active.position.data();
+  double* best = active.best.data();
+  std::uint64_t* expiry = active.expiry.data();
+  typename Pruner::Candidate* extra = active.extra.data();
+  std::size_t kept = 0;
+  std::uint64_t earliest = ActiveSet<typename Pruner::Candidate>::never;
+  double non_finite = 0.0;
+  bool all_finite = true;
+  for (std::size_t i = 0; i < size; ++i) {
+    bool expire = false;
+    if (i < count) {
+      const double value = (costs[i] + best[i]) + pruning_constant;
+      if (!is_finite_value(value)) [[unlikely]] {
+        all_finite = false;
+        non_finite = value;
+      }
+      expire = optimum < value && clearly_above(value, optimum);
+    }
+    // The partner is the nearest earlier start kept (none for the first: the
+    // start itself). Neighbours are close in value and in mean, which is
+    // where one start most often makes the other useless; since starts keep
+    // leaving the list, a start meets several partners over its life.
+    const std::size_t partner = kept == 0 ? i : kept - 1;
+    expire |= pruner.dominated_by(extra[i], position[i], best[i], end, optimum, extra[partner], position[partner],
+                                  best[partner]);
+    std::uint64_t until = expiry[i];
+    if (expire && expires_at < until) until = expires_at;
+    if (until > next_end) {
+      if (kept != i) {
+        index[kept] = index[i];
+        position[kept] = position[i];
+        best[kept] = best[i];
+        extra[kept] = extra[i];
+      }
+      expiry[kept] = until;
+      earliest = until < earliest ? until : earliest;
+      ++kept;
     }
   }
-  if (any_expiry) active.note_expiry(expires_at);
+  active.truncate(kept, earliest);
+  if (!all_finite) return errors::fail(errors::non_finite_objective(non_finite));
+  return {};
 }
 
 template <SegmentCost Cost, class Pruner>
@@ -158,7 +194,6 @@ Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid
     active.append(0, 0, tables.best(0));
   }
   EndpointBatch batch;
-  std::uint64_t seed = 0;
   for (std::size_t j = 1; j < grid.size(); ++j) {
     const std::uint64_t end = grid[j];
     active.drop_expired(end);
@@ -175,13 +210,15 @@ Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid
     const double optimum = tables.best(j);
     if (!std::isinf(optimum)) {
       const std::uint64_t expires_at = saturating_add(end, min_size);
-      TARNWELL_CHECK(schedule_expiries(active, costs, count, optimum, pruning_constant, expires_at));
       if constexpr (functional) {
-        apply_functional_pruning(*pruner, active, end, optimum, expires_at, seed);
+        const std::uint64_t next_end = j + 1 < grid.size() ? grid[j + 1] : ActiveSet<NoExtra>::never;
+        TARNWELL_CHECK(settle_functional_step(*pruner, active, costs, count, optimum, pruning_constant, end,
+                                              expires_at, next_end));
         const std::uint64_t predecessor = tables.predecessor(j);
         active.append(j, end, optimum,
                       pruner->admit(end, optimum, grid[predecessor], tables.best(predecessor)));
       } else {
+        TARNWELL_CHECK(schedule_expiries(active, costs, count, optimum, pruning_constant, expires_at));
         active.append(j, end, optimum);
       }
     }
