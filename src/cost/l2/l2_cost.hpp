@@ -29,9 +29,11 @@ class L2Cost {
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
 
-  // Pelt's functional pruning (one feature); nothing for several features,
+  // Pelt's functional pruning (one feature) for a search with this penalty,
+  // minimum segment length and grid step; nothing for several features,
   // where the search keeps its inequality pruning alone.
-  std::optional<L2FunctionalPruning> pelt_functional_pruning(double pen) const;
+  std::optional<L2FunctionalPruning> pelt_functional_pruning(double pen, std::uint64_t min_size,
+                                                             std::uint64_t jump) const;
 
   // Row `position` of the prefix tables: d sums (squares) of centred values
   // over samples [0, position).
@@ -48,6 +50,7 @@ class L2Cost {
 
  private:
   L2Cost() = default;
+  double prefix_optimum_bound(double pen, std::uint64_t block) const;
 
   std::vector<double> reference_;       // row 0, the centring point of every column
   std::vector<double> prefix_sums_;     // (n + 1) x d, sums of centred values

@@ -262,7 +262,7 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
     bool searched = false;
     if constexpr (OffersPeltFunctionalPruning<Cost>) {
       if (pruning == PeltPruning::as_declared) {
-        if (const auto pruner = cost.pelt_functional_pruning(pen)) {
+        if (const auto pruner = cost.pelt_functional_pruning(pen, min_size, parameters.jump)) {
           TARNWELL_CHECK(pelt_detail::run_pruned_steps(cost, grid, tables, min_size, pen, *pruning_constant,
                                                        &*pruner, counters));
           searched = true;
