@@ -141,6 +141,10 @@ Status settle_functional_step(const Pruner& pruner, ActiveSet<typename Pruner::C
   std::uint64_t earliest = ActiveSet<typename Pruner::Candidate>::never;
   double non_finite = 0.0;
   bool all_finite = true;
+  // The entry before the current one (for the first, itself).
+  typename Pruner::Candidate previous_extra = size > 0 ? extra[0] : typename Pruner::Candidate{};
+  std::uint64_t previous_position = size > 0 ? position[0] : 0;
+  double previous_best = size > 0 ? best[0] : 0.0;
   for (std::size_t i = 0; i < size; ++i) {
     bool expire = false;
     if (i < count) {
@@ -151,13 +155,18 @@ Status settle_functional_step(const Pruner& pruner, ActiveSet<typename Pruner::C
       }
       expire = optimum < value && clearly_above(value, optimum);
     }
-    // The partner is the nearest earlier start kept (none for the first: the
-    // start itself). Neighbours are close in value and in mean, which is
-    // where one start most often makes the other useless; since starts keep
-    // leaving the list, a start meets several partners over its life.
-    const std::size_t partner = kept == 0 ? i : kept - 1;
-    expire |= pruner.dominated_by(extra[i], position[i], best[i], end, optimum, extra[partner], position[partner],
-                                  best[partner]);
+    // The partner is the start before it in the list (none for the first:
+    // the start itself), whether or not that one stays: any earlier start
+    // that was a candidate is a sound partner. Neighbours are close in value
+    // and in mean, which is where one start most often makes the other
+    // useless; as starts leave the list, a start meets several partners over
+    // its life. Taking it regardless of this step's removals keeps the
+    // iterations independent of each other.
+    expire |= pruner.dominated_by(extra[i], position[i], best[i], end, optimum, previous_extra,
+                                  previous_position, previous_best);
+    previous_extra = extra[i];
+    previous_position = position[i];
+    previous_best = best[i];
     std::uint64_t until = expiry[i];
     if (expire && expires_at < until) until = expires_at;
     if (until > next_end) {
