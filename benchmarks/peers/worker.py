@@ -11,7 +11,6 @@ convention: sorted change positions c, 0 < c < n, a new segment starting at c.
 """
 import json
 import math
-import resource
 import sys
 import time
 import warnings
@@ -68,7 +67,17 @@ def main():
     seconds = time.perf_counter() - start
     n = len(x)
     print(json.dumps({"time": seconds, "changes": sorted({int(c) for c in changes if 0 < int(c) < n}),
-                      "peak_rss_kib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss}))
+                      "peak_rss_kib": peak_rss_kib()}))
+
+
+def peak_rss_kib():
+    # The high-water mark of this process's own memory (getrusage would also
+    # report the parent's, which survives the exec on Linux).
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    return 0
 
 
 if __name__ == "__main__":

@@ -7,11 +7,18 @@
 #include <span>
 #include <vector>
 
+#include <algorithm>
+#include <cmath>
+
+#include "core/kahan_sum.hpp"
 #include "core/signal.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/endpoint_batch.hpp"
+#include "cost/generic_endpoint_costs.hpp"
 #include "cost/l2/l2_functional_pruning.hpp"
+#include "cost/segment_validation.hpp"
 #include "python/error/error_kind.hpp"
+#include "search/common/tie_rule.hpp"
 
 namespace tarnwell {
 
@@ -30,10 +37,10 @@ class L2Cost {
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
 
   // Pelt's functional pruning (one feature) for a search with this penalty,
-  // minimum segment length and grid step; nothing for several features,
-  // where the search keeps its inequality pruning alone.
-  std::optional<L2FunctionalPruning> pelt_functional_pruning(double pen, std::uint64_t min_size,
-                                                             std::uint64_t jump) const;
+  // minimum segment length, grid step and tie rule; nothing for several
+  // features, where the search keeps its inequality pruning alone.
+  std::optional<L2FunctionalPruning> pelt_functional_pruning(double pen, std::uint64_t min_size, std::uint64_t jump,
+                                                             const TieRule& tie) const;
 
   // Row `position` of the prefix tables: d sums (squares) of centred values
   // over samples [0, position).
@@ -43,10 +50,6 @@ class L2Cost {
   const double* prefix_square_row(std::uint64_t position) const noexcept {
     return prefix_squares_.data() + position * n_features_;
   }
-  // Per column, the largest |centred value| and the sum of all of them:
-  // bounds on the round-off that the prefix tables carry.
-  std::span<const double> largest_centred_magnitudes() const noexcept { return largest_magnitude_; }
-  std::span<const double> centred_magnitude_sums() const noexcept { return magnitude_sum_; }
 
  private:
   L2Cost() = default;
@@ -56,9 +59,94 @@ class L2Cost {
   std::vector<double> prefix_sums_;     // (n + 1) x d, sums of centred values
   std::vector<double> prefix_squares_;  // (n + 1) x d, sums of squared centred values
   std::vector<double> largest_magnitude_;  // d: max over samples of |centred value|
-  std::vector<double> magnitude_sum_;      // d: sum over samples of |centred value|
+  std::vector<double> magnitude_sum_;      // d: sum over samples of |centred value|, a bound on
+                                           // the round-off the prefix tables carry
   std::uint64_t n_samples_ = 0;
   std::uint64_t n_features_ = 0;
 };
+
+// The segment arithmetic is inline: the engines are instantiated per cost
+// and call it from their innermost loops.
+namespace l2_detail {
+
+// Negative round-off tolerated in one column's term, relative to the largest
+// quantity subtracted: 2^-46.
+constexpr double negative_term_tolerance = 1.4210854715202004e-14;
+
+// The within-segment sum of squares of one column from its prefix statistics.
+struct ColumnTerm {
+  double value;
+  enum class Failure : std::uint8_t { none, non_finite, negative } failure;
+};
+
+inline ColumnTerm column_term(double square_start, double square_end, double sum_delta, double length) noexcept {
+  const double mean_square = (sum_delta / length) * sum_delta;
+  double term = (square_end - square_start) - mean_square;
+  if (!is_finite_value(term)) [[unlikely]] return {term, ColumnTerm::Failure::non_finite};
+  if (term < 0.0) [[unlikely]] {
+    const double scale = std::max({1.0, std::fabs(square_start), std::fabs(square_end), std::fabs(mean_square)});
+    if (term < -negative_term_tolerance * scale) return {term, ColumnTerm::Failure::negative};
+    term = 0.0;
+  }
+  return {term, ColumnTerm::Failure::none};
+}
+
+inline ErrorKind term_error(const ColumnTerm& term) {
+  if (term.failure == ColumnTerm::Failure::non_finite) return errors::non_finite_objective(term.value);
+  return errors::numerical_failure("evaluating an L2 segment cost");
+}
+
+}  // namespace l2_detail
+
+
+inline Result<double> L2Cost::segment_cost(std::uint64_t start, std::uint64_t end) const {
+  TARNWELL_CHECK(check_segment(start, end, n_samples_));
+  // One sample has no spread; the prefix differences would leave round-off.
+  if (end - start == 1) return 0.0;
+  const double length = static_cast<double>(end - start);
+  const std::uint64_t d = n_features_;
+  KahanSum total;
+  for (std::uint64_t column = 0; column < d; ++column) {
+    const l2_detail::ColumnTerm term =
+        l2_detail::column_term(prefix_squares_[start * d + column], prefix_squares_[end * d + column],
+                    prefix_sums_[end * d + column] - prefix_sums_[start * d + column], length);
+    if (term.failure != l2_detail::ColumnTerm::Failure::none) return errors::fail(l2_detail::term_error(term));
+    total.add(term.value);
+  }
+  if (!is_finite_value(total.sum)) return errors::fail(errors::non_finite_objective(total.sum));
+  return total.sum;
+}
+
+inline Status L2Cost::endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const {
+  if (n_features_ != 1) return generic_endpoint_costs(*this, starts, end, out);
+  // One feature: the same arithmetic as segment_cost (a one-term compensated
+  // sum is the term itself) in a single loop without per-segment dispatch.
+  TARNWELL_CHECK(prepare_endpoint_batch(out, starts.size()));
+  const bool end_valid = end <= n_samples_;
+  const double square_end = end_valid ? prefix_squares_[end] : 0.0;
+  const double sum_end = end_valid ? prefix_sums_[end] : 0.0;
+  double* values = out.data();
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const std::uint64_t start = starts[i];
+    if (!(start < end && end_valid)) [[unlikely]] {
+      out.set_size(i);
+      return errors::fail(errors::invalid_segment(start, end, n_samples_));
+    }
+    if (end - start == 1) {
+      values[i] = 0.0;
+      continue;
+    }
+    // Lengths stay far below 2^63, where the signed conversion is exact and cheaper.
+    const l2_detail::ColumnTerm term = l2_detail::column_term(prefix_squares_[start], square_end, sum_end - prefix_sums_[start],
+                                        static_cast<double>(static_cast<std::int64_t>(end - start)));
+    if (term.failure != l2_detail::ColumnTerm::Failure::none) [[unlikely]] {
+      out.set_size(i);
+      return errors::fail(l2_detail::term_error(term));
+    }
+    values[i] = term.value;
+  }
+  out.set_size(starts.size());
+  return {};
+}
 
 }  // namespace tarnwell

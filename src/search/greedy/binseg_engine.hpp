@@ -54,6 +54,7 @@ Result<SegmentScan> best_split(const Cost& cost, std::uint64_t start, std::uint6
   const std::optional<SplitRange> range = admissible_splits(start, end, parameters);
   if (!range) return scan;
   for (std::uint64_t split = range->first;; split += parameters.jump) {
+    TARNWELL_CHECK(check_interruption());
     TARNWELL_TRY(left, cost.segment_cost(start, split));
     TARNWELL_TRY(right, cost.segment_cost(split, end));
     const double gain = whole - left - right;
@@ -74,9 +75,9 @@ Status push_best_split(const Cost& cost, std::uint64_t start, std::uint64_t end,
 }  // namespace binseg_detail
 
 template <SegmentCost Cost>
-Result<Segmentation> run_binseg(const Cost& cost, SearchParameters parameters, const StoppingRule& rule) {
+Result<Segmentation> run_binseg(const Cost& cost, SearchParameters parameters, const StoppingRule& requested_rule) {
   using namespace binseg_detail;
-  TARNWELL_CHECK(check_greedy_start(cost, parameters, rule));
+  TARNWELL_TRY(rule, check_greedy_start(cost, parameters, requested_rule));
   return with_allocation_context("growing the Binseg segmentation", [&]() -> Result<Segmentation> {
     const std::uint64_t n = cost.n_samples();
     // start -> end of every current segment. The heap holds at most one

@@ -37,6 +37,7 @@ Result<std::vector<ScoredPosition>> score_positions(const Cost& cost, std::uint6
   }
   scores.reserve(position <= last ? (last - position) / jump + 1 : 0);
   for (; position <= last; position += jump) {
+    TARNWELL_CHECK(check_interruption());
     TARNWELL_TRY(window, cost.segment_cost(position - half, position + half));
     TARNWELL_TRY(before, cost.segment_cost(position - half, position));
     TARNWELL_TRY(after, cost.segment_cost(position, position + half));
@@ -118,9 +119,9 @@ class Breakpoints {
 // `width` is the stored even width, at least 2 min_size.
 template <SegmentCost Cost>
 Result<Segmentation> run_window(const Cost& cost, SearchParameters parameters, std::uint64_t width,
-                                const StoppingRule& rule) {
+                                const StoppingRule& requested_rule) {
   using namespace window_detail;
-  TARNWELL_CHECK(check_greedy_start(cost, parameters, rule));
+  TARNWELL_TRY(rule, check_greedy_start(cost, parameters, requested_rule));
   return with_allocation_context("inserting Window breakpoints", [&]() -> Result<Segmentation> {
     const std::uint64_t half = width / 2;
     TARNWELL_TRY(scores, score_positions(cost, half, parameters.jump));

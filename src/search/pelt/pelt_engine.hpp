@@ -14,13 +14,15 @@
 #include <type_traits>
 #include <vector>
 
+#include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/segment_cost.hpp"
-#include "search/common/near_equal.hpp"
 #include "search/common/search_counters.hpp"
 #include "search/common/search_grid.hpp"
 #include "search/common/segmentation.hpp"
 #include "search/common/segmentation_cost.hpp"
+#include "search/common/tie_rule.hpp"
 #include "search/pelt/pelt_active_set.hpp"
 #include "search/pelt/pelt_tables.hpp"
 
@@ -38,17 +40,6 @@ namespace pelt_detail {
 inline std::uint64_t saturating_add(std::uint64_t left, std::uint64_t right) noexcept {
   return left > std::numeric_limits<std::uint64_t>::max() - right ? std::numeric_limits<std::uint64_t>::max()
                                                                   : left + right;
-}
-
-// Beyond the tie tolerance of `reference` (both values finite).
-inline bool clearly_above(double value, double reference) noexcept {
-  return value - reference > 1e-12 * std::max(std::fabs(value), std::fabs(reference)) + 1e-12;
-}
-
-// Beyond twice the tie tolerance: safely no tie, whatever the rounding of the
-// tolerance test itself.
-inline bool well_separated(double value, double reference) noexcept {
-  return value - reference > 2.0 * (1e-12 * std::max(std::fabs(value), std::fabs(reference)) + 1e-12);
 }
 
 // Entry j of a pruned run: the smallest candidate value wins. When the
@@ -77,7 +68,7 @@ Status choose_pruned_optimum(PeltTables& tables, const ActiveSet<Extra>& active,
     }
   }
   if (count == 0) return {};
-  if (all_finite && (std::isinf(runner_up) || well_separated(runner_up, lowest))) {
+  if (all_finite && (std::isinf(runner_up) || tables.tie_rule().well_separated(runner_up, lowest))) {
     tables.take(j, active.index[lowest_at], lowest);
     return {};
   }
@@ -92,13 +83,13 @@ Status choose_pruned_optimum(PeltTables& tables, const ActiveSet<Extra>& active,
 // itself is a start, which happens min_size samples later.
 template <class Extra>
 Status schedule_expiries(ActiveSet<Extra>& active, const double* costs, std::size_t count, double optimum,
-                                double pruning_constant, std::uint64_t expires_at) {
+                         double pruning_constant, std::uint64_t expires_at, const TieRule& tie) {
   bool all_finite = true;
   bool any_expiry = false;
   for (std::size_t i = 0; i < count; ++i) {
     const double value = (costs[i] + active.best[i]) + pruning_constant;
     all_finite &= is_finite_value(value);
-    const bool expire = optimum < value && clearly_above(value, optimum);
+    const bool expire = optimum < value && tie.clearly_above(value, optimum);
     any_expiry |= expire;
     const std::uint64_t current = active.expiry[i];
     active.expiry[i] = expire && expires_at < current ? expires_at : current;
@@ -128,7 +119,8 @@ struct NoFunctionalPruning {
 template <class Pruner>
 Status settle_functional_step(const Pruner& pruner, ActiveSet<typename Pruner::Candidate>& active,
                               const double* costs, std::size_t count, double optimum, double pruning_constant,
-                              std::uint64_t end, std::uint64_t expires_at, std::uint64_t next_end) {
+                              std::uint64_t end, std::uint64_t expires_at, std::uint64_t next_end,
+                              const TieRule& tie) {
   // Raw pointers: the stores below cannot then be taken for writes to the
   // containers' bookkeeping.
   const std::size_t size = active.size();
@@ -153,7 +145,7 @@ Status settle_functional_step(const Pruner& pruner, ActiveSet<typename Pruner::C
         all_finite = false;
         non_finite = value;
       }
-      expire = optimum < value && clearly_above(value, optimum);
+      expire = optimum < value && tie.clearly_above(value, optimum);
     }
     // The partner is the start before it in the list (none for the first:
     // the start itself), whether or not that one stays: any earlier start
@@ -192,11 +184,7 @@ Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid
                         SearchCounters* counters) {
   constexpr bool functional = !std::is_same_v<Pruner, NoFunctionalPruning>;
   ActiveSet<typename Pruner::Candidate> active;
-  try {
-    active.reserve(grid.size());
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("allocating Pelt search tables"));
-  }
+  TARNWELL_CHECK(try_allocate("allocating Pelt search tables", [&] { active.reserve(grid.size()); }));
   if constexpr (functional) {
     active.append(0, 0, tables.best(0), pruner->admit(0, tables.best(0), 0, tables.best(0)));
   } else {
@@ -204,6 +192,7 @@ Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid
   }
   EndpointBatch batch;
   for (std::size_t j = 1; j < grid.size(); ++j) {
+    TARNWELL_CHECK(check_interruption());
     const std::uint64_t end = grid[j];
     active.drop_expired(end);
     // Positions increase along the active list, so the starts far enough
@@ -222,12 +211,12 @@ Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid
       if constexpr (functional) {
         const std::uint64_t next_end = j + 1 < grid.size() ? grid[j + 1] : ActiveSet<NoExtra>::never;
         TARNWELL_CHECK(settle_functional_step(*pruner, active, costs, count, optimum, pruning_constant, end,
-                                              expires_at, next_end));
+                                              expires_at, next_end, tables.tie_rule()));
         const std::uint64_t predecessor = tables.predecessor(j);
         active.append(j, end, optimum,
                       pruner->admit(end, optimum, grid[predecessor], tables.best(predecessor)));
       } else {
-        TARNWELL_CHECK(schedule_expiries(active, costs, count, optimum, pruning_constant, expires_at));
+        TARNWELL_CHECK(schedule_expiries(active, costs, count, optimum, pruning_constant, expires_at, tables.tie_rule()));
         active.append(j, end, optimum);
       }
     }
@@ -252,6 +241,9 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
   const std::uint64_t n = cost.n_samples();
   if (n < min_size) return errors::fail(errors::segment_too_short(0, n, n, min_size));
 
+  // The tie scale: one evaluation of the whole signal as a single segment.
+  TARNWELL_TRY(whole_signal_cost, cost.segment_cost(0, n));
+  const TieRule tie = TieRule::for_search(whole_signal_cost, n, pen);
   TARNWELL_TRY(grid, build_search_grid(n, parameters.jump, "allocating the Pelt search grid"));
   const std::size_t grid_size = grid.size();
   const std::optional<double> pruning_constant =
@@ -259,19 +251,17 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
 
   std::optional<PeltTables> tables_storage;
   std::vector<std::uint64_t> starts;
-  try {
-    tables_storage.emplace(grid, pen);
+  TARNWELL_CHECK(try_allocate("allocating Pelt search tables", [&] {
+    tables_storage.emplace(grid, pen, tie);
     if (!pruning_constant) starts.reserve(grid_size);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("allocating Pelt search tables"));
-  }
+  }));
   PeltTables& tables = *tables_storage;
 
   if (pruning_constant) {
     bool searched = false;
     if constexpr (OffersPeltFunctionalPruning<Cost>) {
       if (pruning == PeltPruning::as_declared) {
-        if (const auto pruner = cost.pelt_functional_pruning(pen, min_size, parameters.jump)) {
+        if (const auto pruner = cost.pelt_functional_pruning(pen, min_size, parameters.jump, tie)) {
           TARNWELL_CHECK(pelt_detail::run_pruned_steps(cost, grid, tables, min_size, pen, *pruning_constant,
                                                        &*pruner, counters));
           searched = true;
@@ -286,6 +276,7 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
   } else {
     EndpointBatch batch;
     for (std::size_t j = 1; j < grid_size; ++j) {
+      TARNWELL_CHECK(check_interruption());
       const std::uint64_t end = grid[j];
       const std::size_t count = admissible_start_count(grid, j, end, min_size);
       starts.assign(grid.begin(), grid.begin() + static_cast<std::ptrdiff_t>(count));
