@@ -9,7 +9,9 @@ warning) and ``plot``.
 
 from . import _tarnwell
 from ._tarnwell import *  # noqa: F401,F403
-from ._tarnwell import __all__, __version__  # noqa: F401
+from ._tarnwell import __version__ as __version__
+
+from ._tarnwell import __all__ as __all__
 from . import penalty as penalty
 from ._intake import TransposedSignalWarning as TransposedSignalWarning
 from .detection import DetectionFailure as DetectionFailure

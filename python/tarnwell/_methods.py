@@ -80,11 +80,11 @@ def search_info(method: str | type) -> SearchInfo:
                                  f"available methods: {names}")
             raise ValueError(f"unknown method {method!r}; available methods: {names}")
         cls = searches[key]
-    predict = _parameters(cls.predict, 1)
+    predict = _parameters(getattr(cls, "predict"), 1)
     return SearchInfo(
         cls=cls,
         constructor=_parameters(cls, 0),
-        fit=tuple(p for p in _parameters(cls.fit, 1) if p != "signal"),
+        fit=tuple(p for p in _parameters(getattr(cls, "fit"), 1) if p != "signal"),
         rules=tuple(rule for rule in STOPPING_RULES if rule in predict),
     )
 

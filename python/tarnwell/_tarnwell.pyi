@@ -1,19 +1,38 @@
 from collections.abc import Sequence
-from typing import SupportsFloat, SupportsIndex
+from typing import SupportsFloat, SupportsIndex, final
 
 import numpy as np
 import numpy.typing as npt
 
 __version__: str
-__all__: list[str]
+__all__ = [
+    "TarnwellError",
+    "__version__",
+    "CostL2",
+    "Dynp",
+    "Pelt",
+    "Binseg",
+    "BottomUp",
+    "Window",
+    "version",
+    "validate_signal",
+    "hausdorff",
+    "precision_recall",
+    "rand_index",
+    "pw_constant",
+    "pw_linear",
+    "pw_normal",
+    "pw_wavy",
+]
 
 _Signal = npt.NDArray[np.float64]
 _Breakpoints = Sequence[SupportsIndex] | npt.NDArray[np.integer]
 
 class TarnwellError(RuntimeError): ...
 
+@final
 class CostL2:
-    def __init__(self) -> None: ...
+    def __new__(cls) -> CostL2: ...
     def fit(self, signal: _Signal) -> CostL2: ...
     def error(self, start: SupportsIndex, end: SupportsIndex) -> float: ...
     def sum_of_costs(self, breakpoints: _Breakpoints) -> float: ...
@@ -26,15 +45,16 @@ class CostL2:
     @property
     def is_fitted(self) -> bool: ...
 
+@final
 class Dynp:
-    def __init__(
-        self,
+    def __new__(
+        cls,
         model: str = "l2",
         custom_cost: object | None = None,
         min_size: SupportsIndex = 2,
         jump: SupportsIndex = 5,
         max_memory_bytes: SupportsIndex = 536870912,
-    ) -> None: ...
+    ) -> Dynp: ...
     def fit(self, signal: _Signal) -> Dynp: ...
     def predict(self, n_bkps: SupportsIndex) -> list[int]: ...
     def fit_predict(self, signal: _Signal, n_bkps: SupportsIndex) -> list[int]: ...
@@ -54,14 +74,15 @@ class Dynp:
     @property
     def uses_batch_callback(self) -> bool: ...
 
+@final
 class Pelt:
-    def __init__(
-        self,
+    def __new__(
+        cls,
         model: str = "l2",
         custom_cost: object | None = None,
         min_size: SupportsIndex = 2,
         jump: SupportsIndex = 5,
-    ) -> None: ...
+    ) -> Pelt: ...
     def fit(self, signal: _Signal) -> Pelt: ...
     def predict(self, pen: SupportsFloat) -> list[int]: ...
     def fit_predict(self, signal: _Signal, pen: SupportsFloat) -> list[int]: ...
@@ -103,18 +124,21 @@ class _Greedy:
     @property
     def is_fitted(self) -> bool: ...
 
+@final
 class Binseg(_Greedy):
-    def __init__(self, model: str = "l2", min_size: SupportsIndex = 2, jump: SupportsIndex = 5) -> None: ...
+    def __new__(cls, model: str = "l2", min_size: SupportsIndex = 2, jump: SupportsIndex = 5) -> Binseg: ...
     def fit(self, signal: _Signal) -> Binseg: ...
 
+@final
 class BottomUp(_Greedy):
-    def __init__(self, model: str = "l2", min_size: SupportsIndex = 2, jump: SupportsIndex = 5) -> None: ...
+    def __new__(cls, model: str = "l2", min_size: SupportsIndex = 2, jump: SupportsIndex = 5) -> BottomUp: ...
     def fit(self, signal: _Signal) -> BottomUp: ...
 
+@final
 class Window(_Greedy):
-    def __init__(
-        self, width: SupportsIndex = 100, model: str = "l2", min_size: SupportsIndex = 2, jump: SupportsIndex = 5
-    ) -> None: ...
+    def __new__(
+        cls, width: SupportsIndex = 100, model: str = "l2", min_size: SupportsIndex = 2, jump: SupportsIndex = 5
+    ) -> Window: ...
     def fit(self, signal: _Signal) -> Window: ...
     @property
     def width(self) -> int: ...
