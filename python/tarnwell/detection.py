@@ -165,6 +165,9 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     for rule in given:
         if rule not in info.rules:
             raise ValueError(f"{info.name} does not take {rule}; it stops by {' or '.join(info.rules)}")
+    if not given and params.get("custom_cost") is not None:
+        raise ValueError("there is no default penalty for a custom cost: its units are unknown; pass pen= "
+                         "(tarnwell.penalty.penalty_path shows the candidates)")
     estimator, fit_params, choice = _build(info, model, params)
     estimator.fit(intake.values, **fit_params)
     if not given:

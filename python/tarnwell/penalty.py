@@ -168,46 +168,72 @@ def _l1potts_penalty(values: _Matrix, weights: npt.NDArray[np.float64] | None) -
     return _finish(1, n, whole / w.sum() / 2.0)
 
 
-def _first_pass(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> tuple[float, bool]:
-    """The first-pass penalty, and whether its segment residuals may be read
-    as noise around segment levels (not so for the regression models)."""
+def _first_pass(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> tuple[float, bool, bool]:
+    """The first-pass penalty; whether the residuals around segment levels
+    may be read as noise (not so for the regression models); whether the
+    cost squares those residuals (so heavy tails make short segments pay)."""
     name = type(estimator).__name__
     if getattr(estimator, "uses_custom_cost", False):
         _rule("custom", 1)
     model = getattr(estimator, "model", None)
     if isinstance(model, str):
-        return _model_penalty(matrix, model), model.lower() not in ("linear", "ar", "clinear")
-    if isinstance(getattr(estimator, "kernel", None), str):
-        return _kernel_penalty(matrix, estimator.kernel, getattr(estimator, "gamma", None)), True
+        key = model.lower()
+        return _model_penalty(matrix, model), key not in ("linear", "ar", "clinear"), key in ("l2", "mahalanobis", "ml")
+    kernel = getattr(estimator, "kernel", None)
+    if isinstance(kernel, str):
+        return _kernel_penalty(matrix, kernel, getattr(estimator, "gamma", None)), True, kernel.lower() == "linear"
     if name == "L1Potts":
-        return _l1potts_penalty(matrix, fit_params.get("weights")), True
+        return _l1potts_penalty(matrix, fit_params.get("weights")), True, False
     raise ValueError(f"no default penalty for {name}; pass pen=")
 
 
-def residual_autocorrelation(matrix: _Matrix, breakpoints: Sequence[int]) -> float:
-    """Lag-one autocorrelation of the deviations from the segment medians,
-    pooled over segments and features."""
-    products = squares = 0.0
-    for start, end in zip([0, *breakpoints[:-1]], breakpoints):
-        residual = matrix[start:end] - np.median(matrix[start:end], axis=0)
-        products += float(np.sum(residual[1:] * residual[:-1]))
-        squares += float(np.sum(residual * residual))
+def _residuals(matrix: _Matrix, breakpoints: Sequence[int]) -> _Matrix:
+    """Deviations from the segment medians, clipped to their Tukey fences."""
+    parts = [matrix[start:end] - np.median(matrix[start:end], axis=0)
+             for start, end in zip([0, *breakpoints[:-1]], breakpoints)]
+    return _clipped(np.concatenate(parts))
+
+
+def _autocorrelation(residuals: _Matrix, breakpoints: Sequence[int]) -> float:
+    """Lag-one autocorrelation pooled over segments and features."""
+    products = sum(float(np.sum(residuals[start + 1:end] * residuals[start:end - 1]))
+                   for start, end in zip([0, *breakpoints[:-1]], breakpoints))
+    squares = float(np.sum(residuals * residuals))
     return products / squares if squares > 0 else 0.0
+
+
+def _kurtosis(residuals: _Matrix) -> float:
+    second = np.mean(residuals * residuals, axis=0)
+    fourth = np.mean(residuals**4, axis=0)
+    usable = second > 0
+    return float(np.mean(fourth[usable] / second[usable] ** 2)) if usable.any() else 3.0
 
 
 def penalty_for(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> float:
     """The default penalty for a fitted search object (used by `detect`).
 
-    The first-pass penalty is multiplied by the long-run variance factor
-    (1 + ρ)/(1 − ρ) of the residuals of the search's own result at that
-    penalty, with ρ their lag-one autocorrelation clipped to [0, 0.9].
+    The first-pass penalty is multiplied by two factors measured on the
+    residuals of the search's own result at that penalty (deviations from
+    the segment medians, clipped at three interquartile ranges):
+
+    - the long-run variance factor (1 + ρ)/(1 − ρ), ρ the lag-one
+      autocorrelation clipped to [0, 0.9]: correlated noise makes segment
+      means wander, and a smooth curve leaves long runs of same-signed
+      residuals;
+    - for squared-error costs, the tail factor max(1, (κ − 1)/2), κ the
+      kurtosis (3 for Gaussian noise): with heavy tails a segment of a couple
+      of samples around an extreme value is not a change.
     """
-    first, level_model = _first_pass(estimator, matrix, fit_params)
+    first, level_model, squared = _first_pass(estimator, matrix, fit_params)
     if not level_model or matrix.shape[0] < 3:
         return first
     breakpoints = [int(b) for b in estimator.predict(pen=first)]
-    rho = min(max(residual_autocorrelation(matrix, breakpoints), 0.0), _MAX_RHO)
-    return first * (1.0 + rho) / (1.0 - rho)
+    residuals = _residuals(matrix, breakpoints)
+    rho = min(max(_autocorrelation(residuals, breakpoints), 0.0), _MAX_RHO)
+    factor = (1.0 + rho) / (1.0 - rho)
+    if squared:
+        factor *= max(1.0, (_kurtosis(residuals) - 1.0) / 2.0)
+    return first * factor
 
 
 _MAX_RHO = 0.9
