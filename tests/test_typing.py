@@ -1,4 +1,5 @@
 import ast
+import os
 import shutil
 import subprocess
 import sys
@@ -34,9 +35,15 @@ def test_mypy_strict_and_stubtest_pass_on_the_package(tmp_path):
     config = tmp_path / "mypy.ini"
     config.write_text(f"[mypy]\nstrict = True\ncache_dir = {Path(__file__).resolve().parent.parent / 'build' / '.mypy_cache'}\n")
     allowlist = Path(__file__).with_name("stubtest_allowlist.txt")
+    # An installed package is found through site-packages (it ships py.typed);
+    # a developer build directory through MYPYPATH.
+    env = dict(os.environ)
+    if root.name != "site-packages":
+        env["MYPYPATH"] = str(root)
     typed = subprocess.run([sys.executable, "-m", "mypy", "--config-file", str(config), "-p", "tarnwell"],
-                           cwd=root, capture_output=True, text=True, timeout=300)
+                           cwd=tmp_path, env=env, capture_output=True, text=True, timeout=300)
     assert typed.returncode == 0, typed.stdout + typed.stderr
     stubs = subprocess.run([sys.executable, "-m", "mypy.stubtest", "tarnwell", "--mypy-config-file", str(config),
-                            "--allowlist", str(allowlist)], cwd=root, capture_output=True, text=True, timeout=300)
+                            "--allowlist", str(allowlist)], cwd=tmp_path, env=env, capture_output=True, text=True,
+                           timeout=300)
     assert stubs.returncode == 0, stubs.stdout + stubs.stderr
