@@ -119,7 +119,7 @@ def _rules_for(name):
     if name == "l1potts":
         return [{}, {"pen": 10.0}]
     if name == "kernelcpd":
-        return [{"n_bkps": 2}, {"pen": 1.0, "kernel": "linear"}]
+        return [{"n_bkps": 2}, {"pen": 10.0, "kernel": "linear"}, {}, {"kernel": "linear"}]
     return [{}, {"n_bkps": 2}, {"pen": 30.0}, {"epsilon": 200.0}]
 
 

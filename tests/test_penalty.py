@@ -182,3 +182,14 @@ def test_path_default_range_brackets_the_default_penalty():
     pen = default_penalty(PATH_SIGNAL, jump=1)
     assert path.pen_low[0] == pytest.approx(pen / 10) and path.pen_high[-1] == pytest.approx(pen * 10)
     assert path.segmentation(pen) == tarnwell.detect(PATH_SIGNAL, jump=1).breakpoints
+
+
+@pytest.mark.skipif("kernelcpd" not in available_searches(), reason="KernelCPD is not in this build")
+@pytest.mark.parametrize("kernel", ["rbf", "linear"])
+def test_kernel_default_penalty_finds_steps_and_leaves_noise_alone(kernel):
+    signal, truth = STEP_SIGNALS["three even steps"]
+    for scale in (0.1, 100.0):
+        found = tarnwell.detect(signal * scale, method="kernelcpd", kernel=kernel).breakpoints
+        assert tarnwell.precision_recall(truth, found, margin=5) == (1.0, 1.0) and len(found) == len(truth)
+    for name in ("seasonal, period 12", "a few outliers", "autocorrelated noise"):
+        assert tarnwell.detect(CHANGELESS[name][0], method="kernelcpd", kernel=kernel).n_changes == 0, name
