@@ -14,7 +14,7 @@ import numpy as np
 from ._costs import segmentation_cost
 from ._intake import Intake, as_signal
 from ._methods import SearchInfo, search_info
-from .penalty import penalty_for, warn_if_oversegmented
+from .penalty import penalty_and_result, warn_if_oversegmented
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
@@ -170,11 +170,13 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
                          "(tarnwell.penalty.penalty_path shows the candidates)")
     estimator, fit_params, choice = _build(info, model, params)
     estimator.fit(intake.values, **fit_params)
+    known: list[int] | None = None
     if not given:
         if "pen" not in info.rules:
             raise ValueError(f"{info.name} needs one of {', '.join(info.rules)}")
-        given = {"pen": penalty_for(estimator, intake.matrix, fit_params)}
-    breakpoints = [int(b) for b in estimator.predict(**given)]
+        pen, known = penalty_and_result(estimator, intake.matrix, fit_params)
+        given = {"pen": pen}
+    breakpoints = known if known is not None else [int(b) for b in estimator.predict(**given)]
     if warn:
         warn_if_oversegmented(breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
                               jump=int(getattr(estimator, "jump", 1)), stacklevel=2)

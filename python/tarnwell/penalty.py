@@ -9,9 +9,9 @@ in one signal and hundreds in the same signal multiplied by 10.
 Default penalty
 ---------------
 ``default_penalty`` is a BIC-type penalty measured in the variability of the
-signal itself::
+signal itself, raised for correlated and heavy-tailed residuals::
 
-    pen = (p + 2) · ln(n) · s
+    pen = (p + 2) · ln(n) · s · (1 + ρ)/(1 − ρ) · max(1, (κ − 1)/2)
 
 - n is the number of samples, p the number of parameters one more segment
   adds to the model (the segment mean: d values for "l2", "l1", "clinear",
@@ -27,6 +27,16 @@ signal itself::
   and "rank" costs are already on a likelihood scale: s = 1.
 - Before s is computed, each feature is clipped to its Tukey fences at three
   interquartile ranges, so a few wild glitches cannot inflate the penalty.
+- ρ and κ come from a first search at the penalty without them: the lag-one
+  autocorrelation (clipped to [0, 0.9]) and the kurtosis of the deviations
+  from its segment medians (clipped like the signal). (1 + ρ)/(1 − ρ) is the
+  long-run variance factor of AR(1) noise: correlated noise and smooth
+  curves leave long runs of same-signed residuals, which a penalty for
+  independent noise mistakes for changes. The tail factor, 1 for Gaussian
+  noise, applies to the squared-error costs only: with heavy tails a segment
+  of a couple of samples around an extreme value is not a change. Neither
+  factor applies to "linear", "ar" and "clinear", whose residuals are not
+  deviations from a level.
 
 Why the whole signal's variability and not a noise estimate: real recordings
 are rarely piecewise constant. A trend, a seasonal swing or a slowly varying
@@ -209,8 +219,10 @@ def _kurtosis(residuals: _Matrix) -> float:
     return float(np.mean(fourth[usable] / second[usable] ** 2)) if usable.any() else 3.0
 
 
-def penalty_for(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> float:
-    """The default penalty for a fitted search object (used by `detect`).
+def penalty_and_result(estimator: Any, matrix: _Matrix,
+                       fit_params: dict[str, Any]) -> tuple[float, list[int] | None]:
+    """The default penalty for a fitted search object, with the search's
+    result at that penalty when the first pass already computed it.
 
     The first-pass penalty is multiplied by two factors measured on the
     residuals of the search's own result at that penalty (deviations from
@@ -226,14 +238,21 @@ def penalty_for(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> 
     """
     first, level_model, squared = _first_pass(estimator, matrix, fit_params)
     if not level_model or matrix.shape[0] < 3:
-        return first
+        return first, None
     breakpoints = [int(b) for b in estimator.predict(pen=first)]
     residuals = _residuals(matrix, breakpoints)
     rho = min(max(_autocorrelation(residuals, breakpoints), 0.0), _MAX_RHO)
     factor = (1.0 + rho) / (1.0 - rho)
     if squared:
         factor *= max(1.0, (_kurtosis(residuals) - 1.0) / 2.0)
-    return first * factor
+    if factor == 1.0:
+        return first, breakpoints
+    return first * factor, None
+
+
+def penalty_for(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> float:
+    """The default penalty for a fitted search object (see `penalty_and_result`)."""
+    return penalty_and_result(estimator, matrix, fit_params)[0]
 
 
 _MAX_RHO = 0.9
