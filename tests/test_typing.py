@@ -37,7 +37,8 @@ def test_mypy_strict_and_stubtest_pass_on_the_package(tmp_path):
     allowlist = Path(__file__).with_name("stubtest_allowlist.txt")
     # An installed package is found through site-packages (it ships py.typed);
     # a developer build directory through MYPYPATH.
-    env = dict(os.environ)
+    # The subprocesses run elsewhere: give them the tested package's absolute location.
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(root), os.environ.get("PYTHONPATH", "")]))
     if root.name != "site-packages":
         env["MYPYPATH"] = str(root)
     typed = subprocess.run([sys.executable, "-m", "mypy", "--config-file", str(config), "-p", "tarnwell"],
