@@ -193,3 +193,19 @@ def test_kernel_default_penalty_finds_steps_and_leaves_noise_alone(kernel):
         assert tarnwell.precision_recall(truth, found, margin=5) == (1.0, 1.0) and len(found) == len(truth)
     for name in ("seasonal, period 12", "a few outliers", "autocorrelated noise"):
         assert tarnwell.detect(CHANGELESS[name][0], method="kernelcpd", kernel=kernel).n_changes == 0, name
+
+
+@pytest.mark.parametrize("model", ["clinear", "linear"])
+def test_regression_models_measure_their_own_residuals(model):
+    kink = np.abs(T - 300) * 0.05 + noise(31)
+    def shaped(y):
+        return y if model == "clinear" else np.c_[y, np.ones_like(y)]  # "linear": a level via a constant regressor
+    try:
+        found = tarnwell.detect(shaped(kink), model=model, jump=5)
+    except NotImplementedError:
+        pytest.skip(f"model {model} is not in this build")
+    if model == "clinear":
+        assert found.breakpoints == [300, N]
+    for name in ("seasonal, period 12", "autocorrelated noise"):
+        for scale in (0.1, 100.0):
+            assert tarnwell.detect(shaped(CHANGELESS[name][0] * scale), model=model, jump=5).n_changes == 0, name

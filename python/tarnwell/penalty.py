@@ -34,9 +34,10 @@ signal itself, raised for correlated and heavy-tailed residuals::
   curves leave long runs of same-signed residuals, which a penalty for
   independent noise mistakes for changes. The tail factor, 1 for Gaussian
   noise, applies to the squared-error costs only: with heavy tails a segment
-  of a couple of samples around an extreme value is not a change. Neither
-  factor applies to "linear", "ar" and "clinear", whose residuals are not
-  deviations from a level.
+  of a couple of samples around an extreme value is not a change. For
+  "linear" and "clinear" the residuals are those of their own fits (the
+  regression, the joining line); "ar" models the correlation itself and
+  takes neither factor.
 
 Why the whole signal's variability and not a noise estimate: real recordings
 are rarely piecewise constant. A trend, a seasonal swing or a slowly varying
@@ -179,16 +180,17 @@ def _l1potts_penalty(values: _Matrix, weights: npt.NDArray[np.float64] | None) -
 
 
 def _first_pass(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> tuple[float, bool, bool]:
-    """The first-pass penalty; whether the residuals around segment levels
-    may be read as noise (not so for the regression models); whether the
-    cost squares those residuals (so heavy tails make short segments pay)."""
+    """The first-pass penalty; whether the first pass's residuals are
+    measured (not for "ar"); whether the cost squares them (so heavy tails
+    make short segments pay)."""
     name = type(estimator).__name__
     if getattr(estimator, "uses_custom_cost", False):
         _rule("custom", 1)
     model = getattr(estimator, "model", None)
     if isinstance(model, str):
         key = model.lower()
-        return _model_penalty(matrix, model), key not in ("linear", "ar", "clinear"), key in ("l2", "mahalanobis", "ml")
+        squared = key in ("l2", "mahalanobis", "ml", "linear", "clinear")
+        return _model_penalty(matrix, model), key != "ar", squared
     kernel = getattr(estimator, "kernel", None)
     if isinstance(kernel, str):
         return _kernel_penalty(matrix, kernel, getattr(estimator, "gamma", None)), True, kernel.lower() == "linear"
@@ -197,9 +199,26 @@ def _first_pass(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> 
     raise ValueError(f"no default penalty for {name}; pass pen=")
 
 
-def _residuals(matrix: _Matrix, breakpoints: Sequence[int]) -> _Matrix:
-    """Deviations from the segment medians, clipped to their Tukey fences."""
-    parts = [matrix[start:end] - np.median(matrix[start:end], axis=0)
+def _segment_residuals(segment: _Matrix, before: _Matrix | None, model: str | None) -> _Matrix:
+    if model == "linear":  # the first column regressed on the others, no intercept
+        response, design = segment[:, :1], segment[:, 1:]
+        if design.shape[1] == 0:
+            return response
+        coefficients = np.linalg.lstsq(design, response, rcond=None)[0]
+        return np.asarray(response - design @ coefficients)
+    if model == "clinear":  # deviations from the line joining the previous sample to the last
+        anchor = segment[0] if before is None else before
+        steps = np.arange(segment.shape[0], dtype=np.float64) + (0.0 if before is None else 1.0)
+        span = steps[-1] if steps[-1] > 0 else 1.0
+        return np.asarray(segment - (anchor + (segment[-1] - anchor) * (steps / span)[:, None]))
+    return np.asarray(segment - np.median(segment, axis=0))
+
+
+def _residuals(matrix: _Matrix, breakpoints: Sequence[int], model: str | None) -> _Matrix:
+    """What the segments' fits leave (deviations from the segment medians,
+    or the regression residuals of "linear" and "clinear"), clipped to their
+    Tukey fences."""
+    parts = [_segment_residuals(matrix[start:end], matrix[start - 1] if start > 0 else None, model)
              for start, end in zip([0, *breakpoints[:-1]], breakpoints)]
     return _clipped(np.concatenate(parts))
 
@@ -240,7 +259,8 @@ def penalty_and_result(estimator: Any, matrix: _Matrix,
     if not level_model or matrix.shape[0] < 3:
         return first, None
     breakpoints = [int(b) for b in estimator.predict(pen=first)]
-    residuals = _residuals(matrix, breakpoints)
+    model = getattr(estimator, "model", None)
+    residuals = _residuals(matrix, breakpoints, model.lower() if isinstance(model, str) else None)
     rho = min(max(_autocorrelation(residuals, breakpoints), 0.0), _MAX_RHO)
     factor = (1.0 + rho) / (1.0 - rho)
     if squared:
