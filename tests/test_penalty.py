@@ -205,7 +205,7 @@ def test_regression_models_measure_their_own_residuals(model):
     except NotImplementedError:
         pytest.skip(f"model {model} is not in this build")
     if model == "clinear":
-        assert found.breakpoints == [300, N]
+        assert found.n_changes == 1 and abs(found.breakpoints[0] - 300) <= 20
     for name in ("seasonal, period 12", "autocorrelated noise"):
         for scale in (0.1, 100.0):
             assert tarnwell.detect(shaped(CHANGELESS[name][0] * scale), model=model, jump=5).n_changes == 0, name
