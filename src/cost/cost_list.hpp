@@ -14,14 +14,17 @@
 #pragma once
 
 #include "cost/cost_descriptor.hpp"
+#include "cost/l1/l1_model.hpp"
 #include "cost/l2/l2_model.hpp"
+#include "cost/mahalanobis/mahalanobis_model.hpp"
+#include "cost/normal/normal_model.hpp"
+#include "cost/rank/rank_model.hpp"
 #include "cost/pending_model.hpp"
 
 namespace tarnwell {
 
 using BuiltinCostModels =
-    CostList<L2Model, PendingModel<2, "l1">, PendingModel<2, "rank">, PendingModel<2, "normal">,
-             PendingModel<2, "linear">, PendingModel<5, "ar">, PendingModel<3, "clinear">,
-             PendingModel<2, "mahalanobis", "ml">>;
+    CostList<L2Model, L1Model, RankModel, NormalModel, PendingModel<2, "linear">, PendingModel<5, "ar">,
+             PendingModel<3, "clinear">, MahalanobisModel>;
 
 }  // namespace tarnwell
