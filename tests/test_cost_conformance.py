@@ -14,6 +14,7 @@ import numpy as np
 import pytest
 
 import tarnwell
+import greedy_reference
 from exact_oracle import admissible_segmentations
 
 
@@ -35,8 +36,87 @@ class CostRow:
         return self.model
 
 
+def absolute_deviation(block):
+    # The lower median of each column.
+    ordered = np.sort(block, axis=0)
+    median = ordered[(len(block) - 1) // 2]
+    return float(np.abs(block - median).sum())
+
+
+def gaussian_log_likelihood(block, ridge=1e-6):
+    covariance = np.atleast_2d(np.cov(block, rowvar=False)) + ridge * np.eye(block.shape[1])
+    sign, log_determinant = np.linalg.slogdet(covariance)
+    assert sign > 0
+    return len(block) * log_determinant
+
+
+def average_ranks(column):
+    order = np.argsort(column, kind="stable")
+    ranks = np.empty(len(column))
+    i = 0
+    while i < len(column):
+        j = i
+        while j < len(column) and column[order[j]] == column[order[i]]:
+            j += 1
+        ranks[order[i:j]] = (i + 1 + j) / 2
+        i = j
+    return ranks
+
+
+class RankReference:
+    """The rank cost needs the whole signal: it is bound to one at fit."""
+
+    def __init__(self):
+        self.signal = None
+
+    def fit(self, x):
+        x = x.reshape(len(x), -1)
+        ranks = np.column_stack([average_ranks(x[:, k]) for k in range(x.shape[1])]) - (len(x) + 1) / 2
+        self.ranks = ranks
+        self.precision = np.linalg.pinv(ranks.T @ ranks / len(x), hermitian=True)
+        self.signal = x
+        return self
+
+    def __call__(self, block):
+        # Locate the block inside the fitted signal.
+        for start in range(len(self.signal) - len(block) + 1):
+            if np.array_equal(self.signal[start : start + len(block)], block):
+                mean = self.ranks[start : start + len(block)].mean(axis=0)
+                return -len(block) * float(mean @ self.precision @ mean)
+        raise AssertionError("block not in the fitted signal")
+
+
+RANK_REFERENCE = RankReference()
+
+
+class IdentityMetricCost:
+    """CostMahalanobis with the identity of the signal's dimension, as the
+    search model "mahalanobis" uses it (full metrics: test_costs_mahalanobis)."""
+
+    min_size = tarnwell.CostMahalanobis(np.eye(1)).min_size
+
+    def fit(self, x):
+        return tarnwell.CostMahalanobis(np.eye(x.reshape(len(x), -1).shape[1])).fit(x)
+
+
+class RankCost:
+    min_size = tarnwell.CostRank().min_size
+
+    def fit(self, x):
+        RANK_REFERENCE.fit(x)
+        return tarnwell.CostRank().fit(x)
+
+
 COSTS = [
     CostRow("l2", lambda: tarnwell.CostL2(), squared_error, min_size=1),
+    CostRow("l1", lambda: tarnwell.CostL1(), absolute_deviation, min_size=2),
+    # A segment no longer than d has a singular covariance; the 1e-6 ridge then
+    # magnifies the round-off of its scatter up to a millionfold in the
+    # log-determinant (well-conditioned segments: test_costs_scatter, 1e-10).
+    CostRow("normal", lambda: tarnwell.CostNormal(), gaussian_log_likelihood, min_size=2, shortest_error=2,
+            relative_tolerance=1e-7),
+    CostRow("rank", RankCost, lambda block: RANK_REFERENCE(block), min_size=2, shortest_error=2),
+    CostRow("mahalanobis", IdentityMetricCost, squared_error, min_size=2),
 ]
 
 
@@ -125,3 +205,38 @@ def test_greedy_searches_run_every_model(row, search):
         arguments["width"] = 2 * arguments["min_size"] + 10
     found = getattr(tarnwell, search)(**arguments).fit(x).predict(n_bkps=2)
     assert len(found) == 3 and found[-1] == 90
+
+
+GREEDY = {
+    "Binseg": lambda cost, n, width, min_size, rule: greedy_reference.binseg(cost, n, min_size, 1, **rule),
+    "BottomUp": lambda cost, n, width, min_size, rule: greedy_reference.bottom_up(cost, n, min_size, 1, **rule),
+    "Window": lambda cost, n, width, min_size, rule: greedy_reference.window(cost, n, width, min_size, 1, **rule),
+}
+
+
+def outcome(run):
+    try:
+        return run()
+    except greedy_reference.Infeasible:
+        return "infeasible"
+    except ValueError as error:
+        assert str(error).startswith("cannot segment"), error
+        return "infeasible"
+
+
+@pytest.mark.parametrize("row", COSTS, ids=str)
+@pytest.mark.parametrize("search", GREEDY)
+def test_greedy_searches_follow_the_reference_engines(row, search):
+    for seed in range(3):
+        n = 30 + 7 * seed
+        x = random_signal(10 + seed, n, 1 + seed % 2)
+        cost = row.make().fit(x).error
+        min_size = max(row.min_size, 2)
+        width = 2 * min_size + 4
+        arguments = dict(model=row.model, min_size=min_size, jump=1)
+        if search == "Window":
+            arguments["width"] = width
+        engine = getattr(tarnwell, search)(**arguments).fit(x)
+        for rule in ({"n_bkps": 1}, {"n_bkps": 3}, {"pen": 2.0}, {"epsilon": abs(cost(0, n)) * 0.5}):
+            expected = outcome(lambda: GREEDY[search](cost, n, width, min_size, rule))
+            assert outcome(lambda: engine.predict(**rule)) == expected, (seed, rule)
