@@ -32,3 +32,11 @@ for greedy in ("Binseg", "BottomUp", "Window"):
               else make(model="l2", min_size=2, jump=5)).fit(signal)
     report(f"{greedy}(n_bkps={n_changes})", search.predict(n_bkps=n_changes))
     report(f"{greedy}(pen=3 d ln n)", search.predict(pen=3 * n_features * np.log(n_samples)))
+
+# Changes of covariance (pw_normal), with the squared error beside the
+# Gaussian cost, the model made for them.
+if hasattr(tarnwell, "CostNormal"):
+    signal, truth = tarnwell.pw_normal(1000, n_features=2, n_bkps=2, seed=3)
+    print(f"\n{'pw_normal breakpoints':<26} {truth}")
+    for model in ("l2", "normal"):
+        report(f"Dynp(model=\"{model}\")", tarnwell.Dynp(model=model, min_size=5, jump=5).fit_predict(signal, 2))
