@@ -14,7 +14,8 @@ namespace {
 
 struct MahalanobisScratchTag {};
 
-// 2^-45: negative round-off of tr(M S) tolerated relative to |S|_F |M|_F.
+// 2^-45: negative round-off of tr(M S) tolerated, relative to |M|_F times the
+// magnitude of the scatter's terms.
 constexpr double negative_tolerance = 2.842170943040401e-14;
 
 double frobenius_norm(std::span<const double> values) {
@@ -61,8 +62,13 @@ Result<double> MahalanobisCost::segment_cost(std::uint64_t start, std::uint64_t 
   }
   if (!is_finite_value(trace)) return errors::fail(errors::non_finite_objective(trace));
   if (trace >= 0.0) return trace;
-  const double bound = frobenius_norm(scatter) * metric_norm_;
-  if (trace >= -negative_tolerance * std::max(1.0, bound)) return 0.0;
+  // A negative trace is round-off of the prefix differences (the metric is
+  // positive semidefinite up to its own tolerance). That round-off scales
+  // with the prefix blocks subtracted, which far exceed the scatter of a
+  // short or nearly constant segment late in a long signal; bounding it by
+  // the scatter's own size would refuse such valid segments.
+  const double scale = std::max(frobenius_norm(scatter), scatter_.subtracted_magnitude(start, end));
+  if (trace >= -negative_tolerance * std::max(1.0, scale * metric_norm_)) return 0.0;
   return errors::fail(errors::numerical_failure("evaluating a non-negative scatter cost"));
 }
 

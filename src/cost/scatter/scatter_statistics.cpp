@@ -1,5 +1,7 @@
 #include "cost/scatter/scatter_statistics.hpp"
 
+#include <cmath>
+
 #include "core/fallible_allocation.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/segment_validation.hpp"
@@ -79,6 +81,17 @@ Status ScatterStatistics::segment_scatter(std::uint64_t start, std::uint64_t end
     }
   }
   return {};
+}
+
+double ScatterStatistics::subtracted_magnitude(std::uint64_t start, std::uint64_t end) const noexcept {
+  const std::size_t block = static_cast<std::size_t>(n_features_ * n_features_);
+  const auto norm = [&](std::uint64_t row) {
+    const double* values = prefix_products_.data() + row * block;
+    double squares = 0.0;
+    for (std::size_t i = 0; i < block; ++i) squares += values[i] * values[i];
+    return std::sqrt(squares);
+  };
+  return norm(start) + norm(end);
 }
 
 }  // namespace tarnwell

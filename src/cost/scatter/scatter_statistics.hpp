@@ -25,6 +25,11 @@ class ScatterStatistics {
   // (d * d values). Fails on an invalid segment or one shorter than `minimum`.
   Status segment_scatter(std::uint64_t start, std::uint64_t end, std::uint64_t minimum, std::span<double> out) const;
 
+  // The size of what a segment scatter subtracts: the Frobenius norms of the
+  // two prefix outer-product blocks, added. Their running-sum round-off is
+  // relative to this, not to the (possibly tiny) scatter itself.
+  double subtracted_magnitude(std::uint64_t start, std::uint64_t end) const noexcept;
+
  private:
   ScatterStatistics() = default;
 
