@@ -150,4 +150,13 @@ inline PyMethodDef fastcall_definition(const char* name, FastcallFunction functi
           doc};
 }
 
+// The method definition of a module function, its docstring the text
+// signature of `table`; built once.
+template <FastcallFunction Entry, class Table>
+PyMethodDef* function_definition(const char* name, const Table& table) {
+  static const std::string doc = signature_text(name, table, false) + "\n--\n\n";
+  static PyMethodDef definition = fastcall_definition(name, Entry, doc.c_str());
+  return &definition;
+}
+
 }  // namespace tarnwell::python

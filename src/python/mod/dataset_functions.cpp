@@ -80,10 +80,7 @@ PyObject* generator_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 
 template <SegmentShape shape>
 PyMethodDef* generator_definition() {
-  constexpr GeneratorNames names = names_of(shape);
-  static const std::string doc = signature_text(names.function, generator_table, false) + "\n--\n\n";
-  static PyMethodDef definition = fastcall_definition(names.function, &generator_entry<shape>, doc.c_str());
-  return &definition;
+  return function_definition<&generator_entry<shape>>(names_of(shape).function, generator_table);
 }
 
 }  // namespace

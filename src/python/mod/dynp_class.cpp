@@ -25,17 +25,10 @@ struct DynpTraits {
 
   static Result<State> construct(const std::string& model, PyObject* custom_cost, std::uint64_t min_size,
                                  std::uint64_t jump, std::uint64_t max_memory_bytes) {
-    if (min_size == 0) return errors::fail(errors::min_size_zero(0));
-    TARNWELL_TRY(parsed, choose_exact_search_cost(custom_cost, model));
+    TARNWELL_TRY(state, start_exact_search<State>(model, custom_cost, min_size));
     if (max_memory_bytes == 0) return errors::fail(errors::memory_limit_zero(0));
-    if (jump == 0) return errors::fail(errors::jump_zero(0));
-    State state;
-    state.parameters.min_size = raised_min_size(min_size, parsed.model);
-    state.parameters.jump = jump;
     state.max_memory_bytes = max_memory_bytes;
-    state.model_name = std::move(parsed.name);
-    state.model = std::move(parsed.model);
-    return state;
+    return finish_exact_search(std::move(state), jump);
   }
 
   static constexpr auto fit_parameters = ParameterTable<>{};

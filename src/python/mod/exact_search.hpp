@@ -22,6 +22,27 @@ struct ExactSearchState : ModelSearchState {
 // model argument is then not parsed), otherwise the parsed model.
 Result<ParsedModel> choose_exact_search_cost(PyObject* custom_cost, const std::string& model);
 
+// The checks both exact searches start with, in order: min_size, then the
+// cost; the state holds the cost and the raised min_size. The class's own
+// checks follow, then `finish_exact_search` with the jump check.
+template <class State>
+Result<State> start_exact_search(const std::string& model, PyObject* custom_cost, std::uint64_t min_size) {
+  if (min_size == 0) return errors::fail(errors::min_size_zero(0));
+  TARNWELL_TRY(parsed, choose_exact_search_cost(custom_cost, model));
+  State state;
+  state.parameters.min_size = raised_min_size(min_size, parsed.model);
+  state.model_name = std::move(parsed.name);
+  state.model = std::move(parsed.model);
+  return state;
+}
+
+template <class State>
+Result<State> finish_exact_search(State state, std::uint64_t jump) {
+  if (jump == 0) return errors::fail(errors::jump_zero(0));
+  state.parameters.jump = jump;
+  return state;
+}
+
 template <class State>
 constexpr auto exact_search_flag_properties() {
   return std::tuple{

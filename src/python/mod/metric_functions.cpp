@@ -46,21 +46,9 @@ PyObject* rand_index_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 }  // namespace
 
 PyMethodDef* precision_recall_function() {
-  static const std::string doc = signature_text("precision_recall", two_lists_and_margin, false) + "\n--\n\n";
-  static PyMethodDef definition = fastcall_definition("precision_recall", &precision_recall_entry, doc.c_str());
-  return &definition;
+  return function_definition<&precision_recall_entry>("precision_recall", two_lists_and_margin);
 }
-
-PyMethodDef* hausdorff_function() {
-  static const std::string doc = signature_text("hausdorff", two_lists, false) + "\n--\n\n";
-  static PyMethodDef definition = fastcall_definition("hausdorff", &hausdorff_entry, doc.c_str());
-  return &definition;
-}
-
-PyMethodDef* rand_index_function() {
-  static const std::string doc = signature_text("rand_index", two_lists, false) + "\n--\n\n";
-  static PyMethodDef definition = fastcall_definition("rand_index", &rand_index_entry, doc.c_str());
-  return &definition;
-}
+PyMethodDef* hausdorff_function() { return function_definition<&hausdorff_entry>("hausdorff", two_lists); }
+PyMethodDef* rand_index_function() { return function_definition<&rand_index_entry>("rand_index", two_lists); }
 
 }  // namespace tarnwell::python

@@ -23,15 +23,8 @@ struct PeltTraits {
 
   static Result<State> construct(const std::string& model, PyObject* custom_cost, std::uint64_t min_size,
                                  std::uint64_t jump) {
-    if (min_size == 0) return errors::fail(errors::min_size_zero(0));
-    TARNWELL_TRY(parsed, choose_exact_search_cost(custom_cost, model));
-    State state;
-    state.parameters.min_size = raised_min_size(min_size, parsed.model);
-    if (jump == 0) return errors::fail(errors::jump_zero(0));
-    state.parameters.jump = jump;
-    state.model_name = std::move(parsed.name);
-    state.model = std::move(parsed.model);
-    return state;
+    TARNWELL_TRY(state, start_exact_search<State>(model, custom_cost, min_size));
+    return finish_exact_search(std::move(state), jump);
   }
 
   static constexpr auto fit_parameters = ParameterTable<>{};

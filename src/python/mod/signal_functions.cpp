@@ -28,16 +28,9 @@ PyObject* validate_signal_entry(PyObject*, PyObject* const* args, Py_ssize_t nar
 
 }  // namespace
 
-PyMethodDef* version_function() {
-  static const std::string doc = signature_text("version", no_parameters, false) + "\n--\n\n";
-  static PyMethodDef definition = fastcall_definition("version", &version_entry, doc.c_str());
-  return &definition;
-}
-
+PyMethodDef* version_function() { return function_definition<&version_entry>("version", no_parameters); }
 PyMethodDef* validate_signal_function() {
-  static const std::string doc = signature_text("validate_signal", signal_only, false) + "\n--\n\n";
-  static PyMethodDef definition = fastcall_definition("validate_signal", &validate_signal_entry, doc.c_str());
-  return &definition;
+  return function_definition<&validate_signal_entry>("validate_signal", signal_only);
 }
 
 }  // namespace tarnwell::python

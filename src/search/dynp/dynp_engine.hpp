@@ -58,13 +58,14 @@ Result<Segmentation> run_dynp(const Cost& cost, SearchParameters parameters, std
   if (grid.size() != shape.grid_length) {
     return errors::fail(errors::numerical_failure("counting Dynp search-grid positions"));
   }
-  TARNWELL_TRY(tables, DynpTables::allocate(grid, shape.segment_count));
+  // The tie scale: one evaluation of the whole signal as a single segment.
+  TARNWELL_TRY(whole_signal_cost, cost.segment_cost(0, n));
+  TARNWELL_TRY(tables, DynpTables::allocate(grid, shape.segment_count, TieRule::for_search(whole_signal_cost, n)));
   // Sized for the largest batch up front, so no batch ever reallocates.
   EndpointBatch batch;
   if (!batch.prepare(grid.size())) {
     return errors::fail(errors::allocation_failed("allocating a Dynp endpoint cost batch"));
   }
-  TARNWELL_TRY(tie_paths, DynpTiePaths::allocate(shape.segment_count));
 
   const std::span<const std::uint64_t> positions(grid);
   for (std::size_t column = 1; column < grid.size(); ++column) {
@@ -73,7 +74,7 @@ Result<Segmentation> run_dynp(const Cost& cost, SearchParameters parameters, std
     if (count == 0) continue;
     TARNWELL_CHECK(cost.endpoint_costs(positions.first(count), end, batch));
     TARNWELL_CHECK(dynp_detail::check_batch_length(batch, count));
-    TARNWELL_CHECK(tables.relax_column(column, batch.values(), tie_paths));
+    TARNWELL_CHECK(tables.relax_column(column, batch.values()));
     if (counters != nullptr) {
       counters->candidate_segments += count;
       ++counters->end_positions;
