@@ -3,8 +3,9 @@
 First table: `error` per call (one segment, Python call included) for d = 1, 5,
 20; the native benchmark (build/bench/costs_benchmark, `make bench`) gives the
 bare segment_cost times, allocation counts and baselines. Second table: Pelt
-(unpruned for these models, so about (n/jump)^2/2 segment costs; each
-L1 cost sorts its segment, so L1 grows like n^3 log n, the others like n^2) and Dynp(n_bkps=5)
+(unpruned for these models, so about (n/jump)^2/2 segment costs; the L1
+costs of one batch walk a sorted column of the segment, so L1 grows like n^3,
+the others like n^2) and Dynp(n_bkps=5)
 at n = 1000 and 2000 with the growth factor between the two sizes.
 """
 
@@ -52,7 +53,7 @@ def search_table():
             previous = None
             for n in (1000, 2000):
                 x = piecewise(n, 2)
-                # L1 sorts every candidate segment: a single run says enough.
+                # L1 walks every candidate segment: a single run says enough.
                 seconds, _ = best_time(lambda: run(x), 1 if model == "l1" else 3)
                 growth = f"x{seconds / previous:.1f}" if previous else ""
                 print(f"{model:<12} {name:<7} {n:>5} {seconds * 1e3:>9.1f} {growth:>7}")
