@@ -14,17 +14,18 @@
 #pragma once
 
 #include "cost/cost_descriptor.hpp"
+#include "cost/ar/ar_model.hpp"
+#include "cost/clinear/clinear_model.hpp"
 #include "cost/l1/l1_model.hpp"
 #include "cost/l2/l2_model.hpp"
+#include "cost/linear/linear_model.hpp"
 #include "cost/mahalanobis/mahalanobis_model.hpp"
 #include "cost/normal/normal_model.hpp"
 #include "cost/rank/rank_model.hpp"
-#include "cost/pending_model.hpp"
 
 namespace tarnwell {
 
 using BuiltinCostModels =
-    CostList<L2Model, L1Model, RankModel, NormalModel, PendingModel<2, "linear">, PendingModel<5, "ar">,
-             PendingModel<3, "clinear">, MahalanobisModel>;
+    CostList<L2Model, L1Model, RankModel, NormalModel, LinearModel, ARModel, CLinearModel, MahalanobisModel>;
 
 }  // namespace tarnwell
