@@ -27,6 +27,8 @@ class ArrayArgument {
   // A row-major copy of a matrix argument, which must be two-dimensional
   // (TypeError naming the argument otherwise); any shape, empty included.
   std::optional<DenseMatrix> matrix_copy(const char* name) const;
+  // The caller's array itself (borrowed), for code that hands it on to Python.
+  PyObject* object() const noexcept { return array_.get(); }
 
  private:
   PyRef array_;
