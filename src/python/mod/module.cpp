@@ -37,6 +37,7 @@ const ModuleMember members[] = {
     {"Binseg", [](PyObject*) { return class_object(binseg_type()); }},
     {"BottomUp", [](PyObject*) { return class_object(bottom_up_type()); }},
     {"Window", [](PyObject*) { return class_object(window_type()); }},
+    {"KernelCPD", [](PyObject*) { return class_object(kernel_cpd_type()); }},
     {"version", [](PyObject* module) { return module_function(module, version_function); }},
     {"validate_signal", [](PyObject* module) { return module_function(module, validate_signal_function); }},
     {"hausdorff", [](PyObject* module) { return module_function(module, hausdorff_function); }},

@@ -14,6 +14,7 @@ PyTypeObject* pelt_type();
 PyTypeObject* binseg_type();
 PyTypeObject* bottom_up_type();
 PyTypeObject* window_type();
+PyTypeObject* kernel_cpd_type();
 
 // Module functions.
 extern PyMethodDef version_function;
