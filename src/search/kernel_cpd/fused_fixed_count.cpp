@@ -1,4 +1,3 @@
-#include <cstdlib>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -62,13 +61,9 @@ Result<Tables> allocate_tables(std::uint64_t n, std::uint64_t columns) {
   }
 }
 
-bool scalar_forced() noexcept {
-  const char* setting = std::getenv("TARNWELL_KERNEL_SCALAR");
-  return setting != nullptr && setting[0] != '\0' && setting[0] != '0';
-}
-
-RelaxEnd choose_relaxation(std::uint64_t n_bkps) noexcept {
-  return n_bkps > 3 && fused_vector_columns_available() ? relax_end_avx2 : relax_end_scalar;
+RelaxEnd choose_relaxation(std::uint64_t n_bkps, ColumnForm form) noexcept {
+  return form == ColumnForm::automatic && n_bkps > 3 && fused_vector_columns_available() ? relax_end_avx2
+                                                                                          : relax_end_scalar;
 }
 
 // Runs the relaxation of one end, settling the rare costs that are not
@@ -91,11 +86,11 @@ Status relax_end(RelaxEnd relax, const FixedCountTables& tables, const FixedCoun
 }  // namespace
 
 bool fused_vector_columns_available() noexcept {
-  static const bool available = cpu_has_avx2() && !scalar_forced();
+  static const bool available = cpu_has_avx2();
   return available;
 }
 
-Result<Segmentation> run_fused_fixed_count(const FusedKernelState& state, std::uint64_t n_bkps) {
+Result<Segmentation> run_fused_fixed_count(const FusedKernelState& state, std::uint64_t n_bkps, ColumnForm form) {
   TARNWELL_TRY(first, shortest_grid_segment(state, n_bkps));
   const std::uint64_t n = state.n;
   const std::uint64_t min_size = state.min_size;
@@ -103,7 +98,7 @@ Result<Segmentation> run_fused_fixed_count(const FusedKernelState& state, std::u
   const std::uint64_t columns = n_bkps + 1;
   TARNWELL_TRY(tables, allocate_tables(n, columns));
   const FixedCountTables view{tables.values.data(), tables.predecessor.data(), tables.tolerance.data(), columns};
-  const RelaxEnd relax = choose_relaxation(n_bkps);
+  const RelaxEnd relax = choose_relaxation(n_bkps, form);
   double* diagonal = tables.diagonal.data();
   double* within = tables.within.data();
 
