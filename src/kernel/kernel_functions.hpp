@@ -1,6 +1,8 @@
 // Kernel values on prepared rows. Every coordinate sum runs in increasing
 // coordinate order from -0.0, so each backend computes the very same value
-// for a pair and the backends agree bit for bit.
+// for a pair and the backends agree bit for bit. Width is a compile-time
+// constant for one-dimensional rows (the common case, where a runtime loop
+// of one iteration costs as much as the arithmetic) and 0 for any width.
 #pragma once
 
 #include <cmath>
@@ -8,16 +10,22 @@
 
 namespace tarnwell {
 
-// linear (rows centred on row 0) and cosine (rows normalised): K(i, j) = <p_i, p_j>.
-struct InnerProductKernel {
+template <std::size_t FixedWidth>
+struct RowAccess {
   const double* rows;
-  std::size_t width;
+  std::size_t runtime_width;
 
-  const double* row(std::size_t index) const noexcept { return rows + index * width; }
+  std::size_t width() const noexcept { return FixedWidth != 0 ? FixedWidth : runtime_width; }
+  const double* row(std::size_t index) const noexcept { return rows + index * width(); }
+};
 
+// linear (rows centred on row 0) and cosine (rows normalised): K(i, j) = <p_i, p_j>.
+template <std::size_t FixedWidth = 0>
+struct InnerProductKernel : RowAccess<FixedWidth> {
   double operator()(std::size_t i, std::size_t j) const noexcept {
-    const double* a = row(i);
-    const double* b = row(j);
+    const double* a = this->row(i);
+    const double* b = this->row(j);
+    const std::size_t width = this->width();
     double sum = -0.0;
     for (std::size_t k = 0; k < width; ++k) sum += a[k] * b[k];
     return sum;
@@ -26,16 +34,14 @@ struct InnerProductKernel {
 };
 
 // rbf: K(i, j) = exp(-gamma |x_i - x_j|^2); K(i, i) is exactly 1.
-struct RbfKernel {
-  const double* rows;
-  std::size_t width;
+template <std::size_t FixedWidth = 0>
+struct RbfKernel : RowAccess<FixedWidth> {
   double gamma;
 
-  const double* row(std::size_t index) const noexcept { return rows + index * width; }
-
   double operator()(std::size_t i, std::size_t j) const noexcept {
-    const double* a = row(i);
-    const double* b = row(j);
+    const double* a = this->row(i);
+    const double* b = this->row(j);
+    const std::size_t width = this->width();
     double sum = -0.0;
     for (std::size_t k = 0; k < width; ++k) {
       const double difference = a[k] - b[k];

@@ -35,6 +35,10 @@ UnsettledCost relax_end_with(const FixedCountTables& tables, const FixedCountEnd
   double* row_t = tables.values + end.t * tables.columns;
   std::uint64_t* pred_t = tables.predecessor + end.t * tables.columns;
   double* tolerance = tables.tolerance;
+  // q = s / first and its remainder, advanced with s instead of divided out:
+  // first is a multiple of jump, so one step of jump wraps at most once.
+  std::uint64_t q = from / end.first;
+  std::uint64_t remainder = from - q * end.first;
   for (std::uint64_t s = from;;) {
     double cost;
     if (settled != nullptr && s == from) {
@@ -46,9 +50,8 @@ UnsettledCost relax_end_with(const FixedCountTables& tables, const FixedCountEnd
     // [0, s) holds at most q = s / first segments; at s = k * first exactly,
     // the smallest start that can hold k of them, column k is written
     // unconditionally (its first candidate for this end).
-    const std::uint64_t q = s / end.first;
     const std::uint64_t k_max = q < segments_max ? q : segments_max;
-    const bool exact = s == q * end.first && q <= segments_max;
+    const bool exact = remainder == 0 && q <= segments_max;
     const double* row_s = tables.values + s * tables.columns;
     relax_columns(row_s, row_t, pred_t, tolerance, exact ? k_max - 1 : k_max, cost, s);
     if (exact) {
@@ -59,6 +62,11 @@ UnsettledCost relax_end_with(const FixedCountTables& tables, const FixedCountEnd
     }
     if (end.last_start - s < end.jump) break;
     s += end.jump;
+    remainder += end.jump;
+    if (remainder >= end.first) {
+      remainder -= end.first;
+      ++q;
+    }
   }
   return UnsettledCost{};
 }
