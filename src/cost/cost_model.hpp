@@ -1,40 +1,53 @@
-// The built-in cost family before fitting: a kind plus its parameters.
+// The built-in cost family before fitting: one of the descriptors of the cost
+// list, holding its parameters. A search stores the model parsed from its
+// `model` argument and fits a fresh FittedCost from it at every fit.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
-#include <vector>
+#include <utility>
+#include <variant>
 
+#include "cost/cost_list.hpp"
 #include "python/error/error_kind.hpp"
 
 namespace tarnwell {
 
-// The order is the tag order of CostModel and FittedCost.
-enum class CostKind : std::uint8_t { l2, l1, rank, normal, linear, ar, clinear, mahalanobis };
-
-inline constexpr double default_normal_ridge = 1.0e-6;
-inline constexpr std::uint64_t default_ar_order = 4;
-
-struct MetricMatrix {
-  std::uint64_t rows = 0;
-  std::uint64_t columns = 0;
-  std::vector<double> values;  // row-major
+template <class List>
+struct CostListVariants;
+template <class... Models>
+struct CostListVariants<CostList<Models...>> {
+  using Model = std::variant<Models...>;
+  using Fitted = std::variant<typename Models::Fitted...>;
 };
 
-struct CostModel {
-  CostKind kind = CostKind::l2;
-  double ridge = default_normal_ridge;
-  std::uint64_t order = default_ar_order;
-  std::optional<MetricMatrix> metric;  // absent: the identity of the signal's dimension
+class CostModel {
+ public:
+  using Variant = CostListVariants<BuiltinCostModels>::Model;
 
-  // The shortest segment the kind gives a cost to; depends on the parameters only.
-  std::uint64_t min_segment_length() const noexcept;
+  // The first model of the list with its defaults.
+  CostModel() = default;
+  template <class Model>
+    requires std::is_constructible_v<Variant, Model>
+  CostModel(Model model) : model_(std::move(model)) {}
+
+  // Calls visitor(descriptor) for the held model; every model must be handled.
+  template <class Visitor>
+  decltype(auto) visit(Visitor&& visitor) const {
+    return std::visit(std::forward<Visitor>(visitor), model_);
+  }
+
+  // The shortest segment the model gives a cost to; depends on the parameters only.
+  std::uint64_t min_segment_length() const noexcept {
+    return visit([](const auto& model) -> std::uint64_t { return model.min_segment_length(); });
+  }
+
+ private:
+  Variant model_;
 };
 
-// Case-insensitive for ASCII letters; "ml" is an alias of "mahalanobis".
+// Case-insensitive for ASCII letters; a model may answer to several names
+// ("ml" is an alias of "mahalanobis"). Unknown names list the supported ones.
 Result<CostModel> parse_model(std::string_view name);
-
-std::string_view cost_kind_name(CostKind kind) noexcept;
 
 }  // namespace tarnwell

@@ -1,35 +1,35 @@
-// The built-in cost family after fitting: one tagged union over the kinds.
-// Searches dispatch on the tag once and then run an engine instantiated for
-// the concrete kind; single queries (the cost classes' error()) switch per call.
+// The built-in cost family after fitting: one variant over the fitted costs of
+// the cost list. Searches dispatch on it once and then run an engine
+// instantiated for the concrete cost; single queries (the cost classes'
+// error()) dispatch per call.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <utility>
 #include <variant>
 
-#include "core/internal_check.hpp"
 #include "core/signal.hpp"
 #include "cost/cost_model.hpp"
-#include "cost/l2/l2_cost.hpp"
 #include "cost/sum_of_costs.hpp"
 
 namespace tarnwell {
 
 class FittedCost {
  public:
+  using Variant = CostListVariants<BuiltinCostModels>::Fitted;
+
   static Result<FittedCost> fit(const CostModel& model, const Signal& signal);
-  explicit FittedCost(L2Cost cost) : kind_(CostKind::l2), state_(std::move(cost)) {}
 
-  CostKind kind() const noexcept { return kind_; }
+  template <class Cost>
+    requires std::is_constructible_v<Variant, Cost>
+  explicit FittedCost(Cost cost) : state_(std::move(cost)) {}
 
-  // Calls visitor(concrete cost) for the fitted kind.
+  // Calls visitor(concrete cost); every cost of the list must be handled.
   template <class Visitor>
   decltype(auto) visit(Visitor&& visitor) const {
-    switch (kind_) {
-      case CostKind::l2: return visitor(std::get<L2Cost>(state_));
-      default: break;
-    }
-    raise_internal_fault("fitted cost holds a kind this build does not provide");
+    return std::visit(std::forward<Visitor>(visitor), state_);
   }
 
   std::uint64_t n_samples() const {
@@ -41,6 +41,10 @@ class FittedCost {
   std::uint64_t min_segment_length() const {
     return visit([](const auto& cost) { return cost.min_segment_length(); });
   }
+  // Pelt's pruning constant, or nothing when the cost allows no pruning.
+  std::optional<double> pelt_pruning_constant() const {
+    return visit([](const auto& cost) { return cost.pelt_pruning_constant(); });
+  }
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const {
     return visit([&](const auto& cost) { return cost.segment_cost(start, end); });
   }
@@ -49,8 +53,7 @@ class FittedCost {
   }
 
  private:
-  CostKind kind_;
-  std::variant<L2Cost> state_;
+  Variant state_;
 };
 
 }  // namespace tarnwell

@@ -10,9 +10,7 @@
 namespace tarnwell {
 
 inline Status prepare_endpoint_batch(EndpointBatch& out, std::size_t count) {
-  // Reported as a numerical failure: a batch that cannot grow means the
-  // requested size itself is out of reach, not a transient shortage.
-  if (!out.prepare(count)) return errors::fail(errors::numerical_failure("allocating an endpoint cost batch"));
+  if (!out.prepare(count)) return errors::fail(errors::allocation_failed("allocating an endpoint cost batch"));
   return {};
 }
 

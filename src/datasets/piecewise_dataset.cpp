@@ -5,7 +5,7 @@
 
 #include "core/signal.hpp"
 #include "datasets/dataset_rng.hpp"
-#include "datasets/fallible_buffer.hpp"
+#include "core/fallible_allocation.hpp"
 #include "datasets/noise.hpp"
 #include "datasets/random_breakpoints.hpp"
 

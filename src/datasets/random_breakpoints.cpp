@@ -6,7 +6,7 @@
 #include <numeric>
 
 #include "core/internal_check.hpp"
-#include "datasets/fallible_buffer.hpp"
+#include "core/fallible_allocation.hpp"
 
 namespace tarnwell {
 namespace {

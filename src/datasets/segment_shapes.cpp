@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "datasets/fallible_buffer.hpp"
+#include "core/fallible_allocation.hpp"
 
 namespace tarnwell {
 namespace {

@@ -1,45 +1,9 @@
 #include "cost/l2/l2_cost.hpp"
 
-#include <algorithm>
-#include <cmath>
-#include <new>
-
+#include "core/fallible_allocation.hpp"
 #include "core/kahan_sum.hpp"
-#include "cost/generic_endpoint_costs.hpp"
-#include "cost/segment_validation.hpp"
 
 namespace tarnwell {
-namespace {
-
-// Negative round-off tolerated in one column's term, relative to the largest
-// quantity subtracted: 2^-46.
-constexpr double negative_term_tolerance = 1.4210854715202004e-14;
-
-// The within-segment sum of squares of one column from its prefix statistics.
-struct ColumnTerm {
-  double value;
-  enum class Failure : std::uint8_t { none, non_finite, negative } failure;
-};
-
-inline ColumnTerm column_term(double square_start, double square_end, double sum_delta, double length) noexcept {
-  const double mean_square = (sum_delta / length) * sum_delta;
-  double term = (square_end - square_start) - mean_square;
-  if (!is_finite_value(term)) [[unlikely]] return {term, ColumnTerm::Failure::non_finite};
-  if (term < 0.0) [[unlikely]] {
-    const double scale = std::max({1.0, std::fabs(square_start), std::fabs(square_end), std::fabs(mean_square)});
-    if (term < -negative_term_tolerance * scale) return {term, ColumnTerm::Failure::negative};
-    term = 0.0;
-  }
-  return {term, ColumnTerm::Failure::none};
-}
-
-ErrorKind term_error(const ColumnTerm& term) {
-  if (term.failure == ColumnTerm::Failure::non_finite) return errors::non_finite_objective(term.value);
-  return errors::numerical_failure("evaluating an L2 segment cost");
-}
-
-}  // namespace
-
 Result<L2Cost> L2Cost::fit(const Signal& signal) {
   StridedMatrix view;
   view.data = reinterpret_cast<const std::byte*>(signal.values().data());
@@ -58,15 +22,15 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
   if (!table_size) return errors::fail(errors::numerical_failure("allocating L2 prefix statistics"));
 
   L2Cost cost;
-  std::vector<KahanSum> sums(d);
-  std::vector<KahanSum> squares(d);
-  try {
+  std::vector<KahanSum> sums;
+  std::vector<KahanSum> squares;
+  TARNWELL_CHECK(try_allocate("allocating L2 prefix statistics", [&] {
     cost.reference_.assign(d, 0.0);
     cost.prefix_sums_.assign(*table_size, 0.0);
     cost.prefix_squares_.assign(*table_size, 0.0);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::numerical_failure("allocating L2 prefix statistics"));
-  }
+    sums.resize(d);
+    squares.resize(d);
+  }));
   for (std::uint64_t row = 0; row < n; ++row) {
     double* sum_row = cost.prefix_sums_.data() + (row + 1) * d;
     double* square_row = cost.prefix_squares_.data() + (row + 1) * d;
@@ -90,56 +54,6 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
   cost.n_samples_ = n;
   cost.n_features_ = d;
   return cost;
-}
-
-Result<double> L2Cost::segment_cost(std::uint64_t start, std::uint64_t end) const {
-  TARNWELL_CHECK(check_segment(start, end, n_samples_));
-  // One sample has no spread; the prefix differences would leave round-off.
-  if (end - start == 1) return 0.0;
-  const double length = static_cast<double>(end - start);
-  const std::uint64_t d = n_features_;
-  KahanSum total;
-  for (std::uint64_t column = 0; column < d; ++column) {
-    const ColumnTerm term =
-        column_term(prefix_squares_[start * d + column], prefix_squares_[end * d + column],
-                    prefix_sums_[end * d + column] - prefix_sums_[start * d + column], length);
-    if (term.failure != ColumnTerm::Failure::none) return errors::fail(term_error(term));
-    total.add(term.value);
-  }
-  if (!is_finite_value(total.sum)) return errors::fail(errors::non_finite_objective(total.sum));
-  return total.sum;
-}
-
-Status L2Cost::endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const {
-  if (n_features_ != 1) return generic_endpoint_costs(*this, starts, end, out);
-  // One feature: the same arithmetic as segment_cost (a one-term compensated
-  // sum is the term itself) in a single loop without per-segment dispatch.
-  TARNWELL_CHECK(prepare_endpoint_batch(out, starts.size()));
-  const bool end_valid = end <= n_samples_;
-  const double square_end = end_valid ? prefix_squares_[end] : 0.0;
-  const double sum_end = end_valid ? prefix_sums_[end] : 0.0;
-  double* values = out.data();
-  for (std::size_t i = 0; i < starts.size(); ++i) {
-    const std::uint64_t start = starts[i];
-    if (!(start < end && end_valid)) [[unlikely]] {
-      out.set_size(i);
-      return errors::fail(errors::invalid_segment(start, end, n_samples_));
-    }
-    if (end - start == 1) {
-      values[i] = 0.0;
-      continue;
-    }
-    // Lengths stay far below 2^63, where the signed conversion is exact and cheaper.
-    const ColumnTerm term = column_term(prefix_squares_[start], square_end, sum_end - prefix_sums_[start],
-                                        static_cast<double>(static_cast<std::int64_t>(end - start)));
-    if (term.failure != ColumnTerm::Failure::none) [[unlikely]] {
-      out.set_size(i);
-      return errors::fail(term_error(term));
-    }
-    values[i] = term.value;
-  }
-  out.set_size(starts.size());
-  return {};
 }
 
 }  // namespace tarnwell

@@ -7,9 +7,15 @@
 #include <span>
 #include <vector>
 
+#include <algorithm>
+#include <cmath>
+
+#include "core/kahan_sum.hpp"
 #include "core/signal.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/endpoint_batch.hpp"
+#include "cost/generic_endpoint_costs.hpp"
+#include "cost/segment_validation.hpp"
 #include "python/error/error_kind.hpp"
 
 namespace tarnwell {
@@ -37,5 +43,89 @@ class L2Cost {
   std::uint64_t n_samples_ = 0;
   std::uint64_t n_features_ = 0;
 };
+
+// The segment arithmetic is inline: the engines are instantiated per cost
+// and call it from their innermost loops.
+namespace l2_detail {
+
+// Negative round-off tolerated in one column's term, relative to the largest
+// quantity subtracted: 2^-46.
+constexpr double negative_term_tolerance = 1.4210854715202004e-14;
+
+// The within-segment sum of squares of one column from its prefix statistics.
+struct ColumnTerm {
+  double value;
+  enum class Failure : std::uint8_t { none, non_finite, negative } failure;
+};
+
+inline ColumnTerm column_term(double square_start, double square_end, double sum_delta, double length) noexcept {
+  const double mean_square = (sum_delta / length) * sum_delta;
+  double term = (square_end - square_start) - mean_square;
+  if (!is_finite_value(term)) [[unlikely]] return {term, ColumnTerm::Failure::non_finite};
+  if (term < 0.0) [[unlikely]] {
+    const double scale = std::max({1.0, std::fabs(square_start), std::fabs(square_end), std::fabs(mean_square)});
+    if (term < -negative_term_tolerance * scale) return {term, ColumnTerm::Failure::negative};
+    term = 0.0;
+  }
+  return {term, ColumnTerm::Failure::none};
+}
+
+inline ErrorKind term_error(const ColumnTerm& term) {
+  if (term.failure == ColumnTerm::Failure::non_finite) return errors::non_finite_objective(term.value);
+  return errors::numerical_failure("evaluating an L2 segment cost");
+}
+
+}  // namespace l2_detail
+
+
+inline Result<double> L2Cost::segment_cost(std::uint64_t start, std::uint64_t end) const {
+  TARNWELL_CHECK(check_segment(start, end, n_samples_));
+  // One sample has no spread; the prefix differences would leave round-off.
+  if (end - start == 1) return 0.0;
+  const double length = static_cast<double>(end - start);
+  const std::uint64_t d = n_features_;
+  KahanSum total;
+  for (std::uint64_t column = 0; column < d; ++column) {
+    const l2_detail::ColumnTerm term =
+        l2_detail::column_term(prefix_squares_[start * d + column], prefix_squares_[end * d + column],
+                    prefix_sums_[end * d + column] - prefix_sums_[start * d + column], length);
+    if (term.failure != l2_detail::ColumnTerm::Failure::none) return errors::fail(l2_detail::term_error(term));
+    total.add(term.value);
+  }
+  if (!is_finite_value(total.sum)) return errors::fail(errors::non_finite_objective(total.sum));
+  return total.sum;
+}
+
+inline Status L2Cost::endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const {
+  if (n_features_ != 1) return generic_endpoint_costs(*this, starts, end, out);
+  // One feature: the same arithmetic as segment_cost (a one-term compensated
+  // sum is the term itself) in a single loop without per-segment dispatch.
+  TARNWELL_CHECK(prepare_endpoint_batch(out, starts.size()));
+  const bool end_valid = end <= n_samples_;
+  const double square_end = end_valid ? prefix_squares_[end] : 0.0;
+  const double sum_end = end_valid ? prefix_sums_[end] : 0.0;
+  double* values = out.data();
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const std::uint64_t start = starts[i];
+    if (!(start < end && end_valid)) [[unlikely]] {
+      out.set_size(i);
+      return errors::fail(errors::invalid_segment(start, end, n_samples_));
+    }
+    if (end - start == 1) {
+      values[i] = 0.0;
+      continue;
+    }
+    // Lengths stay far below 2^63, where the signed conversion is exact and cheaper.
+    const l2_detail::ColumnTerm term = l2_detail::column_term(prefix_squares_[start], square_end, sum_end - prefix_sums_[start],
+                                        static_cast<double>(static_cast<std::int64_t>(end - start)));
+    if (term.failure != l2_detail::ColumnTerm::Failure::none) [[unlikely]] {
+      out.set_size(i);
+      return errors::fail(l2_detail::term_error(term));
+    }
+    values[i] = term.value;
+  }
+  out.set_size(starts.size());
+  return {};
+}
 
 }  // namespace tarnwell

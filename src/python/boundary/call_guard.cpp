@@ -35,15 +35,27 @@ void install_fault_hook_once() noexcept {
   std::call_once(installed, [] { previous_reporter = set_fault_reporter(&report_unless_guarded); });
 }
 
-PyObject* raise_internal_panic(const char* operation, const char* detail) {
-  std::string message = "internal native panic while ";
-  message += operation;
-  message += ": ";
-  message += detail;
-  PyObject* error_class = tarnwell_error_class();
-  if (error_class == nullptr) return nullptr;
-  PyErr_SetString(error_class, message.c_str());
+PyObject* raise_internal_panic(const char* operation, const char* detail) noexcept {
+  try {
+    std::string message = "internal native panic while ";
+    message += operation;
+    message += ": ";
+    message += detail;
+    PyObject* error_class = tarnwell_error_class();
+    if (error_class == nullptr) return nullptr;
+    PyErr_SetString(error_class, message.c_str());
+  } catch (...) {
+    PyErr_NoMemory();
+  }
   return nullptr;
+}
+
+PyObject* raise_allocation_failure(const char* operation) noexcept {
+  try {
+    return raise_error(errors::allocation_failed(operation));
+  } catch (...) {
+    return PyErr_NoMemory();
+  }
 }
 
 }  // namespace tarnwell::python

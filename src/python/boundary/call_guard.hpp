@@ -8,6 +8,8 @@
 
 #include <concepts>
 #include <exception>
+#include <new>
+#include <stdexcept>
 #include <type_traits>
 
 #include "python/error/error_kind.hpp"
@@ -28,7 +30,10 @@ class GuardDepth {
 };
 
 void install_fault_hook_once() noexcept;
-PyObject* raise_internal_panic(const char* operation, const char* detail);
+PyObject* raise_internal_panic(const char* operation, const char* detail) noexcept;
+// MemoryError "memory allocation failed while {operation}"; if even that
+// cannot be built, the interpreter's own MemoryError.
+PyObject* raise_allocation_failure(const char* operation) noexcept;
 
 // Turns a body's outcome into the call's result: a new reference or NULL.
 inline PyObject* to_outcome(PyObject* object) { return object; }
@@ -39,14 +44,25 @@ PyObject* to_outcome(Result<T> result) {
   return to_outcome(std::move(*result));
 }
 
+// The whole of a Python-visible call runs inside: argument binding and
+// conversion, object access, the body and the conversion of its result.
+// Running out of memory anywhere on the way is the memory-allocation error
+// (MemoryError) of the operation; any other escaped fault is reported as an
+// internal panic. Nothing escapes to abort the process.
 template <class Body>
-PyObject* call_guarded(const char* operation, Body&& body) {
+PyObject* call_guarded(const char* operation, Body&& body) noexcept {
   install_fault_hook_once();
   GuardDepth depth;
   try {
     return to_outcome(body());
   } catch (const PythonErrorAlreadySet&) {
     return nullptr;
+  } catch (const std::bad_alloc&) {
+    return raise_allocation_failure(operation);
+  } catch (const std::length_error&) {
+    // A container asked for more elements than it can index: the same
+    // shortage of memory, reached through a size computation.
+    return raise_allocation_failure(operation);
   } catch (const std::exception& fault) {
     return raise_internal_panic(operation, fault.what());
   } catch (...) {
@@ -54,22 +70,13 @@ PyObject* call_guarded(const char* operation, Body&& body) {
   }
 }
 
-// The outermost frame of every C entry point. Guarded bodies already catch
-// everything; a fault escaping the binding layer's own code is unrecoverable.
-template <class Entry>
-auto at_entry(Entry&& entry) noexcept -> decltype(entry()) {
-  try {
-    return entry();
-  } catch (const PythonErrorAlreadySet&) {
-    if constexpr (std::is_pointer_v<decltype(entry())>) {
-      return nullptr;
-    } else {
-      return -1;
-    }
-  } catch (...) {
-    std::fputs("uncaught panic at ffi boundary\n", stderr);
-    std::abort();
-  }
+// For the module's execution slot, which reports failure as -1.
+template <class Body>
+int call_guarded_status(const char* operation, Body&& body) noexcept {
+  PyObject* outcome = call_guarded(operation, std::forward<Body>(body));
+  if (outcome == nullptr) return -1;
+  Py_DECREF(outcome);
+  return 0;
 }
 
 }  // namespace tarnwell::python

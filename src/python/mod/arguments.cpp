@@ -1,16 +1,13 @@
 #include "python/mod/arguments.hpp"
 
-#define NO_IMPORT_ARRAY
-#include "python/mod/numpy_api.hpp"
-
 #include <limits>
 
 #include "python/mod/py_ref.hpp"
 
 namespace tarnwell::python {
 
-ArgumentSpec::ArgumentSpec(const char* function_name, std::initializer_list<const char*> names, std::size_t required)
-    : function_name_(function_name), names_(names), required_(required) {
+ArgumentSpec::ArgumentSpec(const char* function_name, std::vector<const char*> names, std::size_t required)
+    : function_name_(function_name), names_(std::move(names)), required_(required) {
   // Interned once, so that keywords (which CPython interns too) usually match
   // by pointer before any string comparison.
   interned_names_.reserve(names_.size());
@@ -146,67 +143,6 @@ std::optional<std::string> to_text(PyObject* value, const char* name) {
   const char* data = PyUnicode_AsUTF8AndSize(value, &length);
   if (data == nullptr) return std::nullopt;
   return std::string(data, static_cast<std::size_t>(length));
-}
-
-namespace {
-
-// One-dimensional integer arrays are read directly instead of element by element.
-std::optional<std::vector<std::uint64_t>> integer_array_to_breakpoints(PyArrayObject* array, const char* name) {
-  const npy_intp length = PyArray_DIM(array, 0);
-  PyRef converted = PyRef::steal(PyArray_FromAny(reinterpret_cast<PyObject*>(array),
-                                                 PyArray_DescrFromType(NPY_UINT64), 1, 1,
-                                                 NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_FORCECAST,
-                                                 nullptr));
-  if (!converted) return std::nullopt;
-  std::vector<std::uint64_t> breakpoints(static_cast<std::size_t>(length));
-  const auto* values = static_cast<const std::uint64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(converted.get())));
-  if (PyTypeNum_ISSIGNED(PyArray_TYPE(array))) {
-    // A forced cast wraps negative values; find them in the original instead.
-    PyRef as_signed = PyRef::steal(PyArray_FromAny(reinterpret_cast<PyObject*>(array),
-                                                   PyArray_DescrFromType(NPY_INT64), 1, 1,
-                                                   NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr));
-    if (!as_signed) return std::nullopt;
-    const auto* signed_values =
-        static_cast<const std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(as_signed.get())));
-    for (npy_intp i = 0; i < length; ++i) {
-      if (signed_values[i] < 0) {
-        PyErr_Format(PyExc_OverflowError,
-                     "argument '%s' must hold non-negative integers below 2**64, got %lld at position %zd", name,
-                     static_cast<long long>(signed_values[i]), static_cast<Py_ssize_t>(i));
-        return std::nullopt;
-      }
-    }
-  }
-  std::copy(values, values + length, breakpoints.begin());
-  return breakpoints;
-}
-
-}  // namespace
-
-std::optional<std::vector<std::uint64_t>> to_breakpoints(PyObject* value, const char* name) {
-  if (PyUnicode_Check(value) || !PySequence_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "argument '%s' must be a sequence of non-negative integers, not %.200s", name,
-                 Py_TYPE(value)->tp_name);
-    return std::nullopt;
-  }
-  if (PyArray_Check(value)) {
-    auto* array = reinterpret_cast<PyArrayObject*>(value);
-    if (PyArray_NDIM(array) == 1 && PyTypeNum_ISINTEGER(PyArray_TYPE(array)) && !PyArray_ISBYTESWAPPED(array)) {
-      return integer_array_to_breakpoints(array, name);
-    }
-  }
-  PyRef items = PyRef::steal(PySequence_Fast(value, "breakpoints must be a sequence"));
-  if (!items) return std::nullopt;
-  const Py_ssize_t length = PySequence_Fast_GET_SIZE(items.get());
-  PyObject** elements = PySequence_Fast_ITEMS(items.get());
-  std::vector<std::uint64_t> breakpoints;
-  breakpoints.reserve(static_cast<std::size_t>(length));
-  for (Py_ssize_t i = 0; i < length; ++i) {
-    const std::optional<std::uint64_t> element = to_unsigned(elements[i], name);
-    if (!element) return std::nullopt;
-    breakpoints.push_back(*element);
-  }
-  return breakpoints;
 }
 
 PyObject* breakpoints_to_list(std::span<const std::uint64_t> breakpoints) {

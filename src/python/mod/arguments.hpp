@@ -18,7 +18,9 @@ namespace tarnwell::python {
 class ArgumentSpec {
  public:
   // `required` leading parameters must be supplied; the rest are optional.
-  ArgumentSpec(const char* function_name, std::initializer_list<const char*> names, std::size_t required);
+  ArgumentSpec(const char* function_name, std::initializer_list<const char*> names, std::size_t required)
+      : ArgumentSpec(function_name, std::vector<const char*>(names), required) {}
+  ArgumentSpec(const char* function_name, std::vector<const char*> names, std::size_t required);
 
   std::size_t size() const noexcept { return names_.size(); }
 
@@ -50,8 +52,6 @@ struct BoundArguments {
 std::optional<std::uint64_t> to_unsigned(PyObject* value, const char* name);
 std::optional<double> to_float(PyObject* value, const char* name);
 std::optional<std::string> to_text(PyObject* value, const char* name);
-// Any sequence of non-negative integers (list, tuple, NumPy array, ...); a str is refused.
-std::optional<std::vector<std::uint64_t>> to_breakpoints(PyObject* value, const char* name);
 
 // Result conversions that cannot fail short of memory exhaustion.
 PyObject* breakpoints_to_list(std::span<const std::uint64_t> breakpoints);

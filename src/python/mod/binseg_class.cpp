@@ -1,39 +1,41 @@
-// Binseg: greedy binary segmentation over a built-in cost model.
-#include "python/mod/greedy_class.hpp"
+// Binseg and BottomUp: greedy binary segmentation and bottom-up merging over
+// a built-in cost model; they differ only in their engine.
+#include "python/mod/greedy_search.hpp"
 #include "python/mod/registry.hpp"
-#include "search/greedy/binseg_engine.hpp"
+#include "python/mod/search_class.hpp"
+#include "python/mod/search_dispatch.hpp"
+#include "search/builtin_searches.hpp"
 
 namespace tarnwell::python {
 namespace {
 
-struct BinsegTraits {
+template <const char* Name, auto Search>
+struct GrowOrMergeTraits : GreedySearchTraits<ModelSearchState> {
   using State = ModelSearchState;
-  static constexpr const char* name = "Binseg";
+  static constexpr const char* name = Name;
 
-  template <class Cost>
-  static Result<Segmentation> run(const Cost& cost, const State& state, const StoppingRule& rule) {
-    return run_binseg(cost, state.parameters, rule);
+  static constexpr auto constructor = ParameterTable<TextParameter, UnsignedParameter, UnsignedParameter>{
+      TextParameter{"model", "l2"}, UnsignedParameter{"min_size", 2}, UnsignedParameter{"jump", 5}};
+  static Result<State> construct(const std::string& model, std::uint64_t min_size, std::uint64_t jump) {
+    return construct_greedy_state(model, min_size, jump);
   }
+
+  static Result<PyRef> predict(const State& state, std::optional<std::uint64_t> n_bkps, std::optional<double> pen,
+                               std::optional<double> epsilon) {
+    TARNWELL_TRY(rule, stopping_rule(state, name, n_bkps, pen, epsilon));
+    return predict_breakpoints(state.fitted, name,
+                               [&](const auto& cost) { return Search(cost, state.parameters, rule); });
+  }
+
+  static constexpr auto properties = model_search_properties<State>();
 };
 
-using Surface = GreedyClass<BinsegTraits>;
-
-PyType_Slot slots[] = {
-    TARNWELL_INSTANCE_SLOTS(ModelSearchState),
-    {Py_tp_new, reinterpret_cast<void*>(&Surface::construct)},
-    {Py_tp_methods, Surface::methods},
-    {Py_tp_getset, Surface::common_properties},
-    {Py_tp_doc, const_cast<char*>("Binseg(model=\"l2\", min_size=2, jump=5)\n--\n\n")},
-    {0, nullptr},
-};
-
-PyType_Spec spec = {"tarnwell._tarnwell.Binseg", sizeof(Instance<ModelSearchState>), 0, instance_flags, slots};
+constexpr char binseg_name[] = "Binseg";
+constexpr char bottom_up_name[] = "BottomUp";
 
 }  // namespace
 
-PyTypeObject* binseg_type() {
-  static PyTypeObject* type = nullptr;
-  return cached_type(type, spec);
-}
+PyTypeObject* binseg_type() { return SearchClass<GrowOrMergeTraits<binseg_name, &binseg_search>>::type(); }
+PyTypeObject* bottom_up_type() { return SearchClass<GrowOrMergeTraits<bottom_up_name, &bottom_up_search>>::type(); }
 
 }  // namespace tarnwell::python

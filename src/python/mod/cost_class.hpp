@@ -1,161 +1,228 @@
-// The Python surface the cost classes share: fit, error, sum_of_costs and the
-// fitted-size properties. A class supplies a Traits type with its name, how it
-// fits and how it prints; everything else is written once here.
+// The Python class of a built-in cost model, generated from its descriptor:
+// a constructor from the descriptor's parameters, fit, error, sum_of_costs,
+// the fitted sizes, min_size, is_fitted, the descriptor's own properties and
+// the representation.
 #pragma once
 
 #include <Python.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <type_traits>
 
 #include "cost/fitted_cost.hpp"
-#include "python/mod/arguments.hpp"
-#include "python/mod/heap_type.hpp"
-#include "python/mod/fit_method.hpp"
-#include "python/mod/signal_argument.hpp"
+#include "python/mod/class_builder.hpp"
 
 namespace tarnwell::python {
 
+template <class Model>
 struct CostObjectState {
-  CostModel model;
-  std::shared_ptr<const FittedCost> fitted;
-
-  bool is_fitted() const noexcept { return fitted != nullptr; }
+  Model model;
+  std::shared_ptr<const typename Model::Fitted> fitted;
 };
 
-// Operation names of one class, built once from its name.
-struct CostOperationNames {
-  explicit CostOperationNames(const std::string& name)
-      : fitting("fitting " + name),
-        computing_segment("computing a " + name + " segment"),
-        summing("summing " + name + " segments"),
-        reading_n_samples("reading " + name + ".n_samples"),
-        reading_n_features("reading " + name + ".n_features"),
-        reading_min_size("reading " + name + ".min_size"),
-        formatting("formatting " + name) {}
-  std::string fitting, computing_segment, summing, reading_n_samples, reading_n_features, reading_min_size,
-      formatting;
-};
+// The binding parameter a descriptor's ModelParameter stands for.
+template <class Model>
+RealParameter binding_parameter(const ModelParameter<Model, double>& parameter) {
+  static const Model defaults{};
+  return RealParameter{parameter.name.data(), defaults.*parameter.member, parameter.default_text.data()};
+}
+template <class Model>
+UnsignedParameter binding_parameter(const ModelParameter<Model, std::uint64_t>& parameter) {
+  static const Model defaults{};
+  return UnsignedParameter{parameter.name.data(), defaults.*parameter.member};
+}
 
-template <class Traits>
+// "CostL1()" unfitted, "CostL1(n_samples=.., n_features=..)" fitted.
+template <class Fitted>
+std::string fitted_size_repr(std::string_view class_name, const Fitted* fitted) {
+  std::string text(class_name);
+  if (fitted == nullptr) return text + "()";
+  text += "(n_samples=" + std::to_string(fitted->n_samples());
+  text += ", n_features=" + std::to_string(fitted->n_features()) + ")";
+  return text;
+}
+
+template <class Model>
 struct CostClass {
-  static const CostOperationNames& names() {
-    static const CostOperationNames operation_names(Traits::name);
-    return operation_names;
+  using State = CostObjectState<Model>;
+  using Fitted = typename Model::Fitted;
+
+  struct Names {
+    std::string name{Model::class_name};
+    std::string qualified = "tarnwell._tarnwell." + name;
+    std::string constructing = "constructing " + name;
+    std::string fitting = "fitting " + name;
+    std::string computing_segment = "computing a " + name + " segment";
+    std::string summing = "summing " + name + " segments";
+    std::string reading_n_samples = "reading " + name + ".n_samples";
+    std::string reading_n_features = "reading " + name + ".n_features";
+    std::string reading_min_size = "reading " + name + ".min_size";
+    std::string formatting = "formatting " + name;
+  };
+  static const Names& names() {
+    static const Names value;
+    return value;
   }
 
-  static Result<const FittedCost*> require_fitted(const CostObjectState& state) {
-    if (!state.fitted) return errors::fail(errors::not_fitted(Traits::name));
+  static const auto& constructor_table() {
+    static const auto table = std::apply(
+        [](const auto&... parameter) { return std::tuple{binding_parameter<Model>(parameter)...}; },
+        Model::parameters);
+    return table;
+  }
+
+  static Result<const Fitted*> require_fitted(const State& state) {
+    if (!state.fitted) return errors::fail(errors::not_fitted(names().name));
     return state.fitted.get();
   }
 
+  static PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    static const ArgumentSpec spec = argument_spec(names().name.c_str(), constructor_table());
+    return run_constructor<State>(type, names().constructing.c_str(), spec, constructor_table(), args, kwargs,
+                                  [](const auto&... value) -> Result<State> {
+                                    State state;
+                                    [&]<std::size_t... Index>(std::index_sequence<Index...>) {
+                                      ((state.model.*(std::get<Index>(Model::parameters).member) = value), ...);
+                                    }(std::index_sequence_for<decltype(value)...>{});
+                                    if constexpr (requires { state.model.check(); }) {
+                                      TARNWELL_CHECK(state.model.check());
+                                    }
+                                    return state;
+                                  });
+  }
+
+  // A descriptor that can read the caller's array in place skips the copy.
+  static Result<Fitted> fit_model(const Model& model, const ArrayArgument& signal) {
+    TARNWELL_TRY(view, signal.signal_view());
+    if constexpr (requires { model.fit(view); }) {
+      return model.fit(view);
+    } else {
+      TARNWELL_TRY(owned, Signal::copy_from(view));
+      return model.fit(owned);
+    }
+  }
+
+  static constexpr auto fit_table = ParameterTable<ArrayParameter>{ArrayParameter{"signal"}};
   // The previous statistics are replaced only once the new ones exist.
-  static Status fit_state(CostObjectState& state, const ArrayArgument& signal) {
-    TARNWELL_TRY(fitted, Traits::fit(state.model, signal));
-    state.fitted = std::make_shared<const FittedCost>(std::move(fitted));
-    return {};
-  }
-
   static PyObject* fit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return fit_method<CostObjectState>(self, args, nargs, kwnames, names().fitting.c_str(), fit_state);
+    static const ArgumentSpec spec = argument_spec("fit", fit_table);
+    return run_method<State, Access::exclusive>(self, names().fitting.c_str(), spec, fit_table, args, nargs, kwnames,
+                                                [&](State& state, const ArrayArgument& signal) -> Result<PyRef> {
+                                                  TARNWELL_TRY(fitted, fit_model(state.model, signal));
+                                                  state.fitted = std::make_shared<const Fitted>(std::move(fitted));
+                                                  return PyRef::borrow(self);
+                                                });
   }
 
+  static constexpr auto error_table =
+      ParameterTable<UnsignedParameter, UnsignedParameter>{UnsignedParameter{"start"}, UnsignedParameter{"end"}};
   static PyObject* error(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return at_entry([&]() -> PyObject* {
-      static const ArgumentSpec spec("error", {"start", "end"}, 2);
-      BoundArguments<2> bound;
-      if (!spec.bind_fastcall(args, nargs, kwnames, bound.slots)) return nullptr;
-      const std::optional<std::uint64_t> start = to_unsigned(bound[0], "start");
-      if (!start) return nullptr;
-      const std::optional<std::uint64_t> end = to_unsigned(bound[1], "end");
-      if (!end) return nullptr;
-      return with_shared<CostObjectState>(
-          self, names().computing_segment.c_str(), [&](const CostObjectState& state) -> Result<PyRef> {
-            TARNWELL_TRY(fitted, require_fitted(state));
-            TARNWELL_TRY(value, fitted->segment_cost(*start, *end));
-            return PyRef::require(PyFloat_FromDouble(value));
-          });
-    });
+    static const ArgumentSpec spec = argument_spec("error", error_table);
+    return run_method<State, Access::shared>(
+        self, names().computing_segment.c_str(), spec, error_table, args, nargs, kwnames,
+        [](const State& state, std::uint64_t start, std::uint64_t end) -> Result<PyRef> {
+          TARNWELL_TRY(fitted, require_fitted(state));
+          TARNWELL_TRY(value, fitted->segment_cost(start, end));
+          return to_python(value);
+        });
   }
 
+  static constexpr auto sum_table = ParameterTable<BreakpointsParameter>{BreakpointsParameter{"breakpoints"}};
   static PyObject* sum_of_costs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return at_entry([&]() -> PyObject* {
-      static const ArgumentSpec spec("sum_of_costs", {"breakpoints"}, 1);
-      BoundArguments<1> bound;
-      if (!spec.bind_fastcall(args, nargs, kwnames, bound.slots)) return nullptr;
-      const std::optional<std::vector<std::uint64_t>> breakpoints = to_breakpoints(bound[0], "breakpoints");
-      if (!breakpoints) return nullptr;
-      return with_shared<CostObjectState>(
-          self, names().summing.c_str(), [&](const CostObjectState& state) -> Result<PyRef> {
-            TARNWELL_TRY(fitted, require_fitted(state));
-            TARNWELL_TRY(total, fitted->total_cost(*breakpoints));
-            return PyRef::require(PyFloat_FromDouble(total));
-          });
-    });
+    static const ArgumentSpec spec = argument_spec("sum_of_costs", sum_table);
+    return run_method<State, Access::shared>(
+        self, names().summing.c_str(), spec, sum_table, args, nargs, kwnames,
+        [](const State& state, const BreakpointsArgument& breakpoints) -> Result<PyRef> {
+          TARNWELL_TRY(fitted, require_fitted(state));
+          TARNWELL_TRY(total, tarnwell::sum_of_costs(*fitted, breakpoints.values()));
+          return to_python(total);
+        });
   }
 
+  // Guarded readers: the fitted sizes fail on an unfitted object.
+  template <auto Read>
+  static PyObject* checked_getter(PyObject* self, const std::string& operation) {
+    return call_guarded(operation.c_str(), [&]() -> Result<PyRef> {
+      return with_shared<State>(self, [](const State& state) -> Result<PyRef> {
+        TARNWELL_TRY(value, Read(state));
+        return to_python(value);
+      });
+    });
+  }
+  static Result<std::uint64_t> read_n_samples(const State& state) {
+    TARNWELL_TRY(fitted, require_fitted(state));
+    return fitted->n_samples();
+  }
+  static Result<std::uint64_t> read_n_features(const State& state) {
+    TARNWELL_TRY(fitted, require_fitted(state));
+    return fitted->n_features();
+  }
+  static Result<std::uint64_t> read_min_size(const State& state) { return state.model.min_segment_length(); }
   static PyObject* n_samples(PyObject* self, void*) {
-    return at_entry([&]() -> PyObject* {
-      return with_shared<CostObjectState>(self, names().reading_n_samples.c_str(),
-                                          [&](const CostObjectState& state) -> Result<PyRef> {
-                                            TARNWELL_TRY(fitted, require_fitted(state));
-                                            return PyRef::require(PyLong_FromUnsignedLongLong(fitted->n_samples()));
-                                          });
-    });
+    return checked_getter<&read_n_samples>(self, names().reading_n_samples);
   }
-
   static PyObject* n_features(PyObject* self, void*) {
-    return at_entry([&]() -> PyObject* {
-      return with_shared<CostObjectState>(self, names().reading_n_features.c_str(),
-                                          [&](const CostObjectState& state) -> Result<PyRef> {
-                                            TARNWELL_TRY(fitted, require_fitted(state));
-                                            return PyRef::require(PyLong_FromUnsignedLongLong(fitted->n_features()));
-                                          });
-    });
+    return checked_getter<&read_n_features>(self, names().reading_n_features);
   }
-
   static PyObject* min_size(PyObject* self, void*) {
-    return at_entry([&]() -> PyObject* {
-      return with_shared<CostObjectState>(
-          self, names().reading_min_size.c_str(), [&](const CostObjectState& state) -> Result<PyRef> {
-            return PyRef::require(PyLong_FromUnsignedLongLong(state.model.min_segment_length()));
-          });
-    });
+    return checked_getter<&read_min_size>(self, names().reading_min_size);
+  }
+  static PyObject* is_fitted(PyObject* self, void*) {
+    return PyBool_FromLong(instance_of<State>(self)->state.fitted != nullptr ? 1 : 0);
   }
 
-  static PyObject* is_fitted(PyObject* self, void*) {
-    return new_bool(instance_of<CostObjectState>(self)->state.is_fitted());
+  // The descriptor's own properties read its stored parameters and cannot fail.
+  template <std::size_t Index>
+  static PyObject* model_property(PyObject* self, void*) {
+    const Model& model = instance_of<State>(self)->state.model;
+    try {
+      return to_python(std::invoke(std::get<Index>(Model::properties).getter, model)).release();
+    } catch (const PythonErrorAlreadySet&) {
+      return nullptr;
+    } catch (...) {
+      return PyErr_NoMemory();
+    }
   }
 
   static PyObject* repr(PyObject* self) {
-    return at_entry([&]() -> PyObject* {
-      return with_shared<CostObjectState>(self, names().formatting.c_str(),
-                                          [&](const CostObjectState& state) -> Result<PyRef> {
-                                            return PyRef::require(text_to_python(Traits::repr(state)));
-                                          });
+    return call_guarded(names().formatting.c_str(), [&]() -> Result<PyRef> {
+      return with_shared<State>(self, [](const State& state) -> Result<PyRef> {
+        if constexpr (requires { state.model.repr(state.fitted.get()); }) {
+          return to_python(state.model.repr(state.fitted.get()));
+        } else {
+          return to_python(fitted_size_repr(Model::class_name, state.fitted.get()));
+        }
+      });
     });
   }
 
-  static inline PyMethodDef methods[] = {
-      {"fit", fastcall_method<&fit>(), METH_FASTCALL | METH_KEYWORDS,
-       "fit($self, signal)\n--\n\n"},
-      {"error", fastcall_method<&error>(), METH_FASTCALL | METH_KEYWORDS,
-       "error($self, start, end)\n--\n\n"},
-      {"sum_of_costs", fastcall_method<&sum_of_costs>(),
-       METH_FASTCALL | METH_KEYWORDS, "sum_of_costs($self, breakpoints)\n--\n\n"},
-      {nullptr, nullptr, 0, nullptr},
-  };
-
-  static inline PyGetSetDef common_properties[] = {
-      {"n_samples", &n_samples, nullptr, nullptr, nullptr},
-      {"n_features", &n_features, nullptr, nullptr, nullptr},
-      {"min_size", &min_size, nullptr, nullptr, nullptr},
-      {"is_fitted", &is_fitted, nullptr, nullptr, nullptr},
-      {nullptr, nullptr, nullptr, nullptr, nullptr},
-  };
+  static PyTypeObject* type() {
+    static TypeParts parts;
+    if (parts.type != nullptr) return parts.type;
+    if (parts.methods.empty()) {
+      static const std::string fit_doc = signature_text("fit", fit_table, true) + "\n--\n\n";
+      static const std::string error_doc = signature_text("error", error_table, true) + "\n--\n\n";
+      static const std::string sum_doc = signature_text("sum_of_costs", sum_table, true) + "\n--\n\n";
+      parts.qualified_name = names().qualified;
+      parts.doc = docstring(signature_text(names().name, constructor_table(), false), Model::description);
+      parts.methods = {fastcall_definition("fit", &fit, fit_doc.c_str()),
+                       fastcall_definition("error", &error, error_doc.c_str()),
+                       fastcall_definition("sum_of_costs", &sum_of_costs, sum_doc.c_str())};
+      [&]<std::size_t... Index>(std::index_sequence<Index...>) {
+        (parts.properties.push_back(
+             {std::get<Index>(Model::properties).name.data(), &model_property<Index>, nullptr, nullptr, nullptr}),
+         ...);
+      }(std::make_index_sequence<std::tuple_size_v<std::remove_cvref_t<decltype(Model::properties)>>>{});
+      parts.properties.push_back({"n_samples", &n_samples, nullptr, nullptr, nullptr});
+      parts.properties.push_back({"n_features", &n_features, nullptr, nullptr, nullptr});
+      parts.properties.push_back({"min_size", &min_size, nullptr, nullptr, nullptr});
+      parts.properties.push_back({"is_fitted", &is_fitted, nullptr, nullptr, nullptr});
+    }
+    return create_type<State>(parts, &construct, &repr);
+  }
 };
-
-// Default "Name()" when unfitted and "Name(n_samples=.., n_features=..)" when fitted.
-std::string fitted_size_repr(const char* class_name, const CostObjectState& state);
 
 }  // namespace tarnwell::python

@@ -4,8 +4,7 @@
 
 #include "datasets/piecewise_dataset.hpp"
 #include "python/boundary/call_guard.hpp"
-#include "python/mod/arguments.hpp"
-#include "python/mod/heap_type.hpp"
+#include "python/mod/class_builder.hpp"
 #include "python/mod/registry.hpp"
 
 #define NO_IMPORT_ARRAY
@@ -46,34 +45,10 @@ PyRef dataset_to_python(PiecewiseDataset dataset) {
   return PyRef::require(PyTuple_Pack(2, signal.get(), breakpoints.get()));
 }
 
-// Converts the arguments in declaration order; omitted ones keep their defaults.
-std::optional<DatasetParameters> convert_parameters(const BoundArguments<5>& bound) {
-  DatasetParameters parameters;
-  const std::optional<std::uint64_t> n_samples = to_unsigned(bound[0], "n_samples");
-  if (!n_samples) return std::nullopt;
-  parameters.n_samples = *n_samples;
-  if (bound[1] != nullptr) {
-    const std::optional<std::uint64_t> n_features = to_unsigned(bound[1], "n_features");
-    if (!n_features) return std::nullopt;
-    parameters.n_features = *n_features;
-  }
-  if (bound[2] != nullptr) {
-    const std::optional<std::uint64_t> n_bkps = to_unsigned(bound[2], "n_bkps");
-    if (!n_bkps) return std::nullopt;
-    parameters.n_bkps = *n_bkps;
-  }
-  if (bound[3] != nullptr) {
-    const std::optional<double> noise_std = to_float(bound[3], "noise_std");
-    if (!noise_std) return std::nullopt;
-    parameters.noise_std = *noise_std;
-  }
-  if (bound[4] != nullptr) {
-    const std::optional<std::uint64_t> seed = to_unsigned(bound[4], "seed");
-    if (!seed) return std::nullopt;
-    parameters.seed = *seed;
-  }
-  return parameters;
-}
+constexpr auto generator_table =
+    ParameterTable<UnsignedParameter, UnsignedParameter, UnsignedParameter, RealParameter, UnsignedParameter>{
+        UnsignedParameter{"n_samples"}, UnsignedParameter{"n_features", 1}, UnsignedParameter{"n_bkps", 3},
+        RealParameter{"noise_std", 1.0, "1.0"}, UnsignedParameter{"seed", 0}};
 
 struct GeneratorNames {
   const char* function;
@@ -92,41 +67,27 @@ constexpr GeneratorNames names_of(SegmentShape shape) {
 
 template <SegmentShape shape>
 PyObject* generator_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return at_entry([&]() -> PyObject* {
-    constexpr GeneratorNames names = names_of(shape);
-    static const ArgumentSpec spec(names.function, {"n_samples", "n_features", "n_bkps", "noise_std", "seed"}, 1);
-    BoundArguments<5> bound;
-    if (!spec.bind_fastcall(args, nargs, kwnames, bound.slots)) return nullptr;
-    const std::optional<DatasetParameters> parameters = convert_parameters(bound);
-    if (!parameters) return nullptr;
-    return call_guarded(names.operation, [&]() -> Result<PyRef> {
-      TARNWELL_TRY(dataset, generate_piecewise_dataset(shape, *parameters));
-      return dataset_to_python(std::move(dataset));
-    });
-  });
+  constexpr GeneratorNames names = names_of(shape);
+  static const ArgumentSpec spec = argument_spec(names.function, generator_table);
+  return run_function(names.operation, spec, generator_table, args, nargs, kwnames,
+                      [](std::uint64_t n_samples, std::uint64_t n_features, std::uint64_t n_bkps, double noise_std,
+                         std::uint64_t seed) -> Result<PyRef> {
+                        const DatasetParameters parameters{n_samples, n_features, n_bkps, noise_std, seed};
+                        TARNWELL_TRY(dataset, generate_piecewise_dataset(shape, parameters));
+                        return dataset_to_python(std::move(dataset));
+                      });
 }
 
 template <SegmentShape shape>
-PyCFunction generator_function() {
-  return fastcall_method<&generator_entry<shape>>();
+PyMethodDef* generator_definition() {
+  return function_definition<&generator_entry<shape>>(names_of(shape).function, generator_table);
 }
 
 }  // namespace
 
-PyMethodDef pw_constant_function = {
-    "pw_constant", generator_function<SegmentShape::constant>(), METH_FASTCALL | METH_KEYWORDS,
-    "pw_constant(n_samples, n_features=1, n_bkps=3, noise_std=1.0, seed=0)\n--\n\n"};
-
-PyMethodDef pw_linear_function = {
-    "pw_linear", generator_function<SegmentShape::linear>(), METH_FASTCALL | METH_KEYWORDS,
-    "pw_linear(n_samples, n_features=1, n_bkps=3, noise_std=1.0, seed=0)\n--\n\n"};
-
-PyMethodDef pw_normal_function = {
-    "pw_normal", generator_function<SegmentShape::normal>(), METH_FASTCALL | METH_KEYWORDS,
-    "pw_normal(n_samples, n_features=1, n_bkps=3, noise_std=1.0, seed=0)\n--\n\n"};
-
-PyMethodDef pw_wavy_function = {
-    "pw_wavy", generator_function<SegmentShape::wavy>(), METH_FASTCALL | METH_KEYWORDS,
-    "pw_wavy(n_samples, n_features=1, n_bkps=3, noise_std=1.0, seed=0)\n--\n\n"};
+PyMethodDef* pw_constant_function() { return generator_definition<SegmentShape::constant>(); }
+PyMethodDef* pw_linear_function() { return generator_definition<SegmentShape::linear>(); }
+PyMethodDef* pw_normal_function() { return generator_definition<SegmentShape::normal>(); }
+PyMethodDef* pw_wavy_function() { return generator_definition<SegmentShape::wavy>(); }
 
 }  // namespace tarnwell::python

@@ -75,22 +75,23 @@ class ExclusiveAccess {
   BorrowFlag* flag_;
 };
 
-// Runs a guarded body with the object shared (reading calls) or exclusive
-// (changing calls); a conflicting access fails at once instead of waiting.
+// Runs `body` with the object shared (reading calls) or exclusive (changing
+// calls); a conflicting access fails at once instead of waiting. Called from
+// inside the call guard: a conflict throws PythonErrorAlreadySet.
 template <class State, class Body>
-PyObject* with_shared(PyObject* self, const char* operation, Body&& body) {
+decltype(auto) with_shared(PyObject* self, Body&& body) {
   Instance<State>* instance = instance_of<State>(self);
   SharedAccess access(instance->borrow);
-  if (!access) return nullptr;
-  return call_guarded(operation, [&] { return body(std::as_const(instance->state)); });
+  if (!access) throw PythonErrorAlreadySet{};
+  return body(std::as_const(instance->state));
 }
 
 template <class State, class Body>
-PyObject* with_exclusive(PyObject* self, const char* operation, Body&& body) {
+decltype(auto) with_exclusive(PyObject* self, Body&& body) {
   Instance<State>* instance = instance_of<State>(self);
   ExclusiveAccess access(instance->borrow);
-  if (!access) return nullptr;
-  return call_guarded(operation, [&] { return body(instance->state); });
+  if (!access) throw PythonErrorAlreadySet{};
+  return body(instance->state);
 }
 
 // Allocates an instance of `type` holding `state`.
@@ -129,18 +130,8 @@ int instance_clear(PyObject* self) {
   return 0;
 }
 
-// The slots every class shares; a class table appends its own and ends with {0, nullptr}.
-#define TARNWELL_INSTANCE_SLOTS(State)                                                   \
-  {Py_tp_dealloc, reinterpret_cast<void*>(&::tarnwell::python::instance_dealloc<State>)}, \
-      {Py_tp_traverse, reinterpret_cast<void*>(&::tarnwell::python::instance_traverse<State>)}, \
-      {Py_tp_clear, reinterpret_cast<void*>(&::tarnwell::python::instance_clear<State>)}
-
 // Flags of every class: not subclassable, no __dict__, no weak references.
 inline constexpr unsigned int instance_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
-
-// Creates a type from its spec once per process; later calls return the cached
-// object. Returns a borrowed reference, or NULL with a Python error set.
-PyTypeObject* cached_type(PyTypeObject*& cache, PyType_Spec& spec);
 
 // Releases the interpreter lock for the lifetime of the guard; used only
 // around searches that touch no Python object.
@@ -155,15 +146,6 @@ class ReleasedInterpreterLock {
   PyThreadState* saved_;
 };
 
-// Refuses any argument, for classes whose constructor takes none.
-bool expect_no_arguments(const char* class_name, PyObject* args, PyObject* kwargs);
-
 PyObject* new_bool(bool value) noexcept;
-
-// A fast-call-with-keywords function as the PyCFunction a method table holds.
-template <auto Function>
-PyCFunction fastcall_method() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
-}
 
 }  // namespace tarnwell::python

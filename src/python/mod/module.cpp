@@ -3,54 +3,21 @@
 
 #include "python/mod/numpy_api.hpp"
 
+#include "cost/cost_list.hpp"
 #include "python/boundary/call_guard.hpp"
 #include "python/error/exception.hpp"
+#include "python/mod/cost_class.hpp"
 #include "python/mod/registry.hpp"
 #include "python/mod/version.hpp"
 
 namespace tarnwell::python {
 namespace {
 
-
-PyObject* class_object(PyTypeObject* type) {
-  if (type == nullptr) return nullptr;
-  return PyRef::borrow(reinterpret_cast<PyObject*>(type)).release();
-}
-
-PyObject* module_function(PyObject* module, PyMethodDef& definition) {
-  PyRef module_name = PyRef::require(PyModule_GetNameObject(module));
-  return PyCFunction_NewEx(&definition, nullptr, module_name.get());
-}
-
-struct ModuleMember {
-  const char* name;
-  PyObject* (*create)(PyObject* module);  // new reference, or NULL with an error set
-};
-
-// Registration order is part of the interface: it is the order of __all__.
-const ModuleMember members[] = {
-    {"TarnwellError", [](PyObject*) { return PyRef::borrow(tarnwell_error_class()).release(); }},
-    {"__version__", [](PyObject*) { return PyUnicode_FromString(module_version); }},
-    {"CostL2", [](PyObject*) { return class_object(cost_l2_type()); }},
-    {"Dynp", [](PyObject*) { return class_object(dynp_type()); }},
-    {"Pelt", [](PyObject*) { return class_object(pelt_type()); }},
-    {"Binseg", [](PyObject*) { return class_object(binseg_type()); }},
-    {"BottomUp", [](PyObject*) { return class_object(bottom_up_type()); }},
-    {"Window", [](PyObject*) { return class_object(window_type()); }},
-    {"KernelCPD", [](PyObject*) { return class_object(kernel_cpd_type()); }},
-    {"version", [](PyObject* module) { return module_function(module, version_function); }},
-    {"validate_signal", [](PyObject* module) { return module_function(module, validate_signal_function); }},
-    {"hausdorff", [](PyObject* module) { return module_function(module, hausdorff_function); }},
-    {"precision_recall", [](PyObject* module) { return module_function(module, precision_recall_function); }},
-    {"rand_index", [](PyObject* module) { return module_function(module, rand_index_function); }},
-    {"pw_constant", [](PyObject* module) { return module_function(module, pw_constant_function); }},
-    {"pw_linear", [](PyObject* module) { return module_function(module, pw_linear_function); }},
-    {"pw_normal", [](PyObject* module) { return module_function(module, pw_normal_function); }},
-    {"pw_wavy", [](PyObject* module) { return module_function(module, pw_wavy_function); }},
-};
-
-void add_member(PyObject* module, const ModuleMember& member) {
-  PyRef value = PyRef::require(member.create(module));
+// Sets the module attribute and appends the name to __all__, which is
+// created on first use.
+void add_member(PyObject* module, const char* name, PyObject* value) {
+  if (value == nullptr) throw PythonErrorAlreadySet{};
+  PyRef owned = PyRef::borrow(value);
   PyObject* all = PyObject_GetAttrString(module, "__all__");
   PyRef all_list;
   if (all == nullptr) {
@@ -61,25 +28,63 @@ void add_member(PyObject* module, const ModuleMember& member) {
   } else {
     all_list = PyRef::steal(all);
   }
-  PyRef name = PyRef::require(PyUnicode_FromString(member.name));
-  if (PyList_Append(all_list.get(), name.get()) < 0) throw PythonErrorAlreadySet{};
-  if (PyModule_AddObjectRef(module, member.name, value.get()) < 0) throw PythonErrorAlreadySet{};
+  PyRef text = PyRef::require(PyUnicode_FromString(name));
+  if (PyList_Append(all_list.get(), text.get()) < 0) throw PythonErrorAlreadySet{};
+  if (PyModule_AddObjectRef(module, name, owned.get()) < 0) throw PythonErrorAlreadySet{};
+}
+
+void add_class(PyObject* module, const char* name, PyTypeObject* type) {
+  add_member(module, name, reinterpret_cast<PyObject*>(type));
+}
+
+void add_function(PyObject* module, PyMethodDef* definition) {
+  PyRef module_name = PyRef::require(PyModule_GetNameObject(module));
+  PyRef function = PyRef::require(PyCFunction_NewEx(definition, nullptr, module_name.get()));
+  add_member(module, definition->ml_name, function.get());
+}
+
+// Each cost model with a class of its own, in list order; an alias class
+// name (CostMl) follows the class it names.
+template <class... Models>
+void add_cost_classes(PyObject* module, CostList<Models...>) {
+  auto add_one = [&]<class Model>() {
+    if constexpr (requires { Model::class_name; }) {
+      PyTypeObject* type = CostClass<Model>::type();
+      add_class(module, Model::class_name.data(), type);
+      if constexpr (requires { Model::alias_class_name; }) add_class(module, Model::alias_class_name.data(), type);
+    }
+  };
+  (add_one.template operator()<Models>(), ...);
+}
+
+// Registration order is part of the interface: it is the order of __all__.
+void add_members(PyObject* module) {
+  add_member(module, "TarnwellError", tarnwell_error_class());
+  PyRef version = PyRef::require(PyUnicode_FromString(module_version));
+  add_member(module, "__version__", version.get());
+  add_cost_classes(module, BuiltinCostModels{});
+  add_class(module, "Dynp", dynp_type());
+  add_class(module, "Pelt", pelt_type());
+  add_class(module, "Binseg", binseg_type());
+  add_class(module, "BottomUp", bottom_up_type());
+  add_class(module, "Window", window_type());
+  add_class(module, "KernelCPD", kernel_cpd_type());
+  for (PyMethodDef* function : {version_function(), validate_signal_function(), hausdorff_function(),
+                                precision_recall_function(), rand_index_function(), pw_constant_function(),
+                                pw_linear_function(), pw_normal_function(), pw_wavy_function()}) {
+    add_function(module, function);
+  }
 }
 
 int execute_module(PyObject* module) {
-  return at_entry([&]() -> int {
-    if (!PyModule_Check(module)) {
-      PyErr_SetString(PyExc_TypeError, "tarnwell extension must be executed on a module object");
-      return -1;
-    }
-    PyObject* outcome = call_guarded("initializing the tarnwell extension", [&]() -> PyObject* {
-      if (PyArray_ImportNumPyAPI() < 0) return nullptr;
-      for (const ModuleMember& member : members) add_member(module, member);
-      Py_RETURN_NONE;
-    });
-    if (outcome == nullptr) return -1;
-    Py_DECREF(outcome);
-    return 0;
+  if (!PyModule_Check(module)) {
+    PyErr_SetString(PyExc_TypeError, "tarnwell extension must be executed on a module object");
+    return -1;
+  }
+  return call_guarded_status("initializing the tarnwell extension", [&]() -> PyObject* {
+    if (PyArray_ImportNumPyAPI() < 0) return nullptr;
+    add_members(module);
+    Py_RETURN_NONE;
   });
 }
 

@@ -1,14 +1,14 @@
-// What the module registers: one accessor per class (the cached type object,
-// borrowed) and one method definition per module function. The registration
-// order lives in module.cpp.
+// What the module registers besides the cost classes (which come from the
+// cost list): one accessor per search class (the cached type object,
+// borrowed) and one per module function (its method definition). The
+// registration order lives in module.cpp.
 #pragma once
 
 #include <Python.h>
 
 namespace tarnwell::python {
 
-// Classes.
-PyTypeObject* cost_l2_type();
+// Search classes.
 PyTypeObject* dynp_type();
 PyTypeObject* pelt_type();
 PyTypeObject* binseg_type();
@@ -17,14 +17,14 @@ PyTypeObject* window_type();
 PyTypeObject* kernel_cpd_type();
 
 // Module functions.
-extern PyMethodDef version_function;
-extern PyMethodDef validate_signal_function;
-extern PyMethodDef hausdorff_function;
-extern PyMethodDef precision_recall_function;
-extern PyMethodDef rand_index_function;
-extern PyMethodDef pw_constant_function;
-extern PyMethodDef pw_linear_function;
-extern PyMethodDef pw_normal_function;
-extern PyMethodDef pw_wavy_function;
+PyMethodDef* version_function();
+PyMethodDef* validate_signal_function();
+PyMethodDef* hausdorff_function();
+PyMethodDef* precision_recall_function();
+PyMethodDef* rand_index_function();
+PyMethodDef* pw_constant_function();
+PyMethodDef* pw_linear_function();
+PyMethodDef* pw_normal_function();
+PyMethodDef* pw_wavy_function();
 
 }  // namespace tarnwell::python

@@ -1,90 +1,170 @@
-// Pieces the model-based search classes share: their stored state, the
-// construction rules for model and min_size, fitting, and running an engine
-// on the fitted cost with the interpreter lock released.
+// The one shape of every search class: a constructor from a parameter table,
+// fit(signal, ...), predict(...), fit_predict(signal, ..., ...), read-only
+// properties and an optional repr. A class supplies a Traits type:
+//
+//   struct Traits {
+//     using State = ...;
+//     static constexpr const char* name = "Pelt";
+//     static constexpr const char* description = "...";   // docstring text after the signature
+//     static constexpr auto constructor = ParameterTable<...>{...};
+//     static Result<State> construct(const Values&...);    // checks in the class's order
+//     static constexpr auto fit_parameters = ParameterTable<...>{...};  // after `signal`
+//     static Status fit(State&, const ArrayArgument& signal, const Values&...);
+//     static constexpr auto predict_parameters = ParameterTable<...>{...};
+//     static Result<PyRef> predict(const State&, const Values&...);
+//     static constexpr auto properties = std::tuple{StoredProperty<State, T>{...}, ...};
+//     static std::string repr(const State&);                // optional
+//     static void add_methods(TypeParts&);                  // optional extra methods
+//   };
+//
+// fit_predict takes the signal, the required fit parameters, every predict
+// parameter, then the optional fit parameters, and leaves the object fitted
+// when the prediction fails.
 #pragma once
 
 #include <Python.h>
 
-#include <memory>
 #include <string>
+#include <tuple>
 
-#include "cost/fitted_cost.hpp"
-#include "python/error/message.hpp"
-#include "python/mod/arguments.hpp"
-#include "python/mod/fit_method.hpp"
-#include "python/mod/fitting.hpp"
-#include "python/mod/heap_type.hpp"
-#include "search/common/segmentation.hpp"
+#include "python/mod/class_builder.hpp"
 
 namespace tarnwell::python {
 
-struct ModelSearchState {
-  std::string model_name;  // lower-cased, as parsed
-  CostModel model;
-  SearchParameters parameters;
-  std::shared_ptr<const FittedCost> fitted;
+template <class Property>
+inline constexpr bool is_checked_property = false;
+template <class State, class Value>
+inline constexpr bool is_checked_property<CheckedProperty<State, Value>> = true;
 
-  bool is_fitted() const noexcept { return fitted != nullptr; }
+template <class Traits>
+struct SearchClass {
+  using State = typename Traits::State;
+
+  struct Names {
+    std::string qualified = std::string("tarnwell._tarnwell.") + Traits::name;
+    std::string constructing = std::string("constructing ") + Traits::name;
+    std::string fitting = std::string("fitting ") + Traits::name;
+    std::string predicting = std::string("predicting with ") + Traits::name;
+    std::string fitting_and_predicting = std::string("fitting and predicting with ") + Traits::name;
+    std::string formatting = std::string("formatting ") + Traits::name;
+  };
+  static const Names& names() {
+    static const Names value;
+    return value;
+  }
+
+  static constexpr auto signal_parameter = ParameterTable<ArrayParameter>{{"signal"}};
+  static constexpr auto fit_table = std::tuple_cat(signal_parameter, Traits::fit_parameters);
+  // Fit parameters all have defaults, so they follow the predict parameters.
+  static constexpr auto fit_predict_table =
+      std::tuple_cat(signal_parameter, Traits::predict_parameters, Traits::fit_parameters);
+  static constexpr std::size_t predict_count = std::tuple_size_v<decltype(Traits::predict_parameters)>;
+
+  static PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    static const ArgumentSpec spec = argument_spec(Traits::name, Traits::constructor);
+    return run_constructor<State>(type, names().constructing.c_str(), spec, Traits::constructor, args, kwargs,
+                                  [](const auto&... value) { return Traits::construct(value...); });
+  }
+
+  static PyObject* fit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const ArgumentSpec spec = argument_spec("fit", fit_table);
+    return run_method<State, Access::exclusive>(
+        self, names().fitting.c_str(), spec, fit_table, args, nargs, kwnames,
+        [&](State& state, const ArrayArgument& signal, const auto&... extra) -> Result<PyRef> {
+          TARNWELL_CHECK(Traits::fit(state, signal, extra...));
+          return PyRef::borrow(self);
+        });
+  }
+
+  static PyObject* predict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const ArgumentSpec spec = argument_spec("predict", Traits::predict_parameters);
+    return run_method<State, Access::shared>(
+        self, names().predicting.c_str(), spec, Traits::predict_parameters, args, nargs, kwnames,
+        [](const State& state, const auto&... value) { return Traits::predict(state, value...); });
+  }
+
+  static PyObject* fit_predict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const ArgumentSpec spec = argument_spec("fit_predict", fit_predict_table);
+    return run_method<State, Access::exclusive>(
+        self, names().fitting_and_predicting.c_str(), spec, fit_predict_table, args, nargs, kwnames,
+        [](State& state, const ArrayArgument& signal, const auto&... value) -> Result<PyRef> {
+          auto values = std::forward_as_tuple(value...);
+          TARNWELL_CHECK(call_fit(state, signal, values));
+          return call_predict(std::as_const(state), values);
+        });
+  }
+
+  template <class Values>
+  static Status call_fit(State& state, const ArrayArgument& signal, const Values& values) {
+    return [&]<std::size_t... Index>(std::index_sequence<Index...>) {
+      return Traits::fit(state, signal, std::get<predict_count + Index>(values)...);
+    }(std::make_index_sequence<std::tuple_size_v<Values> - predict_count>{});
+  }
+
+  template <class Values>
+  static Result<PyRef> call_predict(const State& state, const Values& values) {
+    return [&]<std::size_t... Index>(std::index_sequence<Index...>) {
+      return Traits::predict(state, std::get<Index>(values)...);
+    }(std::make_index_sequence<predict_count>{});
+  }
+
+  static PyObject* repr(PyObject* self) {
+    return call_guarded(names().formatting.c_str(), [&]() -> Result<PyRef> {
+      return with_shared<State>(self, [](const State& state) { return to_python(Traits::repr(state)); });
+    });
+  }
+
+  // Stored properties cannot fail; checked ones run guarded, named
+  // "reading {class}.{property}".
+  template <std::size_t Index>
+  static PyObject* property(PyObject* self, void*) {
+    const auto& entry = std::get<Index>(Traits::properties);
+    if constexpr (is_checked_property<std::remove_cvref_t<decltype(entry)>>) {
+      static const std::string operation = std::string("reading ") + Traits::name + "." + entry.name;
+      return call_guarded(operation.c_str(), [&]() -> Result<PyRef> {
+        return with_shared<State>(self, [&](const State& state) -> Result<PyRef> {
+          TARNWELL_TRY(value, entry.get(state));
+          return to_python(value);
+        });
+      });
+    } else {
+      return stored_property_getter(self, entry.get);
+    }
+  }
+
+  static PyObject* stored_property_getter(PyObject* self, auto get) {
+    try {
+      return to_python(get(instance_of<State>(self)->state)).release();
+    } catch (const PythonErrorAlreadySet&) {
+      return nullptr;
+    } catch (...) {
+      return PyErr_NoMemory();
+    }
+  }
+
+  static PyTypeObject* type() {
+    static TypeParts parts;
+    if (parts.type != nullptr) return parts.type;
+    if (parts.methods.empty()) {
+      static const std::string fit_doc = signature_text("fit", fit_table, true) + "\n--\n\n";
+      static const std::string predict_doc = signature_text("predict", Traits::predict_parameters, true) + "\n--\n\n";
+      static const std::string fit_predict_doc = signature_text("fit_predict", fit_predict_table, true) + "\n--\n\n";
+      parts.qualified_name = names().qualified;
+      parts.doc = docstring(signature_text(Traits::name, Traits::constructor, false), Traits::description);
+      parts.methods = {fastcall_definition("fit", &fit, fit_doc.c_str()),
+                       fastcall_definition("predict", &predict, predict_doc.c_str()),
+                       fastcall_definition("fit_predict", &fit_predict, fit_predict_doc.c_str())};
+      if constexpr (requires(TypeParts& extra) { Traits::add_methods(extra); }) Traits::add_methods(parts);
+      [&]<std::size_t... Index>(std::index_sequence<Index...>) {
+        (parts.properties.push_back(
+             {std::get<Index>(Traits::properties).name, &property<Index>, nullptr, nullptr, nullptr}),
+         ...);
+      }(std::make_index_sequence<std::tuple_size_v<decltype(Traits::properties)>>{});
+    }
+    reprfunc repr_function = nullptr;
+    if constexpr (requires(const State& state) { Traits::repr(state); }) repr_function = &repr;
+    return create_type<State>(parts, &construct, repr_function);
+  }
 };
-
-// The model name as stored (lower-cased) and the parsed model.
-struct ParsedModel {
-  std::string name;
-  CostModel model;
-};
-
-inline Result<ParsedModel> parse_model_argument(std::string_view name) {
-  TARNWELL_TRY(model, parse_model(name));
-  return ParsedModel{ascii_lowercase(name), std::move(model)};
-}
-
-// A smaller request is raised to the cost's minimum segment length silently.
-inline std::uint64_t raised_min_size(std::uint64_t requested, const CostModel& model) {
-  return std::max(requested, model.min_segment_length());
-}
-
-// Runs `engine(concrete_cost)` on a reference of its own to the fitted cost,
-// with the interpreter lock released, and converts the breakpoints.
-template <class Engine>
-Result<PyRef> predict_breakpoints(const std::shared_ptr<const FittedCost>& fitted, const char* class_name,
-                                  Engine&& engine) {
-  if (!fitted) return errors::fail(errors::not_fitted(class_name));
-  const std::shared_ptr<const FittedCost> cost = fitted;
-  Result<Segmentation> outcome = [&] {
-    ReleasedInterpreterLock unlocked;
-    return cost->visit(engine);
-  }();
-  if (!outcome) return errors::fail(std::move(outcome.error()));
-  return PyRef::steal(breakpoints_to_list(outcome->breakpoints));
-}
-
-// Text of the "model=" field of a representation, with quotes and escapes.
-std::string quoted_model_name(const std::string& name);
-
-// Pelt and Dynp: the model-based state plus whether a custom cost was given.
-struct ExactSearchState : ModelSearchState {
-  bool custom_cost_given = false;
-
-  bool uses_custom_cost() const noexcept { return custom_cost_given; }
-  // Only a fitted custom-cost adapter can use a batch callback.
-  bool uses_batch_callback() const noexcept { return false; }
-};
-
-// The cost of an exact search: a custom cost object when one is given (the
-// model argument is then not parsed), otherwise the parsed model.
-Result<ParsedModel> choose_exact_search_cost(PyObject* custom_cost, const std::string& model);
-
-// Drops the previous fit first, so that a failed refit leaves the object unfitted.
-Status refit_dropping_previous(ModelSearchState& state, const ArrayArgument& signal);
-
-// Stored search parameters; they cannot fail.
-template <class State>
-PyObject* get_search_min_size(PyObject* self, void*) {
-  return PyLong_FromUnsignedLongLong(instance_of<State>(self)->state.parameters.min_size);
-}
-template <class State>
-PyObject* get_search_jump(PyObject* self, void*) {
-  return PyLong_FromUnsignedLongLong(instance_of<State>(self)->state.parameters.jump);
-}
 
 }  // namespace tarnwell::python

@@ -1,45 +1,36 @@
 // version() and validate_signal(signal).
-#include "python/mod/arguments.hpp"
-#include "python/mod/heap_type.hpp"
+#include "python/mod/class_builder.hpp"
 #include "python/mod/registry.hpp"
-#include "python/mod/signal_argument.hpp"
 #include "python/mod/version.hpp"
 
 namespace tarnwell::python {
 namespace {
 
-PyObject* version(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return at_entry([&]() -> PyObject* {
-    static const ArgumentSpec spec("version", {}, 0);
-    BoundArguments<0> bound;
-    if (!spec.bind_fastcall(args, nargs, kwnames, bound.slots)) return nullptr;
-    return PyUnicode_FromString(module_version);
-  });
+constexpr auto no_parameters = ParameterTable<>{};
+constexpr auto signal_only = ParameterTable<ArrayParameter>{ArrayParameter{"signal"}};
+
+PyObject* version_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static const ArgumentSpec spec = argument_spec("version", no_parameters);
+  return run_function("reading the version", spec, no_parameters, args, nargs, kwnames,
+                      []() -> Result<PyRef> { return PyRef::require(PyUnicode_FromString(module_version)); });
 }
 
-PyObject* validate_signal(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return at_entry([&]() -> PyObject* {
-    static const ArgumentSpec spec("validate_signal", {"signal"}, 1);
-    BoundArguments<1> bound;
-    if (!spec.bind_fastcall(args, nargs, kwnames, bound.slots)) return nullptr;
-    std::optional<ArrayArgument> signal = ArrayArgument::from_python(bound[0], "signal");
-    if (!signal) return nullptr;
-    return call_guarded("validating a signal", [&]() -> Result<PyRef> {
-      TARNWELL_TRY(view, signal->signal_view());
-      TARNWELL_CHECK(check_finite(view));
-      return PyRef::require(Py_BuildValue("(KK)", static_cast<unsigned long long>(view.n_samples),
-                                          static_cast<unsigned long long>(view.n_features)));
-    });
-  });
+PyObject* validate_signal_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static const ArgumentSpec spec = argument_spec("validate_signal", signal_only);
+  return run_function("validating a signal", spec, signal_only, args, nargs, kwnames,
+                      [](const ArrayArgument& signal) -> Result<PyRef> {
+                        TARNWELL_TRY(view, signal.signal_view());
+                        TARNWELL_CHECK(check_finite(view));
+                        return PyRef::require(Py_BuildValue("(KK)", static_cast<unsigned long long>(view.n_samples),
+                                                            static_cast<unsigned long long>(view.n_features)));
+                      });
 }
 
 }  // namespace
 
-PyMethodDef version_function = {"version", fastcall_method<&version>(),
-                                METH_FASTCALL | METH_KEYWORDS, "version()\n--\n\n"};
-
-PyMethodDef validate_signal_function = {
-    "validate_signal", fastcall_method<&validate_signal>(),
-    METH_FASTCALL | METH_KEYWORDS, "validate_signal(signal)\n--\n\n"};
+PyMethodDef* version_function() { return function_definition<&version_entry>("version", no_parameters); }
+PyMethodDef* validate_signal_function() {
+  return function_definition<&validate_signal_entry>("validate_signal", signal_only);
+}
 
 }  // namespace tarnwell::python

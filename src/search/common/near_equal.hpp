@@ -1,20 +1,12 @@
-// Near-equality of objective values. Two values within about a trillionth
-// (relative, plus an absolute floor for values near zero) are treated as the
-// same optimum, so that round-off in prefix differences cannot decide between
-// segmentations; the searches then break the tie by a deterministic rule.
+// Near-equality of values of order one, for code that has no problem scale
+// of its own; the policy itself lives in tie_rule.hpp.
 #pragma once
 
-#include <algorithm>
-#include <cmath>
+#include "search/common/tie_rule.hpp"
 
 namespace tarnwell {
 
-inline bool near_equal(double left, double right) noexcept {
-  if (!std::isfinite(left) || !std::isfinite(right)) return false;
-  return std::fabs(left - right) <= 1e-12 * std::max(std::fabs(left), std::fabs(right)) + 1e-12;
-}
-
-// Exactly equal values (the infinities included) are always tied.
-inline bool is_tie(double left, double right) noexcept { return left == right || near_equal(left, right); }
+inline bool near_equal(double left, double right) noexcept { return TieRule::unit().near(left, right); }
+inline bool is_tie(double left, double right) noexcept { return TieRule::unit().tie(left, right); }
 
 }  // namespace tarnwell

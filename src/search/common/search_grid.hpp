@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <new>
 #include <vector>
 
+#include "core/fallible_allocation.hpp"
 #include "python/error/error_kind.hpp"
 
 namespace tarnwell {
@@ -14,19 +14,16 @@ namespace tarnwell {
 // `context` names the allocation in a memory failure.
 inline Result<std::vector<std::uint64_t>> build_search_grid(std::uint64_t n_samples, std::uint64_t jump,
                                                             std::string_view context) {
-  std::vector<std::uint64_t> grid;
-  try {
-    grid.reserve(static_cast<std::size_t>((n_samples - 1) / jump + 2));
-    // The multiples stop early if the next one would overflow.
-    for (std::uint64_t position = 0; position < n_samples;) {
-      grid.push_back(position);
-      if (position > UINT64_MAX - jump) break;
-      position += jump;
-    }
-    grid.push_back(n_samples);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed(context));
+  // (n - 1) / jump + 2 cannot overflow for n >= 1, jump >= 1.
+  TARNWELL_TRY(grid, reserve_buffer<std::uint64_t>((n_samples - 1) / jump + 2, context));
+  // The multiples stop early if the next one would overflow; the reservation
+  // holds them all, so the pushes never allocate.
+  for (std::uint64_t position = 0; position < n_samples;) {
+    grid.push_back(position);
+    if (position > UINT64_MAX - jump) break;
+    position += jump;
   }
+  grid.push_back(n_samples);
   return grid;
 }
 

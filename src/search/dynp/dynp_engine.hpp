@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "core/fallible_allocation.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/search_counters.hpp"
@@ -28,12 +29,7 @@ template <SegmentCost Cost>
 Result<Segmentation> single_segment(const Cost& cost, std::uint64_t n, std::uint64_t min_size) {
   TARNWELL_TRY(value, cost.segment_cost(0, n));
   if (!is_finite_value(value)) return errors::fail(errors::non_finite_objective(value));
-  std::vector<std::uint64_t> breakpoints;
-  try {
-    breakpoints.push_back(n);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("allocating Dynp breakpoints"));
-  }
+  TARNWELL_TRY(breakpoints, filled_buffer<std::uint64_t>(1, n, "allocating Dynp breakpoints"));
   return make_segmentation(std::move(breakpoints), n, min_size, value, value);
 }
 
@@ -62,13 +58,14 @@ Result<Segmentation> run_dynp(const Cost& cost, SearchParameters parameters, std
   if (grid.size() != shape.grid_length) {
     return errors::fail(errors::numerical_failure("counting Dynp search-grid positions"));
   }
-  TARNWELL_TRY(tables, DynpTables::allocate(grid, shape.segment_count));
+  // The tie scale: one evaluation of the whole signal as a single segment.
+  TARNWELL_TRY(whole_signal_cost, cost.segment_cost(0, n));
+  TARNWELL_TRY(tables, DynpTables::allocate(grid, shape.segment_count, TieRule::for_search(whole_signal_cost, n)));
   // Sized for the largest batch up front, so no batch ever reallocates.
   EndpointBatch batch;
   if (!batch.prepare(grid.size())) {
     return errors::fail(errors::allocation_failed("allocating a Dynp endpoint cost batch"));
   }
-  TARNWELL_TRY(tie_paths, DynpTiePaths::allocate(shape.segment_count));
 
   const std::span<const std::uint64_t> positions(grid);
   for (std::size_t column = 1; column < grid.size(); ++column) {
@@ -77,7 +74,7 @@ Result<Segmentation> run_dynp(const Cost& cost, SearchParameters parameters, std
     if (count == 0) continue;
     TARNWELL_CHECK(cost.endpoint_costs(positions.first(count), end, batch));
     TARNWELL_CHECK(dynp_detail::check_batch_length(batch, count));
-    TARNWELL_CHECK(tables.relax_column(column, batch.values(), tie_paths));
+    TARNWELL_CHECK(tables.relax_column(column, batch.values()));
     if (counters != nullptr) {
       counters->candidate_segments += count;
       ++counters->end_positions;

@@ -1,5 +1,7 @@
 #include "search/dynp/dynp_tables.hpp"
 
+#include "core/fallible_allocation.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -7,7 +9,6 @@
 #include <stdexcept>
 
 #include "core/strided_matrix.hpp"
-#include "search/common/near_equal.hpp"
 #include "search/dynp/dynp_memory.hpp"
 
 namespace tarnwell {
@@ -32,37 +33,14 @@ Result<double> largest_finite_magnitude(std::span<const double> batch) {
 
 template <class Vector, class Value>
 Status assign_table(Vector& table, std::size_t size, Value initial, std::string_view context) {
-  try {
-    table.assign(size, initial);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed(context));
-  } catch (const std::length_error&) {
-    return errors::fail(errors::allocation_failed(context));
-  }
-  return {};
+  return try_allocate(context, [&] { table.assign(size, initial); });
 }
 
-Status reserve_path(std::vector<std::uint64_t>& path, std::size_t capacity, std::string_view context) {
-  try {
-    path.reserve(capacity);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed(context));
-  } catch (const std::length_error&) {
-    return errors::fail(errors::allocation_failed(context));
-  }
-  return {};
-}
 
 }  // namespace
 
-Result<DynpTiePaths> DynpTiePaths::allocate(std::size_t segment_count) {
-  DynpTiePaths paths;
-  TARNWELL_CHECK(reserve_path(paths.candidate, segment_count, "allocating a Dynp tie path"));
-  TARNWELL_CHECK(reserve_path(paths.incumbent, segment_count, "allocating a Dynp tie path"));
-  return paths;
-}
 
-Result<DynpTables> DynpTables::allocate(std::span<const std::uint64_t> grid, std::size_t segment_count) {
+Result<DynpTables> DynpTables::allocate(std::span<const std::uint64_t> grid, std::size_t segment_count, TieRule tie) {
   std::size_t states = 0;
   if (segment_count == std::numeric_limits<std::size_t>::max() ||
       __builtin_mul_overflow(segment_count + 1, grid.size(), &states)) {
@@ -73,23 +51,22 @@ Result<DynpTables> DynpTables::allocate(std::span<const std::uint64_t> grid, std
   std::vector<double> scores;
   TARNWELL_CHECK(assign_table(scores, states, infinity, "allocating Dynp score states"));
   scores[0] = 0.0;
-  return DynpTables(grid, segment_count, std::move(predecessors), std::move(scores));
+  return DynpTables(grid, segment_count, tie, std::move(predecessors), std::move(scores));
 }
 
 Result<DynpTables::RowOptimum> DynpTables::offer(std::size_t row, std::size_t start, double candidate,
-                                                 RowOptimum optimum, DynpTiePaths& tie_paths) const {
-  if (is_tie(candidate, optimum.value)) {
-    TARNWELL_TRY(smaller, candidate_path_is_smaller(row - 1, start, optimum.start, tie_paths));
-    if (smaller) optimum.take(candidate, start);
+                                                 RowOptimum optimum) const {
+  if (tie_.tie(candidate, optimum.value)) {
+    TARNWELL_TRY(smaller, candidate_path_is_smaller(row - 1, start, optimum.start));
+    if (smaller) optimum.take(candidate, start, tie_);
   } else if (candidate < optimum.value) {
-    optimum.take(candidate, start);
+    optimum.take(candidate, start, tie_);
   }
   return optimum;
 }
 
 template <bool may_overflow>
-Status DynpTables::relax_state(std::size_t row, std::size_t column, std::span<const double> batch,
-                               DynpTiePaths& tie_paths) {
+Status DynpTables::relax_state(std::size_t row, std::size_t column, std::span<const double> batch) {
   const double* previous = scores_.data() + index(row - 1, 0);
   const double* costs = batch.data();
   // Only reachable starts (finite previous score) are candidates, and they
@@ -111,11 +88,19 @@ Status DynpTables::relax_state(std::size_t row, std::size_t column, std::span<co
     if (candidate > optimum.skip_above) continue;
     if (candidate < optimum.take_below) {
       // Also the first reachable candidate: both bounds start at +infinity.
-      optimum.take(candidate, start);
+      optimum.take(candidate, start, tie_);
       continue;
     }
     if (!is_finite_value(previous[start])) continue;
-    TARNWELL_TRY(offered, offer(row, start, candidate, optimum, tie_paths));
+    // An exact tie whose sub-solution shares the incumbent's prefix differs
+    // from it only in its last breakpoint, which is later (starts increase):
+    // the incumbent's path is smaller. Constant stretches tie like this at
+    // nearly every state, so it is settled here without walking any path.
+    if (candidate == optimum.value && row >= 2 &&
+        predecessors_[index(row - 1, start)] == predecessors_[index(row - 1, optimum.start)]) {
+      continue;
+    }
+    TARNWELL_TRY(offered, offer(row, start, candidate, optimum));
     optimum = offered;
   }
   if (optimum.start == no_start) return {};
@@ -128,7 +113,7 @@ Status DynpTables::relax_state(std::size_t row, std::size_t column, std::span<co
   return {};
 }
 
-Status DynpTables::relax_column(std::size_t column, std::span<const double> batch, DynpTiePaths& tie_paths) {
+Status DynpTables::relax_column(std::size_t column, std::span<const double> batch) {
   TARNWELL_TRY(batch_magnitude, largest_finite_magnitude(batch));
   // When no score plus cost can leave the finite range (the bound rounds
   // monotonically), the per-candidate overflow test is dropped.
@@ -136,48 +121,35 @@ Status DynpTables::relax_column(std::size_t column, std::span<const double> batc
   const std::size_t last_row = std::min(column, segment_count_);
   for (std::size_t row = 1; row <= last_row; ++row) {
     if (may_overflow) {
-      TARNWELL_CHECK(relax_state<true>(row, column, batch, tie_paths));
+      TARNWELL_CHECK(relax_state<true>(row, column, batch));
     } else {
-      TARNWELL_CHECK(relax_state<false>(row, column, batch, tie_paths));
+      TARNWELL_CHECK(relax_state<false>(row, column, batch));
     }
   }
   return {};
 }
 
-Status DynpTables::write_path(std::size_t row, std::size_t column, std::vector<std::uint64_t>& path) const {
-  path.clear();
-  for (std::size_t level = row; level >= 1; --level) {
-    path.push_back(grid_[column]);
-    const std::uint32_t predecessor = predecessors_[index(level, column)];
-    // Every sub-solution starts at sample 0, i.e. its first segment at column 0.
-    if (predecessor == no_dynp_predecessor || (level == 1 && predecessor != 0)) {
-      return errors::fail(errors::numerical_failure("comparing Dynp segmentation paths"));
-    }
-    column = predecessor;
-  }
-  std::reverse(path.begin(), path.end());
-  return {};
-}
-
-// Among tied sub-solutions the one whose change points come first
-// (lexicographically smallest) wins; equal paths keep the incumbent. Since
-// every state keeps its smallest tied path, the final answer is the
-// lexicographically smallest of the tied optima.
-Result<bool> DynpTables::candidate_path_is_smaller(std::size_t row, std::size_t candidate, std::size_t incumbent,
-                                                   DynpTiePaths& tie_paths) const {
-  TARNWELL_CHECK(write_path(row, candidate, tie_paths.candidate));
-  TARNWELL_CHECK(write_path(row, incumbent, tie_paths.incumbent));
-  return std::lexicographical_compare(tie_paths.candidate.begin(), tie_paths.candidate.end(),
-                                      tie_paths.incumbent.begin(), tie_paths.incumbent.end());
+// Sub-solutions are numbered row * G + column, so every predecessor state
+// (one row up) has a smaller number and the empty prefix is 0. Every
+// sub-solution starts at sample 0: a first segment must start at column 0.
+Result<bool> DynpTables::candidate_path_is_smaller(std::size_t row, std::size_t candidate,
+                                                   std::size_t incumbent) const {
+  const std::size_t width = grid_.size();
+  return tarnwell::candidate_path_is_smaller(
+      index(row, candidate), index(row, incumbent),
+      [&](std::uint64_t node) -> std::optional<std::uint64_t> {
+        const std::size_t level = node / width;
+        const std::uint32_t predecessor = predecessors_[node];
+        if (level == 0 || predecessor == no_dynp_predecessor || (level == 1 && predecessor != 0)) {
+          return std::nullopt;
+        }
+        return index(level - 1, predecessor);
+      },
+      [&](std::uint64_t node) { return grid_[node % width]; }, "comparing Dynp segmentation paths");
 }
 
 Result<std::vector<std::uint64_t>> DynpTables::backtrack() const {
-  std::vector<std::uint64_t> breakpoints;
-  try {
-    breakpoints.reserve(segment_count_);
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("allocating Dynp breakpoints"));
-  }
+  TARNWELL_TRY(breakpoints, reserve_buffer<std::uint64_t>(segment_count_, "allocating Dynp breakpoints"));
   std::size_t column = grid_.size() - 1;
   for (std::size_t row = segment_count_; row >= 1; --row) {
     breakpoints.push_back(grid_[column]);

@@ -13,27 +13,19 @@
 #include <vector>
 
 #include "python/error/error_kind.hpp"
+#include "search/common/tie_rule.hpp"
 
 namespace tarnwell {
-
-// The two reusable buffers a tie-break rebuilds competing paths into; each
-// path has at most K - 1 entries, so K slots never reallocate.
-struct DynpTiePaths {
-  std::vector<std::uint64_t> candidate;
-  std::vector<std::uint64_t> incumbent;
-
-  static Result<DynpTiePaths> allocate(std::size_t segment_count);
-};
 
 class DynpTables {
  public:
   // The predecessor table, then the score table; every score starts at
   // +infinity except row 0, column 0 (the empty prefix), which is 0.
-  static Result<DynpTables> allocate(std::span<const std::uint64_t> grid, std::size_t segment_count);
+  static Result<DynpTables> allocate(std::span<const std::uint64_t> grid, std::size_t segment_count, TieRule tie);
 
   // Offers column j the costs batch[i] of [grid[i], grid[j]) for the
   // admissible starts i < batch.size(), in every row 1 .. min(j, K).
-  Status relax_column(std::size_t column, std::span<const double> batch, DynpTiePaths& tie_paths);
+  Status relax_column(std::size_t column, std::span<const double> batch);
 
   // The optimum for K segments over the whole signal.
   double final_score() const noexcept { return scores_[index(segment_count_, grid_.size() - 1)]; }
@@ -42,23 +34,15 @@ class DynpTables {
   Result<std::vector<std::uint64_t>> backtrack() const;
 
  private:
-  DynpTables(std::span<const std::uint64_t> grid, std::size_t segment_count, std::vector<std::uint32_t> predecessors,
-             std::vector<double> scores)
+  DynpTables(std::span<const std::uint64_t> grid, std::size_t segment_count, TieRule tie,
+             std::vector<std::uint32_t> predecessors, std::vector<double> scores)
       : grid_(grid),
         segment_count_(segment_count),
+        tie_(tie),
         predecessors_(std::move(predecessors)),
         scores_(std::move(scores)) {}
 
   static constexpr std::size_t no_start = std::numeric_limits<std::size_t>::max();
-
-  // Half-width of the band around a best value outside which a candidate can
-  // be neither tied with it nor decided by the tie rule. With
-  // d = |candidate - best| > 4e-12 (|best| + 1) and |candidate| <= |best| + d,
-  // d exceeds 1e-12 max(|candidate|, |best|) + 1e-12 with a margin far wider
-  // than the rounding of either side; so settling such candidates by a plain
-  // comparison chooses exactly the start that comparing every candidate in
-  // turn with the tie rule would choose.
-  static double tie_band(double best) noexcept { return 4e-12 * (std::fabs(best) + 1.0); }
 
   // The best start found so far for one state, with the two bounds that let
   // most candidates be settled by one comparison: below `take_below` a
@@ -69,10 +53,10 @@ class DynpTables {
     double take_below = std::numeric_limits<double>::infinity();
     double skip_above = std::numeric_limits<double>::infinity();
 
-    void take(double candidate, std::size_t candidate_start) noexcept {
+    void take(double candidate, std::size_t candidate_start, const TieRule& tie) noexcept {
       value = candidate;
       start = candidate_start;
-      const double band = tie_band(candidate);
+      const double band = tie.decision_band(candidate);
       take_below = candidate - band;
       skip_above = candidate + band;
     }
@@ -82,22 +66,20 @@ class DynpTables {
 
   // A candidate between the two bounds of `optimum`: a near-tie goes to the
   // lexicographically smaller path, otherwise the smaller value wins.
-  Result<RowOptimum> offer(std::size_t row, std::size_t start, double candidate, RowOptimum optimum,
-                           DynpTiePaths& tie_paths) const;
+  Result<RowOptimum> offer(std::size_t row, std::size_t start, double candidate, RowOptimum optimum) const;
 
   // Chooses the best start of (row, column). Without `may_overflow` every
   // previous score plus cost is known to be finite.
   template <bool may_overflow>
-  Status relax_state(std::size_t row, std::size_t column, std::span<const double> batch, DynpTiePaths& tie_paths);
+  Status relax_state(std::size_t row, std::size_t column, std::span<const double> batch);
 
-  // The segment ends of the sub-solution stored at (row, column), increasing.
-  Status write_path(std::size_t row, std::size_t column, std::vector<std::uint64_t>& path) const;
-
-  Result<bool> candidate_path_is_smaller(std::size_t row, std::size_t candidate, std::size_t incumbent,
-                                         DynpTiePaths& tie_paths) const;
+  // Whether the sub-solution of (row, candidate) has a lexicographically
+  // smaller breakpoint list than that of (row, incumbent).
+  Result<bool> candidate_path_is_smaller(std::size_t row, std::size_t candidate, std::size_t incumbent) const;
 
   std::span<const std::uint64_t> grid_;
   std::size_t segment_count_;
+  TieRule tie_;
   std::vector<std::uint32_t> predecessors_;
   std::vector<double> scores_;
   double largest_score_magnitude_ = 0.0;  // over every finite score stored so far

@@ -74,9 +74,9 @@ Status push_best_split(const Cost& cost, std::uint64_t start, std::uint64_t end,
 }  // namespace binseg_detail
 
 template <SegmentCost Cost>
-Result<Segmentation> run_binseg(const Cost& cost, SearchParameters parameters, const StoppingRule& rule) {
+Result<Segmentation> run_binseg(const Cost& cost, SearchParameters parameters, const StoppingRule& requested_rule) {
   using namespace binseg_detail;
-  TARNWELL_CHECK(check_greedy_start(cost, parameters, rule));
+  TARNWELL_TRY(rule, check_greedy_start(cost, parameters, requested_rule));
   return with_allocation_context("growing the Binseg segmentation", [&]() -> Result<Segmentation> {
     const std::uint64_t n = cost.n_samples();
     // start -> end of every current segment. The heap holds at most one

@@ -138,9 +138,9 @@ inline void merge_nodes(std::vector<Node>& nodes, const MergeCandidate& candidat
 }  // namespace bottom_up_detail
 
 template <SegmentCost Cost>
-Result<Segmentation> run_bottom_up(const Cost& cost, SearchParameters parameters, const StoppingRule& rule) {
+Result<Segmentation> run_bottom_up(const Cost& cost, SearchParameters parameters, const StoppingRule& requested_rule) {
   using namespace bottom_up_detail;
-  TARNWELL_CHECK(check_greedy_start(cost, parameters, rule));
+  TARNWELL_TRY(rule, check_greedy_start(cost, parameters, requested_rule));
   return with_allocation_context("merging the BottomUp segmentation", [&]() -> Result<Segmentation> {
     const std::uint64_t n = cost.n_samples();
     const std::vector<Leaf> leaves = halve_into_leaves(n, parameters);

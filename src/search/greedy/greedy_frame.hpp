@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/fallible_allocation.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/segmentation.hpp"
 #include "search/common/segmentation_cost.hpp"
@@ -17,15 +18,18 @@ namespace tarnwell {
 
 // In this order: the cost's minimum segment length, the rule's value, then a
 // signal too short for even one segment (reported as that segment's length,
-// not as an infeasible change count).
+// not as an infeasible change count). Returns the rule with its tie tolerance
+// scaled to the problem.
 template <SegmentCost Cost>
-Status check_greedy_start(const Cost& cost, const SearchParameters& parameters, const StoppingRule& rule) {
+Result<StoppingRule> check_greedy_start(const Cost& cost, const SearchParameters& parameters,
+                                        const StoppingRule& rule) {
   const std::uint64_t minimum = cost.min_segment_length();
   if (parameters.min_size < minimum) return errors::fail(errors::min_size_below_cost(parameters.min_size, minimum));
   TARNWELL_CHECK(rule.check());
   const std::uint64_t n = cost.n_samples();
   if (n < parameters.min_size) return errors::fail(errors::segment_too_short(0, n, n, parameters.min_size));
-  return {};
+  TARNWELL_TRY(whole_signal_cost, cost.segment_cost(0, n));
+  return rule.calibrated(whole_signal_cost, n);
 }
 
 // Builds the validated result from the final breakpoints (increasing, last n).
@@ -48,11 +52,9 @@ Result<Segmentation> finish_greedy(const Cost& cost, const SearchParameters& par
 // there is reported as an allocation failure naming `context`.
 template <class Body>
 Result<Segmentation> with_allocation_context(std::string_view context, Body&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed(context));
-  }
+  Result<Segmentation> outcome = errors::fail(errors::allocation_failed(context));
+  TARNWELL_CHECK(try_allocate(context, [&] { outcome = body(); }));
+  return outcome;
 }
 
 }  // namespace tarnwell

@@ -8,23 +8,10 @@
 #include <optional>
 
 #include "python/error/error_kind.hpp"
-#include "search/common/near_equal.hpp"
+#include "search/common/tie_rule.hpp"
 #include "search/common/segmentation.hpp"
 
 namespace tarnwell {
-
-// Near-equality decides at the thresholds: a value within the tolerance of
-// `pen` or `epsilon` is not "clearly" on either side, so round-off in the
-// prefix statistics cannot flip a decision that is exact in real arithmetic.
-inline bool clearly_above(double value, double threshold) noexcept {
-  return value > threshold && !near_equal(value, threshold);
-}
-inline bool clearly_below(double value, double threshold) noexcept {
-  return value < threshold && !near_equal(value, threshold);
-}
-inline bool at_most_nearly(double value, double limit) noexcept {
-  return value <= limit || near_equal(value, limit);
-}
 
 class StoppingRule {
  public:
@@ -58,6 +45,25 @@ class StoppingRule {
   // Only the budget rule looks at the running total.
   bool reads_total() const noexcept { return kind_ == Kind::budget; }
 
+  // The rule with its tie tolerance scaled to the problem: the threshold or
+  // the mean cost per sample of the whole signal, whichever is larger.
+  StoppingRule calibrated(double whole_signal_cost, std::uint64_t n_samples) const noexcept {
+    StoppingRule rule = *this;
+    rule.tie_ = TieRule::for_search(whole_signal_cost, n_samples, kind_ == Kind::change_count ? 0.0 : threshold_);
+    return rule;
+  }
+
+  // Near-equality decides at the thresholds: a value within the tolerance of
+  // `pen` or `epsilon` is not "clearly" on either side, so round-off in the
+  // prefix statistics cannot flip a decision that is exact in real arithmetic.
+  bool clearly_above(double value, double threshold) const noexcept {
+    return value > threshold && !tie_.near(value, threshold);
+  }
+  bool clearly_below(double value, double threshold) const noexcept {
+    return value < threshold && !tie_.near(value, threshold);
+  }
+  bool at_most_nearly(double value, double limit) const noexcept { return value <= limit || tie_.near(value, limit); }
+
   // Growing searches (Binseg, Window): whether a split that lowers the cost
   // by `gain` is made, with `changes` changes so far and the cost at `total`.
   bool accepts_split(std::uint64_t changes, double gain, double total) const noexcept {
@@ -86,11 +92,12 @@ class StoppingRule {
 
  private:
   StoppingRule(Kind kind, std::uint64_t n_bkps, double threshold) noexcept
-      : kind_(kind), n_bkps_(n_bkps), threshold_(threshold) {}
+      : kind_(kind), n_bkps_(n_bkps), threshold_(threshold), tie_(TieRule::unit()) {}
 
   Kind kind_;
   std::uint64_t n_bkps_;
   double threshold_;  // pen or epsilon
+  TieRule tie_;
 };
 
 // The rule from the three optional arguments of predict: exactly one given.

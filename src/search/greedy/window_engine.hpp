@@ -118,9 +118,9 @@ class Breakpoints {
 // `width` is the stored even width, at least 2 min_size.
 template <SegmentCost Cost>
 Result<Segmentation> run_window(const Cost& cost, SearchParameters parameters, std::uint64_t width,
-                                const StoppingRule& rule) {
+                                const StoppingRule& requested_rule) {
   using namespace window_detail;
-  TARNWELL_CHECK(check_greedy_start(cost, parameters, rule));
+  TARNWELL_TRY(rule, check_greedy_start(cost, parameters, requested_rule));
   return with_allocation_context("inserting Window breakpoints", [&]() -> Result<Segmentation> {
     const std::uint64_t half = width / 2;
     TARNWELL_TRY(scores, score_positions(cost, half, parameters.jump));

@@ -13,9 +13,10 @@
 #include <optional>
 #include <vector>
 
+#include "core/fallible_allocation.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/segment_cost.hpp"
-#include "search/common/near_equal.hpp"
+#include "search/common/tie_rule.hpp"
 #include "search/common/search_counters.hpp"
 #include "search/common/search_grid.hpp"
 #include "search/common/segmentation.hpp"
@@ -35,17 +36,6 @@ namespace pelt_detail {
 inline std::uint64_t saturating_add(std::uint64_t left, std::uint64_t right) noexcept {
   return left > std::numeric_limits<std::uint64_t>::max() - right ? std::numeric_limits<std::uint64_t>::max()
                                                                   : left + right;
-}
-
-// Beyond the tie tolerance of `reference` (both values finite).
-inline bool clearly_above(double value, double reference) noexcept {
-  return value - reference > 1e-12 * std::max(std::fabs(value), std::fabs(reference)) + 1e-12;
-}
-
-// Beyond twice the tie tolerance: safely no tie, whatever the rounding of the
-// tolerance test itself.
-inline bool well_separated(double value, double reference) noexcept {
-  return value - reference > 2.0 * (1e-12 * std::max(std::fabs(value), std::fabs(reference)) + 1e-12);
 }
 
 // Entry j of a pruned run: the smallest candidate value wins. When the
@@ -73,7 +63,7 @@ inline Status choose_pruned_optimum(PeltTables& tables, const ActiveSet& active,
     }
   }
   if (count == 0) return {};
-  if (all_finite && (std::isinf(runner_up) || well_separated(runner_up, lowest))) {
+  if (all_finite && (std::isinf(runner_up) || tables.tie_rule().well_separated(runner_up, lowest))) {
     tables.take(j, active.index[lowest_at], lowest);
     return {};
   }
@@ -87,13 +77,13 @@ inline Status choose_pruned_optimum(PeltTables& tables, const ActiveSet& active,
 // exceeds the optimum at `end` beyond the tie tolerance cannot win once `end`
 // itself is a start, which happens min_size samples later.
 inline Status schedule_expiries(ActiveSet& active, const double* costs, std::size_t count, double optimum,
-                                double pruning_constant, std::uint64_t expires_at) {
+                                double pruning_constant, std::uint64_t expires_at, const TieRule& tie) {
   bool all_finite = true;
   bool any_expiry = false;
   for (std::size_t i = 0; i < count; ++i) {
     const double value = (costs[i] + active.best[i]) + pruning_constant;
     all_finite &= is_finite_value(value);
-    const bool expire = optimum < value && clearly_above(value, optimum);
+    const bool expire = optimum < value && tie.clearly_above(value, optimum);
     any_expiry |= expire;
     const std::uint64_t current = active.expiry[i];
     active.expiry[i] = expire && expires_at < current ? expires_at : current;
@@ -121,6 +111,9 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
   const std::uint64_t n = cost.n_samples();
   if (n < min_size) return errors::fail(errors::segment_too_short(0, n, n, min_size));
 
+  // The tie scale: one evaluation of the whole signal as a single segment.
+  TARNWELL_TRY(whole_signal_cost, cost.segment_cost(0, n));
+  const TieRule tie = TieRule::for_search(whole_signal_cost, n, pen);
   TARNWELL_TRY(grid, build_search_grid(n, parameters.jump, "allocating the Pelt search grid"));
   const std::size_t grid_size = grid.size();
   const std::optional<double> pruning_constant =
@@ -130,16 +123,14 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
   std::vector<std::uint64_t> starts;
   pelt_detail::ActiveSet active;
   EndpointBatch batch;
-  try {
-    tables_storage.emplace(grid, pen);
+  TARNWELL_CHECK(try_allocate("allocating Pelt search tables", [&] {
+    tables_storage.emplace(grid, pen, tie);
     if (pruning_constant) {
       active.reserve(grid_size);
     } else {
       starts.reserve(grid_size);
     }
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("allocating Pelt search tables"));
-  }
+  }));
   PeltTables& tables = *tables_storage;
   if (pruning_constant) active.append(0, 0, tables.best(0));
 
@@ -172,7 +163,7 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
       const double optimum = tables.best(j);
       if (!std::isinf(optimum)) {
         TARNWELL_CHECK(pelt_detail::schedule_expiries(active, costs, count, optimum, *pruning_constant,
-                                                      pelt_detail::saturating_add(end, min_size)));
+                                                      pelt_detail::saturating_add(end, min_size), tables.tie_rule()));
         active.append(j, end, optimum);
       }
     }

@@ -6,10 +6,11 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "python/error/error_kind.hpp"
-#include "search/common/near_equal.hpp"
+#include "search/common/tie_rule.hpp"
 
 namespace tarnwell::pelt_detail {
 
@@ -17,13 +18,15 @@ inline constexpr std::uint64_t no_predecessor = std::numeric_limits<std::uint64_
 
 class PeltTables {
  public:
-  PeltTables(const std::vector<std::uint64_t>& grid, double pen)
+  PeltTables(const std::vector<std::uint64_t>& grid, double pen, TieRule tie)
       : grid_(grid),
+        tie_(tie),
         best_(grid.size(), std::numeric_limits<double>::infinity()),
         predecessor_(grid.size(), no_predecessor) {
     best_[0] = -pen;
   }
 
+  const TieRule& tie_rule() const noexcept { return tie_; }
   double best(std::size_t index) const noexcept { return best_[index]; }
   std::uint64_t predecessor(std::size_t index) const noexcept { return predecessor_[index]; }
 
@@ -42,7 +45,7 @@ class PeltTables {
       take(j, k, value);
       return {};
     }
-    if (!is_tie(value, incumbent)) {
+    if (!tie_.tie(value, incumbent)) {
       if (value < incumbent) take(j, k, value);
       return {};
     }
@@ -50,7 +53,14 @@ class PeltTables {
       take(j, k, value);
       return {};
     }
-    TARNWELL_TRY(candidate_wins, candidate_path_is_smaller(j, k));
+    TARNWELL_TRY(candidate_wins,
+                 candidate_path_is_smaller(
+                     k, predecessor_[j],
+                     [&](std::uint64_t node) -> std::optional<std::uint64_t> {
+                       if (predecessor_[node] == no_predecessor) return std::nullopt;
+                       return predecessor_[node];
+                     },
+                     [&](std::uint64_t node) { return grid_[node]; }, "comparing penalized segmentation paths"));
     if (candidate_wins) take(j, k, value);
     return {};
   }
@@ -69,33 +79,10 @@ class PeltTables {
   }
 
  private:
-  Status path_through(std::uint64_t start, std::size_t j, std::vector<std::uint64_t>& path) const {
-    path.clear();
-    for (std::uint64_t index = start; index != 0; index = predecessor_[index]) {
-      if (index == no_predecessor) {
-        return errors::fail(errors::numerical_failure("comparing penalized segmentation paths"));
-      }
-      path.push_back(grid_[index]);
-    }
-    std::reverse(path.begin(), path.end());
-    path.push_back(grid_[j]);
-    return {};
-  }
-
-  // The earliest differing change point decides; a path that is a prefix of
-  // the other wins; identical paths keep the incumbent.
-  Result<bool> candidate_path_is_smaller(std::size_t j, std::size_t k) {
-    TARNWELL_CHECK(path_through(k, j, candidate_path_));
-    TARNWELL_CHECK(path_through(predecessor_[j], j, incumbent_path_));
-    return std::lexicographical_compare(candidate_path_.begin(), candidate_path_.end(), incumbent_path_.begin(),
-                                        incumbent_path_.end());
-  }
-
   const std::vector<std::uint64_t>& grid_;
+  TieRule tie_;
   std::vector<double> best_;
   std::vector<std::uint64_t> predecessor_;
-  std::vector<std::uint64_t> candidate_path_;
-  std::vector<std::uint64_t> incumbent_path_;
 };
 
 }  // namespace tarnwell::pelt_detail

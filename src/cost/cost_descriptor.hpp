@@ -1,0 +1,53 @@
+// The pieces a cost model's descriptor is made of. A descriptor is a plain
+// value type holding the model's parameters (default-constructed, it is the
+// model a search's `model=` name selects) and saying, as static members, how
+// the model is named, how it fits and what its Python class looks like:
+//
+//   struct L1Model {
+//     using Fitted = L1Cost;                        // satisfies SegmentCost
+//     static constexpr std::string_view class_name = "CostL1";
+//     static constexpr std::string_view description = "";      // docstring text after the signature
+//     static constexpr std::array<std::string_view, 1> model_names{"l1"};  // accepted by parse_model
+//     static constexpr auto parameters = std::tuple{};  // ModelParameter{...}: the class constructor's
+//     static constexpr auto properties = std::tuple{};  // ModelProperty{...}: read-only class properties
+//     Status check() const;                          // constructor-time checks (optional)
+//     std::uint64_t min_segment_length() const noexcept;
+//     Result<L1Cost> fit(const Signal& signal) const;
+//     std::string repr(const L1Cost* fitted) const;   // optional; default "CostL1(n_samples=.., ..)"
+//   };
+//
+// Optional members are detected with requires-expressions by the binding
+// layer; a descriptor without `class_name` has no Python class of its own.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <tuple>
+
+namespace tarnwell {
+
+// One constructor parameter of a cost class, bound to a data member of the
+// descriptor. The default is the member's value in a default-constructed
+// descriptor; `default_text` is how the text signature shows it, and an
+// empty text marks a required parameter.
+template <class Model, class Value>
+struct ModelParameter {
+  std::string_view name;
+  Value Model::*member;
+  std::string_view default_text;
+};
+
+// One read-only property of a cost class: a data member of the descriptor or a
+// const member function returning the value (integers and floats).
+template <class Getter>
+struct ModelProperty {
+  std::string_view name;
+  Getter getter;
+};
+
+template <class... Models>
+struct CostList {
+  static constexpr std::size_t size = sizeof...(Models);
+};
+
+}  // namespace tarnwell

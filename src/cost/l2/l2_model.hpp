@@ -1,0 +1,29 @@
+// The squared-error model: no parameters, any segment length has a cost.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <tuple>
+
+#include "cost/l2/l2_cost.hpp"
+
+namespace tarnwell {
+
+struct L2Model {
+  using Fitted = L2Cost;
+  static constexpr std::string_view class_name = "CostL2";
+  static constexpr std::string_view description =
+      "Squared-error segment cost fitted from a one- or two-dimensional float64 NumPy array.\n\n"
+      "Fitting retains only owned prefix statistics; it does not retain the input array.";
+  static constexpr std::array<std::string_view, 1> model_names{"l2"};
+  static constexpr auto parameters = std::tuple{};
+  static constexpr auto properties = std::tuple{};
+
+  std::uint64_t min_segment_length() const noexcept { return 1; }
+  Result<L2Cost> fit(const Signal& signal) const { return L2Cost::fit(signal); }
+  // Straight from the caller's array in any layout, without a copy.
+  Result<L2Cost> fit(const StridedMatrix& view) const { return L2Cost::fit(view); }
+};
+
+}  // namespace tarnwell

@@ -1,0 +1,162 @@
+// What every class of the module is built from: guarded method entries that
+// bind their arguments from a parameter table, read-only properties, and the
+// type object assembled once per process from these parts.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "python/boundary/call_guard.hpp"
+#include "python/mod/heap_type.hpp"
+#include "python/mod/parameter_table.hpp"
+
+namespace tarnwell::python {
+
+enum class Access : std::uint8_t { shared, exclusive };
+
+// A fast-call method: binds and converts the arguments of `table`, takes the
+// object with `access`, then returns body(state, values...). All of it runs
+// under the call guard named `operation`.
+template <class State, Access access, class Table, class Body>
+PyObject* run_method(PyObject* self, const char* operation, const ArgumentSpec& spec, const Table& table,
+                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Body&& body) {
+  return call_guarded(operation, [&]() -> Result<PyRef> {
+    std::array<PyObject*, std::tuple_size_v<Table>> slots{};
+    if (!spec.bind_fastcall(args, nargs, kwnames, slots)) throw PythonErrorAlreadySet{};
+    auto values = convert_arguments(table, slots);
+    auto call = [&](auto& state) {
+      return std::apply([&](auto&... value) -> Result<PyRef> { return body(state, value...); }, values);
+    };
+    if constexpr (access == Access::shared) {
+      return with_shared<State>(self, call);
+    } else {
+      return with_exclusive<State>(self, call);
+    }
+  });
+}
+
+// A module function: binds, converts, returns body(values...).
+template <class Table, class Body>
+PyObject* run_function(const char* operation, const ArgumentSpec& spec, const Table& table, PyObject* const* args,
+                       Py_ssize_t nargs, PyObject* kwnames, Body&& body) {
+  return call_guarded(operation, [&]() -> Result<PyRef> {
+    std::array<PyObject*, std::tuple_size_v<Table>> slots{};
+    if (!spec.bind_fastcall(args, nargs, kwnames, slots)) throw PythonErrorAlreadySet{};
+    auto values = convert_arguments(table, slots);
+    return std::apply([&](auto&... value) -> Result<PyRef> { return body(value...); }, values);
+  });
+}
+
+// A constructor: binds the tuple/dict call of the type, converts, and
+// allocates an instance holding the state that body(values...) builds.
+template <class State, class Table, class Body>
+PyObject* run_constructor(PyTypeObject* type, const char* operation, const ArgumentSpec& spec, const Table& table,
+                          PyObject* args, PyObject* kwargs, Body&& body) {
+  return call_guarded(operation, [&]() -> Result<PyRef> {
+    std::array<PyObject*, std::tuple_size_v<Table>> slots{};
+    if (!spec.bind_tuple(args, kwargs, slots)) throw PythonErrorAlreadySet{};
+    auto values = convert_arguments(table, slots);
+    Result<State> state = std::apply([&](auto&... value) -> Result<State> { return body(value...); }, values);
+    if (!state) return errors::fail(std::move(state.error()));
+    return new_instance(type, std::move(*state));
+  });
+}
+
+// Python values of the property and result types.
+inline PyRef to_python(bool value) { return PyRef::require(PyBool_FromLong(value ? 1 : 0)); }
+inline PyRef to_python(std::uint64_t value) { return PyRef::require(PyLong_FromUnsignedLongLong(value)); }
+inline PyRef to_python(double value) { return PyRef::require(PyFloat_FromDouble(value)); }
+inline PyRef to_python(const std::string& value) { return PyRef::require(text_to_python(value)); }
+inline PyRef to_python(const std::optional<double>& value) {
+  return value ? to_python(*value) : PyRef::borrow(Py_None);
+}
+
+// A property that reads a stored value and cannot fail: no guard.
+template <class State, class Value>
+struct StoredProperty {
+  const char* name;
+  Value (*get)(const State&);
+};
+
+// A property that can fail (a fitted-only size): guarded, named "reading {class}.{name}".
+template <class State, class Value>
+struct CheckedProperty {
+  const char* name;
+  Result<Value> (*get)(const State&);
+};
+
+template <class State, auto Property>
+PyObject* stored_property_getter(PyObject* self, void*) {
+  try {
+    return to_python(Property.get(instance_of<State>(self)->state)).release();
+  } catch (const PythonErrorAlreadySet&) {
+    return nullptr;
+  } catch (...) {
+    return PyErr_NoMemory();
+  }
+}
+
+// The type object's parts, kept in static storage for the life of the type.
+struct TypeParts {
+  std::string qualified_name;
+  std::string doc;
+  std::vector<PyMethodDef> methods;
+  std::vector<PyGetSetDef> properties;
+  std::vector<PyType_Slot> slots;
+  PyType_Spec spec{};
+  PyTypeObject* type = nullptr;
+};
+
+// Adds the sentinels, the instance slots of State and builds the type once.
+template <class State>
+PyTypeObject* create_type(TypeParts& parts, newfunc construct, reprfunc repr) {
+  if (parts.type != nullptr) return parts.type;
+  parts.methods.push_back({nullptr, nullptr, 0, nullptr});
+  parts.properties.push_back({nullptr, nullptr, nullptr, nullptr, nullptr});
+  parts.slots = {
+      {Py_tp_dealloc, reinterpret_cast<void*>(&instance_dealloc<State>)},
+      {Py_tp_traverse, reinterpret_cast<void*>(&instance_traverse<State>)},
+      {Py_tp_clear, reinterpret_cast<void*>(&instance_clear<State>)},
+      {Py_tp_new, reinterpret_cast<void*>(construct)},
+      {Py_tp_methods, parts.methods.data()},
+      {Py_tp_getset, parts.properties.data()},
+      {Py_tp_doc, const_cast<char*>(parts.doc.c_str())},
+  };
+  if (repr != nullptr) parts.slots.push_back({Py_tp_repr, reinterpret_cast<void*>(repr)});
+  parts.slots.push_back({0, nullptr});
+  parts.spec = {parts.qualified_name.c_str(), static_cast<int>(sizeof(Instance<State>)), 0, instance_flags,
+                parts.slots.data()};
+  parts.type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&parts.spec));
+  if (parts.type == nullptr) {
+    parts.methods.pop_back();
+    parts.properties.pop_back();
+  }
+  return parts.type;
+}
+
+// The C signature of a fast-call method with keywords.
+using FastcallFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+inline PyMethodDef fastcall_definition(const char* name, FastcallFunction function, const char* doc) {
+  return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)), METH_FASTCALL | METH_KEYWORDS,
+          doc};
+}
+
+// The method definition of a module function, its docstring the text
+// signature of `table`; built once.
+template <FastcallFunction Entry, class Table>
+PyMethodDef* function_definition(const char* name, const Table& table) {
+  static const std::string doc = signature_text(name, table, false) + "\n--\n\n";
+  static PyMethodDef definition = fastcall_definition(name, Entry, doc.c_str());
+  return &definition;
+}
+
+}  // namespace tarnwell::python

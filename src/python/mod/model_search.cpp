@@ -1,0 +1,32 @@
+#include "python/mod/model_search.hpp"
+
+#include "python/error/message.hpp"
+
+namespace tarnwell::python {
+
+Result<ParsedModel> parse_model_argument(std::string_view name) {
+  TARNWELL_TRY(model, parse_model(name));
+  return ParsedModel{ascii_lowercase(name), std::move(model)};
+}
+
+Result<std::shared_ptr<const FittedCost>> fit_cost_model(const CostModel& model, const ArrayArgument& signal) {
+  TARNWELL_TRY(view, signal.signal_view());
+  TARNWELL_TRY(owned, Signal::copy_from(view));
+  TARNWELL_TRY(fitted, FittedCost::fit(model, owned));
+  return std::make_shared<const FittedCost>(std::move(fitted));
+}
+
+Status refit_keeping_previous(ModelSearchState& state, const ArrayArgument& signal) {
+  TARNWELL_TRY(fitted, fit_cost_model(state.model, signal));
+  state.fitted = std::move(fitted);
+  return {};
+}
+
+Status refit_dropping_previous(ModelSearchState& state, const ArrayArgument& signal) {
+  state.fitted.reset();
+  return refit_keeping_previous(state, signal);
+}
+
+std::string quoted_model_name(const std::string& name) { return quote_text(name); }
+
+}  // namespace tarnwell::python

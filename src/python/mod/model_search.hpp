@@ -1,0 +1,64 @@
+// What the model-based searches (Pelt, Dynp, Binseg, BottomUp, Window) share:
+// their stored state, the model and min_size rules of their constructors,
+// fitting the built-in cost, and their common properties.
+#pragma once
+
+#include <Python.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+#include "cost/fitted_cost.hpp"
+#include "python/mod/class_builder.hpp"
+#include "search/common/segmentation.hpp"
+
+namespace tarnwell::python {
+
+struct ModelSearchState {
+  std::string model_name;  // lower-cased, as parsed
+  CostModel model;
+  SearchParameters parameters;
+  std::shared_ptr<const FittedCost> fitted;
+
+  bool is_fitted() const noexcept { return fitted != nullptr; }
+};
+
+// The model name as stored (lower-cased) and the parsed model.
+struct ParsedModel {
+  std::string name;
+  CostModel model;
+};
+
+Result<ParsedModel> parse_model_argument(std::string_view name);
+
+// A smaller request is raised to the cost's minimum segment length silently.
+inline std::uint64_t raised_min_size(std::uint64_t requested, const CostModel& model) {
+  return std::max(requested, model.min_segment_length());
+}
+
+// Shape checks, one copy into owned storage, then the model's statistics.
+Result<std::shared_ptr<const FittedCost>> fit_cost_model(const CostModel& model, const ArrayArgument& signal);
+
+// The previous fit is replaced only once the new one exists.
+Status refit_keeping_previous(ModelSearchState& state, const ArrayArgument& signal);
+// Drops the previous fit first, so that a failed refit leaves the object unfitted.
+Status refit_dropping_previous(ModelSearchState& state, const ArrayArgument& signal);
+
+// "model=" of a representation: the name quoted, with escapes.
+std::string quoted_model_name(const std::string& name);
+
+template <class State>
+constexpr auto model_search_properties() {
+  return std::tuple{
+      StoredProperty<State, std::string>{"model", [](const State& state) { return state.model_name; }},
+      StoredProperty<State, std::uint64_t>{"min_size",
+                                           [](const State& state) { return state.parameters.min_size; }},
+      StoredProperty<State, std::uint64_t>{"jump", [](const State& state) { return state.parameters.jump; }},
+      StoredProperty<State, bool>{"is_fitted", [](const State& state) { return state.is_fitted(); }},
+  };
+}
+
+}  // namespace tarnwell::python

@@ -1,0 +1,110 @@
+// The numeric policy every search applies when it compares objective values:
+// when two values count as the same optimum, when one is clearly above
+// another, and which of two tied sub-solutions wins.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "core/strided_matrix.hpp"
+#include "python/error/error_kind.hpp"
+
+namespace tarnwell {
+
+// Two finite values within a trillionth of each other, relative to the larger
+// or to the problem's own scale, are the same optimum: round-off in prefix
+// differences must not decide between segmentations, and the searches break
+// such ties by a deterministic rule instead. The absolute part is
+// proportional to the scale of the values a search compares (its penalty, or
+// the mean cost per sample of the whole signal), so a signal in small units
+// and the same signal in large ones (with penalties scaled alike) get the same
+// answers. Exactly equal values, infinities included, always tie.
+class TieRule {
+ public:
+  static constexpr double relative = 1e-12;
+
+  // The rule for values of the given typical magnitude; a zero scale leaves
+  // only the relative part (exact ties still tie).
+  static TieRule for_scale(double scale) noexcept {
+    return TieRule(is_finite_value(scale) ? relative * std::fabs(scale) : 0.0);
+  }
+  // For values of order one: the absolute part is one trillionth.
+  static TieRule unit() noexcept { return TieRule(relative); }
+
+  // The scale of a search over a cost: the larger of a threshold it compares
+  // against (a penalty or a budget, 0 when none) and the mean cost per sample
+  // of the whole signal as one segment.
+  static TieRule for_search(double whole_signal_cost, std::uint64_t n_samples, double threshold = 0.0) noexcept {
+    const double per_sample = std::fabs(whole_signal_cost) / static_cast<double>(n_samples == 0 ? 1 : n_samples);
+    return for_scale(std::max(per_sample, is_finite_value(threshold) ? std::fabs(threshold) : 0.0));
+  }
+
+  double tolerance(double left, double right) const noexcept {
+    return relative * std::max(std::fabs(left), std::fabs(right)) + absolute_;
+  }
+  bool near(double left, double right) const noexcept {
+    if (!is_finite_value(left) || !is_finite_value(right)) return false;
+    return std::fabs(left - right) <= tolerance(left, right);
+  }
+  bool tie(double left, double right) const noexcept { return left == right || near(left, right); }
+
+  // Above `reference` beyond the tie tolerance (both finite).
+  bool clearly_above(double value, double reference) const noexcept {
+    return value - reference > tolerance(value, reference);
+  }
+  // Beyond twice the tolerance: no tie, whatever the rounding of the test itself.
+  bool well_separated(double value, double reference) const noexcept {
+    return value - reference > 2.0 * tolerance(value, reference);
+  }
+  // Half-width of a band around `best` outside which a candidate can be
+  // neither tied with it nor decided by the tie-break: with
+  // d = |candidate - best| > 4 (1e-12 |best| + absolute) and
+  // |candidate| <= |best| + d, d exceeds the tolerance with a margin far wider
+  // than the rounding of either side.
+  double decision_band(double best) const noexcept { return 4.0 * (relative * std::fabs(best) + absolute_); }
+
+ private:
+  explicit TieRule(double absolute) noexcept : absolute_(absolute) {}
+  double absolute_;
+};
+
+// The tie-break between two tied sub-solutions: the one whose breakpoint list
+// is lexicographically smaller wins (its changes come earlier), so that the
+// final answer is the smallest of the tied optima; identical lists keep the
+// incumbent.
+//
+// Sub-solutions are nodes of the search's predecessor forest, numbered so that
+// every node's parent has a smaller number and the empty prefix is node 0;
+// `parent(node)` returns the parent or nothing for a broken link, and
+// `position(node)` the breakpoint the node adds. Both lists are compared as if
+// followed by the same next breakpoint, so a list that is a proper prefix of
+// the other is the larger one. Only the parts below the nodes' last common
+// ancestor are walked: tied sub-solutions usually share all but their last
+// few breakpoints, so a tie costs a few steps instead of two whole paths.
+template <class Parent, class Position>
+Result<bool> candidate_path_is_smaller(std::uint64_t candidate, std::uint64_t incumbent, Parent&& parent,
+                                       Position&& position, std::string_view context) {
+  std::optional<std::uint64_t> below_candidate;  // the child of the common ancestor on each path
+  std::optional<std::uint64_t> below_incumbent;
+  while (candidate != incumbent) {
+    if (candidate > incumbent) {
+      const std::optional<std::uint64_t> up = parent(candidate);
+      if (!up || *up >= candidate) return errors::fail(errors::numerical_failure(context));
+      below_candidate = candidate;
+      candidate = *up;
+    } else {
+      const std::optional<std::uint64_t> up = parent(incumbent);
+      if (!up || *up >= incumbent) return errors::fail(errors::numerical_failure(context));
+      below_incumbent = incumbent;
+      incumbent = *up;
+    }
+  }
+  if (!below_candidate) return false;  // the candidate's list is a prefix of the incumbent's, or equal
+  if (!below_incumbent) return true;   // the incumbent's list is a proper prefix of the candidate's
+  return position(*below_candidate) < position(*below_incumbent);
+}
+
+}  // namespace tarnwell

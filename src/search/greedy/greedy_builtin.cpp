@@ -1,0 +1,24 @@
+// Binseg, BottomUp and Window over every built-in cost.
+#include "search/builtin_searches.hpp"
+#include "search/greedy/binseg_engine.hpp"
+#include "search/greedy/bottom_up_engine.hpp"
+#include "search/greedy/window_engine.hpp"
+
+namespace tarnwell {
+
+Result<Segmentation> binseg_search(const FittedCost& cost, const SearchParameters& parameters,
+                                   const StoppingRule& rule) {
+  return cost.visit([&](const auto& concrete) { return run_binseg(concrete, parameters, rule); });
+}
+
+Result<Segmentation> bottom_up_search(const FittedCost& cost, const SearchParameters& parameters,
+                                      const StoppingRule& rule) {
+  return cost.visit([&](const auto& concrete) { return run_bottom_up(concrete, parameters, rule); });
+}
+
+Result<Segmentation> window_search(const FittedCost& cost, const SearchParameters& parameters, std::uint64_t width,
+                                   const StoppingRule& rule) {
+  return cost.visit([&](const auto& concrete) { return run_window(concrete, parameters, width, rule); });
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,127 @@
+"""Every built-in cost model against a plain NumPy computation of its definition.
+
+Each row of COSTS names a model, builds its cost class, computes the cost of a
+segment directly from the samples, and gives the model's minimum segment
+length. The same checks then run for every row: segment costs, sums of
+costs, the minimum length, and Pelt and Dynp against brute force over all
+segmentations. A new cost model joins by adding a row.
+"""
+
+from dataclasses import dataclass
+from typing import Callable
+
+import numpy as np
+import pytest
+
+import tarnwell
+from exact_oracle import admissible_segmentations
+
+
+def squared_error(block):
+    return float(((block - block.mean(axis=0)) ** 2).sum())
+
+
+@dataclass(frozen=True)
+class CostRow:
+    model: str
+    make: Callable[[], object]
+    reference: Callable[[np.ndarray], float]  # cost of one segment's rows (2-D)
+    min_size: int
+    # The shortest segment error() answers (it may be below min_size).
+    shortest_error: int = 1
+    relative_tolerance: float = 1e-9
+
+    def __str__(self):
+        return self.model
+
+
+COSTS = [
+    CostRow("l2", lambda: tarnwell.CostL2(), squared_error, min_size=1),
+]
+
+
+def random_signal(seed, n, d):
+    rng = np.random.default_rng(seed)
+    levels = np.repeat(rng.normal(scale=3, size=(3, d)), [n // 3, n // 3, n - 2 * (n // 3)], axis=0)
+    return levels + rng.normal(size=(n, d))
+
+
+def close(value, expected, row):
+    return value == pytest.approx(expected, rel=row.relative_tolerance, abs=row.relative_tolerance)
+
+
+@pytest.mark.parametrize("row", COSTS, ids=str)
+@pytest.mark.parametrize("d", [1, 2, 5])
+def test_segment_costs_match_the_definition(row, d):
+    x = random_signal(d, 60, d)
+    cost = row.make().fit(x)
+    rng = np.random.default_rng(100 + d)
+    for _ in range(40):
+        start = int(rng.integers(0, 60 - row.shortest_error + 1))
+        end = int(rng.integers(start + row.shortest_error, 61))
+        assert close(cost.error(start, end), row.reference(x[start:end]), row), (start, end)
+    assert (cost.n_samples, cost.n_features) == (60, d)
+
+
+@pytest.mark.parametrize("row", COSTS, ids=str)
+def test_sum_of_costs_adds_the_segments(row):
+    x = random_signal(7, 40, 2)
+    cost = row.make().fit(x)
+    m = max(row.min_size, 2)
+    breakpoints = [m, 3 * m, 40]
+    starts = [0] + breakpoints[:-1]
+    expected = sum(row.reference(x[a:b]) for a, b in zip(starts, breakpoints))
+    assert close(cost.sum_of_costs(breakpoints), expected, row)
+    short = [row.min_size - 1, 40] if row.min_size > 1 else None
+    if short:
+        with pytest.raises(ValueError, match="below minimum"):
+            cost.sum_of_costs(short)
+
+
+@pytest.mark.parametrize("row", COSTS, ids=str)
+def test_min_size_is_the_model_minimum_everywhere(row):
+    assert row.make().min_size == row.min_size
+    for search in (tarnwell.Pelt, tarnwell.Dynp, tarnwell.Binseg, tarnwell.BottomUp):
+        assert search(model=row.model, min_size=1).min_size == row.min_size
+
+
+def brute_force(cost, n, min_size, jump, objective):
+    best = None
+    for breakpoints in admissible_segmentations(n, min_size, jump):
+        value = objective(cost.sum_of_costs(breakpoints), breakpoints)
+        if best is None or value < best[0]:
+            best = (value, breakpoints)
+    return best
+
+
+@pytest.mark.parametrize("row", COSTS, ids=str)
+@pytest.mark.parametrize("seed", range(4))
+def test_exact_searches_reach_the_brute_force_optimum(row, seed):
+    n, d = 11, 1 + seed % 2
+    x = random_signal(seed, n, d)
+    cost = row.make().fit(x)
+    min_size = max(row.min_size, 2)
+    for jump in (1, 2):
+        pen = 1.5
+        optimum, _ = brute_force(cost, n, min_size, jump, lambda total, b: total + pen * (len(b) - 1))
+        found = tarnwell.Pelt(model=row.model, min_size=min_size, jump=jump).fit(x).predict(pen)
+        assert close(cost.sum_of_costs(found) + pen * (len(found) - 1), optimum, row)
+        for n_bkps in (1, 2):
+            candidates = [b for b in admissible_segmentations(n, min_size, jump) if len(b) == n_bkps + 1]
+            if not candidates:
+                continue
+            fixed_optimum = min(cost.sum_of_costs(b) for b in candidates)
+            found = tarnwell.Dynp(model=row.model, min_size=min_size, jump=jump).fit(x).predict(n_bkps)
+            assert len(found) == n_bkps + 1
+            assert close(cost.sum_of_costs(found), fixed_optimum, row)
+
+
+@pytest.mark.parametrize("row", COSTS, ids=str)
+@pytest.mark.parametrize("search", ["Binseg", "BottomUp", "Window"])
+def test_greedy_searches_run_every_model(row, search):
+    x = random_signal(3, 90, 2)
+    arguments = dict(model=row.model, min_size=max(row.min_size, 5), jump=1)
+    if search == "Window":
+        arguments["width"] = 2 * arguments["min_size"] + 10
+    found = getattr(tarnwell, search)(**arguments).fit(x).predict(n_bkps=2)
+    assert len(found) == 3 and found[-1] == 90
