@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
-#include <stdexcept>
 
+#include "core/fallible_allocation.hpp"
 #include "core/splitmix64.hpp"
 
 namespace tarnwell {
@@ -20,15 +19,7 @@ double squared_distance(const double* a, const double* b, std::uint64_t d) noexc
 }
 
 Result<std::vector<double>> reserve_distances(std::uint64_t count) {
-  std::vector<double> distances;
-  try {
-    distances.reserve(static_cast<std::size_t>(count));
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("allocating bandwidth distances"));
-  } catch (const std::length_error&) {
-    return errors::fail(errors::allocation_failed("allocating bandwidth distances"));
-  }
-  return distances;
+  return reserve_buffer<double>(count, "allocating bandwidth distances");
 }
 
 }  // namespace

@@ -1,26 +1,13 @@
 #include "kernel/gram_state.hpp"
 
-#include <new>
-#include <stdexcept>
 
+#include "core/fallible_allocation.hpp"
 #include "kernel/gram_prefix_memory.hpp"
 #include "kernel/kernel_dispatch.hpp"
 #include "kernel/kernel_fold.hpp"
 
 namespace tarnwell {
 namespace {
-
-template <class T>
-bool try_assign(std::vector<T>& buffer, std::size_t count, T value) noexcept {
-  try {
-    buffer.assign(count, value);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
-}
 
 // Gram values into S[i+1][j+1] (both triangles from one evaluation, so the
 // table is exactly symmetric), then the two-dimensional prefix sums in place:
@@ -57,9 +44,10 @@ Result<std::shared_ptr<const KernelGramState>> KernelGramState::build_full(const
   (void)bytes;
   auto state = std::make_shared<KernelGramState>(KernelBackend::full, family, n, rows.width, gamma);
   const std::size_t side = static_cast<std::size_t>(n + 1);
-  if (!try_assign(state->prefix_, side * side, 0.0) || !try_assign(state->diagonal_, side, 0.0)) {
-    return errors::fail(errors::allocation_failed("allocating the Gram prefix table"));
-  }
+  TARNWELL_CHECK(try_allocate("allocating the Gram prefix table", [&] {
+    state->prefix_.assign(side * side, 0.0);
+    state->diagonal_.assign(side, 0.0);
+  }));
   with_kernel(family, rows.values.data(), static_cast<std::size_t>(rows.width), gamma, [&](const auto& kernel) {
     fill_prefix_table(kernel, static_cast<std::size_t>(n), state->prefix_.data(), state->diagonal_.data());
   });
@@ -70,9 +58,8 @@ Result<std::shared_ptr<const KernelGramState>> KernelGramState::build_streaming(
                                                                                KernelFamily family, double gamma) {
   const std::uint64_t n = rows.n;
   auto state = std::make_shared<KernelGramState>(KernelBackend::streaming, family, n, rows.width, gamma);
-  if (!try_assign(state->diagonal_, static_cast<std::size_t>(n + 1), 0.0)) {
-    return errors::fail(errors::allocation_failed("allocating streaming kernel endpoint state"));
-  }
+  TARNWELL_CHECK(try_allocate("allocating streaming kernel endpoint state",
+                              [&] { state->diagonal_.assign(static_cast<std::size_t>(n + 1), 0.0); }));
   state->rows_ = std::move(rows.values);
   with_kernel(family, state->rows_.data(), static_cast<std::size_t>(rows.width), gamma, [&](const auto& kernel) {
     for (std::size_t i = 0; i < n; ++i) state->diagonal_[i + 1] = state->diagonal_[i] + kernel.diagonal(i);
@@ -105,6 +92,29 @@ Result<double> KernelGramState::segment_cost(std::uint64_t start, std::uint64_t 
   });
 }
 
+Result<double> KernelGramState::folded_segment_cost(std::uint64_t start, std::uint64_t end,
+                                                    std::vector<double>& scratch) const {
+  if (!(start < end && end <= n_)) return errors::fail(errors::invalid_segment(start, end, n_));
+  if (is_full()) return full_cost(start, end);
+  const std::size_t length = static_cast<std::size_t>(end - start);
+  TARNWELL_CHECK(try_allocate("allocating streaming kernel endpoint state", [&] { scratch.assign(length, 0.0); }));
+  // The rows of the segment, relabelled from 0: W[s - start] of the full fold.
+  const double* rows = rows_.data() + start * width_;
+  with_kernel(family_, rows, static_cast<std::size_t>(width_), gamma_, [&](const auto& kernel) {
+    for (std::size_t row = 0; row < length; ++row) fold_streaming_row(kernel, row, scratch.data());
+  });
+  return clamp_kernel_cost((diagonal_[end] - diagonal_[start]) - scratch[0] / static_cast<double>(length));
+}
+
+Result<double> KernelGramState::whole_signal_cost() const {
+  if (is_full()) return full_cost(0, n_);
+  std::call_once(whole_signal_once_, [&] {
+    std::vector<double> scratch;
+    whole_signal_cost_.emplace(folded_segment_cost(0, n_, scratch));
+  });
+  return *whole_signal_cost_;
+}
+
 // Reserve first, then (for a non-empty batch) validate every start before any work.
 Status KernelGramState::check_batch(std::span<const std::uint64_t> starts, std::uint64_t end,
                                     EndpointBatch& out) const {
@@ -132,9 +142,8 @@ void KernelGramState::fold_to(StreamingEndpointState& endpoint, std::uint64_t en
 Status KernelGramState::streaming_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out,
                                         StreamingEndpointState& endpoint) const {
   if (endpoint.within.size() != n_) {
-    if (!try_assign(endpoint.within, static_cast<std::size_t>(n_), 0.0)) {
-      return errors::fail(errors::allocation_failed("allocating streaming kernel endpoint state"));
-    }
+    TARNWELL_CHECK(try_allocate("allocating streaming kernel endpoint state",
+                                [&] { endpoint.within.assign(static_cast<std::size_t>(n_), 0.0); }));
     endpoint.folded = 0;
   } else if (end < endpoint.folded) {
     std::fill(endpoint.within.begin(), endpoint.within.end(), 0.0);

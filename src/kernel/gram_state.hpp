@@ -51,6 +51,14 @@ class KernelGramState {
   Status endpoint_costs_with(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out,
                              StreamingEndpointState& endpoint) const;
 
+  // The cost of [start, end) from a fold of its rows into caller-owned
+  // scratch: half the kernel evaluations of segment_cost, and bit for bit the
+  // value an endpoint batch gives for the same segment.
+  Result<double> folded_segment_cost(std::uint64_t start, std::uint64_t end, std::vector<double>& scratch) const;
+  // The cost of the whole signal as one segment, folded once on first use and
+  // kept (the searches take their tie scale from it).
+  Result<double> whole_signal_cost() const;
+
   bool is_full() const noexcept { return backend_ == KernelBackend::full; }
   KernelFamily family() const noexcept { return family_; }
   std::optional<double> gamma() const noexcept {
@@ -79,6 +87,8 @@ class KernelGramState {
   std::vector<double> rows_;      // streaming: the prepared rows
   mutable std::mutex endpoint_mutex_;
   mutable StreamingEndpointState shared_endpoint_;
+  mutable std::once_flag whole_signal_once_;
+  mutable std::optional<Result<double>> whole_signal_cost_;
 };
 
 // Round-off can leave the cost of a near-constant segment a hair below zero;

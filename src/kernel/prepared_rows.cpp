@@ -1,21 +1,15 @@
 #include "kernel/prepared_rows.hpp"
 
+#include "core/fallible_allocation.hpp"
+
 #include <algorithm>
 #include <cmath>
-#include <new>
-#include <stdexcept>
 
 namespace tarnwell {
 namespace {
 
 Result<std::vector<double>> allocate_rows(std::uint64_t count) {
-  try {
-    return std::vector<double>(static_cast<std::size_t>(count));
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("allocating prepared kernel rows"));
-  } catch (const std::length_error&) {
-    return errors::fail(errors::allocation_failed("allocating prepared kernel rows"));
-  }
+  return filled_buffer<double>(count, 0.0, "allocating prepared kernel rows");
 }
 
 Result<PreparedRows> centred_rows(const Signal& signal) {

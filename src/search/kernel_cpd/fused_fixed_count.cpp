@@ -1,8 +1,7 @@
 #include <limits>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
+#include "core/fallible_allocation.hpp"
 #include "core/signal.hpp"
 #include "kernel/kernel_dispatch.hpp"
 #include "kernel/kernel_fold.hpp"
@@ -46,19 +45,15 @@ Result<Tables> allocate_tables(std::uint64_t n, std::uint64_t columns) {
   if (!entries || *entries > std::numeric_limits<std::size_t>::max() / sizeof(double)) {
     return errors::fail(errors::numerical_failure("allocating fused KernelCPD tables"));
   }
-  try {
-    Tables tables;
+  Tables tables;
+  TARNWELL_CHECK(try_allocate("allocating fused KernelCPD tables", [&] {
     tables.values.assign(static_cast<std::size_t>(*entries), infinity);
     tables.predecessor.assign(static_cast<std::size_t>(*entries), no_predecessor);
     tables.tolerance.assign(static_cast<std::size_t>(columns), 0.0);
     tables.diagonal.assign(static_cast<std::size_t>(n + 1), 0.0);
     tables.within.assign(static_cast<std::size_t>(n + 1), 0.0);
-    return tables;
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("allocating fused KernelCPD tables"));
-  } catch (const std::length_error&) {
-    return errors::fail(errors::allocation_failed("allocating fused KernelCPD tables"));
-  }
+  }));
+  return tables;
 }
 
 RelaxEnd choose_relaxation(std::uint64_t n_bkps, ColumnForm form) noexcept {

@@ -1,10 +1,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
+#include "core/fallible_allocation.hpp"
 #include "kernel/kernel_dispatch.hpp"
 #include "kernel/kernel_fold.hpp"
 #include "search/kernel_cpd/fused_cost.hpp"
@@ -28,12 +27,13 @@ struct Buffers {
   std::vector<double> evaluated_value;  // c(s, u) + F[s]
 };
 
+constexpr const char* buffers_context = "allocating fused KernelCPD buffers";
+
 Result<Buffers> allocate_buffers(std::uint64_t n, double pen) {
-  try {
-    const std::size_t size = static_cast<std::size_t>(n + 1);
-    Buffers buffers;
+  const std::size_t size = static_cast<std::size_t>(n + 1);
+  Buffers buffers;
+  TARNWELL_CHECK(try_allocate(buffers_context, [&] {
     buffers.best.assign(size, infinity);
-    buffers.best[0] = -pen;
     buffers.predecessor.assign(size, no_predecessor);
     buffers.diagonal.assign(size, 0.0);
     buffers.within.assign(size, 0.0);
@@ -42,19 +42,16 @@ Result<Buffers> allocate_buffers(std::uint64_t n, double pen) {
     buffers.active.push_back(0);
     buffers.evaluated_start.reserve(64);
     buffers.evaluated_value.reserve(64);
-    return buffers;
-  } catch (const std::bad_alloc&) {
-    return errors::fail(errors::allocation_failed("allocating fused KernelCPD buffers"));
-  } catch (const std::length_error&) {
-    return errors::fail(errors::allocation_failed("allocating fused KernelCPD buffers"));
-  }
+  }));
+  buffers.best[0] = -pen;
+  return buffers;
 }
 
 std::uint64_t saturating_add(std::uint64_t left, std::uint64_t right) noexcept {
   return left > UINT64_MAX - right ? UINT64_MAX : left + right;
 }
 
-// Steps of one end u; the growable lists may throw bad_alloc, caught by the caller.
+// Steps of one end u; the growable lists may throw bad_alloc, which the caller turns into an error.
 template <class Kernel>
 Status advance(const Kernel& kernel, Buffers& buffers, std::uint64_t u, std::uint64_t n, std::uint64_t min_size,
                std::uint64_t jump, double pen) {
@@ -119,12 +116,11 @@ Result<Segmentation> run_fused_penalized(const FusedKernelState& state, double p
 
   Status status = with_kernel(state.family, state.rows.data(), static_cast<std::size_t>(state.width), state.gamma,
                               [&](const auto& kernel) -> Status {
-    try {
-      for (std::uint64_t u = 1; u <= n; ++u) TARNWELL_CHECK(advance(kernel, buffers, u, n, min_size, jump, pen));
-    } catch (const std::bad_alloc&) {
-      return errors::fail(errors::allocation_failed("allocating fused KernelCPD buffers"));
-    }
-    return {};
+    Status outcome;
+    TARNWELL_CHECK(try_allocate(buffers_context, [&] {
+      for (std::uint64_t u = 1; u <= n && outcome; ++u) outcome = advance(kernel, buffers, u, n, min_size, jump, pen);
+    }));
+    return outcome;
   });
   TARNWELL_CHECK(status);
 

@@ -10,6 +10,9 @@ namespace {
 // cache holds the sums of one end only; two predictions interleaving on it
 // would each rebuild it from row 0 at nearly every batch. The view keeps the
 // prediction's own endpoint state instead (O(n) memory, the same costs).
+// Single segments (the engines' tie scale, the final recount) come from a
+// fold as well: half the kernel evaluations of the double sum, the same
+// values as the batches, and the whole signal's cost is kept in the state.
 class PredictionGramView {
  public:
   explicit PredictionGramView(const KernelGramState& state) : state_(state) {}
@@ -17,7 +20,10 @@ class PredictionGramView {
   std::uint64_t n_samples() const noexcept { return state_.n_samples(); }
   std::uint64_t min_segment_length() const noexcept { return state_.min_segment_length(); }
   std::optional<double> pelt_pruning_constant() const noexcept { return state_.pelt_pruning_constant(); }
-  Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const { return state_.segment_cost(start, end); }
+  Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const {
+    if (start == 0 && end == state_.n_samples()) return state_.whole_signal_cost();
+    return state_.folded_segment_cost(start, end, scratch_);
+  }
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const {
     return state_.endpoint_costs_with(starts, end, out, endpoint_);
   }
@@ -25,6 +31,7 @@ class PredictionGramView {
  private:
   const KernelGramState& state_;
   mutable StreamingEndpointState endpoint_;
+  mutable std::vector<double> scratch_;
 };
 
 static_assert(SegmentCost<KernelGramState>);
