@@ -110,8 +110,8 @@ def exact_median_gamma(x):
     rows = as_rows(x)
     if len(rows) <= 1:
         return 1.0
-    upper = np.triu_indices(len(rows), k=1)
-    return median_gamma(squared_distances(rows)[upper])
+    pairs = [((rows[i + 1:] - rows[i]) ** 2).sum(axis=1) for i in range(len(rows) - 1)]
+    return median_gamma(np.concatenate(pairs))
 
 
 def sampled_median_gamma(x, samples, seed):

@@ -110,7 +110,7 @@ def test_feasibility_follows_the_grid(n_bkps, feasible):
 
 
 @pytest.mark.parametrize("kernel", ["linear", "cosine", "rbf"])
-@pytest.mark.parametrize("n, d, min_size, jump", [(300, 1, 2, 1), (700, 3, 5, 3), (2000, 2, 20, 7)])
+@pytest.mark.parametrize("n, d, min_size, jump", [(300, 1, 2, 1), (700, 3, 5, 3), (1500, 2, 20, 7)])
 def test_backends_agree_on_larger_signals(kernel, n, d, min_size, jump):
     rng = np.random.default_rng(n + d)
     levels = rng.normal(scale=2.0, size=(6, d))

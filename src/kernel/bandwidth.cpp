@@ -5,6 +5,7 @@
 
 #include "core/fallible_allocation.hpp"
 #include "core/splitmix64.hpp"
+#include "kernel/pair_median.hpp"
 
 namespace tarnwell {
 namespace {
@@ -74,16 +75,16 @@ Result<double> resolve_gamma(const Signal& signal, const KernelSpec& spec) {
   if (spec.kind != KernelKind::rbf_fixed) {
     gamma = 1.0;
     if (signal.n_samples() > 1) {
-      std::vector<double> distances;
+      double median = 0.0;
       if (spec.kind == KernelKind::rbf_exact_median) {
-        TARNWELL_TRY(all, all_pair_distances(signal));
-        distances = std::move(all);
+        TARNWELL_TRY(exact, exact_pair_median(signal));
+        median = exact;
       } else {
         if (spec.gamma_samples == 0) return errors::fail(errors::sampled_median_pairs(0));
         TARNWELL_TRY(sampled, sampled_pair_distances(signal, spec.gamma_samples, spec.seed));
-        distances = std::move(sampled);
+        TARNWELL_TRY(sampled_median, median_in_place(sampled));
+        median = sampled_median;
       }
-      TARNWELL_TRY(median, median_in_place(distances));
       // All rows identical (median 0): any bandwidth gives the same costs.
       if (median > 0.0) gamma = 1.0 / median;
     }

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "check.hpp"
+#include "kernel/bandwidth.hpp"
 #include "kernel/gram_prefix_memory.hpp"
+#include "kernel/pair_median.hpp"
 #include "kernel/prepare_kernel.hpp"
 #include "search/kernel_cpd/fixed_count_relax.hpp"
 #include "search/kernel_cpd/fused_programmes.hpp"
@@ -150,9 +152,32 @@ void vector_and_scalar_relaxations_agree() {
   }
 }
 
+// Radix selection with tiny limits (every path: several rounds, a collected
+// bucket, a median at the bottom of its bucket, a range of one repeated value)
+// against storing every distance.
+void pair_median_without_storing_every_pair() {
+  std::mt19937_64 generator(11);
+  int compared = 0;
+  for (int round = 0; round < 120; ++round) {
+    const std::uint64_t n = 2 + round % 37;
+    const Signal signal = random_signal(generator, n, 1 + round % 3, round % 3 != 0);
+    std::vector<double> distances = *all_pair_distances(signal);
+    const double expected = *median_in_place(distances);
+    for (const std::uint64_t collect : {0u, 1u, 7u, 64u}) {
+      const Result<double> found = exact_pair_median(signal, PairMedianLimits{0, collect});
+      CHECK(found.has_value() && *found == expected);
+      ++compared;
+    }
+  }
+  const Signal constant = *Signal::create(std::vector<double>(80, 2.5), 40, 2);
+  CHECK(*exact_pair_median(constant, PairMedianLimits{0, 4}) == 0.0);
+  CHECK(compared == 480);
+}
+
 }  // namespace
 
 void run_kernel_state_tests() {
+  pair_median_without_storing_every_pair();
   streaming_cache_restarts_for_an_earlier_end();
   endpoint_batches_validate_before_work();
   clamp_and_gram_memory();
