@@ -11,12 +11,13 @@
 
 namespace tarnwell {
 
+// The generators' arguments (their defaults live with the Python signature).
 struct DatasetParameters {
-  std::uint64_t n_samples = 0;
-  std::uint64_t n_features = 1;
-  std::uint64_t n_bkps = 3;
-  double noise_std = 1.0;
-  std::uint64_t seed = 0;
+  std::uint64_t n_samples;
+  std::uint64_t n_features;
+  std::uint64_t n_bkps;
+  double noise_std;
+  std::uint64_t seed;
 };
 
 struct PiecewiseDataset {

@@ -69,6 +69,7 @@ std::string format_field(const ErrorKind& error, std::size_t index) {
 
 std::string ErrorKind::message() const {
   if (code_ == ErrorCode::value_error_text || code_ == ErrorCode::not_implemented_text) return owned_text_;
+  if (code_ == ErrorCode::interrupted) return "search interrupted";
   const std::string_view pattern = message_templates[static_cast<std::size_t>(code_)];
   std::string text;
   std::size_t next_field = 0;
@@ -96,6 +97,7 @@ ExceptionClass ErrorKind::exception_class() const noexcept {
     case ErrorCode::numerical_failure: return ExceptionClass::tarnwell_error;
     case ErrorCode::not_fitted: return ExceptionClass::runtime_error;
     case ErrorCode::not_implemented_text: return ExceptionClass::not_implemented_error;
+    case ErrorCode::interrupted: return ExceptionClass::keyboard_interrupt;
     default: return ExceptionClass::value_error;
   }
 }

@@ -62,6 +62,9 @@ enum class ErrorCode : std::uint8_t {
   value_error_text = 43,
   // A NotImplementedError for cost models this build does not provide yet.
   not_implemented_text = 44,
+  // A search stopped because the caller asked it to (Ctrl-C); the Python
+  // exception (KeyboardInterrupt) is already pending when it reaches the guard.
+  interrupted = 45,
 };
 
 inline constexpr std::size_t catalogue_size = 43;
@@ -72,6 +75,7 @@ enum class ExceptionClass : std::uint8_t {
   runtime_error,
   tarnwell_error,
   not_implemented_error,
+  keyboard_interrupt,
 };
 
 // Payload wrappers that say how a field prints.
@@ -258,6 +262,7 @@ inline ErrorKind numerical_failure(std::string_view context) {
 inline ErrorKind value_error_text(std::string text) {
   return ErrorKind::make(ErrorCode::value_error_text, OwnedText{std::move(text)});
 }
+inline ErrorKind interrupted() { return ErrorKind::make(ErrorCode::interrupted); }
 inline ErrorKind not_implemented_text(std::string text) {
   return ErrorKind::make(ErrorCode::not_implemented_text, OwnedText{std::move(text)});
 }

@@ -15,7 +15,7 @@ struct GrowOrMergeTraits : GreedySearchTraits<ModelSearchState> {
   static constexpr const char* name = Name;
 
   static constexpr auto constructor = ParameterTable<TextParameter, UnsignedParameter, UnsignedParameter>{
-      TextParameter{"model", "l2"}, UnsignedParameter{"min_size", 2}, UnsignedParameter{"jump", 5}};
+      model_parameter, min_size_parameter, jump_parameter};
   static Result<State> construct(const std::string& model, std::uint64_t min_size, std::uint64_t jump) {
     return construct_greedy_state(model, min_size, jump);
   }

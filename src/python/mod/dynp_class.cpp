@@ -20,8 +20,8 @@ struct DynpTraits {
 
   static constexpr auto constructor =
       ParameterTable<TextParameter, ObjectParameter, UnsignedParameter, UnsignedParameter, UnsignedParameter>{
-          TextParameter{"model", "l2"}, ObjectParameter{"custom_cost"}, UnsignedParameter{"min_size", 2},
-          UnsignedParameter{"jump", 5}, UnsignedParameter{"max_memory_bytes", default_dynp_memory_limit}};
+          model_parameter, ObjectParameter{"custom_cost"}, min_size_parameter, jump_parameter,
+          UnsignedParameter{"max_memory_bytes", default_dynp_memory_limit}};
 
   static Result<State> construct(const std::string& model, PyObject* custom_cost, std::uint64_t min_size,
                                  std::uint64_t jump, std::uint64_t max_memory_bytes) {

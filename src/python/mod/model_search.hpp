@@ -17,6 +17,11 @@
 
 namespace tarnwell::python {
 
+// The parameters every model-based search takes, with their defaults.
+inline constexpr TextParameter model_parameter{"model", "l2"};
+inline constexpr UnsignedParameter min_size_parameter{"min_size", 2};
+inline constexpr UnsignedParameter jump_parameter{"jump", 5};
+
 struct ModelSearchState {
   std::string model_name;  // lower-cased, as parsed
   CostModel model;

@@ -18,8 +18,7 @@ struct PeltTraits {
   static constexpr const char* description = "Exact penalized change-point detection using PELT pruning.";
 
   static constexpr auto constructor = ParameterTable<TextParameter, ObjectParameter, UnsignedParameter, UnsignedParameter>{
-      TextParameter{"model", "l2"}, ObjectParameter{"custom_cost"}, UnsignedParameter{"min_size", 2},
-      UnsignedParameter{"jump", 5}};
+      model_parameter, ObjectParameter{"custom_cost"}, min_size_parameter, jump_parameter};
 
   static Result<State> construct(const std::string& model, PyObject* custom_cost, std::uint64_t min_size,
                                  std::uint64_t jump) {

@@ -18,8 +18,7 @@ struct WindowTraits : GreedySearchTraits<WindowState> {
 
   static constexpr auto constructor =
       ParameterTable<UnsignedParameter, TextParameter, UnsignedParameter, UnsignedParameter>{
-          UnsignedParameter{"width", 100}, TextParameter{"model", "l2"}, UnsignedParameter{"min_size", 2},
-          UnsignedParameter{"jump", 5}};
+          UnsignedParameter{"width", 100}, model_parameter, min_size_parameter, jump_parameter};
 
   // The width is rounded down to even, so the window splits into two equal
   // halves; each half must hold a whole segment of min_size samples.

@@ -9,9 +9,10 @@
 
 namespace tarnwell {
 
+// Both at least 1; the classes' defaults live with their Python signatures.
 struct SearchParameters {
-  std::uint64_t min_size = 2;
-  std::uint64_t jump = 5;
+  std::uint64_t min_size = 1;
+  std::uint64_t jump = 1;
 };
 
 struct Segmentation {
