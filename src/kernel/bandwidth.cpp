@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
 #include "core/splitmix64.hpp"
 #include "kernel/pair_median.hpp"
 
@@ -35,6 +36,7 @@ Result<std::vector<double>> all_pair_distances(const Signal& signal) {
   TARNWELL_TRY(distances, reserve_distances(*pairs));
   const double* rows = signal.values().data();
   for (std::uint64_t i = 0; i < n; ++i) {
+    TARNWELL_CHECK(check_interruption());
     for (std::uint64_t j = i + 1; j < n; ++j) distances.push_back(squared_distance(rows + i * d, rows + j * d, d));
   }
   return distances;

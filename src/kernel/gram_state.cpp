@@ -2,6 +2,7 @@
 
 
 #include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
 #include "kernel/gram_prefix_memory.hpp"
 #include "kernel/kernel_dispatch.hpp"
 #include "kernel/kernel_fold.hpp"
@@ -13,9 +14,10 @@ namespace {
 // table is exactly symmetric), then the two-dimensional prefix sums in place:
 // row i becomes row i-1 plus the running sum along row i.
 template <class Kernel>
-void fill_prefix_table(const Kernel& kernel, std::size_t n, double* prefix, double* diagonal) noexcept {
+Status fill_prefix_table(const Kernel& kernel, std::size_t n, double* prefix, double* diagonal) {
   const std::size_t side = n + 1;
   for (std::size_t i = 0; i < n; ++i) {
+    TARNWELL_CHECK(check_interruption());
     for (std::size_t j = i; j < n; ++j) {
       const double value = kernel(i, j);
       prefix[(i + 1) * side + (j + 1)] = value;
@@ -32,6 +34,7 @@ void fill_prefix_table(const Kernel& kernel, std::size_t n, double* prefix, doub
       row[j + 1] = above[j + 1] + running;
     }
   }
+  return {};
 }
 
 }  // namespace
@@ -48,9 +51,11 @@ Result<std::shared_ptr<const KernelGramState>> KernelGramState::build_full(const
     state->prefix_.assign(side * side, 0.0);
     state->diagonal_.assign(side, 0.0);
   }));
-  with_kernel(family, rows.values.data(), static_cast<std::size_t>(rows.width), gamma, [&](const auto& kernel) {
-    fill_prefix_table(kernel, static_cast<std::size_t>(n), state->prefix_.data(), state->diagonal_.data());
-  });
+  TARNWELL_CHECK(with_kernel(family, rows.values.data(), static_cast<std::size_t>(rows.width), gamma,
+                             [&](const auto& kernel) {
+                               return fill_prefix_table(kernel, static_cast<std::size_t>(n), state->prefix_.data(),
+                                                        state->diagonal_.data());
+                             }));
   return std::shared_ptr<const KernelGramState>(std::move(state));
 }
 
@@ -100,9 +105,13 @@ Result<double> KernelGramState::folded_segment_cost(std::uint64_t start, std::ui
   TARNWELL_CHECK(try_allocate("allocating streaming kernel endpoint state", [&] { scratch.assign(length, 0.0); }));
   // The rows of the segment, relabelled from 0: W[s - start] of the full fold.
   const double* rows = rows_.data() + start * width_;
-  with_kernel(family_, rows, static_cast<std::size_t>(width_), gamma_, [&](const auto& kernel) {
-    for (std::size_t row = 0; row < length; ++row) fold_streaming_row(kernel, row, scratch.data());
-  });
+  TARNWELL_CHECK(with_kernel(family_, rows, static_cast<std::size_t>(width_), gamma_, [&](const auto& kernel) -> Status {
+    for (std::size_t row = 0; row < length; ++row) {
+      TARNWELL_CHECK(check_interruption());
+      fold_streaming_row(kernel, row, scratch.data());
+    }
+    return {};
+  }));
   return clamp_kernel_cost((diagonal_[end] - diagonal_[start]) - scratch[0] / static_cast<double>(length));
 }
 

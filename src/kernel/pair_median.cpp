@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
 #include "kernel/bandwidth.hpp"
 
 namespace tarnwell {
@@ -17,11 +18,12 @@ constexpr std::size_t radix_buckets = std::size_t{1} << radix_bits;
 
 // Calls visit(key) with the bit pattern of every pair's squared distance.
 template <class Visit>
-void for_each_pair_key(const Signal& signal, Visit&& visit) {
+Status for_each_pair_key(const Signal& signal, Visit&& visit) {
   const std::uint64_t n = signal.n_samples();
   const std::uint64_t d = signal.n_features();
   const double* rows = signal.values().data();
   for (std::uint64_t i = 0; i < n; ++i) {
+    TARNWELL_CHECK(check_interruption());
     const double* a = rows + i * d;
     for (std::uint64_t j = i + 1; j < n; ++j) {
       const double* b = rows + j * d;
@@ -33,6 +35,7 @@ void for_each_pair_key(const Signal& signal, Visit&& visit) {
       visit(std::bit_cast<std::uint64_t>(sum));
     }
   }
+  return {};
 }
 
 double value_of(std::uint64_t key) noexcept { return std::bit_cast<double>(key); }
@@ -70,9 +73,9 @@ Result<double> exact_pair_median(const Signal& signal, PairMedianLimits limits) 
   while (in_range > limits.collect && range.known < 64) {
     std::fill(counts.begin(), counts.end(), 0);
     const int shift = 64 - range.known - radix_bits;
-    for_each_pair_key(signal, [&](std::uint64_t key) {
+    TARNWELL_CHECK(for_each_pair_key(signal, [&](std::uint64_t key) {
       if (range.contains(key)) ++counts[(key >> shift) & (radix_buckets - 1)];
-    });
+    }));
     std::size_t bucket = 0;
     while (rank >= counts[bucket]) rank -= counts[bucket++];
     in_range = counts[bucket];
@@ -86,13 +89,13 @@ Result<double> exact_pair_median(const Signal& signal, PairMedianLimits limits) 
   const bool collect = range.known < 64;
   if (collect) TARNWELL_CHECK(try_allocate("allocating bandwidth distances", [&] { keys.reserve(in_range); }));
   std::uint64_t largest_below = no_key;
-  for_each_pair_key(signal, [&](std::uint64_t key) {
+  TARNWELL_CHECK(for_each_pair_key(signal, [&](std::uint64_t key) {
     if (collect && range.contains(key)) {
       keys.push_back(key);
     } else if (range.below(key) && (largest_below == no_key || key > largest_below)) {
       largest_below = key;
     }
-  });
+  }));
   std::uint64_t upper = range.prefix;
   std::uint64_t lower = range.prefix;
   if (collect) {

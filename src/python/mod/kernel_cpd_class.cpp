@@ -112,7 +112,7 @@ struct KernelCpdTraits {
   }
 
   // The signal is copied with the interpreter lock held; the kernel
-  // preparation (bandwidth, Gram table) runs without it. The state changes
+  // preparation (bandwidth, Gram table) runs without it and can be interrupted. The state changes
   // only on success.
   static constexpr auto fit_parameters = ParameterTable<>{};
   static Status fit(State& state, const ArrayArgument& signal) {
@@ -120,6 +120,7 @@ struct KernelCpdTraits {
     TARNWELL_TRY(owned, Signal::copy_from(view));
     Result<PreparedKernel> prepared = [&] {
       ReleasedInterpreterLock unlocked;
+      InterruptionScope interruptible(&pending_signal_raised);
       return prepare_kernel(owned, state.spec, state.backend, state.parameters.min_size, state.parameters.jump,
                             state.max_gram_bytes);
     }();

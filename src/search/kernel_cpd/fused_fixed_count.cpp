@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
 #include "core/signal.hpp"
 #include "kernel/kernel_dispatch.hpp"
 #include "kernel/kernel_fold.hpp"
@@ -100,6 +101,7 @@ Result<Segmentation> run_fused_fixed_count(const FusedKernelState& state, std::u
   Status status = with_kernel(state.family, state.rows.data(), static_cast<std::size_t>(state.width), state.gamma,
                               [&](const auto& kernel) -> Status {
     for (std::uint64_t t = 1; t <= n; ++t) {
+      TARNWELL_CHECK(check_interruption());
       fold_fused_row(kernel, static_cast<std::size_t>(t - 1), 0, within, diagonal);
       if (t != n && (t < min_size || t % jump != 0)) continue;
       double whole = diagonal[t] - within[0] / static_cast<double>(t);

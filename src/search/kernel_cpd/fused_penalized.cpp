@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
 #include "kernel/kernel_dispatch.hpp"
 #include "kernel/kernel_fold.hpp"
 #include "search/kernel_cpd/fused_cost.hpp"
@@ -118,7 +119,10 @@ Result<Segmentation> run_fused_penalized(const FusedKernelState& state, double p
                               [&](const auto& kernel) -> Status {
     Status outcome;
     TARNWELL_CHECK(try_allocate(buffers_context, [&] {
-      for (std::uint64_t u = 1; u <= n && outcome; ++u) outcome = advance(kernel, buffers, u, n, min_size, jump, pen);
+      for (std::uint64_t u = 1; u <= n && outcome; ++u) {
+        outcome = check_interruption();
+        if (outcome) outcome = advance(kernel, buffers, u, n, min_size, jump, pen);
+      }
     }));
     return outcome;
   });
