@@ -53,6 +53,9 @@ constexpr std::array<std::string_view, catalogue_size> message_templates = {
     "numerical failure while {}",
 };
 
+constexpr std::string_view l1_potts_memory_template =
+    "L1Potts prediction requires {} bytes, above the physical memory of this machine ({} bytes)";
+
 std::string format_field(const ErrorKind& error, std::size_t index) {
   if (index >= error.field_count()) return {};
   const ErrorField& field = error.field(index);
@@ -70,7 +73,9 @@ std::string format_field(const ErrorKind& error, std::size_t index) {
 std::string ErrorKind::message() const {
   if (code_ == ErrorCode::value_error_text || code_ == ErrorCode::not_implemented_text) return owned_text_;
   if (code_ == ErrorCode::interrupted) return "search interrupted";
-  const std::string_view pattern = message_templates[static_cast<std::size_t>(code_)];
+  const std::string_view pattern = code_ == ErrorCode::l1_potts_memory_limit
+                                       ? l1_potts_memory_template
+                                       : message_templates[static_cast<std::size_t>(code_)];
   std::string text;
   std::size_t next_field = 0;
   for (std::size_t at = 0; at < pattern.size(); ++at) {
@@ -92,6 +97,7 @@ ExceptionClass ErrorKind::exception_class() const noexcept {
   switch (code_) {
     case ErrorCode::gram_memory_limit:
     case ErrorCode::dynp_memory_limit:
+    case ErrorCode::l1_potts_memory_limit:
     case ErrorCode::allocation_failed: return ExceptionClass::memory_error;
     case ErrorCode::non_finite_objective:
     case ErrorCode::numerical_failure: return ExceptionClass::tarnwell_error;

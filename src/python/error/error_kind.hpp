@@ -62,9 +62,12 @@ enum class ErrorCode : std::uint8_t {
   value_error_text = 43,
   // A NotImplementedError for cost models this build does not provide yet.
   not_implemented_text = 44,
+  // A MemoryError in the wording of the configured-limit kinds 25 and 26, for
+  // the L1-Potts parent flags, whose ceiling is the machine's physical memory.
+  l1_potts_memory_limit = 45,
   // A search stopped because the caller asked it to (Ctrl-C); the Python
   // exception (KeyboardInterrupt) is already pending when it reaches the guard.
-  interrupted = 45,
+  interrupted = 46,
 };
 
 inline constexpr std::size_t catalogue_size = 43;
@@ -218,6 +221,9 @@ inline ErrorKind gram_memory_limit(u64 bytes, u64 limit) {
 }
 inline ErrorKind dynp_memory_limit(u64 bytes, u64 limit) {
   return ErrorKind::make(ErrorCode::dynp_memory_limit, bytes, limit);
+}
+inline ErrorKind l1_potts_memory_limit(u64 bytes, u64 physical_memory) {
+  return ErrorKind::make(ErrorCode::l1_potts_memory_limit, bytes, physical_memory);
 }
 inline ErrorKind memory_limit_zero(u64 value) { return ErrorKind::make(ErrorCode::memory_limit_zero, value); }
 inline ErrorKind allocation_failed(std::string_view context) {

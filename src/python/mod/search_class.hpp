@@ -12,7 +12,7 @@
 //     static Status fit(State&, const ArrayArgument& signal, const Values&...);
 //     static constexpr auto predict_parameters = ParameterTable<...>{...};
 //     static Result<PyRef> predict(const State&, const Values&...);
-//     static constexpr auto properties = std::tuple{StoredProperty<State, T>{...}, ...};
+//     static constexpr auto properties = std::tuple{StoredProperty<State, T>{...}, ...};  // or CheckedProperty
 //     static std::string repr(const State&);                // optional
 //     static void add_methods(TypeParts&);                  // optional extra methods
 //   };
@@ -30,11 +30,6 @@
 #include "python/mod/class_builder.hpp"
 
 namespace tarnwell::python {
-
-template <class Property>
-inline constexpr bool is_checked_property = false;
-template <class State, class Value>
-inline constexpr bool is_checked_property<CheckedProperty<State, Value>> = true;
 
 template <class Traits>
 struct SearchClass {
@@ -114,15 +109,15 @@ struct SearchClass {
     });
   }
 
-  // Stored properties cannot fail; checked ones run guarded, named
-  // "reading {class}.{property}".
+  // Stored properties read without the guard; checked ones (fitted-only
+  // sizes) run guarded as "reading {class}.{property}".
   template <std::size_t Index>
   static PyObject* property(PyObject* self, void*) {
-    const auto& entry = std::get<Index>(Traits::properties);
-    if constexpr (is_checked_property<std::remove_cvref_t<decltype(entry)>>) {
+    static constexpr auto entry = std::get<Index>(Traits::properties);
+    if constexpr (is_checked_property<std::remove_cv_t<decltype(entry)>>) {
       static const std::string operation = std::string("reading ") + Traits::name + "." + entry.name;
       return call_guarded(operation.c_str(), [&]() -> Result<PyRef> {
-        return with_shared<State>(self, [&](const State& state) -> Result<PyRef> {
+        return with_shared<State>(self, [](const State& state) -> Result<PyRef> {
           TARNWELL_TRY(value, entry.get(state));
           return to_python(value);
         });
