@@ -7,7 +7,7 @@ STAMP := $(VENV)/.tarnwell-deps
 # Developer builds (cmake directly, no install): PYTHONPATH=$(DEV_BUILD) imports them.
 DEV_BUILD ?= build/dev
 
-.PHONY: demo test build system-deps venv cpp-tests dev-build bench clean
+.PHONY: demo test build system-deps venv cpp-tests dev-build sanitize fuzz bench clean
 
 demo: build
 	$(VPY) examples/demo.py
@@ -43,6 +43,29 @@ dev-build: venv
 	$(VENV)/bin/cmake -S . -B $(DEV_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	  -DPython_EXECUTABLE=$(abspath $(VPY)) >/dev/null
 	$(VENV)/bin/cmake --build $(DEV_BUILD)
+
+# The module and the native tests built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then both suites run against that build. The
+# interpreter itself is not instrumented, so the sanitizer runtime is preloaded;
+# leak detection is off because the interpreter keeps memory until exit, and
+# PYTHONMALLOC=malloc routes every Python allocation through the checked one.
+# TARNWELL_SANITIZED=1 tells the tests that measure resident memory or cap the
+# address space (both meaningless under the sanitizer's shadow memory) to skip.
+SANITIZE_BUILD ?= build/sanitize
+SANITIZE_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0 \
+  UBSAN_OPTIONS=print_stacktrace=1 PYTHONMALLOC=malloc TARNWELL_SANITIZED=1
+
+sanitize: venv
+	$(VENV)/bin/cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DTARNWELL_SANITIZE=ON -DTARNWELL_CPP_TESTS=ON -DPython_EXECUTABLE=$(abspath $(VPY)) >/dev/null
+	$(VENV)/bin/cmake --build $(SANITIZE_BUILD) --target _tarnwell native_unit_tests
+	ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc ./$(SANITIZE_BUILD)/native_unit_tests
+	$(SANITIZE_ENV) PYTHONPATH=$(SANITIZE_BUILD) $(VPY) -m pytest -q -p no:cacheprovider tests
+
+# A long run of the random-call test; TARNWELL_FUZZ_CALLS sets its length.
+TARNWELL_FUZZ_CALLS ?= 1000000
+fuzz: dev-build
+	TARNWELL_FUZZ_CALLS=$(TARNWELL_FUZZ_CALLS) PYTHONPATH=$(DEV_BUILD) $(VPY) -m pytest -q -p no:cacheprovider tests/test_fuzz.py
 
 bench: build
 	$(VENV)/bin/cmake -S . -B build/bench -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \

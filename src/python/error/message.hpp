@@ -11,8 +11,13 @@ namespace tarnwell {
 // without a fractional part for integral values; NaN, inf and -inf by name.
 std::string format_plain_float(double value);
 
+// The longest caller text, in bytes, that a message echoes.
+inline constexpr std::size_t longest_quoted_text = 200;
+
 // A double-quoted literal with backslash escapes for quotes, backslashes and
 // control characters, as caller-supplied names appear in messages and reprs.
+// Text beyond longest_quoted_text bytes is cut and ends in "..." inside the
+// quotes.
 std::string quote_text(std::string_view text);
 
 // ASCII lower-casing; other bytes are kept as they are.
