@@ -47,19 +47,21 @@ dev-build: venv
 # The module and the native tests built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, then both suites run against that build. The
 # interpreter itself is not instrumented, so the sanitizer runtime is preloaded;
-# leak detection is off because the interpreter keeps memory until exit, and
-# PYTHONMALLOC=malloc routes every Python allocation through the checked one.
+# leak detection is off because the interpreter keeps memory until exit,
+# PYTHONMALLOC=malloc routes every Python allocation through the checked one,
+# and a refused allocation fails (a MemoryError) instead of ending the run.
 # TARNWELL_SANITIZED=1 tells the tests that measure resident memory or cap the
 # address space (both meaningless under the sanitizer's shadow memory) to skip.
 SANITIZE_BUILD ?= build/sanitize
-SANITIZE_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0 \
+SANITIZE_ASAN_OPTIONS = detect_leaks=0:allocator_may_return_null=1
+SANITIZE_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=$(SANITIZE_ASAN_OPTIONS) \
   UBSAN_OPTIONS=print_stacktrace=1 PYTHONMALLOC=malloc TARNWELL_SANITIZED=1
 
 sanitize: venv
 	$(VENV)/bin/cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	  -DTARNWELL_SANITIZE=ON -DTARNWELL_CPP_TESTS=ON -DPython_EXECUTABLE=$(abspath $(VPY)) >/dev/null
 	$(VENV)/bin/cmake --build $(SANITIZE_BUILD) --target _tarnwell native_unit_tests
-	ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc ./$(SANITIZE_BUILD)/native_unit_tests
+	ASAN_OPTIONS=$(SANITIZE_ASAN_OPTIONS) PYTHONMALLOC=malloc ./$(SANITIZE_BUILD)/native_unit_tests
 	$(SANITIZE_ENV) PYTHONPATH=$(SANITIZE_BUILD) $(VPY) -m pytest -q -p no:cacheprovider tests
 
 # A long run of the random-call test; TARNWELL_FUZZ_CALLS sets its length.
