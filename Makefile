@@ -46,7 +46,9 @@ dev-build: venv
 
 # The module and the native tests built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, then both suites run against that build. The
-# interpreter itself is not instrumented, so the sanitizer runtime is preloaded;
+# interpreter itself is not instrumented, so the sanitizer runtime is preloaded,
+# with the C++ runtime (which the interpreter does not load by itself) so that
+# the sanitizer finds the exception functions it wraps;
 # leak detection is off because the interpreter keeps memory until exit,
 # PYTHONMALLOC=malloc routes every Python allocation through the checked one,
 # and a refused allocation fails (a MemoryError) instead of ending the run.
@@ -54,7 +56,7 @@ dev-build: venv
 # address space (both meaningless under the sanitizer's shadow memory) to skip.
 SANITIZE_BUILD ?= build/sanitize
 SANITIZE_ASAN_OPTIONS = detect_leaks=0:allocator_may_return_null=1
-SANITIZE_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=$(SANITIZE_ASAN_OPTIONS) \
+SANITIZE_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" ASAN_OPTIONS=$(SANITIZE_ASAN_OPTIONS) \
   UBSAN_OPTIONS=print_stacktrace=1 PYTHONMALLOC=malloc TARNWELL_SANITIZED=1
 
 sanitize: venv
