@@ -1,7 +1,8 @@
 """Every built-in cost model against a plain NumPy computation of its definition.
 
 Each row of COSTS names a model, builds its cost class, computes the cost of a
-segment directly from the samples, and gives the model's minimum segment
+segment directly from the samples (or, for models that look at samples before
+the segment, from the whole signal), and gives the model's minimum segment
 length. The same checks then run for every row: segment costs, sums of
 costs, the minimum length, and Pelt and Dynp against brute force over all
 segmentations. A new cost model joins by adding a row.
@@ -21,22 +22,77 @@ def squared_error(block):
     return float(((block - block.mean(axis=0)) ** 2).sum())
 
 
+def least_squares_rss(design, response):
+    """Residual sum of squares of the minimum-norm fit, singular values <= 1e-12 dropped."""
+    response = response.reshape(len(response), -1)
+    largest = np.linalg.svd(design, compute_uv=False).max(initial=0.0)
+    if largest <= 1e-12:
+        return float((response**2).sum())
+    beta = np.linalg.lstsq(design, response, rcond=1e-12 / largest)[0]
+    return float(((response - design @ beta) ** 2).sum())
+
+
+def linear_regression(block):
+    return least_squares_rss(block[:, 1:], block[:, 0])
+
+
+def lagged_design(x, order):
+    """Intercept, then lags 1..order of every feature; lags before sample 0 are zeros."""
+    n, d = x.shape
+    padded = np.vstack([np.zeros((order, d)), x])
+    lags = [padded[order - lag : order - lag + n] for lag in range(1, order + 1)]
+    return np.hstack([np.ones((n, 1))] + lags)
+
+
+def autoregression(order):
+    def reference(x, start, end):
+        return least_squares_rss(lagged_design(x, order)[start:end], x[start:end])
+
+    return reference
+
+
+def joining_line(x, start, end):
+    """Squared deviations from the line through the sample before the segment (or its
+    first sample at 0) and the segment's last sample."""
+    length = end - start
+    if start > 0:
+        first, steps = x[start - 1], np.arange(1, length + 1) / length
+    else:
+        first, steps = x[0], np.arange(length) / (length - 1)
+    predicted = first + steps[:, None] * (x[end - 1] - first)
+    return float(((x[start:end] - predicted) ** 2).sum())
+
+
 @dataclass(frozen=True)
 class CostRow:
     model: str
     make: Callable[[], object]
-    reference: Callable[[np.ndarray], float]  # cost of one segment's rows (2-D)
+    reference: Callable[[np.ndarray], float] | None  # cost of one segment's rows (2-D)
     min_size: int
     # The shortest segment error() answers (it may be below min_size).
     shortest_error: int = 1
     relative_tolerance: float = 1e-9
+    # Models that need several features (a response and regressors).
+    min_features: int = 1
+    # For models whose segment cost reads samples outside the segment: the
+    # cost of [start, end) computed from the whole 2-D signal.
+    reference_in_signal: Callable[[np.ndarray, int, int], float] | None = None
 
     def __str__(self):
         return self.model
 
+    def expected(self, x, start, end):
+        if self.reference_in_signal is not None:
+            return self.reference_in_signal(x, start, end)
+        return self.reference(x[start:end])
+
 
 COSTS = [
     CostRow("l2", lambda: tarnwell.CostL2(), squared_error, min_size=1),
+    CostRow("linear", lambda: tarnwell.CostLinear(), linear_regression, min_size=2, shortest_error=2, min_features=2),
+    CostRow("ar", lambda: tarnwell.CostAR(), None, min_size=5, shortest_error=5, reference_in_signal=autoregression(4)),
+    CostRow("clinear", lambda: tarnwell.CostCLinear(), None, min_size=3, shortest_error=3,
+            reference_in_signal=joining_line),
 ]
 
 
@@ -53,13 +109,14 @@ def close(value, expected, row):
 @pytest.mark.parametrize("row", COSTS, ids=str)
 @pytest.mark.parametrize("d", [1, 2, 5])
 def test_segment_costs_match_the_definition(row, d):
+    d = max(d, row.min_features)
     x = random_signal(d, 60, d)
     cost = row.make().fit(x)
     rng = np.random.default_rng(100 + d)
     for _ in range(40):
         start = int(rng.integers(0, 60 - row.shortest_error + 1))
         end = int(rng.integers(start + row.shortest_error, 61))
-        assert close(cost.error(start, end), row.reference(x[start:end]), row), (start, end)
+        assert close(cost.error(start, end), row.expected(x, start, end), row), (start, end)
     assert (cost.n_samples, cost.n_features) == (60, d)
 
 
@@ -70,7 +127,7 @@ def test_sum_of_costs_adds_the_segments(row):
     m = max(row.min_size, 2)
     breakpoints = [m, 3 * m, 40]
     starts = [0] + breakpoints[:-1]
-    expected = sum(row.reference(x[a:b]) for a, b in zip(starts, breakpoints))
+    expected = sum(row.expected(x, a, b) for a, b in zip(starts, breakpoints))
     assert close(cost.sum_of_costs(breakpoints), expected, row)
     short = [row.min_size - 1, 40] if row.min_size > 1 else None
     if short:
@@ -97,7 +154,7 @@ def brute_force(cost, n, min_size, jump, objective):
 @pytest.mark.parametrize("row", COSTS, ids=str)
 @pytest.mark.parametrize("seed", range(4))
 def test_exact_searches_reach_the_brute_force_optimum(row, seed):
-    n, d = 11, 1 + seed % 2
+    n, d = 11, max(1 + seed % 2, row.min_features)
     x = random_signal(seed, n, d)
     cost = row.make().fit(x)
     min_size = max(row.min_size, 2)

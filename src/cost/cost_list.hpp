@@ -14,14 +14,17 @@
 #pragma once
 
 #include "cost/cost_descriptor.hpp"
+#include "cost/ar/ar_model.hpp"
+#include "cost/clinear/clinear_model.hpp"
 #include "cost/l2/l2_model.hpp"
+#include "cost/linear/linear_model.hpp"
 #include "cost/pending_model.hpp"
 
 namespace tarnwell {
 
 using BuiltinCostModels =
     CostList<L2Model, PendingModel<2, "l1">, PendingModel<2, "rank">, PendingModel<2, "normal">,
-             PendingModel<2, "linear">, PendingModel<5, "ar">, PendingModel<3, "clinear">,
+             LinearModel, ARModel, CLinearModel,
              PendingModel<2, "mahalanobis", "ml">>;
 
 }  // namespace tarnwell

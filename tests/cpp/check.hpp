@@ -34,3 +34,4 @@ inline void check_true(bool condition, const char* text, const char* file, int l
 void run_message_tests();
 void run_call_guard_tests();
 void run_pelt_pruning_tests();
+void run_regression_batch_tests();

@@ -7,6 +7,7 @@ int main() {
   run_message_tests();
   run_call_guard_tests();
   run_pelt_pruning_tests();
+  run_regression_batch_tests();
   Py_Finalize();
   std::printf("%d passed, %d failed\n", tarnwell::testing::checks - tarnwell::testing::failures,
               tarnwell::testing::failures);

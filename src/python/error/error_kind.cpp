@@ -53,6 +53,9 @@ constexpr std::array<std::string_view, catalogue_size> message_templates = {
     "numerical failure while {}",
 };
 
+constexpr std::string_view l1_potts_memory_template =
+    "L1Potts prediction requires {} bytes, above the physical memory of this machine ({} bytes)";
+
 std::string format_field(const ErrorKind& error, std::size_t index) {
   if (index >= error.field_count()) return {};
   const ErrorField& field = error.field(index);
@@ -69,7 +72,10 @@ std::string format_field(const ErrorKind& error, std::size_t index) {
 
 std::string ErrorKind::message() const {
   if (code_ == ErrorCode::value_error_text || code_ == ErrorCode::not_implemented_text) return owned_text_;
-  const std::string_view pattern = message_templates[static_cast<std::size_t>(code_)];
+  if (code_ == ErrorCode::interrupted) return "search interrupted";
+  const std::string_view pattern = code_ == ErrorCode::l1_potts_memory_limit
+                                       ? l1_potts_memory_template
+                                       : message_templates[static_cast<std::size_t>(code_)];
   std::string text;
   std::size_t next_field = 0;
   for (std::size_t at = 0; at < pattern.size(); ++at) {
@@ -91,11 +97,13 @@ ExceptionClass ErrorKind::exception_class() const noexcept {
   switch (code_) {
     case ErrorCode::gram_memory_limit:
     case ErrorCode::dynp_memory_limit:
+    case ErrorCode::l1_potts_memory_limit:
     case ErrorCode::allocation_failed: return ExceptionClass::memory_error;
     case ErrorCode::non_finite_objective:
     case ErrorCode::numerical_failure: return ExceptionClass::tarnwell_error;
     case ErrorCode::not_fitted: return ExceptionClass::runtime_error;
     case ErrorCode::not_implemented_text: return ExceptionClass::not_implemented_error;
+    case ErrorCode::interrupted: return ExceptionClass::keyboard_interrupt;
     default: return ExceptionClass::value_error;
   }
 }

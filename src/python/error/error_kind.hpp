@@ -62,6 +62,12 @@ enum class ErrorCode : std::uint8_t {
   value_error_text = 43,
   // A NotImplementedError for cost models this build does not provide yet.
   not_implemented_text = 44,
+  // A MemoryError in the wording of the configured-limit kinds 25 and 26, for
+  // the L1-Potts parent flags, whose ceiling is the machine's physical memory.
+  l1_potts_memory_limit = 45,
+  // A search stopped because the caller asked it to (Ctrl-C); the Python
+  // exception (KeyboardInterrupt) is already pending when it reaches the guard.
+  interrupted = 46,
 };
 
 inline constexpr std::size_t catalogue_size = 43;
@@ -72,6 +78,7 @@ enum class ExceptionClass : std::uint8_t {
   runtime_error,
   tarnwell_error,
   not_implemented_error,
+  keyboard_interrupt,
 };
 
 // Payload wrappers that say how a field prints.
@@ -215,6 +222,9 @@ inline ErrorKind gram_memory_limit(u64 bytes, u64 limit) {
 inline ErrorKind dynp_memory_limit(u64 bytes, u64 limit) {
   return ErrorKind::make(ErrorCode::dynp_memory_limit, bytes, limit);
 }
+inline ErrorKind l1_potts_memory_limit(u64 bytes, u64 physical_memory) {
+  return ErrorKind::make(ErrorCode::l1_potts_memory_limit, bytes, physical_memory);
+}
 inline ErrorKind memory_limit_zero(u64 value) { return ErrorKind::make(ErrorCode::memory_limit_zero, value); }
 inline ErrorKind allocation_failed(std::string_view context) {
   return ErrorKind::make(ErrorCode::allocation_failed, StaticText{context});
@@ -258,6 +268,7 @@ inline ErrorKind numerical_failure(std::string_view context) {
 inline ErrorKind value_error_text(std::string text) {
   return ErrorKind::make(ErrorCode::value_error_text, OwnedText{std::move(text)});
 }
+inline ErrorKind interrupted() { return ErrorKind::make(ErrorCode::interrupted); }
 inline ErrorKind not_implemented_text(std::string text) {
   return ErrorKind::make(ErrorCode::not_implemented_text, OwnedText{std::move(text)});
 }

@@ -19,12 +19,18 @@ PyObject* tarnwell_error_class() {
 }
 
 PyObject* raise_error(const ErrorKind& error) {
+  // The signal handler has set the exception already (usually KeyboardInterrupt).
+  if (error.exception_class() == ExceptionClass::keyboard_interrupt) {
+    if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    return nullptr;
+  }
   PyObject* exception_type = nullptr;
   switch (error.exception_class()) {
     case ExceptionClass::value_error: exception_type = PyExc_ValueError; break;
     case ExceptionClass::memory_error: exception_type = PyExc_MemoryError; break;
     case ExceptionClass::runtime_error: exception_type = PyExc_RuntimeError; break;
     case ExceptionClass::not_implemented_error: exception_type = PyExc_NotImplementedError; break;
+    case ExceptionClass::keyboard_interrupt: exception_type = PyExc_KeyboardInterrupt; break;
     case ExceptionClass::tarnwell_error:
       exception_type = tarnwell_error_class();
       if (exception_type == nullptr) return nullptr;

@@ -93,6 +93,11 @@ struct CheckedProperty {
   Result<Value> (*get)(const State&);
 };
 
+template <class Property>
+inline constexpr bool is_checked_property = false;
+template <class State, class Value>
+inline constexpr bool is_checked_property<CheckedProperty<State, Value>> = true;
+
 template <class State, auto Property>
 PyObject* stored_property_getter(PyObject* self, void*) {
   try {

@@ -14,6 +14,7 @@ PyTypeObject* pelt_type();
 PyTypeObject* binseg_type();
 PyTypeObject* bottom_up_type();
 PyTypeObject* window_type();
+PyTypeObject* l1_potts_type();
 
 // Module functions.
 PyMethodDef* version_function();

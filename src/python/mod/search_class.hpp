@@ -12,7 +12,7 @@
 //     static Status fit(State&, const ArrayArgument& signal, const Values&...);
 //     static constexpr auto predict_parameters = ParameterTable<...>{...};
 //     static Result<PyRef> predict(const State&, const Values&...);
-//     static constexpr auto properties = std::tuple{StoredProperty<State, T>{...}, ...};
+//     static constexpr auto properties = std::tuple{StoredProperty<State, T>{...}, ...};  // or CheckedProperty
 //     static std::string repr(const State&);                // optional
 //     static void add_methods(TypeParts&);                  // optional extra methods
 //   };
@@ -109,9 +109,22 @@ struct SearchClass {
     });
   }
 
+  // Stored properties read without the guard; checked ones (fitted-only
+  // sizes) run guarded as "reading {class}.{property}".
   template <std::size_t Index>
   static PyObject* property(PyObject* self, void*) {
-    return stored_property_getter(self, std::get<Index>(Traits::properties).get);
+    static constexpr auto entry = std::get<Index>(Traits::properties);
+    if constexpr (is_checked_property<std::remove_cv_t<decltype(entry)>>) {
+      static const std::string operation = std::string("reading ") + Traits::name + "." + entry.name;
+      return call_guarded(operation.c_str(), [&]() -> Result<PyRef> {
+        return with_shared<State>(self, [](const State& state) -> Result<PyRef> {
+          TARNWELL_TRY(value, entry.get(state));
+          return to_python(value);
+        });
+      });
+    } else {
+      return stored_property_getter(self, entry.get);
+    }
   }
 
   static PyObject* stored_property_getter(PyObject* self, auto get) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <variant>
 
+#include "core/interruption.hpp"
 #include "python/error/error_kind.hpp"
 #include "python/mod/arguments.hpp"
 #include "python/mod/heap_type.hpp"
@@ -17,11 +18,16 @@
 
 namespace tarnwell::python {
 
+// Briefly takes the interpreter lock to run pending signal handlers; true
+// when one raised (KeyboardInterrupt stays pending for the caller).
+bool pending_signal_raised() noexcept;
+
 template <class Cost>
 struct CostFamily {
   template <class Search>
   static Result<Segmentation> run(const Cost& cost, Search&& search) {
     ReleasedInterpreterLock unlocked;
+    InterruptionScope interruptible(&pending_signal_raised);
     return search(cost);
   }
 };

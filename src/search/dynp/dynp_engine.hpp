@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/search_counters.hpp"
@@ -69,6 +70,7 @@ Result<Segmentation> run_dynp(const Cost& cost, SearchParameters parameters, std
 
   const std::span<const std::uint64_t> positions(grid);
   for (std::size_t column = 1; column < grid.size(); ++column) {
+    TARNWELL_CHECK(check_interruption());
     const std::uint64_t end = grid[column];
     const std::size_t count = admissible_start_count(grid, column, end, min_size);
     if (count == 0) continue;

@@ -54,6 +54,7 @@ Result<SegmentScan> best_split(const Cost& cost, std::uint64_t start, std::uint6
   const std::optional<SplitRange> range = admissible_splits(start, end, parameters);
   if (!range) return scan;
   for (std::uint64_t split = range->first;; split += parameters.jump) {
+    TARNWELL_CHECK(check_interruption());
     TARNWELL_TRY(left, cost.segment_cost(start, split));
     TARNWELL_TRY(right, cost.segment_cost(split, end));
     const double gain = whole - left - right;

@@ -170,6 +170,7 @@ Result<Segmentation> run_bottom_up(const Cost& cost, SearchParameters parameters
 
     std::uint64_t segments = leaf_count;
     while (true) {
+      TARNWELL_CHECK(check_interruption());
       if (candidates.empty()) {
         if (rule.kind() == StoppingRule::Kind::change_count && segments - 1 != rule.n_bkps()) return infeasible();
         break;

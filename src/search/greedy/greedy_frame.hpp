@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/segmentation.hpp"
 #include "search/common/segmentation_cost.hpp"

@@ -37,6 +37,7 @@ Result<std::vector<ScoredPosition>> score_positions(const Cost& cost, std::uint6
   }
   scores.reserve(position <= last ? (last - position) / jump + 1 : 0);
   for (; position <= last; position += jump) {
+    TARNWELL_CHECK(check_interruption());
     TARNWELL_TRY(window, cost.segment_cost(position - half, position + half));
     TARNWELL_TRY(before, cost.segment_cost(position - half, position));
     TARNWELL_TRY(after, cost.segment_cost(position, position + half));

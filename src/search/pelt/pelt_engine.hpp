@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/tie_rule.hpp"
@@ -135,6 +136,7 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
   if (pruning_constant) active.append(0, 0, tables.best(0));
 
   for (std::size_t j = 1; j < grid_size; ++j) {
+    TARNWELL_CHECK(check_interruption());
     const std::uint64_t end = grid[j];
     if (!pruning_constant) {
       const std::size_t count = admissible_start_count(grid, j, end, min_size);

@@ -1,0 +1,51 @@
+#include "cost/ar/ar_cost.hpp"
+
+#include <algorithm>
+
+#include "core/fallible_allocation.hpp"
+#include "cost/segment_validation.hpp"
+
+namespace tarnwell {
+
+Result<ARCost> ARCost::fit(const Signal& signal, std::uint64_t order) {
+  const std::uint64_t n = signal.n_samples();
+  const std::uint64_t d = signal.n_features();
+  if (order == 0) return errors::fail(errors::invalid_ar_order(order));
+  if (order == UINT64_MAX) {
+    return errors::fail(errors::numerical_failure("computing autoregressive minimum segment length"));
+  }
+  const std::optional<std::uint64_t> lagged = checked_product(order, d);
+  if (!lagged || *lagged == UINT64_MAX) {
+    return errors::fail(errors::numerical_failure("computing autoregressive predictor count"));
+  }
+  const std::uint64_t p = *lagged + 1;
+  constexpr const char* storage_context = "allocating autoregressive design storage";
+  const std::optional<std::uint64_t> design_size = checked_product(n, p);
+  if (!design_size) return errors::fail(errors::numerical_failure(storage_context));
+  TARNWELL_TRY(design, filled_buffer<double>(*design_size, 0.0, storage_context));
+  TARNWELL_TRY(response, reserve_buffer<double>(signal.values().size(), storage_context));
+
+  // Row t: 1, then x[t-1], x[t-2], ..., x[t-order], each lag all d features;
+  // lags before sample 0 keep their zeros.
+  const double* values = signal.values().data();
+  for (std::uint64_t t = 0; t < n; ++t) {
+    double* row = design.data() + t * p;
+    row[0] = 1.0;
+    const std::uint64_t reach = std::min(order, t);
+    for (std::uint64_t lag = 1; lag <= reach; ++lag) {
+      std::copy_n(values + (t - lag) * d, d, row + 1 + (lag - 1) * d);
+    }
+  }
+  response.assign(signal.values().begin(), signal.values().end());
+  TARNWELL_TRY(regression, RegressionModel::create(std::move(design), p, std::move(response), d));
+  return ARCost(std::move(regression), d, order);
+}
+
+Result<double> ARCost::segment_cost(std::uint64_t start, std::uint64_t end) const {
+  if (minimum_length_ == 0) return errors::fail(errors::min_size_zero(0));
+  TARNWELL_CHECK(check_segment(start, end, n_samples()));
+  TARNWELL_CHECK(check_segment_length(start, end, minimum_length_));
+  return regression_.exact_cost(start, end);
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,38 @@
+// The autoregressive model: its one parameter is the number of lags.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+#include "cost/ar/ar_cost.hpp"
+#include "cost/cost_descriptor.hpp"
+
+namespace tarnwell {
+
+struct ARModel {
+  using Fitted = ARCost;
+  static constexpr std::string_view class_name = "CostAR";
+  static constexpr std::string_view description =
+      "Autoregressive segment cost: every sample is regressed on an intercept and the previous\n"
+      "`order` samples of the whole signal, and the cost of a segment is the residual sum of squares.\n\n"
+      "Fitting keeps an owned lagged design and a copy of the signal.";
+  static constexpr std::array<std::string_view, 1> model_names{"ar"};
+
+  std::uint64_t order = 4;
+
+  static constexpr auto parameters = std::tuple{ModelParameter<ARModel, std::uint64_t>{"order", &ARModel::order, "4"}};
+  static constexpr auto properties = std::tuple{ModelProperty{"order", &ARModel::order}};
+
+  Status check() const {
+    if (order == 0) return errors::fail(errors::invalid_ar_order(order));
+    return {};
+  }
+  std::uint64_t min_segment_length() const noexcept { return autoregressive_min_size(order); }
+  Result<ARCost> fit(const Signal& signal) const { return ARCost::fit(signal, order); }
+  std::string repr(const ARCost*) const { return "CostAR(order=" + std::to_string(order) + ")"; }
+};
+
+}  // namespace tarnwell

@@ -1,0 +1,29 @@
+// The continuous piecewise-linear model: no parameters, segments of at least 3 samples.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <tuple>
+
+#include "cost/clinear/clinear_cost.hpp"
+
+namespace tarnwell {
+
+struct CLinearModel {
+  using Fitted = CLinearCost;
+  static constexpr std::string_view class_name = "CostCLinear";
+  static constexpr std::string_view description =
+      "Continuous piecewise-linear segment cost: every feature is compared with the line joining\n"
+      "the sample before the segment (or its first sample at the start of the signal) to the\n"
+      "segment's last sample; the cost is the sum of squared deviations.\n\n"
+      "Fitting keeps an owned copy of the signal.";
+  static constexpr std::array<std::string_view, 1> model_names{"clinear"};
+  static constexpr auto parameters = std::tuple{};
+  static constexpr auto properties = std::tuple{};
+
+  std::uint64_t min_segment_length() const noexcept { return CLinearCost::minimum_length; }
+  Result<CLinearCost> fit(const Signal& signal) const { return CLinearCost::fit(signal); }
+};
+
+}  // namespace tarnwell

@@ -1,0 +1,31 @@
+#include "cost/linear/linear_cost.hpp"
+
+#include "core/fallible_allocation.hpp"
+#include "cost/segment_validation.hpp"
+
+namespace tarnwell {
+
+Result<LinearCost> LinearCost::fit(const Signal& signal) {
+  const std::uint64_t n = signal.n_samples();
+  const std::uint64_t d = signal.n_features();
+  if (d < 2) return errors::fail(errors::too_few_features("linear", 2, d));
+  constexpr const char* context = "allocating linear regression storage";
+  TARNWELL_TRY(design, reserve_buffer<double>(signal.values().size() - n, context));
+  TARNWELL_TRY(response, reserve_buffer<double>(n, context));
+  const double* values = signal.values().data();
+  for (std::uint64_t t = 0; t < n; ++t) {
+    const double* row = values + t * d;
+    response.push_back(row[0]);
+    design.insert(design.end(), row + 1, row + d);
+  }
+  TARNWELL_TRY(regression, RegressionModel::create(std::move(design), d - 1, std::move(response), 1));
+  return LinearCost(std::move(regression), d);
+}
+
+Result<double> LinearCost::segment_cost(std::uint64_t start, std::uint64_t end) const {
+  TARNWELL_CHECK(check_segment(start, end, n_samples()));
+  TARNWELL_CHECK(check_segment_length(start, end, minimum_length));
+  return regression_.exact_cost(start, end);
+}
+
+}  // namespace tarnwell

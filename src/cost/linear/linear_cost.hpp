@@ -1,0 +1,42 @@
+// Linear-regression cost: within a segment the first feature is regressed by
+// least squares on the other features (no intercept); the cost is the
+// residual sum of squares.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "core/signal.hpp"
+#include "cost/endpoint_batch.hpp"
+#include "cost/linear/regression_model.hpp"
+#include "python/error/error_kind.hpp"
+
+namespace tarnwell {
+
+class LinearCost {
+ public:
+  static constexpr std::uint64_t minimum_length = 2;
+
+  // Needs at least two features: the response and one regressor.
+  static Result<LinearCost> fit(const Signal& signal);
+
+  std::uint64_t n_samples() const noexcept { return regression_.n_rows(); }
+  std::uint64_t n_features() const noexcept { return n_features_; }
+  std::uint64_t min_segment_length() const noexcept { return minimum_length; }
+  std::optional<double> pelt_pruning_constant() const noexcept { return std::nullopt; }
+
+  Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
+  Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const {
+    return regression_.endpoint_costs(starts, end, minimum_length, out);
+  }
+
+ private:
+  LinearCost(RegressionModel regression, std::uint64_t n_features)
+      : regression_(std::move(regression)), n_features_(n_features) {}
+
+  RegressionModel regression_;
+  std::uint64_t n_features_;
+};
+
+}  // namespace tarnwell

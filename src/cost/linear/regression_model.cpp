@@ -1,0 +1,182 @@
+#include "cost/linear/regression_model.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/signal.hpp"
+#include "core/strided_matrix.hpp"
+#include "core/thread_scratch.hpp"
+#include "cost/linear_algebra/least_squares.hpp"
+#include "cost/segment_validation.hpp"
+
+namespace tarnwell {
+namespace {
+
+thread_local std::uint64_t fallback_count = 0;
+
+constexpr const char* batch_allocation_context = "allocating a regression endpoint cost batch";
+
+// The normal equations lose about twice the digits the design's conditioning
+// costs; below this ratio of the Cholesky factor's extreme diagonal entries
+// (a condition number of G above 1e8) the exact solver answers instead.
+constexpr double factor_conditioning_limit = 1e-4;
+// RSS = T - E cancels when the fit is nearly perfect: a difference within
+// this share of the subtracted quantities is rounding, not residual.
+constexpr double cancellation_tolerance = 1e-10;
+
+struct BatchWorkspace {
+  double* gram;      // p x p, lower triangle: sum of x x^T
+  double* cross;     // p x k: sum of x y^T
+  double* factor;    // p x p, lower triangle: Cholesky factor of gram
+  double* solution;  // p x k
+};
+
+struct RegressionScratchTag;
+
+// The residual sum of squares from the normal equations, or false when any
+// of the checks says the shortcut cannot be trusted for this segment.
+bool normal_equation_rss(const BatchWorkspace& w, double total_squares, std::uint64_t p, std::uint64_t k,
+                         double& rss) noexcept {
+  if (!is_finite_value(total_squares)) return false;
+  for (std::uint64_t i = 0; i < p; ++i) {
+    for (std::uint64_t j = 0; j <= i; ++j) {
+      if (!is_finite_value(w.gram[i * p + j])) return false;
+    }
+    for (std::uint64_t c = 0; c < k; ++c) {
+      if (!is_finite_value(w.cross[i * k + c])) return false;
+    }
+  }
+  double* const l = w.factor;
+  double smallest = 0.0;
+  double largest = 0.0;
+  for (std::uint64_t j = 0; j < p; ++j) {
+    double pivot = w.gram[j * p + j];
+    for (std::uint64_t m = 0; m < j; ++m) pivot -= l[j * p + m] * l[j * p + m];
+    if (!(pivot > 0.0)) return false;
+    const double diagonal = std::sqrt(pivot);
+    l[j * p + j] = diagonal;
+    smallest = j == 0 ? diagonal : std::min(smallest, diagonal);
+    largest = std::max(largest, diagonal);
+    for (std::uint64_t i = j + 1; i < p; ++i) {
+      double value = w.gram[i * p + j];
+      for (std::uint64_t m = 0; m < j; ++m) value -= l[i * p + m] * l[j * p + m];
+      l[i * p + j] = value / diagonal;
+    }
+  }
+  if (!(smallest > factor_conditioning_limit * largest)) return false;
+
+  double explained = -0.0;
+  for (std::uint64_t c = 0; c < k; ++c) {
+    double* const beta = w.solution;
+    for (std::uint64_t i = 0; i < p; ++i) {  // L z = B
+      double value = w.cross[i * k + c];
+      for (std::uint64_t m = 0; m < i; ++m) value -= l[i * p + m] * beta[m * k + c];
+      beta[i * k + c] = value / l[i * p + i];
+    }
+    for (std::uint64_t i = p; i-- > 0;) {  // L^T beta = z
+      double value = beta[i * k + c];
+      for (std::uint64_t m = i + 1; m < p; ++m) value -= l[m * p + i] * beta[m * k + c];
+      beta[i * k + c] = value / l[i * p + i];
+    }
+  }
+  for (std::uint64_t i = 0; i < p; ++i) {
+    for (std::uint64_t c = 0; c < k; ++c) explained += w.cross[i * k + c] * w.solution[i * k + c];
+  }
+  if (!is_finite_value(explained)) return false;
+  const double value = total_squares - explained;
+  const double tolerance = std::max({1.0, std::fabs(explained), std::fabs(total_squares)}) * cancellation_tolerance;
+  if (!(is_finite_value(value) && value > tolerance)) return false;
+  rss = value;
+  return true;
+}
+
+}  // namespace
+
+std::uint64_t regression_batch_fallback_count() noexcept { return fallback_count; }
+
+Result<RegressionModel> RegressionModel::create(std::vector<double> design, std::uint64_t p,
+                                                std::vector<double> response, std::uint64_t k) {
+  const std::uint64_t design_rows = p == 0 ? 0 : design.size() / p;
+  const std::uint64_t response_rows = k == 0 ? 0 : response.size() / k;
+  if (design_rows != response_rows) {
+    return errors::fail(errors::sample_count_mismatch(response_rows, design_rows));
+  }
+  RegressionModel model;
+  model.design_ = std::move(design);
+  model.response_ = std::move(response);
+  model.n_rows_ = design_rows;
+  model.p_ = p;
+  model.k_ = k;
+  return model;
+}
+
+Result<double> RegressionModel::exact_cost(std::uint64_t start, std::uint64_t end) const {
+  return least_squares_residual(design_.data() + start * p_, response_.data() + start * k_, end - start, p_, k_);
+}
+
+Status RegressionModel::endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end,
+                                       std::uint64_t minimum, EndpointBatch& out) const {
+  // Sums are reused from one start to the next smaller one, so the starts
+  // must come strictly increasing.
+  for (std::size_t i = 1; i < starts.size(); ++i) {
+    if (starts[i - 1] >= starts[i]) {
+      return errors::fail(errors::numerical_failure("evaluating an unordered endpoint cost batch"));
+    }
+  }
+  if (!out.prepare(starts.size())) return errors::fail(errors::allocation_failed(batch_allocation_context));
+
+  const std::uint64_t p = p_;
+  const std::uint64_t k = k_;
+  // One workspace for the whole batch: G and its factor (p x p), B and the
+  // solution (p x k).
+  const std::optional<std::uint64_t> square = checked_product(p, p);
+  const std::optional<std::uint64_t> block = checked_product(p, k);
+  const std::optional<std::uint64_t> half =
+      square && block && *square <= UINT64_MAX - *block ? std::optional(*square + *block) : std::nullopt;
+  const std::optional<std::uint64_t> total = half ? checked_product(*half, 2) : std::nullopt;
+  if (!total) return errors::fail(errors::allocation_failed(batch_allocation_context));
+  TARNWELL_TRY(scratch, (thread_scratch<RegressionScratchTag>(*total, batch_allocation_context)));
+  const BatchWorkspace w{scratch.data(), scratch.data() + *square, scratch.data() + *half,
+                         scratch.data() + *half + *square};
+  std::fill(w.gram, w.gram + *square, 0.0);
+  std::fill(w.cross, w.cross + *block, 0.0);
+  double total_squares = 0.0;
+
+  if (starts.empty()) return {};
+  if (minimum == 0) return errors::fail(errors::min_size_zero(0));
+  if (end > n_rows_) return errors::fail(errors::invalid_segment(starts.back(), end, n_rows_));
+
+  double* const values = out.data();
+  std::uint64_t lowest = end;  // rows lowest .. end - 1 are in the sums
+  for (std::size_t index = starts.size(); index-- > 0;) {
+    const std::uint64_t start = starts[index];
+    TARNWELL_CHECK(check_segment(start, end, n_rows_));
+    TARNWELL_CHECK(check_segment_length(start, end, minimum));
+    for (std::uint64_t row = lowest; row-- > start;) {
+      const double* x = design_.data() + row * p;
+      const double* y = response_.data() + row * k;
+      for (std::uint64_t i = 0; i < p; ++i) {
+        const double xi = x[i];
+        double* gram_row = w.gram + i * p;
+        for (std::uint64_t j = 0; j <= i; ++j) gram_row[j] += xi * x[j];
+        double* cross_row = w.cross + i * k;
+        for (std::uint64_t c = 0; c < k; ++c) cross_row[c] += xi * y[c];
+      }
+      double row_squares = -0.0;
+      for (std::uint64_t c = 0; c < k; ++c) row_squares += y[c] * y[c];
+      total_squares += row_squares;
+    }
+    lowest = start;
+    double rss = 0.0;
+    if (!normal_equation_rss(w, total_squares, p, k, rss)) {
+      ++fallback_count;
+      TARNWELL_TRY(exact, exact_cost(start, end));
+      rss = exact;
+    }
+    values[index] = rss;
+  }
+  out.set_size(starts.size());
+  return {};
+}
+
+}  // namespace tarnwell

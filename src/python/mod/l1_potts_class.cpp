@@ -1,0 +1,114 @@
+// L1Potts: the exact weighted L1-Potts detector for scalar signals. It owns
+// its data (no cost model); fit builds the levels, predict runs the programme
+// with the interpreter lock released.
+#include <memory>
+
+#include "core/fallible_allocation.hpp"
+#include "python/mod/registry.hpp"
+#include "python/mod/search_class.hpp"
+#include "search/l1_potts/l1_potts_engine.hpp"
+
+namespace tarnwell::python {
+namespace {
+
+struct L1PottsState {
+  std::shared_ptr<const L1PottsData> fitted;
+};
+
+// A converted `weights` argument: the array, held for the call, and its view.
+struct WeightsArgument {
+  ArrayArgument array;
+  StridedMatrix view;
+};
+
+// None, or a one-dimensional float64 array; anything else is a TypeError
+// naming the argument, raised while the arguments are converted.
+struct WeightsParameter {
+  TARNWELL_NONE_DEFAULT
+  using Value = std::optional<WeightsArgument>;
+  const char* name;
+  std::optional<Value> convert(PyObject* value) const {
+    std::optional<ArrayArgument> array = ArrayArgument::from_python(value, name);
+    if (!array) return std::nullopt;
+    std::optional<StridedMatrix> view = array->vector_view(name);
+    if (!view) return std::nullopt;
+    return Value(WeightsArgument{std::move(*array), *view});
+  }
+  Value fallback() const { return std::nullopt; }
+};
+
+Result<const L1PottsData*> require_fitted(const L1PottsState& state) {
+  if (!state.fitted) return errors::fail(errors::not_fitted("L1Potts"));
+  return state.fitted.get();
+}
+
+struct L1PottsTraits {
+  using State = L1PottsState;
+  static constexpr const char* name = "L1Potts";
+  static constexpr const char* description =
+      "Exact scalar weighted L1-Potts detector with O(KN) dynamic programming.\n\n"
+      "Meant for signals with few distinct levels K, such as counts or quantised sensor readings: a "
+      "prediction takes time and memory proportional to n_samples * K (one byte per sample and level). "
+      "Quantise real-valued data first, for example with np.round(x, decimals) or np.round(x / step) * step.";
+
+  static constexpr auto constructor = ParameterTable<>{};
+  static Result<State> construct() { return State{}; }
+
+  static constexpr auto fit_parameters = ParameterTable<WeightsParameter>{WeightsParameter{"weights"}};
+
+  // The new state replaces the previous one only once it is complete, so a
+  // failed fit leaves an earlier fit in place.
+  static Status fit(State& state, const ArrayArgument& signal, const std::optional<WeightsArgument>& weights) {
+    TARNWELL_TRY(view, signal.signal_view());
+    TARNWELL_TRY(owned, Signal::copy_from(view));
+    std::optional<StridedMatrix> weights_view;
+    if (weights) weights_view = weights->view;
+    std::optional<Result<L1PottsData>> built;
+    std::shared_ptr<const L1PottsData> fitted;
+    TARNWELL_CHECK(try_allocate("building the L1-Potts levels", [&] {
+      built = L1PottsData::fit(owned, weights_view);
+      if (*built) fitted = std::make_shared<const L1PottsData>(std::move(**built));
+    }));
+    if (!*built) return errors::fail(std::move(built->error()));
+    state.fitted = std::move(fitted);
+    return {};
+  }
+
+  static constexpr auto predict_parameters = ParameterTable<RealParameter>{RealParameter{"pen"}};
+  static Result<PyRef> predict(const State& state, double pen) {
+    TARNWELL_TRY(data, require_fitted(state));
+    // The prediction's own reference keeps the data alive whatever happens to the object.
+    const std::shared_ptr<const L1PottsData> held = state.fitted;
+    Result<Segmentation> outcome = [&] {
+      ReleasedInterpreterLock unlocked;
+      return run_l1_potts(*data, pen);
+    }();
+    if (!outcome) return errors::fail(std::move(outcome.error()));
+    return PyRef::steal(breakpoints_to_list(outcome->breakpoints));
+  }
+
+  static constexpr auto properties = std::tuple{
+      CheckedProperty<State, std::uint64_t>{"n_samples",
+                                            [](const State& state) -> Result<std::uint64_t> {
+                                              TARNWELL_TRY(data, require_fitted(state));
+                                              return data->n_samples();
+                                            }},
+      CheckedProperty<State, std::uint64_t>{"distinct_levels",
+                                            [](const State& state) -> Result<std::uint64_t> {
+                                              TARNWELL_TRY(data, require_fitted(state));
+                                              return data->distinct_levels();
+                                            }},
+      StoredProperty<State, bool>{"is_fitted", [](const State& state) { return state.fitted != nullptr; }}};
+
+  static std::string repr(const State& state) {
+    if (!state.fitted) return "L1Potts()";
+    return "L1Potts(n_samples=" + std::to_string(state.fitted->n_samples()) +
+           ", distinct_levels=" + std::to_string(state.fitted->distinct_levels()) + ")";
+  }
+};
+
+}  // namespace
+
+PyTypeObject* l1_potts_type() { return SearchClass<L1PottsTraits>::type(); }
+
+}  // namespace tarnwell::python

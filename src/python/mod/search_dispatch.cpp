@@ -1,0 +1,12 @@
+#include "python/mod/search_dispatch.hpp"
+
+namespace tarnwell::python {
+
+bool pending_signal_raised() noexcept {
+  const PyGILState_STATE held = PyGILState_Ensure();
+  const bool raised = PyErr_CheckSignals() != 0;
+  PyGILState_Release(held);
+  return raised;
+}
+
+}  // namespace tarnwell::python

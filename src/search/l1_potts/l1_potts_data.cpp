@@ -1,0 +1,48 @@
+#include "search/l1_potts/l1_potts_data.hpp"
+
+#include <algorithm>
+#include <limits>
+
+#include "search/common/total_order.hpp"
+#include "search/l1_potts/l1_potts_objective.hpp"
+
+namespace tarnwell {
+
+std::vector<double> distinct_levels_of(std::vector<double> values) {
+  std::sort(values.begin(), values.end(), total_order_less);
+  const auto end = std::unique(values.begin(), values.end(), [](double kept, double next) { return kept == next; });
+  values.erase(end, values.end());
+  values.shrink_to_fit();
+  return values;
+}
+
+std::optional<std::uint64_t> locate_level(const std::vector<double>& levels, double value) noexcept {
+  // Levels hold finite values, strictly increasing numerically once the two
+  // zeros are merged, so plain < is a valid order for the search.
+  const auto found = std::upper_bound(levels.begin(), levels.end(), value);
+  if (found == levels.begin() || !(*(found - 1) == value)) return std::nullopt;
+  return static_cast<std::uint64_t>(found - levels.begin() - 1);
+}
+
+Result<L1PottsData> L1PottsData::fit(const Signal& signal, const std::optional<StridedMatrix>& weights) {
+  if (signal.n_features() != 1) return errors::fail(errors::not_scalar("L1Potts", signal.n_features()));
+  const std::uint64_t n = signal.n_samples();
+  std::vector<double> sample_weights;
+  if (weights) {
+    TARNWELL_TRY(taken, take_weights(*weights, n));
+    sample_weights = std::move(taken);
+  } else {
+    sample_weights.assign(n, 1.0);
+  }
+  std::vector<double> values(signal.values().begin(), signal.values().end());
+  std::vector<double> levels = distinct_levels_of(values);
+  L1PottsData data(std::move(values), std::move(sample_weights), std::move(levels));
+  const std::uint64_t whole[] = {n};
+  const Result<double> cost = weighted_median_cost(data.values_, data.weights_, data.levels_, whole);
+  if (!cost && cost.error().code() == ErrorCode::allocation_failed) return errors::fail(cost.error());
+  // A non-finite cost is the prediction's to report, as a non-finite objective.
+  data.whole_signal_cost_ = cost ? *cost : std::numeric_limits<double>::infinity();
+  return data;
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,25 @@
+// Working memory of one L1-Potts prediction, known before anything large is
+// allocated. The parent flags dominate: one byte per (sample, level) pair, so
+// a real-valued signal whose every value is distinct needs about n^2 bytes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace tarnwell {
+
+// Upper bound in bytes, with n samples and K levels:
+//   n K    parent flags
+//   16 n   best level per sample (4), located levels of a segment (4),
+//          breakpoints (8)
+//   40 K   two value rows and the levels, padded to whole vector blocks
+//   + 2048 (24 per level, up to 7 padding levels), and the weight
+//          accumulators with their marks (9 per level)
+// Nothing when a step overflows 64 bits.
+std::optional<std::uint64_t> estimate_l1_potts_memory(std::uint64_t n_samples, std::uint64_t n_levels) noexcept;
+
+// Installed physical memory of this machine in bytes; the largest value
+// when the system does not say, so that nothing is refused on a guess.
+std::uint64_t physical_memory_bytes() noexcept;
+
+}  // namespace tarnwell

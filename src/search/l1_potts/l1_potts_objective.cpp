@@ -1,0 +1,86 @@
+#include "search/l1_potts/l1_potts_objective.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include "core/fallible_allocation.hpp"
+#include "core/strided_matrix.hpp"
+
+namespace tarnwell {
+namespace {
+
+// Per-level weight totals of one segment. Only the levels a segment touches
+// are visited and reset, so the whole check costs O(n log n), not O(K) per
+// segment.
+struct LevelWeights {
+  std::vector<double> total;
+  std::vector<std::uint8_t> touched;
+  std::vector<std::uint32_t> order;  // touched levels of the current segment
+};
+
+// The lower weighted median: the first level, in increasing order, whose
+// cumulative weight c reaches half the segment's weight W (W <= 2 c). Weights
+// are summed per level in sample order, then across levels in level order. A
+// segment of zero total weight is fitted at its first value; any value fits it
+// equally well.
+double lower_weighted_median(LevelWeights& weights, const std::vector<double>& levels, double first_value) {
+  std::sort(weights.order.begin(), weights.order.end());
+  double total = 0.0;
+  for (const std::uint32_t level : weights.order) total += weights.total[level];
+  if (total == 0.0) return first_value;
+  double cumulative = 0.0;
+  for (const std::uint32_t level : weights.order) {
+    cumulative += weights.total[level];
+    if (total <= 2.0 * cumulative) return levels[level];
+  }
+  return levels.back();
+}
+
+}  // namespace
+
+Result<double> weighted_median_cost(std::span<const double> y, std::span<const double> w,
+                                    const std::vector<double>& levels, std::span<const std::uint64_t> breakpoints) {
+  LevelWeights weights;
+  TARNWELL_CHECK(try_allocate("recomputing the L1-Potts weighted-median objective", [&] {
+    weights.total.assign(levels.size(), 0.0);
+    weights.touched.assign(levels.size(), 0);
+    weights.order.reserve(levels.size());
+  }));
+  double cost = 0.0;
+  std::uint64_t start = 0;
+  for (const std::uint64_t end : breakpoints) {
+    for (std::uint64_t i = start; i < end; ++i) {
+      const std::optional<std::uint64_t> level = locate_level(levels, y[i]);
+      if (!level) return errors::fail(errors::numerical_failure("locating an observation in the L1-Potts state space"));
+      if (weights.touched[*level] == 0) {
+        weights.touched[*level] = 1;
+        weights.order.push_back(static_cast<std::uint32_t>(*level));
+      }
+      weights.total[*level] += w[i];
+    }
+    const double median = lower_weighted_median(weights, levels, y[start]);
+    for (const std::uint32_t level : weights.order) {
+      weights.total[level] = 0.0;
+      weights.touched[level] = 0;
+    }
+    weights.order.clear();
+    double segment_cost = 0.0;
+    for (std::uint64_t i = start; i < end; ++i) segment_cost += w[i] * std::fabs(y[i] - median);
+    if (!is_finite_value(segment_cost)) return errors::fail(errors::non_finite_objective(segment_cost));
+    cost += segment_cost;
+    start = end;
+  }
+  return cost;
+}
+
+Result<L1PottsObjective> recompute_l1_potts_objective(const L1PottsData& data,
+                                                      const std::vector<std::uint64_t>& breakpoints, double pen,
+                                                      double optimum, const TieRule& tie_rule) {
+  TARNWELL_TRY(cost, weighted_median_cost(data.values(), data.weights(), data.levels(), breakpoints));
+  const double objective = pen * static_cast<double>(breakpoints.size() - 1) + cost;
+  if (!tie_rule.tie(objective, optimum)) {
+    return errors::fail(errors::numerical_failure("recomputing the L1-Potts weighted-median objective"));
+  }
+  return L1PottsObjective{cost, objective};
+}
+
+}  // namespace tarnwell

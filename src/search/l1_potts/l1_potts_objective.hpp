@@ -1,0 +1,34 @@
+// Independent re-check of an L1-Potts result: each segment is fitted at its
+// lower weighted median, and the penalised total must match the optimum the
+// programme reported.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "python/error/error_kind.hpp"
+#include "search/common/tie_rule.hpp"
+#include "search/l1_potts/l1_potts_data.hpp"
+
+namespace tarnwell {
+
+struct L1PottsObjective {
+  double cost = 0.0;       // sum of the segments' weighted absolute deviations
+  double objective = 0.0;  // cost + pen * (segments - 1)
+};
+
+// Sum over the segments of sum w[i] |y[i] - m|, m the segment's lower
+// weighted median among the levels. `breakpoints` must be a valid list ending
+// at the number of samples; fails when a sample has no level or a segment's
+// cost is not finite.
+Result<double> weighted_median_cost(std::span<const double> y, std::span<const double> w,
+                                    const std::vector<double>& levels, std::span<const std::uint64_t> breakpoints);
+
+// The cost above plus pen per change, which must tie with the programme's
+// optimum.
+Result<L1PottsObjective> recompute_l1_potts_objective(const L1PottsData& data,
+                                                      const std::vector<std::uint64_t>& breakpoints, double pen,
+                                                      double optimum, const TieRule& tie_rule);
+
+}  // namespace tarnwell
