@@ -51,11 +51,12 @@ dev-build: venv
 # the sanitizer finds the exception functions it wraps;
 # leak detection is off because the interpreter keeps memory until exit,
 # PYTHONMALLOC=malloc routes every Python allocation through the checked one,
-# and a refused allocation fails (a MemoryError) instead of ending the run.
+# and a refused allocation fails (a MemoryError) instead of ending the run
+# (see src/sanitize/throwing_operator_new.cpp for the mismatch option).
 # TARNWELL_SANITIZED=1 tells the tests that measure resident memory or cap the
 # address space (both meaningless under the sanitizer's shadow memory) to skip.
 SANITIZE_BUILD ?= build/sanitize
-SANITIZE_ASAN_OPTIONS = detect_leaks=0:allocator_may_return_null=1
+SANITIZE_ASAN_OPTIONS = detect_leaks=0:allocator_may_return_null=1:alloc_dealloc_mismatch=0
 SANITIZE_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" ASAN_OPTIONS=$(SANITIZE_ASAN_OPTIONS) \
   UBSAN_OPTIONS=print_stacktrace=1 PYTHONMALLOC=malloc TARNWELL_SANITIZED=1
 
