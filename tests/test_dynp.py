@@ -215,7 +215,8 @@ def test_feasibility_is_checked_before_memory():
         # min_size first, even before the model and the custom cost
         (dict(model="nope", custom_cost=object(), min_size=0, jump=0, max_memory_bytes=0), ValueError,
          "min_size must be positive, got 0"),
-        (dict(custom_cost=object(), max_memory_bytes=0), NotImplementedError, None),
+        # then the custom cost's protocol, before the memory limit
+        (dict(custom_cost=object(), max_memory_bytes=0), TypeError, "custom_cost must define a callable fit() method"),
         (dict(model="NoPe", jump=0, max_memory_bytes=0), ValueError,
          'unsupported model "nope"; supported models: l2, l1, rank, normal, linear, ar, clinear, mahalanobis'),
         (dict(jump=0, max_memory_bytes=0), ValueError, "memory limit must be positive, got 0"),

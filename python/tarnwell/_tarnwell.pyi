@@ -1,5 +1,5 @@
 from collections.abc import Sequence
-from typing import SupportsFloat, SupportsIndex
+from typing import Protocol, SupportsFloat, SupportsIndex
 
 import numpy as np
 import numpy.typing as npt
@@ -11,6 +11,20 @@ _Signal = npt.NDArray[np.float64]
 _Breakpoints = Sequence[SupportsIndex] | npt.NDArray[np.integer]
 
 class TarnwellError(RuntimeError): ...
+
+class _CustomCost(Protocol):
+    """A segment cost written in Python, for Pelt and Dynp.
+
+    Optional members, looked up after every fit:
+    error_many(starts, ends) -> one-dimensional float64 array, where starts
+    and ends are uint64 arrays of one length (one call per endpoint batch);
+    pelt_pruning_constant: float | None, Pelt's pruning constant (None: no pruning).
+    """
+
+    @property
+    def min_size(self) -> SupportsIndex: ...
+    def fit(self, signal: _Signal, /) -> object: ...
+    def error(self, start: int, end: int, /) -> SupportsFloat: ...
 
 class CostL2:
     def __init__(self) -> None: ...
@@ -74,7 +88,7 @@ class Dynp:
     def __init__(
         self,
         model: str = "l2",
-        custom_cost: object | None = None,
+        custom_cost: _CustomCost | None = None,
         min_size: SupportsIndex = 2,
         jump: SupportsIndex = 5,
         max_memory_bytes: SupportsIndex = 536870912,
@@ -102,7 +116,7 @@ class Pelt:
     def __init__(
         self,
         model: str = "l2",
-        custom_cost: object | None = None,
+        custom_cost: _CustomCost | None = None,
         min_size: SupportsIndex = 2,
         jump: SupportsIndex = 5,
     ) -> None: ...

@@ -32,7 +32,7 @@ struct DynpTraits {
   }
 
   static constexpr auto fit_parameters = ParameterTable<>{};
-  static Status fit(State& state, const ArrayArgument& signal) { return refit_dropping_previous(state, signal); }
+  static Status fit(State& state, const ArrayArgument& signal) { return fit_exact_search(state, signal, name); }
 
   static constexpr auto predict_parameters = ParameterTable<UnsignedParameter>{UnsignedParameter{"n_bkps"}};
   static Result<PyRef> predict(const State& state, std::uint64_t n_bkps) {
@@ -44,8 +44,9 @@ struct DynpTraits {
   // The estimate is reported, not compared with the limit; only an estimate
   // too large to represent is refused, with the limit message.
   static Result<PyRef> estimate(const State& state, std::uint64_t n_bkps) {
-    if (!state.fitted) return errors::fail(errors::not_fitted(name));
-    const std::uint64_t bytes = estimate_dynp_memory(state.fitted->n_samples(), state.parameters.jump, n_bkps);
+    const std::optional<std::uint64_t> n_samples = state.fitted_n_samples();
+    if (!n_samples) return errors::fail(errors::not_fitted(name));
+    const std::uint64_t bytes = estimate_dynp_memory(*n_samples, state.parameters.jump, n_bkps);
     if (bytes == saturated_memory_estimate) {
       return errors::fail(errors::dynp_memory_limit(bytes, state.max_memory_bytes));
     }

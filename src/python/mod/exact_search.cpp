@@ -1,12 +1,71 @@
 #include "python/mod/exact_search.hpp"
 
+#include <utility>
+
+#include "core/internal_check.hpp"
+#include "python/custom_cost/custom_cost_protocol.hpp"
+
 namespace tarnwell::python {
 
-Result<ParsedModel> choose_exact_search_cost(PyObject* custom_cost, const std::string& model) {
-  if (custom_cost != nullptr) {
-    return errors::fail(errors::not_implemented_text("custom costs are not available in this build yet"));
+bool ExactSearchState::uses_batch_callback() const noexcept {
+  const auto* adapter = std::get_if<std::shared_ptr<const CustomCostAdapter>>(&fitted);
+  return adapter != nullptr && (*adapter)->uses_batch_callback();
+}
+
+std::optional<std::uint64_t> ExactSearchState::fitted_n_samples() const noexcept {
+  return read_fitted(std::optional<std::uint64_t>(), [](const auto& cost) { return std::optional(cost.n_samples()); });
+}
+
+int ExactSearchState::traverse(visitproc visit, void* arg) const {
+  Py_VISIT(custom_cost.get());
+  if (const auto* adapter = std::get_if<std::shared_ptr<const CustomCostAdapter>>(&fitted)) {
+    return (*adapter)->traverse(visit, arg);
   }
-  return parse_model_argument(model);
+  return 0;
+}
+
+// The references are moved out before they are dropped: dropping the last one
+// may run Python code (a finalizer) that reads this object again, and it must
+// then find a consistent, empty state.
+void ExactSearchState::clear() noexcept {
+  ExactFittedState dropped_fit = std::exchange(fitted, ExactFittedState{});
+  PyRef dropped_cost = std::move(custom_cost);
+}
+
+Result<ExactSearchCost> choose_exact_search_cost(PyObject* custom_cost, const std::string& model) {
+  if (custom_cost != nullptr) {
+    const std::uint64_t min_size = check_custom_cost_protocol(custom_cost);
+    return ExactSearchCost{"custom", std::nullopt, PyRef::borrow(custom_cost), min_size};
+  }
+  TARNWELL_TRY(parsed, parse_model_argument(model));
+  const std::uint64_t min_size = parsed.model.min_segment_length();
+  return ExactSearchCost{std::move(parsed.name), std::move(parsed.model), PyRef(), min_size};
+}
+
+void store_exact_search_cost(ExactSearchState& state, ExactSearchCost cost, std::uint64_t requested_min_size) {
+  state.parameters.min_size = std::max(requested_min_size, cost.min_segment_length);
+  state.model_name = std::move(cost.model_name);
+  state.model = std::move(cost.model);
+  state.custom_cost_given = static_cast<bool>(cost.custom_cost);
+  state.custom_cost = std::move(cost.custom_cost);
+}
+
+Status fit_exact_search(ExactSearchState& state, const ArrayArgument& signal, const char* class_name) {
+  {
+    ExactFittedState dropped = std::exchange(state.fitted, ExactFittedState{});
+  }
+  if (state.custom_cost_given) {
+    // Only a garbage-collector clear of an unreachable object empties it;
+    // a finalizer could still call fit on such an object.
+    TARNWELL_ASSERT(state.custom_cost, "the custom cost of this search was cleared by the garbage collector");
+    TARNWELL_TRY(adapter, fit_custom_cost(state.custom_cost.get(), signal, state.parameters.min_size, class_name));
+    state.fitted = std::move(adapter);
+    return {};
+  }
+  TARNWELL_ASSERT(state.model.has_value(), "an exact search without a custom cost has a parsed model");
+  TARNWELL_TRY(fitted, fit_cost_model(*state.model, signal));
+  state.fitted = std::move(fitted);
+  return {};
 }
 
 }  // namespace tarnwell::python

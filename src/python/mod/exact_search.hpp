@@ -1,26 +1,79 @@
-// Pelt and Dynp: the model-based state plus the choice of a Python custom cost.
+// Pelt and Dynp: the model-based state plus the choice of a Python custom
+// cost, and a fitted state that is either a built-in cost or a custom-cost
+// adapter.
 #pragma once
 
 #include <Python.h>
 
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
+#include <type_traits>
+#include <variant>
 
+#include "python/custom_cost/custom_cost_adapter.hpp"
+#include "python/custom_cost/custom_cost_searches.hpp"
 #include "python/mod/model_search.hpp"
 
 namespace tarnwell::python {
 
-struct ExactSearchState : ModelSearchState {
-  bool custom_cost_given = false;
+using ExactFittedState =
+    std::variant<std::monostate, std::shared_ptr<const FittedCost>, std::shared_ptr<const CustomCostAdapter>>;
 
+struct ExactSearchState {
+  std::string model_name;          // lower-cased, or "custom"
+  std::optional<CostModel> model;  // absent with a custom cost
+  SearchParameters parameters;
+  bool custom_cost_given = false;
+  PyRef custom_cost;  // the constructor's object; empty only after a garbage-collector clear
+  ExactFittedState fitted;
+
+  bool is_fitted() const noexcept { return fitted.index() != 0; }
   bool uses_custom_cost() const noexcept { return custom_cost_given; }
-  // Only a fitted custom-cost adapter can use a batch callback.
-  bool uses_batch_callback() const noexcept { return false; }
+  bool uses_batch_callback() const noexcept;
+  // The fitted signal's length, when fitted.
+  std::optional<std::uint64_t> fitted_n_samples() const noexcept;
+
+  // read(cost) of the fitted cost, whichever family it belongs to, or `unfitted`.
+  template <class Value, class Read>
+  Value read_fitted(Value unfitted, Read&& read) const {
+    return std::visit(
+        [&](const auto& handle) -> Value {
+          if constexpr (std::is_same_v<std::remove_cvref_t<decltype(handle)>, std::monostate>) {
+            return unfitted;
+          } else {
+            return read(*handle);
+          }
+        },
+        fitted);
+  }
+
+  // The Python references: the custom cost object, held once here and once
+  // by a fitted adapter.
+  int traverse(visitproc visit, void* arg) const;
+  void clear() noexcept;
 };
 
-// The cost of an exact search: a custom cost object when one is given (the
-// model argument is then not parsed), otherwise the parsed model.
-Result<ParsedModel> choose_exact_search_cost(PyObject* custom_cost, const std::string& model);
+// The cost of an exact search: a custom cost object when one is given (its
+// protocol is checked and the model argument is not parsed), otherwise the
+// parsed model.
+struct ExactSearchCost {
+  std::string model_name;
+  std::optional<CostModel> model;
+  PyRef custom_cost;
+  std::uint64_t min_segment_length = 1;
+};
+
+Result<ExactSearchCost> choose_exact_search_cost(PyObject* custom_cost, const std::string& model);
+
+// Stores the chosen cost and the raised min_size.
+void store_exact_search_cost(ExactSearchState& state, ExactSearchCost cost, std::uint64_t requested_min_size);
+
+// Drops the previous fit first, so a failed fit leaves the object unfitted;
+// then fits the built-in model or the custom cost.
+Status fit_exact_search(ExactSearchState& state, const ArrayArgument& signal, const char* class_name);
 
 // The checks both exact searches start with, in order: min_size, then the
 // cost; the state holds the cost and the raised min_size. The class's own
@@ -28,11 +81,9 @@ Result<ParsedModel> choose_exact_search_cost(PyObject* custom_cost, const std::s
 template <class State>
 Result<State> start_exact_search(const std::string& model, PyObject* custom_cost, std::uint64_t min_size) {
   if (min_size == 0) return errors::fail(errors::min_size_zero(0));
-  TARNWELL_TRY(parsed, choose_exact_search_cost(custom_cost, model));
+  TARNWELL_TRY(cost, choose_exact_search_cost(custom_cost, model));
   State state;
-  state.parameters.min_size = raised_min_size(min_size, parsed.model);
-  state.model_name = std::move(parsed.name);
-  state.model = std::move(parsed.model);
+  store_exact_search_cost(state, std::move(cost), min_size);
   return state;
 }
 

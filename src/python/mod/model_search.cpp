@@ -22,11 +22,6 @@ Status refit_keeping_previous(ModelSearchState& state, const ArrayArgument& sign
   return {};
 }
 
-Status refit_dropping_previous(ModelSearchState& state, const ArrayArgument& signal) {
-  state.fitted.reset();
-  return refit_keeping_previous(state, signal);
-}
-
 std::string quoted_model_name(const std::string& name) { return quote_text(name); }
 
 }  // namespace tarnwell::python

@@ -49,8 +49,6 @@ Result<std::shared_ptr<const FittedCost>> fit_cost_model(const CostModel& model,
 
 // The previous fit is replaced only once the new one exists.
 Status refit_keeping_previous(ModelSearchState& state, const ArrayArgument& signal);
-// Drops the previous fit first, so that a failed refit leaves the object unfitted.
-Status refit_dropping_previous(ModelSearchState& state, const ArrayArgument& signal);
 
 // "model=" of a representation: the name quoted, with escapes.
 std::string quoted_model_name(const std::string& name);

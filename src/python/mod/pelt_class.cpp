@@ -9,7 +9,11 @@ namespace tarnwell::python {
 namespace {
 
 struct PeltState : ExactSearchState {
-  bool uses_pelt_pruning() const { return fitted != nullptr && fitted->pelt_pruning_constant().has_value(); }
+  // Whether the fitted cost declares a pruning constant (L2, or a custom cost
+  // with a finite pelt_pruning_constant); false before fitting.
+  bool uses_pelt_pruning() const {
+    return read_fitted(false, [](const auto& cost) { return cost.pelt_pruning_constant().has_value(); });
+  }
 };
 
 struct PeltTraits {
@@ -27,7 +31,7 @@ struct PeltTraits {
   }
 
   static constexpr auto fit_parameters = ParameterTable<>{};
-  static Status fit(State& state, const ArrayArgument& signal) { return refit_dropping_previous(state, signal); }
+  static Status fit(State& state, const ArrayArgument& signal) { return fit_exact_search(state, signal, name); }
 
   static constexpr auto predict_parameters = ParameterTable<RealParameter>{RealParameter{"pen"}};
   static Result<PyRef> predict(const State& state, double pen) {

@@ -23,6 +23,8 @@ class ArrayArgument {
   Result<StridedMatrix> signal_view() const;
   // The view of a weights vector, which must be one-dimensional.
   std::optional<StridedMatrix> vector_view(const char* name) const;
+  // The caller's array itself (borrowed), for code that hands it on to Python.
+  PyObject* object() const noexcept { return array_.get(); }
 
  private:
   PyRef array_;
