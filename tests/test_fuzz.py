@@ -321,7 +321,7 @@ class Fuzzer:
             values = inner + [n]
             form = self.random.randrange(4)
             if form == 1:
-                return np.array(values, dtype=self.random.choice(["i8", "u8", "i4", "u2", ">i8", "i1"]))
+                return np.array(values, dtype=self.random.choice(["i8", "u8", "i4", "u2", ">i8", "i2"]))
             if form == 2:
                 return tuple(values)
             if form == 3:
