@@ -23,7 +23,8 @@ venv: system-deps $(STAMP)
 $(STAMP): pyproject.toml
 	test -x $(VPY) || $(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install -q --upgrade pip
-	$(VPY) -m pip install -q "scikit-build-core>=0.10" "numpy>=2.0" cmake ninja pytest psutil
+	$(VPY) -m pip install -q "scikit-build-core>=0.10" "numpy>=2.0" cmake ninja pytest psutil \
+	  pandas matplotlib mypy "dask[distributed]"
 	touch $(STAMP)
 
 # Eigen 3 and a C++23 compiler come from Debian's packages.

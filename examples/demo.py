@@ -32,3 +32,26 @@ for greedy in ("Binseg", "BottomUp", "Window"):
               else make(model="l2", min_size=2, jump=5)).fit(signal)
     report(f"{greedy}(n_bkps={n_changes})", search.predict(n_bkps=n_changes))
     report(f"{greedy}(pen=3 d ln n)", search.predict(pen=3 * n_features * np.log(n_samples)))
+
+# The user's layer: one call from any array-like, with the default penalty,
+# then a saved picture (when matplotlib is installed).
+print()
+result = tarnwell.detect(signal.tolist(), method="pelt", jump=1)
+print(f"{'detect(), default penalty':<26} {result.breakpoints}  (penalty {result.penalty:.1f}, "
+      f"cost {result.cost:.1f})")
+# The default is conservative (it is measured in the whole signal's variance);
+# the penalty path shows every optimal alternative below and above it.
+path = tarnwell.penalty.penalty_path(signal, result.penalty / 20, result.penalty * 5, jump=1)
+print(f"{'penalty path':<26} " + ", ".join(f"{k} changes for pen in [{lo:.3g}, {hi:.3g}]"
+                                          for k, lo, hi in zip(path.n_changes, path.pen_low, path.pen_high)
+                                          if k <= 6))
+elbow = path.elbow()
+print(f"{'elbow of the path':<26} {path.breakpoints[elbow]}  ({path.n_changes[elbow]} changes)")
+try:
+    import matplotlib
+except ImportError:
+    print("(install matplotlib to save a plot)")
+else:
+    matplotlib.use("Agg")
+    result.plot(true_breakpoints=truth).savefig("demo.png", dpi=80)
+    print("saved demo.png (signal, true and detected change points)")

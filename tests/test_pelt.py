@@ -170,7 +170,9 @@ def test_models_without_an_implementation_yet_are_refused_at_fit():
 
 def test_threads_share_predictions_and_fit_is_refused_meanwhile():
     rng = np.random.default_rng(0)
-    signal = np.repeat(rng.normal(size=200) * 5, 1000) + rng.normal(size=200_000)
+    # Two features: searched without the one-feature functional pruning, so a
+    # prediction lasts long enough for the concurrent fits to meet it.
+    signal = np.repeat(rng.normal(size=(200, 2)) * 5, 1000, axis=0) + rng.normal(size=(200_000, 2))
     search = Pelt(min_size=1, jump=1).fit(signal)
     results, errors = [], []
 

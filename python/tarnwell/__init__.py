@@ -1,10 +1,27 @@
-"""Offline change-point detection with an exact, compiled core."""
+"""Offline change-point detection with an exact, compiled core.
+
+The compiled searches, costs, metrics and generators are re-exported from
+``tarnwell._tarnwell`` (``__all__`` lists exactly those). Beside them:
+``detect`` and ``detect_many`` (any array-like in, a result object out),
+``tarnwell.penalty`` (default penalty, penalty path, over-segmentation
+warning) and ``plot``.
+"""
 
 import copyreg as _copyreg
 
 from . import _tarnwell
 from ._tarnwell import *  # noqa: F401,F403
-from ._tarnwell import __all__, __version__  # noqa: F401
+from ._tarnwell import __version__ as __version__
+
+from ._tarnwell import __all__ as __all__
+from . import penalty as penalty
+from ._intake import TransposedSignalWarning as TransposedSignalWarning
+from .detection import DetectionFailure as DetectionFailure
+from .detection import DetectionResult as DetectionResult
+from .detection import detect as detect
+from .detection import detect_many as detect_many
+from .penalty import OverSegmentationWarning as OverSegmentationWarning
+from .plotting import plot as plot
 
 
 # The error class is named "_tarnwell.TarnwellError", and "_tarnwell" is not

@@ -1,6 +1,7 @@
-// Pruning only saves work: the pruned and the exhaustive Pelt searches must
-// return the same breakpoints. Python always gets the pruned mode for L2, so
-// the comparison runs here with the engine's internal switch.
+// Pruning only saves work: the functionally pruned, the inequality-pruned and
+// the exhaustive Pelt searches must return the same breakpoints and
+// objective. Python always gets the fully pruned mode for L2, so the
+// comparison runs here with the engine's internal switch.
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -14,51 +15,103 @@ using namespace tarnwell;
 
 namespace {
 
-std::vector<double> piecewise_signal(std::mt19937_64& generator, std::size_t n, std::size_t d, std::size_t spacing,
-                                     bool integer_values) {
+struct PiecewiseShape {
+  std::size_t n;
+  std::size_t d;
+  std::size_t spacing;  // samples between changes of level
+  enum class Values : std::uint8_t { gaussian, small_integers, offset_and_scaled } values;
+};
+
+// Piecewise-constant levels plus noise. Small integers make exact ties
+// between segmentations common; the offset and scaled signals move the
+// magnitudes the pruning margins are made of.
+std::vector<double> piecewise_signal(std::mt19937_64& generator, const PiecewiseShape& shape) {
   std::normal_distribution<double> normal(0.0, 1.0);
   std::uniform_int_distribution<int> small(0, 2);
-  std::vector<double> values(n * d);
-  std::vector<double> level(d, 0.0);
-  for (std::size_t t = 0; t < n; ++t) {
-    if (t % spacing == 0) {
-      for (double& mean : level) mean = integer_values ? small(generator) : 4.0 * normal(generator);
+  std::vector<double> values(shape.n * shape.d);
+  std::vector<double> level(shape.d, 0.0);
+  const double offset = shape.values == PiecewiseShape::Values::offset_and_scaled ? 1e6 : 0.0;
+  const double scale = shape.values == PiecewiseShape::Values::offset_and_scaled ? 1e-3 : 1.0;
+  for (std::size_t t = 0; t < shape.n; ++t) {
+    if (t % shape.spacing == 0) {
+      for (double& mean : level) {
+        mean = shape.values == PiecewiseShape::Values::small_integers ? small(generator) : 3.0 * normal(generator);
+      }
     }
-    for (std::size_t j = 0; j < d; ++j) {
-      values[t * d + j] = integer_values ? level[j] + small(generator) : level[j] + normal(generator);
+    for (std::size_t k = 0; k < shape.d; ++k) {
+      const double noise = shape.values == PiecewiseShape::Values::small_integers ? small(generator) : normal(generator);
+      values[t * shape.d + k] = offset + scale * (level[k] + noise);
     }
   }
   return values;
+}
+
+struct Outcome {
+  Result<Segmentation> result;
+  std::uint64_t candidates;
+};
+
+Outcome search(const L2Cost& cost, SearchParameters parameters, double pen, PeltPruning pruning) {
+  SearchCounters counters;
+  Result<Segmentation> result = run_pelt(cost, parameters, pen, pruning, &counters);
+  return {std::move(result), counters.candidate_segments};
+}
+
+void check_same(const Outcome& left, const Outcome& right) {
+  CHECK(left.result.has_value() == right.result.has_value());
+  if (left.result && right.result) {
+    CHECK(left.result->breakpoints == right.result->breakpoints);
+    CHECK(left.result->objective == right.result->objective);
+  }
 }
 
 }  // namespace
 
 void run_pelt_pruning_tests() {
   std::mt19937_64 generator(2024);
+  constexpr SearchParameters parameter_pairs[] = {{1, 1}, {2, 1}, {1, 2}, {2, 3}, {3, 2}, {4, 5}, {5, 5}};
   int compared = 0;
-  for (const std::size_t d : {1u, 2u, 3u}) {
-    for (const bool integer_values : {false, true}) {
-      for (const std::size_t n : {7u, 60u, 400u}) {
-        const std::vector<double> values = piecewise_signal(generator, n, d, 1 + n / 6, integer_values);
-        auto signal = Signal::create(values, n, d);
+  std::uint64_t functional_candidates = 0;
+  std::uint64_t inequality_candidates = 0;
+  for (int round = 0; round < 30; ++round) {
+    for (const std::size_t d : {1u, 2u, 3u}) {
+      // Several features keep the inequality pruning alone: fewer of them.
+      if (d > 1 && round % 3 != 0) continue;
+      for (const auto values : {PiecewiseShape::Values::gaussian, PiecewiseShape::Values::small_integers,
+                                PiecewiseShape::Values::offset_and_scaled}) {
+        // Mostly short signals, with long quiet stretches among them; a few
+        // long ones.
+        const std::size_t n = round % 15 == 14 && d == 1 ? 2000 : 5 + generator() % 250;
+        const std::size_t spacing = 1 + generator() % (round % 2 == 0 ? n : 40);
+        const std::vector<double> values_of_signal = piecewise_signal(generator, {n, d, spacing, values});
+        auto signal = Signal::create(values_of_signal, n, d);
         CHECK(signal.has_value());
         auto cost = L2Cost::fit(*signal);
         CHECK(cost.has_value());
-        for (const SearchParameters parameters : {SearchParameters{1, 1}, SearchParameters{2, 1},
-                                                  SearchParameters{3, 2}, SearchParameters{5, 5}}) {
-          for (const double pen : {0.1, 1.0, 2.0 * std::log(static_cast<double>(n)), 50.0}) {
-            auto pruned = run_pelt(*cost, parameters, pen, PeltPruning::as_declared);
-            auto exhaustive = run_pelt(*cost, parameters, pen, PeltPruning::never);
-            CHECK(pruned.has_value() == exhaustive.has_value());
-            if (pruned && exhaustive) {
-              CHECK(pruned->breakpoints == exhaustive->breakpoints);
-              CHECK(pruned->objective == exhaustive->objective);
-              ++compared;
+        const double scale = values == PiecewiseShape::Values::offset_and_scaled ? 1e-6 : 1.0;
+        const double pens[] = {1e-9, 0.1 * scale, 0.5 * scale, scale, 2.0 * std::log(static_cast<double>(n)) * scale,
+                               2.0 * scale, 50.0 * scale, 1e12};
+        for (const SearchParameters parameters : parameter_pairs) {
+          // The exhaustive search is quadratic: long signals get a subset.
+          if (n > 500 && parameters.min_size + parameters.jump > 4) continue;
+          for (const double pen : pens) {
+            const Outcome functional = search(*cost, parameters, pen, PeltPruning::as_declared);
+            const Outcome inequality = search(*cost, parameters, pen, PeltPruning::inequality_only);
+            check_same(functional, inequality);
+            if (n <= 500 || pen == pens[4]) check_same(functional, search(*cost, parameters, pen, PeltPruning::never));
+            // Where the functional pruning applies and has work to do: one
+            // feature, penalties that leave long segments.
+            if (d == 1 && pen == pens[4]) {
+              functional_candidates += functional.candidates;
+              inequality_candidates += inequality.candidates;
             }
+            ++compared;
           }
         }
       }
     }
   }
-  CHECK(compared > 250);
+  CHECK(compared > 1500);
+  // The functional pruning is in use and discards far more than the inequality.
+  CHECK(functional_candidates * 3 < inequality_candidates);
 }

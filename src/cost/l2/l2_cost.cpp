@@ -2,8 +2,20 @@
 
 #include "core/fallible_allocation.hpp"
 #include "core/kahan_sum.hpp"
+#include "cost/segment_cost.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace tarnwell {
+
+static_assert(OffersPeltFunctionalPruning<L2Cost>);
+
+namespace {
+constexpr double infinity = std::numeric_limits<double>::infinity();
+}  // namespace
+
 Result<L2Cost> L2Cost::fit(const Signal& signal) {
   StridedMatrix view;
   view.data = reinterpret_cast<const std::byte*>(signal.values().data());
@@ -28,6 +40,8 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
     cost.reference_.assign(d, 0.0);
     cost.prefix_sums_.assign(*table_size, 0.0);
     cost.prefix_squares_.assign(*table_size, 0.0);
+    cost.largest_magnitude_.assign(d, 0.0);
+    cost.magnitude_sum_.assign(d, 0.0);
     sums.resize(d);
     squares.resize(d);
   }));
@@ -45,6 +59,9 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
       if (!is_finite_value(squared)) {
         return errors::fail(errors::numerical_failure("forming squared centered observations"));
       }
+      cost.largest_magnitude_[column] = std::max(cost.largest_magnitude_[column], std::fabs(centred));
+      // Only a bound: plain summation, rounded up by the users' margins.
+      cost.magnitude_sum_[column] += std::fabs(centred);
       sums[column].add(centred);
       squares[column].add(squared);
       sum_row[column] = sums[column].sum;
@@ -54,6 +71,65 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
   cost.n_samples_ = n;
   cost.n_features_ = d;
   return cost;
+}
+
+// An upper bound on the optimal value of every prefix [0, t) a Pelt search
+// with this penalty, minimum segment length and grid step can reach: cut the
+// signal into blocks of `block` samples (a multiple of the step, at least the
+// minimum length); a prefix ends with whole blocks and a partial one, merged
+// into the block before it when too short, whose cost is at most that of the
+// two blocks it lies in (a segment's cost only grows with the segment).
+double L2Cost::prefix_optimum_bound(double pen, std::uint64_t block) const {
+  const std::uint64_t n = n_samples_;
+  double blocks = 0.0;
+  double widest = 0.0;
+  std::uint64_t count = 0;
+  for (std::uint64_t start = 0; start < n; start += block) {
+    const std::uint64_t end = n - start > block ? start + block : n;
+    const std::uint64_t pair_end = n - start > 2 * block ? start + 2 * block : n;
+    blocks += segment_cost(start, end).value_or(infinity);
+    widest = std::max(widest, segment_cost(start, pair_end).value_or(infinity));
+    ++count;
+    if (n - start <= block) break;
+  }
+  return blocks + widest + pen * static_cast<double>(count);
+}
+
+std::optional<L2FunctionalPruning> L2Cost::pelt_functional_pruning(double pen, std::uint64_t min_size,
+                                                                   std::uint64_t jump, const TieRule& tie_rule) const {
+  if (n_features_ != 1 || jump == 0 || min_size == 0) return std::nullopt;
+  // The optimal values the search can meet lie in [-pen, reach]; the best of
+  // a few block lengths is usually within a few percent of the final optimum.
+  double reach = infinity;
+  for (const std::uint64_t length : {64u, 512u, 4096u}) {
+    const std::uint64_t wanted = std::max<std::uint64_t>(length, min_size);
+    if (wanted > UINT64_MAX - jump) break;
+    const std::uint64_t block = (wanted + jump - 1) / jump * jump;
+    reach = std::min(reach, prefix_optimum_bound(pen, block));
+    if (block >= n_samples_) break;
+  }
+  // The stored sum of squares (the prefix sums of squares grow with the
+  // position, up to rounding) bounds every segment cost.
+  const double squares = std::fabs(prefix_squares_[n_samples_]) * (1.0 + 0x1p-30);
+  const double scale = 1.0 + reach + pen;
+  // Two values above the optimum by more than this are never tied, at any
+  // end: twice the tie tolerance at the largest optimum, rounded up.
+  const double tie = 4.0 * tie_rule.tolerance(scale, 0.0);
+  // Distance between a cost the search evaluates and the same cost taken
+  // exactly from the stored prefix sums: the clamp of tiny negative terms
+  // (up to 2^-46 of the entries subtracted), the rounding of a few operations
+  // on the table entries, and one-sample segments, costed 0 although their
+  // table difference carries the prefix sums' own rounding (at most twice the
+  // largest value times the prefix sums' error, a few units in the last
+  // place of the summed magnitudes). Each with a factor of about four.
+  const double cost_error =
+      0x1p-44 * (1.0 + squares) + 0x1p-48 * largest_magnitude_[0] * magnitude_sum_[0] * (1.0 + 0x1p-30);
+  const double value_error = cost_error + 0x1p-50 * scale;
+  // The test's own arithmetic on table entries and optimal values.
+  const double test_error = 0x1p-48 * (squares + scale);
+  const double margin = 2.0 * tie + 8.0 * value_error + test_error;
+  if (!is_finite_value(margin)) return std::nullopt;
+  return L2FunctionalPruning(prefix_sums_.data(), prefix_squares_.data(), margin);
 }
 
 }  // namespace tarnwell

@@ -15,8 +15,10 @@
 #include "core/strided_matrix.hpp"
 #include "cost/endpoint_batch.hpp"
 #include "cost/generic_endpoint_costs.hpp"
+#include "cost/l2/l2_functional_pruning.hpp"
 #include "cost/segment_validation.hpp"
 #include "python/error/error_kind.hpp"
+#include "search/common/tie_rule.hpp"
 
 namespace tarnwell {
 
@@ -34,12 +36,31 @@ class L2Cost {
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
 
+  // Pelt's functional pruning (one feature) for a search with this penalty,
+  // minimum segment length, grid step and tie rule; nothing for several
+  // features, where the search keeps its inequality pruning alone.
+  std::optional<L2FunctionalPruning> pelt_functional_pruning(double pen, std::uint64_t min_size, std::uint64_t jump,
+                                                             const TieRule& tie) const;
+
+  // Row `position` of the prefix tables: d sums (squares) of centred values
+  // over samples [0, position).
+  const double* prefix_sum_row(std::uint64_t position) const noexcept {
+    return prefix_sums_.data() + position * n_features_;
+  }
+  const double* prefix_square_row(std::uint64_t position) const noexcept {
+    return prefix_squares_.data() + position * n_features_;
+  }
+
  private:
   L2Cost() = default;
+  double prefix_optimum_bound(double pen, std::uint64_t block) const;
 
   std::vector<double> reference_;       // row 0, the centring point of every column
   std::vector<double> prefix_sums_;     // (n + 1) x d, sums of centred values
   std::vector<double> prefix_squares_;  // (n + 1) x d, sums of squared centred values
+  std::vector<double> largest_magnitude_;  // d: max over samples of |centred value|
+  std::vector<double> magnitude_sum_;      // d: sum over samples of |centred value|, a bound on
+                                           // the round-off the prefix tables carry
   std::uint64_t n_samples_ = 0;
   std::uint64_t n_features_ = 0;
 };

@@ -1,0 +1,101 @@
+"""Finds the search classes of the compiled module by name and reads what each
+accepts (constructor and fit parameters, stopping rules) from its signature,
+so a search added to the module is served without changes here."""
+
+from __future__ import annotations
+
+import inspect
+from dataclasses import dataclass
+from typing import Any
+
+from . import _tarnwell
+
+__all__ = ["KNOWN_MODELS", "SearchInfo", "cost_class", "normalise", "search_info", "available_searches"]
+
+STOPPING_RULES = ("n_bkps", "pen", "epsilon")
+
+# Every search the package knows about, so that a name that exists in some
+# builds but not this one gets a precise message instead of "unknown".
+_KNOWN_SEARCHES = ("Pelt", "Dynp", "Binseg", "BottomUp", "Window", "L1Potts", "KernelCPD")
+
+# Model names accepted by the searches' `model` argument and the cost class
+# that computes the same segment cost.
+KNOWN_MODELS = {
+    "l2": "CostL2", "l1": "CostL1", "rank": "CostRank", "normal": "CostNormal",
+    "linear": "CostLinear", "ar": "CostAR", "clinear": "CostCLinear",
+    "mahalanobis": "CostMahalanobis", "ml": "CostMahalanobis",
+}
+
+
+def normalise(name: str) -> str:
+    """Lower-cases a name and drops separators: "Bottom_Up" -> "bottomup"."""
+    return name.lower().replace("_", "").replace("-", "").replace(" ", "")
+
+
+@dataclass(frozen=True)
+class SearchInfo:
+    """What one search class accepts."""
+
+    cls: type
+    constructor: tuple[str, ...]
+    fit: tuple[str, ...]
+    rules: tuple[str, ...]
+
+    @property
+    def name(self) -> str:
+        return self.cls.__name__
+
+
+def _parameters(function: Any, skip: int) -> tuple[str, ...]:
+    try:
+        parameters = list(inspect.signature(function).parameters)
+    except (TypeError, ValueError):  # no text signature: accept nothing extra
+        return ()
+    return tuple(parameters[skip:])
+
+
+def available_searches() -> dict[str, type]:
+    """The search classes of this build, keyed by their normalised names."""
+    found: dict[str, type] = {}
+    for name in _tarnwell.__all__:
+        obj = getattr(_tarnwell, name)
+        if isinstance(obj, type) and all(hasattr(obj, m) for m in ("fit", "predict", "fit_predict")):
+            found[normalise(name)] = obj
+    return found
+
+
+def search_info(method: str | type) -> SearchInfo:
+    """Resolves a method name ("pelt", "BottomUp", "kernel_cpd") or class."""
+    if isinstance(method, type):
+        cls = method
+    else:
+        if not isinstance(method, str):
+            raise TypeError(f"method must be a name such as 'pelt', got {type(method).__name__}")
+        searches = available_searches()
+        key = normalise(method)
+        if key not in searches:
+            names = ", ".join(cls.__name__ for cls in searches.values())
+            if key in {normalise(known) for known in _KNOWN_SEARCHES}:
+                raise ValueError(f"method {method!r} is not available in this build of tarnwell; "
+                                 f"available methods: {names}")
+            raise ValueError(f"unknown method {method!r}; available methods: {names}")
+        cls = searches[key]
+    predict = _parameters(getattr(cls, "predict"), 1)
+    return SearchInfo(
+        cls=cls,
+        constructor=_parameters(cls, 0),
+        fit=tuple(p for p in _parameters(getattr(cls, "fit"), 1) if p != "signal"),
+        rules=tuple(rule for rule in STOPPING_RULES if rule in predict),
+    )
+
+
+def cost_class(model: str) -> type:
+    """The cost class computing the segment cost of a search's `model`."""
+    key = model.lower()
+    if key not in KNOWN_MODELS:
+        raise ValueError(f"unknown model {model!r}; models: {', '.join(sorted(set(KNOWN_MODELS)))}")
+    cls = getattr(_tarnwell, KNOWN_MODELS[key], None)
+    if cls is None:
+        raise ValueError(f"model {model!r} is not available in this build of tarnwell")
+    assert isinstance(cls, type)
+    return cls

@@ -1,0 +1,233 @@
+"""One call from an array-like to change points: `detect`, and `detect_many`
+for many independent signals on a thread pool."""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Callable, Iterable, Mapping
+from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass, field
+from typing import TYPE_CHECKING, Any, overload
+
+import numpy as np
+
+from ._costs import segmentation_cost
+from ._intake import Intake, as_signal
+from ._methods import SearchInfo, search_info
+from .penalty import penalty_and_result, warn_if_oversegmented
+
+if TYPE_CHECKING:
+    from matplotlib.figure import Figure
+
+__all__ = ["DetectionFailure", "DetectionResult", "detect", "detect_many"]
+
+_CostChoice = Callable[[Any], dict[str, Any]]
+
+
+@dataclass(eq=False)
+class DetectionResult:
+    """The outcome of `detect`.
+
+    Breakpoints follow the module's convention: the end of every segment,
+    the last one equal to the number of samples. `change_points` leaves out
+    that final end; for a pandas input it holds the index labels of the first
+    sample of each new segment.
+    """
+
+    breakpoints: list[int]
+    method: str
+    model: str | None
+    penalty: float | None
+    """The penalty used (given or default), or None for another stopping rule."""
+    signal: Intake = field(repr=False)
+    _cost_choice: dict[str, Any] = field(repr=False)
+    _cost: float | None = field(default=None, repr=False)
+
+    @property
+    def n_samples(self) -> int:
+        return int(self.signal.values.shape[0])
+
+    @property
+    def n_features(self) -> int:
+        return int(self.signal.matrix.shape[1])
+
+    @property
+    def n_changes(self) -> int:
+        return len(self.breakpoints) - 1
+
+    @property
+    def change_positions(self) -> list[int]:
+        """Sample positions of the change points (the breakpoints without the final n)."""
+        return self.breakpoints[:-1]
+
+    @property
+    def change_points(self) -> list[Any]:
+        """Index labels of the change points for pandas input, else their positions."""
+        if self.signal.index is None:
+            return self.change_positions
+        return [self.signal.index[b] for b in self.change_positions]
+
+    @property
+    def segments(self) -> list[tuple[int, int]]:
+        """Half-open [start, end) sample ranges of the segments."""
+        return list(zip([0, *self.breakpoints[:-1]], self.breakpoints))
+
+    @property
+    def cost(self) -> float:
+        """Total cost of the segmentation in the search's own cost (computed on first use)."""
+        if self._cost is None:
+            self._cost = segmentation_cost(self.signal.matrix, self.breakpoints, **self._cost_choice)
+        return self._cost
+
+    def plot(self, true_breakpoints: Iterable[int] | None = None, **options: Any) -> Figure:
+        """The signal with these change points (and optionally the true ones); see `tarnwell.plot`."""
+        from .plotting import plot
+
+        return plot(self.signal, self.breakpoints, true_breakpoints, **options)
+
+
+@dataclass(frozen=True)
+class DetectionFailure:
+    """A signal of `detect_many` whose detection raised; the others are unaffected."""
+
+    index: Any
+    """Position (or key, for a mapping) of the signal."""
+    error: BaseException
+
+    def __str__(self) -> str:
+        return f"signal {self.index!r}: {type(self.error).__name__}: {self.error}"
+
+
+def _route(info: SearchInfo, model: str | None, params: dict[str, Any]) -> tuple[dict[str, Any], dict[str, Any]]:
+    constructor: dict[str, Any] = {}
+    fit: dict[str, Any] = {}
+    if model is not None:
+        if "model" not in info.constructor:
+            hint = " (choose its kernel with kernel=)" if "kernel" in info.constructor else ""
+            raise ValueError(f"{info.name} has no model parameter{hint}")
+        constructor["model"] = model
+    for key, value in params.items():
+        if key in info.constructor:
+            constructor[key] = value
+        elif key in info.fit:
+            fit[key] = value
+        else:
+            accepted = ", ".join(p for p in (*info.constructor, *info.fit) if p != "model") or "none"
+            raise TypeError(f"{info.name} takes no parameter {key!r}; its parameters: {accepted}")
+    if fit.get("weights") is not None:
+        fit["weights"] = np.ascontiguousarray(fit["weights"], dtype=np.float64)
+    return constructor, fit
+
+
+def _build(info: SearchInfo, model: str | None, params: dict[str, Any]) -> tuple[Any, dict[str, Any], _CostChoice]:
+    constructor, fit = _route(info, model, params)
+    estimator = info.cls(**constructor)
+
+    def choice(fitted: Any) -> dict[str, Any]:
+        if getattr(fitted, "uses_custom_cost", False):
+            return {"custom_cost": constructor["custom_cost"]}
+        if isinstance(getattr(fitted, "model", None), str):
+            return {"model": fitted.model}
+        if isinstance(getattr(fitted, "kernel", None), str):
+            return {"kernel": fitted.kernel, "gamma": getattr(fitted, "gamma", None)}
+        return {"weights": fit.get("weights")}
+
+    return estimator, fit, choice
+
+
+def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkps: int | None = None,
+           pen: float | None = None, epsilon: float | None = None, warn: bool = True,
+           **params: Any) -> DetectionResult:
+    """Finds the change points of `signal`.
+
+    signal: any array-like of real numbers, one- or two-dimensional, rows are
+        samples in time order: a list, a NumPy array of any real dtype, a
+        pandas Series or DataFrame. It is converted once to float64.
+    method: the search, by name: "pelt" (exact, penalty), "dynp" (exact,
+        number of changes), "binseg", "bottomup", "window" (greedy, any rule),
+        and where this build has them "kernelcpd" and "l1potts".
+    model: the segment cost of the model-based searches ("l2" by default,
+        "l1", "rank", "normal", "linear", "ar", "clinear", "mahalanobis").
+    n_bkps, pen, epsilon: at most one stopping rule, among those the method
+        accepts. With none, a method that takes a penalty uses
+        `tarnwell.penalty.default_penalty`.
+    warn: warn with OverSegmentationWarning when most segments are only a
+        few samples long.
+    params: the method's other parameters (min_size, jump, width, kernel,
+        custom_cost, weights, ...), passed to its constructor or to `fit`.
+    """
+    intake = as_signal(signal)
+    info = search_info(method)
+    given = {rule: value for rule, value in (("n_bkps", n_bkps), ("pen", pen), ("epsilon", epsilon))
+             if value is not None}
+    if len(given) > 1:
+        raise ValueError(f"give at most one of n_bkps, pen and epsilon, got {', '.join(given)}")
+    for rule in given:
+        if rule not in info.rules:
+            raise ValueError(f"{info.name} does not take {rule}; it stops by {' or '.join(info.rules)}")
+    if not given and params.get("custom_cost") is not None:
+        raise ValueError("there is no default penalty for a custom cost: its units are unknown; pass pen= "
+                         "(tarnwell.penalty.penalty_path shows the candidates)")
+    estimator, fit_params, choice = _build(info, model, params)
+    estimator.fit(intake.values, **fit_params)
+    known: list[int] | None = None
+    if not given:
+        if "pen" not in info.rules:
+            raise ValueError(f"{info.name} needs one of {', '.join(info.rules)}")
+        pen, known = penalty_and_result(estimator, intake.matrix, fit_params)
+        given = {"pen": pen}
+    breakpoints = known if known is not None else [int(b) for b in estimator.predict(**given)]
+    if warn:
+        warn_if_oversegmented(breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
+                              jump=int(getattr(estimator, "jump", 1)), stacklevel=2)
+    model_name = getattr(estimator, "model", None) or getattr(estimator, "kernel", None)
+    return DetectionResult(breakpoints=breakpoints, method=info.name, model=model_name,
+                           penalty=given.get("pen"), signal=intake, _cost_choice=choice(estimator))
+
+
+@overload
+def detect_many(signals: Mapping[Any, Any], method: str = ..., model: str | None = ..., *,
+                n_jobs: int | None = ..., **options: Any) -> dict[Any, DetectionResult | DetectionFailure]: ...
+@overload
+def detect_many(signals: Iterable[Any], method: str = ..., model: str | None = ..., *,
+                n_jobs: int | None = ..., **options: Any) -> list[DetectionResult | DetectionFailure]: ...
+
+
+def detect_many(signals: Iterable[Any] | Mapping[Any, Any], method: str = "pelt", model: str | None = None, *,
+                n_jobs: int | None = None,
+                **options: Any) -> list[DetectionResult | DetectionFailure] | dict[Any, DetectionResult | DetectionFailure]:
+    """Runs `detect` on many independent signals, `n_jobs` at a time on threads.
+
+    The searches release the interpreter lock, so threads run them in
+    parallel. Results come back in the order of `signals` (or under the same
+    keys, for a mapping). A signal whose detection raises yields a
+    `DetectionFailure` in its place instead of stopping the others.
+    n_jobs: None or 1 runs serially, -1 uses every CPU, k uses k threads.
+    options: anything `detect` takes (n_bkps, pen, min_size, ...).
+    """
+    keyed = isinstance(signals, Mapping)
+    keys = list(signals) if keyed else None
+    items = [signals[k] for k in keys] if keys is not None else list(signals)  # type: ignore[index]
+    if n_jobs is None:
+        workers = 1
+    elif n_jobs == -1:
+        workers = os.cpu_count() or 1
+    elif isinstance(n_jobs, int) and n_jobs >= 1:
+        workers = n_jobs
+    else:
+        raise ValueError(f"n_jobs must be None, -1 or a positive integer, got {n_jobs!r}")
+
+    def one(position: int) -> DetectionResult | DetectionFailure:
+        try:
+            return detect(items[position], method, model, **options)
+        except Exception as error:  # reported in place; the other signals go on
+            return DetectionFailure(keys[position] if keys is not None else position, error)
+
+    if workers == 1 or len(items) <= 1:
+        outcomes = [one(i) for i in range(len(items))]
+    else:
+        with ThreadPoolExecutor(max_workers=min(workers, len(items))) as pool:
+            outcomes = list(pool.map(one, range(len(items))))
+    if keys is not None:
+        return dict(zip(keys, outcomes))
+    return outcomes

@@ -1,0 +1,144 @@
+import pickle
+import warnings
+
+import numpy as np
+import pytest
+
+import tarnwell
+from tarnwell._methods import available_searches
+
+pd = pytest.importorskip("pandas")
+
+LEVELS = np.repeat([0.0, 5.0, 1.0], [60, 50, 70])
+NOISE = np.random.default_rng(3).normal(0.0, 0.5, LEVELS.size)
+STEPS = LEVELS + NOISE
+TRUTH = [60, 110, 180]
+
+
+def exact(signal, pen=20.0):
+    return tarnwell.Pelt(jump=1).fit_predict(np.ascontiguousarray(signal, dtype=np.float64), pen)
+
+
+@pytest.mark.parametrize("convert", [
+    lambda y: list(y),
+    lambda y: y.astype(np.float32),
+    lambda y: np.round(y * 10).astype(np.int32),
+    lambda y: np.round(y * 10).astype(np.uint16) + np.uint16(100),
+    lambda y: np.asfortranarray(np.c_[y, -y]),
+    lambda y: np.c_[y, y][::2],  # strided view
+    lambda y: pd.Series(y),
+    lambda y: pd.DataFrame({"a": y, "b": np.round(y).astype(int)}),
+], ids=["list", "float32", "int32", "uint16", "fortran-2d", "strided", "series", "frame"])
+def test_array_likes_match_the_float64_search(convert):
+    given = convert(STEPS)
+    reference = np.asarray(given, dtype=np.float64)
+    result = tarnwell.detect(given, pen=20.0, jump=1, warn=False)
+    assert result.breakpoints == exact(reference)
+    assert result.n_samples == reference.shape[0]
+
+
+def test_result_fields_and_cost():
+    result = tarnwell.detect(STEPS, jump=1)
+    assert result.breakpoints == TRUTH
+    assert result.change_points == result.change_positions == TRUTH[:-1]
+    assert result.segments == [(0, 60), (60, 110), (110, 180)]
+    assert result.n_changes == 2 and result.method == "Pelt" and result.model == "l2"
+    assert result.penalty == pytest.approx(tarnwell.penalty.default_penalty(STEPS, jump=1))
+    assert result.cost == pytest.approx(tarnwell.CostL2().fit(STEPS).sum_of_costs(TRUTH))
+    clone = pickle.loads(pickle.dumps(result))
+    assert clone.breakpoints == result.breakpoints and clone.cost == pytest.approx(result.cost)
+
+
+def test_pandas_index_labels():
+    times = pd.date_range("2024-01-01", periods=STEPS.size, freq="D")
+    result = tarnwell.detect(pd.Series(STEPS, index=times), jump=1)
+    assert result.change_points == [times[60], times[110]]
+    assert result.change_positions == [60, 110]
+
+
+@pytest.mark.parametrize("signal, error, text", [
+    (np.array(["a", "b"]), TypeError, "must be numbers"),
+    (np.array([1 + 2j, 3j]), TypeError, "complex"),
+    (np.array(["2024-01-01"], dtype="datetime64[D]"), TypeError, "index"),
+    ([1.0, "x", 3.0], TypeError, "numbers"),
+    (np.zeros((3, 2, 2)), ValueError, "one or two dimensions"),
+    (np.zeros(0), ValueError, "empty"),
+    (np.array([1.0, np.nan, 2.0]), ValueError, "row 1"),
+    (np.array([[1.0, 2.0], [3.0, np.inf], [0, 0]]), ValueError, "row 1, column 1"),
+], ids=["str", "complex", "datetime", "mixed-list", "3d", "empty", "nan", "inf"])
+def test_bad_signals_get_clear_errors(signal, error, text):
+    with pytest.raises(error, match=text):
+        tarnwell.detect(signal, pen=1.0)
+
+
+def test_pandas_errors_name_the_problem():
+    frame = pd.DataFrame({"value": [1.0, 2.0, 3.0], "kind": ["a", "b", "c"]})
+    with pytest.raises(TypeError, match=r"non-numeric columns \['kind'\]"):
+        tarnwell.detect(frame, pen=1.0)
+    series = pd.Series([1.0, None, 3.0], index=["x", "y", "z"])
+    with pytest.raises(ValueError, match="index label 'y'"):
+        tarnwell.detect(series, pen=1.0)
+
+
+def test_transposed_input_warns_once():
+    with pytest.warns(tarnwell.TransposedSignalWarning, match="3 rows and 50 columns"):
+        tarnwell.detect(np.zeros((3, 50)), pen=1.0, min_size=1, jump=1)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        tarnwell.detect(np.zeros((50, 3)), pen=1.0)
+
+
+@pytest.mark.parametrize("kwargs, error, text", [
+    ({"pen": 1.0, "n_bkps": 2}, ValueError, "at most one"),
+    ({"method": "pelt", "n_bkps": 2}, ValueError, "Pelt does not take n_bkps"),
+    ({"method": "dynp"}, ValueError, "Dynp needs one of n_bkps"),
+    ({"method": "nosuch"}, ValueError, "unknown method 'nosuch'; available methods: .*Pelt"),
+    ({"method": 3}, TypeError, "method must be a name"),
+    ({"width": 10}, TypeError, "Pelt takes no parameter 'width'"),
+    ({"model": "nosuch"}, ValueError, "unsupported model"),
+    ({"pen": -1.0}, ValueError, "penalty must be finite and positive"),
+])
+def test_bad_requests(kwargs, error, text):
+    with pytest.raises(error, match=text):
+        tarnwell.detect(STEPS, **kwargs)
+
+
+def test_method_absent_from_this_build_is_named():
+    known = {"kernelcpd", "l1potts"} - set(available_searches())
+    if not known:
+        pytest.skip("this build has every search")
+    with pytest.raises(ValueError, match="not available in this build"):
+        tarnwell.detect(STEPS, method=known.pop())
+
+
+def _rules_for(name):
+    if name == "dynp":
+        return [{"n_bkps": 2}]
+    if name == "pelt":
+        return [{}, {"pen": 30.0}]
+    if name == "l1potts":
+        return [{}, {"pen": 10.0}]
+    if name == "kernelcpd":
+        return [{"n_bkps": 2}, {"pen": 10.0, "kernel": "linear"}, {}, {"kernel": "linear"}]
+    return [{}, {"n_bkps": 2}, {"pen": 30.0}, {"epsilon": 200.0}]
+
+
+@pytest.mark.parametrize("name, rule", [(name, rule) for name in available_searches()
+                                        for rule in _rules_for(name)])
+def test_every_search_of_the_build_is_served(name, rule):
+    spelled = {"bottomup": "Bottom_Up", "kernelcpd": "kernel_cpd"}.get(name, name.upper())
+    extra = {"width": 40} if name == "window" else {}
+    result = tarnwell.detect(STEPS, method=spelled, jump=1, **extra, **rule) if name != "l1potts" \
+        else tarnwell.detect(STEPS, method=spelled, **rule)
+    assert tarnwell.precision_recall(TRUTH, result.breakpoints, margin=3) == (1.0, 1.0)
+    assert np.isfinite(result.cost) and result.cost >= 0 or name == "rank"
+
+
+def test_oversegmentation_warning_names_cause_and_remedy():
+    trend = np.linspace(0, 100, 400) + np.random.default_rng(1).normal(0, 0.1, 400)
+    with pytest.warns(tarnwell.OverSegmentationWarning, match="penalty too small.*Remedy"):
+        tarnwell.detect(trend, pen=0.5, jump=1)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        tarnwell.detect(trend, pen=0.5, jump=1, warn=False)
+        tarnwell.detect(trend, jump=1)
