@@ -1,5 +1,6 @@
 import concurrent.futures
 import copy
+import copyreg
 import inspect
 import pickle
 
@@ -69,3 +70,10 @@ def test_errors_cross_a_process_pool():
         with pytest.raises(native.TarnwellError) as crossed:
             pool.submit(raise_numerical_failure).result()
     assert crossed.value.args == raised.value.args
+
+
+def test_errors_pickle_under_a_reducer_that_names_the_class(monkeypatch):
+    # As tblib (used by dask) installs for every exception class.
+    monkeypatch.setitem(copyreg.dispatch_table, native.TarnwellError, lambda error: (type(error), error.args))
+    copied = pickle.loads(pickle.dumps(native.TarnwellError("x")))
+    assert type(copied) is native.TarnwellError and copied.args == ("x",)

@@ -8,6 +8,8 @@ warning) and ``plot``.
 """
 
 import copyreg as _copyreg
+import sys as _sys
+from collections.abc import Callable as _Callable
 
 from . import _tarnwell
 from ._tarnwell import *  # noqa: F401,F403
@@ -27,14 +29,19 @@ from .plotting import plot as plot
 # The error class is named "_tarnwell.TarnwellError", and "_tarnwell" is not
 # importable under that name, so pickle could not find the class by it. Its
 # instances pickle through this package instead, which any process that
-# unpickles one can import: errors cross process pools like any other.
-def _rebuild_tarnwell_error(*args):
+# unpickles one can import: errors cross process pools like any other. Tools
+# that install their own reducer for every exception class (tblib, as used by
+# dask) refer to the class by its name, so that name resolves too once the
+# package is imported.
+def _rebuild_tarnwell_error(*args: object) -> _tarnwell.TarnwellError:
     return _tarnwell.TarnwellError(*args)
 
 
-def _reduce_tarnwell_error(error):
-    state = error.__dict__ or None
-    return _rebuild_tarnwell_error, error.args, state
+def _reduce_tarnwell_error(
+    error: _tarnwell.TarnwellError,
+) -> tuple[_Callable[..., _tarnwell.TarnwellError], tuple[object, ...], dict[str, object] | None]:
+    return _rebuild_tarnwell_error, error.args, error.__dict__ or None
 
 
 _copyreg.pickle(_tarnwell.TarnwellError, _reduce_tarnwell_error)
+_sys.modules.setdefault(_tarnwell.TarnwellError.__module__, _tarnwell)
