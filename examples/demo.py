@@ -55,3 +55,11 @@ else:
     matplotlib.use("Agg")
     result.plot(true_breakpoints=truth).savefig("demo.png", dpi=80)
     print("saved demo.png (signal, true and detected change points)")
+
+# Changes of covariance (pw_normal), with the squared error beside the
+# Gaussian cost, the model made for them.
+if hasattr(tarnwell, "CostNormal"):
+    signal, truth = tarnwell.pw_normal(1000, n_features=2, n_bkps=2, seed=3)
+    print(f"\n{'pw_normal breakpoints':<26} {truth}")
+    for model in ("l2", "normal"):
+        report(f"Dynp(model=\"{model}\")", tarnwell.Dynp(model=model, min_size=5, jump=5).fit_predict(signal, 2))

@@ -14,6 +14,7 @@ from typing import Callable
 import numpy as np
 import pytest
 
+import greedy_reference
 import tarnwell
 from exact_oracle import admissible_segmentations
 
@@ -63,6 +64,52 @@ def joining_line(x, start, end):
     return float(((x[start:end] - predicted) ** 2).sum())
 
 
+def absolute_deviation(block):
+    # The lower median of each column.
+    ordered = np.sort(block, axis=0)
+    median = ordered[(len(block) - 1) // 2]
+    return float(np.abs(block - median).sum())
+
+
+def gaussian_log_likelihood(block, ridge=1e-6):
+    covariance = np.atleast_2d(np.cov(block, rowvar=False)) + ridge * np.eye(block.shape[1])
+    sign, log_determinant = np.linalg.slogdet(covariance)
+    assert sign > 0
+    return len(block) * log_determinant
+
+
+def average_ranks(column):
+    order = np.argsort(column, kind="stable")
+    ranks = np.empty(len(column))
+    i = 0
+    while i < len(column):
+        j = i
+        while j < len(column) and column[order[j]] == column[order[i]]:
+            j += 1
+        ranks[order[i:j]] = (i + 1 + j) / 2
+        i = j
+    return ranks
+
+
+def rank_deviation(x, start, end):
+    """Minus the length times the squared mean centred rank of [start, end) in
+    the pseudo-inverse of the rank covariance of the whole signal."""
+    ranks = np.column_stack([average_ranks(x[:, k]) for k in range(x.shape[1])]) - (len(x) + 1) / 2
+    precision = np.linalg.pinv(ranks.T @ ranks / len(x), hermitian=True)
+    mean = ranks[start:end].mean(axis=0)
+    return -(end - start) * float(mean @ precision @ mean)
+
+
+class IdentityMetricCost:
+    """CostMahalanobis with the identity of the signal's dimension, as the
+    search model "mahalanobis" uses it (full metrics: test_costs_scatter)."""
+
+    min_size = tarnwell.CostMahalanobis(np.eye(1)).min_size
+
+    def fit(self, x):
+        return tarnwell.CostMahalanobis(np.eye(x.reshape(len(x), -1).shape[1])).fit(x)
+
+
 @dataclass(frozen=True)
 class CostRow:
     model: str
@@ -89,10 +136,19 @@ class CostRow:
 
 COSTS = [
     CostRow("l2", lambda: tarnwell.CostL2(), squared_error, min_size=1),
+    CostRow("l1", lambda: tarnwell.CostL1(), absolute_deviation, min_size=2),
+    CostRow("rank", lambda: tarnwell.CostRank(), None, min_size=2, shortest_error=2,
+            reference_in_signal=rank_deviation),
+    # A segment no longer than d has a singular covariance; the 1e-6 ridge then
+    # magnifies the round-off of its scatter up to a millionfold in the
+    # log-determinant (well-conditioned segments: test_costs_scatter, 1e-10).
+    CostRow("normal", lambda: tarnwell.CostNormal(), gaussian_log_likelihood, min_size=2, shortest_error=2,
+            relative_tolerance=1e-7),
     CostRow("linear", lambda: tarnwell.CostLinear(), linear_regression, min_size=2, shortest_error=2, min_features=2),
     CostRow("ar", lambda: tarnwell.CostAR(), None, min_size=5, shortest_error=5, reference_in_signal=autoregression(4)),
     CostRow("clinear", lambda: tarnwell.CostCLinear(), None, min_size=3, shortest_error=3,
             reference_in_signal=joining_line),
+    CostRow("mahalanobis", IdentityMetricCost, squared_error, min_size=2),
 ]
 
 
@@ -182,3 +238,38 @@ def test_greedy_searches_run_every_model(row, search):
         arguments["width"] = 2 * arguments["min_size"] + 10
     found = getattr(tarnwell, search)(**arguments).fit(x).predict(n_bkps=2)
     assert len(found) == 3 and found[-1] == 90
+
+
+GREEDY = {
+    "Binseg": lambda cost, n, width, min_size, rule: greedy_reference.binseg(cost, n, min_size, 1, **rule),
+    "BottomUp": lambda cost, n, width, min_size, rule: greedy_reference.bottom_up(cost, n, min_size, 1, **rule),
+    "Window": lambda cost, n, width, min_size, rule: greedy_reference.window(cost, n, width, min_size, 1, **rule),
+}
+
+
+def outcome(run):
+    try:
+        return run()
+    except greedy_reference.Infeasible:
+        return "infeasible"
+    except ValueError as error:
+        assert str(error).startswith("cannot segment"), error
+        return "infeasible"
+
+
+@pytest.mark.parametrize("row", COSTS, ids=str)
+@pytest.mark.parametrize("search", GREEDY)
+def test_greedy_searches_follow_the_reference_engines(row, search):
+    for seed in range(3):
+        n = 30 + 7 * seed
+        x = random_signal(10 + seed, n, max(1 + seed % 2, row.min_features))
+        cost = row.make().fit(x).error
+        min_size = max(row.min_size, 2)
+        width = 2 * min_size + 4
+        arguments = dict(model=row.model, min_size=min_size, jump=1)
+        if search == "Window":
+            arguments["width"] = width
+        engine = getattr(tarnwell, search)(**arguments).fit(x)
+        for rule in ({"n_bkps": 1}, {"n_bkps": 3}, {"pen": 2.0}, {"epsilon": abs(cost(0, n)) * 0.5}):
+            expected = outcome(lambda: GREEDY[search](cost, n, width, min_size, rule))
+            assert outcome(lambda: engine.predict(**rule)) == expected, (seed, rule)

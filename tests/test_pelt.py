@@ -163,11 +163,6 @@ def test_fit_predict_keeps_the_fit_when_prediction_fails():
     assert search.is_fitted
 
 
-def test_models_without_an_implementation_yet_are_refused_at_fit():
-    with pytest.raises(NotImplementedError):
-        Pelt(model="l1").fit(np.zeros(10))
-
-
 def test_threads_share_predictions_and_fit_is_refused_meanwhile():
     rng = np.random.default_rng(0)
     # Two features: searched without the one-feature functional pruning, so a

@@ -16,15 +16,16 @@
 #include "cost/cost_descriptor.hpp"
 #include "cost/ar/ar_model.hpp"
 #include "cost/clinear/clinear_model.hpp"
+#include "cost/l1/l1_model.hpp"
 #include "cost/l2/l2_model.hpp"
 #include "cost/linear/linear_model.hpp"
-#include "cost/pending_model.hpp"
+#include "cost/mahalanobis/mahalanobis_model.hpp"
+#include "cost/normal/normal_model.hpp"
+#include "cost/rank/rank_model.hpp"
 
 namespace tarnwell {
 
 using BuiltinCostModels =
-    CostList<L2Model, PendingModel<2, "l1">, PendingModel<2, "rank">, PendingModel<2, "normal">,
-             LinearModel, ARModel, CLinearModel,
-             PendingModel<2, "mahalanobis", "ml">>;
+    CostList<L2Model, L1Model, RankModel, NormalModel, LinearModel, ARModel, CLinearModel, MahalanobisModel>;
 
 }  // namespace tarnwell

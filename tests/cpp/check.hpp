@@ -35,3 +35,4 @@ void run_message_tests();
 void run_call_guard_tests();
 void run_pelt_pruning_tests();
 void run_regression_batch_tests();
+void run_l1_batch_tests();

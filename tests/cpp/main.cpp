@@ -8,6 +8,7 @@ int main() {
   run_call_guard_tests();
   run_pelt_pruning_tests();
   run_regression_batch_tests();
+  run_l1_batch_tests();
   Py_Finalize();
   std::printf("%d passed, %d failed\n", tarnwell::testing::checks - tarnwell::testing::failures,
               tarnwell::testing::failures);

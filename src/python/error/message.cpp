@@ -18,6 +18,25 @@ std::string format_plain_float(double value) {
   return std::string(buffer, end);
 }
 
+std::string format_repr_float(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  char buffer[400];
+  // The shortest round-trip digits in scientific form give the decimal exponent.
+  const auto [scientific_end, scientific_status] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  if (scientific_status != std::errc{}) return "NaN";
+  const std::string scientific(buffer, scientific_end);
+  const std::size_t marker = scientific.find('e');
+  const int exponent = std::stoi(scientific.substr(marker + 1));
+  if (value != 0.0 && (exponent < -4 || exponent >= 16)) {
+    return scientific.substr(0, marker) + "e" + std::to_string(exponent);
+  }
+  std::string fixed = format_plain_float(value);
+  if (fixed.find('.') == std::string::npos) fixed += ".0";
+  return fixed;
+}
+
 std::string quote_text(std::string_view text) {
   // Caller text is echoed only so far, so that a message stays readable
   // whatever was passed; the cut backs off to the start of a UTF-8 sequence

@@ -11,6 +11,11 @@ namespace tarnwell {
 // without a fractional part for integral values; NaN, inf and -inf by name.
 std::string format_plain_float(double value);
 
+// The representation form of a float: the shortest decimal that reads back,
+// with an exponent ("1e-6", "2.5e20") when the magnitude is below 1e-4 or at
+// least 1e16, otherwise with at least one fractional digit ("1.0", "0.001").
+std::string format_repr_float(double value);
+
 // The longest caller text, in bytes, that a message echoes.
 inline constexpr std::size_t longest_quoted_text = 200;
 

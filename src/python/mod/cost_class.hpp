@@ -35,6 +35,11 @@ UnsignedParameter binding_parameter(const ModelParameter<Model, std::uint64_t>& 
   return UnsignedParameter{parameter.name.data(), defaults.*parameter.member};
 }
 
+template <class Model>
+MatrixParameter binding_parameter(const ModelParameter<Model, std::optional<DenseMatrix>>& parameter) {
+  return MatrixParameter{parameter.name.data()};
+}
+
 // "CostL1()" unfitted, "CostL1(n_samples=.., n_features=..)" fitted.
 template <class Fitted>
 std::string fitted_size_repr(std::string_view class_name, const Fitted* fitted) {

@@ -125,6 +125,19 @@ struct OptionalArrayParameter {
   Value fallback() const { return std::nullopt; }
 };
 
+// A two-dimensional float64 NumPy array, copied row-major with its shape; required.
+struct MatrixParameter {
+  using Value = DenseMatrix;
+  const char* name;
+  std::optional<Value> convert(PyObject* value) const {
+    std::optional<ArrayArgument> array = ArrayArgument::from_python(value, name);
+    if (!array) return std::nullopt;
+    return array->matrix_copy(name);
+  }
+  Value fallback() const { return DenseMatrix(); }
+  std::optional<std::string> default_text() const { return std::nullopt; }
+};
+
 // A sequence of non-negative integers (breakpoint lists); required.
 struct BreakpointsParameter {
   using Value = BreakpointsArgument;

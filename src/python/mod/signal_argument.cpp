@@ -1,5 +1,7 @@
 #include "python/mod/signal_argument.hpp"
 
+#include <new>
+
 #define NO_IMPORT_ARRAY
 #include "python/mod/numpy_api.hpp"
 
@@ -53,6 +55,34 @@ std::optional<StridedMatrix> ArrayArgument::vector_view(const char* name) const 
   view.n_features = 1;
   view.row_stride = strides_[0];
   return view;
+}
+
+std::optional<DenseMatrix> ArrayArgument::matrix_copy(const char* name) const {
+  if (ndim_ != 2) {
+    PyErr_Format(PyExc_TypeError, "argument '%s' must be a two-dimensional float64 array, got %zu dimensions", name,
+                 ndim_);
+    return std::nullopt;
+  }
+  StridedMatrix view;
+  view.data = static_cast<const std::byte*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array_.get())));
+  view.n_samples = extents_[0];
+  view.n_features = extents_[1];
+  view.row_stride = strides_[0];
+  view.column_stride = strides_[1];
+  DenseMatrix matrix;
+  matrix.rows = extents_[0];
+  matrix.columns = extents_[1];
+  try {
+    // The array holds rows * columns values already, so the count cannot overflow.
+    matrix.values.reserve(static_cast<std::size_t>(matrix.rows * matrix.columns));
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return std::nullopt;
+  }
+  for (std::uint64_t row = 0; row < matrix.rows; ++row) {
+    for (std::uint64_t column = 0; column < matrix.columns; ++column) matrix.values.push_back(view.at(row, column));
+  }
+  return matrix;
 }
 
 }  // namespace tarnwell::python

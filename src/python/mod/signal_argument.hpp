@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "core/dense_matrix.hpp"
 #include "core/strided_matrix.hpp"
 #include "python/mod/py_ref.hpp"
 
@@ -23,6 +24,9 @@ class ArrayArgument {
   Result<StridedMatrix> signal_view() const;
   // The view of a weights vector, which must be one-dimensional.
   std::optional<StridedMatrix> vector_view(const char* name) const;
+  // A row-major copy of a matrix argument, which must be two-dimensional
+  // (TypeError naming the argument otherwise); any shape, empty included.
+  std::optional<DenseMatrix> matrix_copy(const char* name) const;
   // The caller's array itself (borrowed), for code that hands it on to Python.
   PyObject* object() const noexcept { return array_.get(); }
 

@@ -1,0 +1,26 @@
+// The absolute-deviation model: no parameters, minimum segment length 2.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <tuple>
+
+#include "cost/l1/l1_cost.hpp"
+
+namespace tarnwell {
+
+struct L1Model {
+  using Fitted = L1Cost;
+  static constexpr std::string_view class_name = "CostL1";
+  static constexpr std::string_view description = "";
+  static constexpr std::array<std::string_view, 1> model_names{"l1"};
+  static constexpr auto parameters = std::tuple{};
+  static constexpr auto properties = std::tuple{};
+
+  std::uint64_t min_segment_length() const noexcept { return 2; }
+  Result<L1Cost> fit(const Signal& signal) const { return L1Cost::fit(signal); }
+  Result<L1Cost> fit(const StridedMatrix& view) const { return L1Cost::fit(view); }
+};
+
+}  // namespace tarnwell

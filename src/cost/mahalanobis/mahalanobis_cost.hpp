@@ -1,0 +1,41 @@
+// Mahalanobis cost: the sum over a segment's samples of the squared deviation
+// from the segment mean in a fixed positive-semidefinite metric M, that is
+// tr(M S) for the segment scatter S. Non-negative by construction.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "core/dense_matrix.hpp"
+#include "cost/endpoint_batch.hpp"
+#include "cost/scatter/scatter_statistics.hpp"
+
+namespace tarnwell {
+
+class MahalanobisCost {
+ public:
+  // With a metric: it must be d x d, finite, symmetric and positive
+  // semidefinite, and is kept unchanged. Without one: the d x d identity.
+  static Result<MahalanobisCost> fit(const Signal& signal, const std::optional<DenseMatrix>& metric);
+
+  std::uint64_t n_samples() const noexcept { return scatter_.n_samples(); }
+  std::uint64_t n_features() const noexcept { return scatter_.n_features(); }
+  std::uint64_t min_segment_length() const noexcept { return 2; }
+  std::optional<double> pelt_pruning_constant() const noexcept { return std::nullopt; }
+
+  // Any segment of length at least 1 has a cost (0 for one sample up to rounding).
+  Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
+  Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
+
+ private:
+  MahalanobisCost(std::vector<double> metric, double metric_norm, ScatterStatistics scatter)
+      : metric_(std::move(metric)), metric_norm_(metric_norm), scatter_(std::move(scatter)) {}
+
+  std::vector<double> metric_;  // d x d, row-major
+  double metric_norm_;          // Frobenius norm of the metric
+  ScatterStatistics scatter_;
+};
+
+}  // namespace tarnwell

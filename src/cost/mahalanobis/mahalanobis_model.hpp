@@ -1,0 +1,43 @@
+// The Mahalanobis model: a caller's metric (the class's required `metric`), or
+// none for the search models "mahalanobis" and "ml", which use the identity.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+#include "core/dense_matrix.hpp"
+#include "cost/cost_descriptor.hpp"
+#include "cost/mahalanobis/mahalanobis_cost.hpp"
+
+namespace tarnwell {
+
+struct MahalanobisModel {
+  using Fitted = MahalanobisCost;
+  static constexpr std::string_view class_name = "CostMahalanobis";
+  static constexpr std::string_view alias_class_name = "CostMl";
+  static constexpr std::string_view description =
+      "Mahalanobis segment cost: the sum of squared deviations from the segment mean in the metric\n"
+      "given as a square float64 NumPy array, checked at fit (finite, symmetric, positive semidefinite).";
+  static constexpr std::array<std::string_view, 2> model_names{"mahalanobis", "ml"};
+
+  std::optional<DenseMatrix> metric;
+
+  std::uint64_t metric_dimension() const noexcept { return metric ? metric->rows : 0; }
+
+  static constexpr auto parameters =
+      std::tuple{ModelParameter<MahalanobisModel, std::optional<DenseMatrix>>{"metric", &MahalanobisModel::metric, ""}};
+  static constexpr auto properties =
+      std::tuple{ModelProperty{"metric_dimension", &MahalanobisModel::metric_dimension}};
+
+  std::uint64_t min_segment_length() const noexcept { return 2; }
+  Result<MahalanobisCost> fit(const Signal& signal) const { return MahalanobisCost::fit(signal, metric); }
+  std::string repr(const MahalanobisCost*) const {
+    return "CostMahalanobis(metric_dimension=" + std::to_string(metric_dimension()) + ")";
+  }
+};
+
+}  // namespace tarnwell

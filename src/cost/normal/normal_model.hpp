@@ -1,0 +1,43 @@
+// The Gaussian model with its ridge (1e-6 for the search model "normal").
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+#include "core/strided_matrix.hpp"
+#include "cost/cost_descriptor.hpp"
+#include "cost/normal/normal_cost.hpp"
+#include "python/error/message.hpp"
+
+namespace tarnwell {
+
+struct NormalModel {
+  using Fitted = NormalCost;
+  static constexpr std::string_view class_name = "CostNormal";
+  static constexpr std::string_view description =
+      "Gaussian segment cost: the segment length times the log-determinant of the segment's sample\n"
+      "covariance plus ridge times the identity. Costs can be negative.";
+  static constexpr std::array<std::string_view, 1> model_names{"normal"};
+
+  double ridge = 1.0e-6;
+
+  static constexpr auto parameters = std::tuple{ModelParameter<NormalModel, double>{"ridge", &NormalModel::ridge, "1.0e-6"}};
+  static constexpr auto properties = std::tuple{ModelProperty{"ridge", &NormalModel::ridge}};
+
+  // Positive subnormal ridges are accepted.
+  Status check() const {
+    if (!is_finite_value(ridge) || !(ridge > 0.0)) return errors::fail(errors::invalid_ridge(ridge));
+    return {};
+  }
+  std::uint64_t min_segment_length() const noexcept { return 2; }
+  Result<NormalCost> fit(const Signal& signal) const {
+    TARNWELL_CHECK(check());
+    return NormalCost::fit(signal, ridge);
+  }
+  std::string repr(const NormalCost*) const { return "CostNormal(ridge=" + format_repr_float(ridge) + ")"; }
+};
+
+}  // namespace tarnwell

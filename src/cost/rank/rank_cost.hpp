@@ -1,0 +1,39 @@
+// Rank-based cost: every feature is replaced by its centred average ranks; a
+// segment of length len with mean rank vector m costs -len * m^T P m, P the
+// pseudo-inverse of the rank covariance. Costs are never positive, and they
+// do not change under a strictly increasing transform of any feature.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "core/signal.hpp"
+#include "cost/endpoint_batch.hpp"
+#include "python/error/error_kind.hpp"
+
+namespace tarnwell {
+
+class RankCost {
+ public:
+  static Result<RankCost> fit(const Signal& signal);
+
+  std::uint64_t n_samples() const noexcept { return n_samples_; }
+  std::uint64_t n_features() const noexcept { return n_features_; }
+  std::uint64_t min_segment_length() const noexcept { return 2; }
+  std::optional<double> pelt_pruning_constant() const noexcept { return std::nullopt; }
+
+  Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
+  Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
+
+ private:
+  RankCost() = default;
+
+  std::vector<double> rank_prefix_sums_;  // (n + 1) x d; row r sums the centred ranks before r
+  std::vector<double> precision_;         // d x d row-major pseudo-inverse of the rank covariance
+  std::uint64_t n_samples_ = 0;
+  std::uint64_t n_features_ = 0;
+};
+
+}  // namespace tarnwell

@@ -1,0 +1,42 @@
+// Prefix statistics from which the within-segment scatter matrix
+// S = sum_t (x_t - mean)(x_t - mean)^T of any segment follows in O(d^2):
+// running sums of the samples and of their outer products, both centred on
+// the first sample so that a signal far from zero keeps its precision.
+// Shared by the Normal and Mahalanobis costs.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "core/signal.hpp"
+#include "python/error/error_kind.hpp"
+
+namespace tarnwell {
+
+class ScatterStatistics {
+ public:
+  static Result<ScatterStatistics> fit(const Signal& signal);
+
+  std::uint64_t n_samples() const noexcept { return n_samples_; }
+  std::uint64_t n_features() const noexcept { return n_features_; }
+
+  // Writes the symmetric d x d scatter of [start, end) row-major into `out`
+  // (d * d values). Fails on an invalid segment or one shorter than `minimum`.
+  Status segment_scatter(std::uint64_t start, std::uint64_t end, std::uint64_t minimum, std::span<double> out) const;
+
+  // The size of what a segment scatter subtracts: the Frobenius norms of the
+  // two prefix outer-product blocks, added. Their running-sum round-off is
+  // relative to this, not to the (possibly tiny) scatter itself.
+  double subtracted_magnitude(std::uint64_t start, std::uint64_t end) const noexcept;
+
+ private:
+  ScatterStatistics() = default;
+
+  std::vector<double> prefix_sums_;      // (n + 1) x d; row r sums the centred samples before r
+  std::vector<double> prefix_products_;  // (n + 1) blocks of d x d outer-product sums
+  std::uint64_t n_samples_ = 0;
+  std::uint64_t n_features_ = 0;
+};
+
+}  // namespace tarnwell
