@@ -7,7 +7,7 @@ STAMP := $(VENV)/.tarnwell-deps
 # Developer builds (cmake directly, no install): PYTHONPATH=$(DEV_BUILD) imports them.
 DEV_BUILD ?= build/dev
 
-.PHONY: demo test build system-deps venv cpp-tests dev-build bench clean
+.PHONY: demo test build system-deps venv cpp-tests dev-build sanitize fuzz bench clean
 
 demo: build
 	$(VPY) examples/demo.py
@@ -44,6 +44,34 @@ dev-build: venv
 	$(VENV)/bin/cmake -S . -B $(DEV_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	  -DPython_EXECUTABLE=$(abspath $(VPY)) >/dev/null
 	$(VENV)/bin/cmake --build $(DEV_BUILD)
+
+# The module and the native tests built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then both suites run against that build. The
+# interpreter itself is not instrumented, so the sanitizer runtime is preloaded,
+# with the C++ runtime (which the interpreter does not load by itself) so that
+# the sanitizer finds the exception functions it wraps;
+# leak detection is off because the interpreter keeps memory until exit,
+# PYTHONMALLOC=malloc routes every Python allocation through the checked one,
+# and a refused allocation fails (a MemoryError) instead of ending the run
+# (see src/sanitize/throwing_operator_new.cpp for the mismatch option).
+# TARNWELL_SANITIZED=1 tells the tests that measure resident memory or cap the
+# address space (both meaningless under the sanitizer's shadow memory) to skip.
+SANITIZE_BUILD ?= build/sanitize
+SANITIZE_ASAN_OPTIONS = detect_leaks=0:allocator_may_return_null=1:alloc_dealloc_mismatch=0
+SANITIZE_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" ASAN_OPTIONS=$(SANITIZE_ASAN_OPTIONS) \
+  UBSAN_OPTIONS=print_stacktrace=1 PYTHONMALLOC=malloc TARNWELL_SANITIZED=1
+
+sanitize: venv
+	$(VENV)/bin/cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DTARNWELL_SANITIZE=ON -DTARNWELL_CPP_TESTS=ON -DPython_EXECUTABLE=$(abspath $(VPY)) >/dev/null
+	$(VENV)/bin/cmake --build $(SANITIZE_BUILD) --target _tarnwell native_unit_tests
+	ASAN_OPTIONS=$(SANITIZE_ASAN_OPTIONS) PYTHONMALLOC=malloc ./$(SANITIZE_BUILD)/native_unit_tests
+	$(SANITIZE_ENV) PYTHONPATH=$(SANITIZE_BUILD) $(VPY) -m pytest -q -p no:cacheprovider tests
+
+# A long run of the random-call test; TARNWELL_FUZZ_CALLS sets its length.
+TARNWELL_FUZZ_CALLS ?= 1000000
+fuzz: dev-build
+	TARNWELL_FUZZ_CALLS=$(TARNWELL_FUZZ_CALLS) PYTHONPATH=$(DEV_BUILD) $(VPY) -m pytest -q -p no:cacheprovider tests/test_fuzz.py
 
 bench: build
 	$(VENV)/bin/cmake -S . -B build/bench -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \

@@ -99,3 +99,29 @@ def test_binding_errors(cost, call):
 def test_keywords_bind_by_name(cost):
     assert cost.error(end=5, start=2) == cost.error(2, 5)
     assert Pelt("l2", None, 3, 4).min_size == Pelt(jump=4, min_size=3).min_size == 3
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda: Pelt(min_size=2, jump=1).fit(np.zeros(10)).predict(2**1024), OverflowError, "'pen'"),
+        (lambda: Pelt(model="l2\udcff"), UnicodeEncodeError, "surrogates not allowed in argument 'model'"),
+        (lambda: Pelt(min_size=10**5000), OverflowError, "'min_size' .* got a value too large to print"),
+        (lambda: Pelt(jump=-(10**60)), OverflowError, r"'jump' .* got -1" + "0" * 38 + r"\.\.\.$"),
+    ],
+)
+def test_out_of_range_values_name_their_argument(call, error, message):
+    with pytest.raises(error, match=message):
+        call()
+
+
+@pytest.mark.parametrize("name, shown", [("x" * 100_000, "x" * 200), ("é" * 150, "é" * 100), ("\n" * 300, "\\n" * 200)])
+def test_echoed_names_are_cut_short(name, shown):
+    with pytest.raises(ValueError) as raised:
+        Pelt(model=name)
+    assert f'unsupported model "{shown}..."; supported models' in str(raised.value)
+
+
+def test_names_up_to_the_limit_are_echoed_whole():
+    with pytest.raises(ValueError, match='model "%s";' % ("y" * 200)):
+        Pelt(model="y" * 200)

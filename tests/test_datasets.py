@@ -275,6 +275,14 @@ def test_buffer_outlives_the_array_through_its_views():
     np.testing.assert_array_equal(tail, expected[500:, 1:])
 
 
+@pytest.mark.parametrize("generator", GENERATORS)
+def test_noise_that_overflows_is_refused(generator):
+    with pytest.raises(ValueError, match="noise_std is too large: .* non-finite value at row"):
+        getattr(tarnwell, generator)(1000, 2, noise_std=1e308)
+    # Large but representable noise is generated as asked.
+    assert np.isfinite(getattr(tarnwell, generator)(1000, 2, noise_std=1e300)[0]).all()
+
+
 def test_generated_arrays_are_freed(memory_growth):
     # 3.2 MB per call: a leaked buffer would grow the process by gigabytes.
     growth = memory_growth(lambda: tarnwell.pw_constant(100_000, 4, n_bkps=5, noise_std=0.0), repetitions=400)

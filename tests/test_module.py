@@ -1,5 +1,10 @@
+import concurrent.futures
+import copy
+import copyreg
 import inspect
+import pickle
 
+import numpy as np
 import pytest
 
 import tarnwell
@@ -41,3 +46,34 @@ def test_version_function():
 )
 def test_text_signatures(function, text):
     assert str(inspect.signature(function)) == text
+
+
+def raise_numerical_failure():
+    # Centred squares of +-1e308 overflow: a numerical failure.
+    native.CostL2().fit(np.array([1e308, -1e308] * 3))
+
+
+@pytest.mark.parametrize("args", [("numerical failure while fitting",), (), ("a", 2)])
+def test_errors_pickle_with_type_args_and_attributes(args):
+    error = native.TarnwellError(*args)
+    error.detail = [1, 2]
+    for copied in (pickle.loads(pickle.dumps(error, protocol)) for protocol in range(pickle.HIGHEST_PROTOCOL + 1)):
+        assert type(copied) is native.TarnwellError
+        assert copied.args == args and copied.detail == [1, 2]
+    assert copy.copy(error).args == args
+
+
+def test_errors_cross_a_process_pool():
+    with pytest.raises(native.TarnwellError) as raised:
+        raise_numerical_failure()
+    with concurrent.futures.ProcessPoolExecutor(max_workers=1) as pool:
+        with pytest.raises(native.TarnwellError) as crossed:
+            pool.submit(raise_numerical_failure).result()
+    assert crossed.value.args == raised.value.args
+
+
+def test_errors_pickle_under_a_reducer_that_names_the_class(monkeypatch):
+    # As tblib (used by dask) installs for every exception class.
+    monkeypatch.setitem(copyreg.dispatch_table, native.TarnwellError, lambda error: (type(error), error.args))
+    copied = pickle.loads(pickle.dumps(native.TarnwellError("x")))
+    assert type(copied) is native.TarnwellError and copied.args == ("x",)

@@ -7,6 +7,10 @@ The compiled searches, costs, metrics and generators are re-exported from
 warning) and ``plot``.
 """
 
+import copyreg as _copyreg
+import sys as _sys
+from collections.abc import Callable as _Callable
+
 from . import _tarnwell
 from ._tarnwell import *  # noqa: F401,F403
 from ._tarnwell import __version__ as __version__
@@ -20,3 +24,24 @@ from .detection import detect as detect
 from .detection import detect_many as detect_many
 from .penalty import OverSegmentationWarning as OverSegmentationWarning
 from .plotting import plot as plot
+
+
+# The error class is named "_tarnwell.TarnwellError", and "_tarnwell" is not
+# importable under that name, so pickle could not find the class by it. Its
+# instances pickle through this package instead, which any process that
+# unpickles one can import: errors cross process pools like any other. Tools
+# that install their own reducer for every exception class (tblib, as used by
+# dask) refer to the class by its name, so that name resolves too once the
+# package is imported.
+def _rebuild_tarnwell_error(*args: object) -> _tarnwell.TarnwellError:
+    return _tarnwell.TarnwellError(*args)
+
+
+def _reduce_tarnwell_error(
+    error: _tarnwell.TarnwellError,
+) -> tuple[_Callable[..., _tarnwell.TarnwellError], tuple[object, ...], dict[str, object] | None]:
+    return _rebuild_tarnwell_error, error.args, error.__dict__ or None
+
+
+_copyreg.pickle(_tarnwell.TarnwellError, _reduce_tarnwell_error)
+_sys.modules.setdefault(_tarnwell.TarnwellError.__module__, _tarnwell)

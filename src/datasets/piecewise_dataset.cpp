@@ -34,6 +34,15 @@ Result<PiecewiseDataset> generate_piecewise_dataset(SegmentShape shape, const Da
   TARNWELL_TRY(breakpoints, draw_breakpoints(rng, parameters.n_samples, parameters.n_bkps));
   TARNWELL_CHECK(append_segments(shape, rng, breakpoints, parameters.n_features, values));
   add_noise(rng, parameters.noise_std, values);
+  // A finite noise_std near the largest double still overflows: the samples
+  // would be infinite, which no caller can use (and no search accepts).
+  for (std::size_t at = 0; at < values.size(); ++at) {
+    if (!std::isfinite(values[at])) {
+      return errors::fail(errors::value_error_text(
+          "noise_std is too large: the generated signal has a non-finite value at row " +
+          std::to_string(at / parameters.n_features) + ", column " + std::to_string(at % parameters.n_features)));
+    }
+  }
 
   if (values.size() != *value_count) {
     return errors::fail(errors::value_error_text("synthetic dataset produced " + std::to_string(values.size()) +

@@ -29,7 +29,8 @@ struct PiecewiseDataset {
 
 // Refuses n_features = 0, n_bkps >= n_samples and a noise_std that is not
 // finite or is below zero ("invalid synthetic dataset parameters"), then a
-// value count beyond 64 bits ("synthetic dataset dimensions overflow").
+// value count beyond 64 bits ("synthetic dataset dimensions overflow"), and
+// noise so large that a sample overflows to infinity.
 Result<PiecewiseDataset> generate_piecewise_dataset(SegmentShape shape, const DatasetParameters& parameters);
 
 }  // namespace tarnwell

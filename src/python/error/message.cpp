@@ -38,10 +38,19 @@ std::string format_repr_float(double value) {
 }
 
 std::string quote_text(std::string_view text) {
+  // Caller text is echoed only so far, so that a message stays readable
+  // whatever was passed; the cut backs off to the start of a UTF-8 sequence
+  // so that no character is split.
+  std::string_view shown = text;
+  if (shown.size() > longest_quoted_text) {
+    std::size_t end = longest_quoted_text;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    shown = text.substr(0, end);
+  }
   std::string quoted;
-  quoted.reserve(text.size() + 2);
+  quoted.reserve(shown.size() + 5);
   quoted.push_back('"');
-  for (const char character : text) {
+  for (const char character : shown) {
     const auto byte = static_cast<unsigned char>(character);
     switch (character) {
       case '"': quoted += "\\\""; break;
@@ -60,6 +69,7 @@ std::string quote_text(std::string_view text) {
         }
     }
   }
+  if (shown.size() < text.size()) quoted += "...";
   quoted.push_back('"');
   return quoted;
 }

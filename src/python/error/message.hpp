@@ -16,8 +16,13 @@ std::string format_plain_float(double value);
 // least 1e16, otherwise with at least one fractional digit ("1.0", "0.001").
 std::string format_repr_float(double value);
 
+// The longest caller text, in bytes, that a message echoes.
+inline constexpr std::size_t longest_quoted_text = 200;
+
 // A double-quoted literal with backslash escapes for quotes, backslashes and
 // control characters, as caller-supplied names appear in messages and reprs.
+// Text beyond longest_quoted_text bytes is cut and ends in "..." inside the
+// quotes.
 std::string quote_text(std::string_view text);
 
 // ASCII lower-casing; other bytes are kept as they are.

@@ -5,6 +5,52 @@
 #include "python/mod/py_ref.hpp"
 
 namespace tarnwell::python {
+namespace {
+
+// A caller's value as a message shows it: integers beyond the interpreter's
+// digit limit cannot be printed at all, and very long ones say nothing more
+// than their first digits.
+PyRef echoed_value(PyObject* value) {
+  constexpr Py_ssize_t longest = 40;
+  PyRef text = PyRef::steal(PyObject_Str(value));
+  if (!text) {
+    PyErr_Clear();
+    return PyRef::steal(PyUnicode_FromString("a value too large to print"));
+  }
+  if (PyUnicode_GET_LENGTH(text.get()) <= longest) return text;
+  PyRef head = PyRef::steal(PyUnicode_Substring(text.get(), 0, longest));
+  if (!head) return head;
+  return PyRef::steal(PyUnicode_FromFormat("%U...", head.get()));
+}
+
+// Adds the argument's name to the reason of a pending UnicodeEncodeError,
+// keeping its type and position fields. Any other pending error is left as is.
+void name_argument_in_encode_error(const char* name) {
+  if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return;
+#if PY_VERSION_HEX >= 0x030C0000
+  PyObject* error = PyErr_GetRaisedException();
+#else
+  PyObject* type = nullptr;
+  PyObject* error = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &error, &traceback);
+  PyErr_NormalizeException(&type, &error, &traceback);
+#endif
+  if (error != nullptr) {
+    PyRef reason = PyRef::steal(PyUnicodeEncodeError_GetReason(error));
+    PyRef named = reason ? PyRef::steal(PyUnicode_FromFormat("%U in argument '%s'", reason.get(), name)) : PyRef();
+    const char* named_text = named ? PyUnicode_AsUTF8(named.get()) : nullptr;
+    // Without the name the original error still stands.
+    if (named_text == nullptr || PyUnicodeEncodeError_SetReason(error, named_text) != 0) PyErr_Clear();
+  }
+#if PY_VERSION_HEX >= 0x030C0000
+  PyErr_SetRaisedException(error);
+#else
+  PyErr_Restore(type, error, traceback);
+#endif
+}
+
+}  // namespace
 
 ArgumentSpec::ArgumentSpec(const char* function_name, std::vector<const char*> names, std::size_t required)
     : function_name_(function_name), names_(std::move(names)), required_(required) {
@@ -113,8 +159,10 @@ std::optional<std::uint64_t> to_unsigned(PyObject* value, const char* name) {
   if (converted == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
     if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
       PyErr_Clear();
-      PyErr_Format(PyExc_OverflowError, "argument '%s' must be a non-negative integer below 2**64, got %S", name,
-                   index.get());
+      PyRef shown = echoed_value(index.get());
+      if (!shown) return std::nullopt;
+      PyErr_Format(PyExc_OverflowError, "argument '%s' must be a non-negative integer below 2**64, got %U", name,
+                   shown.get());
     }
     return std::nullopt;
   }
@@ -128,6 +176,9 @@ std::optional<double> to_float(PyObject* value, const char* name) {
       PyErr_Clear();
       PyErr_Format(PyExc_TypeError, "argument '%s' must be a real number, not %.200s", name,
                    Py_TYPE(value)->tp_name);
+    } else if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      PyErr_Clear();
+      PyErr_Format(PyExc_OverflowError, "argument '%s' is too large to convert to a float", name);
     }
     return std::nullopt;
   }
@@ -141,7 +192,10 @@ std::optional<std::string> to_text(PyObject* value, const char* name) {
   }
   Py_ssize_t length = 0;
   const char* data = PyUnicode_AsUTF8AndSize(value, &length);
-  if (data == nullptr) return std::nullopt;
+  if (data == nullptr) {
+    name_argument_in_encode_error(name);
+    return std::nullopt;
+  }
   return std::string(data, static_cast<std::size_t>(length));
 }
 

@@ -1,0 +1,565 @@
+"""Random calls over the whole module surface with hostile arguments.
+
+Every public function, constructor, method, property and representation of
+the extension is found through `__all__` and `inspect.signature` (so classes
+added later are covered without edits) and called with arguments drawn from
+pools of plausible and adversarial values. A call may succeed, or raise one of
+the documented exception types, or pass on the exception that one of the
+test's own protocol objects raised. Anything else fails the test: another
+exception type, an internal panic, an overlong message, a malformed result, a
+caller array written to, or a crash of the whole process.
+
+The run is seeded. TARNWELL_FUZZ_CALLS sets its length (`make fuzz` runs a
+long one), TARNWELL_FUZZ_SEED its seed, and TARNWELL_FUZZ_TRACE=1 prints each
+call to standard error before making it, to find the call that crashes.
+"""
+
+import copy
+import inspect
+import math
+import os
+import pickle
+import random
+import sys
+import warnings
+from fractions import Fraction
+
+import numpy as np
+import pytest
+
+from tarnwell import _tarnwell
+
+CALLS = int(os.environ.get("TARNWELL_FUZZ_CALLS", "20000"))
+SEED = int(os.environ.get("TARNWELL_FUZZ_SEED", "20261207"))
+TRACE = os.environ.get("TARNWELL_FUZZ_TRACE") == "1"
+
+DOCUMENTED = (TypeError, ValueError, OverflowError, MemoryError, RuntimeError, NotImplementedError)
+LONGEST_MESSAGE = 2000
+
+
+class Hostile(Exception):
+    """Raised by the fuzzer's own protocol objects; must come back unchanged."""
+
+
+# Protocol objects that misbehave. Those that mutate reach the shared state
+# through FUZZ, set by the driver.
+FUZZ = None
+
+
+class IndexRaises:
+    def __index__(self):
+        raise Hostile("__index__")
+
+
+class IndexReturnsFloat:
+    def __index__(self):
+        return 2.5
+
+
+class IndexOf:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+    def __repr__(self):
+        return f"IndexOf({self.value!r})"
+
+
+class FloatRaises:
+    def __float__(self):
+        raise Hostile("__float__")
+
+
+class FloatReturnsText:
+    def __float__(self):
+        return "1.0"
+
+
+class FloatOf:
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        return self.value
+
+    def __repr__(self):
+        return f"FloatOf({self.value!r})"
+
+
+class IndexThatMutates:
+    """Changes the list it sits in, or refits a live object, when read."""
+
+    def __init__(self, value, owner=None):
+        self.value, self.owner = value, owner
+
+    def __index__(self):
+        if self.owner is not None:
+            self.owner.clear() if self.value % 2 else self.owner.extend(range(50))
+        FUZZ.meddle()
+        return self.value
+
+    __float__ = lambda self: float(self.__index__())  # noqa: E731
+
+    def __repr__(self):
+        return f"IndexThatMutates({self.value})"
+
+
+class LengthRaises(list):
+    def __len__(self):
+        raise Hostile("__len__")
+
+
+class LengthLies:
+    """A sequence whose length and items disagree."""
+
+    def __len__(self):
+        return 10
+
+    def __getitem__(self, index):
+        if index >= 3:
+            raise IndexError(index)
+        return index + 1
+
+
+class ItemRaises:
+    def __len__(self):
+        return 3
+
+    def __getitem__(self, index):
+        raise Hostile("__getitem__")
+
+
+class OddArray(np.ndarray):
+    """An ndarray subclass whose Python-level protocols misbehave."""
+
+    def __len__(self):
+        raise Hostile("__len__")
+
+    def __getitem__(self, index):
+        raise Hostile("__getitem__")
+
+    def __array__(self, *args, **kwargs):
+        raise Hostile("__array__")
+
+
+class TextSubclass(str):
+    pass
+
+
+class CustomCost:
+    """A Python cost with selectable faults in its protocol."""
+
+    def __init__(self, fault, min_size=2):
+        self.fault, self.min_size = fault, min_size
+        self.signal = None
+
+    def fit(self, signal):
+        if self.fault == "fit":
+            raise Hostile("fit")
+        if self.fault == "meddle":
+            FUZZ.meddle()
+        self.signal = np.asarray(signal)
+        return self
+
+    def error(self, start, end):
+        if self.fault == "error":
+            raise Hostile("error")
+        if self.fault == "nan":
+            return math.nan
+        if self.fault == "text":
+            return "cost"
+        segment = self.signal[start:end]
+        return float(((segment - segment.mean(axis=0)) ** 2).sum())
+
+    def __repr__(self):
+        return f"CustomCost({self.fault!r})"
+
+
+def layouts(values):
+    """The same values in every layout a caller may pass."""
+    matrix = values.reshape(len(values), -1)
+    yield values
+    yield np.asfortranarray(matrix)
+    yield matrix[::-1][::-1]
+    yield np.repeat(matrix, 2, axis=0)[::2]
+    yield values[::-1]
+    readonly = values.copy()
+    readonly.flags.writeable = False
+    yield readonly
+    buffer = np.zeros(values.size * 8 + 1, dtype=np.uint8)
+    unaligned = np.frombuffer(buffer.data, dtype=np.float64, count=values.size, offset=1)
+    unaligned.flags.writeable = True
+    unaligned[:] = values.ravel()
+    yield unaligned
+    yield values.view(OddArray)
+    yield values.astype(">f8")
+
+
+def matrix(values):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", PendingDeprecationWarning)
+        return np.matrix(values)
+
+
+def make_signals(rng):
+    shapes = [(1,), (2,), (5,), (17,), (40,), (80,), (3, 1), (30, 2), (60, 3), (25, 7)]
+    contents = [
+        lambda shape: rng.normal(size=shape),
+        lambda shape: np.repeat(rng.integers(-3, 4, size=(4,) + shape[1:]), -(-shape[0] // 4), axis=0)[: shape[0]]
+        .astype(float),
+        lambda shape: np.zeros(shape),
+        lambda shape: rng.normal(size=shape) * 1e150,
+        lambda shape: rng.normal(size=shape) * 1e-150,
+        lambda shape: rng.choice([1e308, -1e308], size=shape),
+        lambda shape: rng.normal(size=shape) * 5e-324,
+        lambda shape: rng.integers(0, 2, size=shape).astype(float) * 1e-7,
+    ]
+    plausible = [content(shape) for shape in shapes for content in contents]
+    hostile = []
+    for values in plausible[:: len(contents) + 1]:
+        hostile.extend(layouts(values))
+    with_nan = rng.normal(size=(20, 2))
+    with_nan[7, 1] = math.nan
+    with_inf = rng.normal(size=20)
+    with_inf[19] = -math.inf
+    hostile += [
+        with_nan, with_inf, np.zeros(0), np.zeros((0, 3)), np.zeros((3, 0)), np.zeros((2, 3, 4)), np.float64(1.5),
+        np.array(2.0), np.broadcast_to(math.nan, (2**40,)), np.broadcast_to(np.arange(3.0), (50, 3)),
+        np.arange(10, dtype=np.float32), np.arange(10, dtype=np.float16), np.arange(10), np.arange(10, dtype=np.uint8),
+        np.ones(10, dtype=bool), np.ones(10, dtype=complex), np.array([1.0, "a", None], dtype=object),
+        np.array(["l2"]), np.arange(10).astype("datetime64[s]"), np.zeros(4, dtype=[("a", "f8"), ("b", "f8")]),
+        np.ma.masked_array(np.arange(10.0), mask=[1, 0] * 5), matrix(np.arange(6.0).reshape(3, 2)),
+        np.arange(10.0).tolist(), memoryview(np.arange(10.0)),
+    ]
+    return plausible, hostile
+
+
+class Fuzzer:
+    def __init__(self, seed):
+        self.random = random.Random(seed)
+        self.numpy = np.random.default_rng(seed)
+        self.plausible_signals, self.hostile_signals = make_signals(self.numpy)
+        self.signal_checksums = [self.checksum(signal) for signal in self.all_signals()]
+        self.functions, self.classes = [], []
+        for name in _tarnwell.__all__:
+            member = getattr(_tarnwell, name)
+            if isinstance(member, type) and not issubclass(member, BaseException):
+                self.classes.append(member)
+            elif callable(member) and not isinstance(member, type):
+                self.functions.append(member)
+        self.members = {cls: self.members_of(cls) for cls in self.classes}
+        self.instances = {cls: [] for cls in self.classes}
+        self.sample_counts = {}  # id(instance) -> samples of its last successful fit
+        self.meddling = False
+        self.call_samples = 1
+
+    @staticmethod
+    def checksum(value):
+        if isinstance(value, np.ndarray) and value.flags.writeable and value.dtype != object:
+            return value.tobytes()
+        return None
+
+    def all_signals(self):
+        return self.plausible_signals + self.hostile_signals
+
+    @staticmethod
+    def members_of(cls):
+        methods, properties = [], []
+        for name in sorted(dir(cls)):
+            if name.startswith("_"):
+                continue
+            member = inspect.getattr_static(cls, name)
+            if callable(member):
+                methods.append((name, list(inspect.signature(getattr(cls, name)).parameters.values())[1:]))
+            else:
+                properties.append(name)
+        return methods, properties
+
+    # Values -----------------------------------------------------------------
+
+    def integer(self):
+        if self.random.random() < 0.8:
+            return self.random.choice([0, 1, 1, 2, 2, 3, 4, 5, 7, 10, 20, 40, 100])
+        return self.random.choice(
+            [-1, -(2**63), 2**32, 2**40, 2**63 - 1, 2**63, 2**64 - 1, 2**64, 10**30, 10**5000, True, False,
+             np.int64(-1), np.uint64(2**64 - 1), np.int8(3), IndexOf(3), IndexOf(-2), IndexOf(2**70), IndexRaises(),
+             IndexReturnsFloat(), IndexThatMutates(2)]
+        )
+
+    def real(self):
+        if self.random.random() < 0.7:
+            return self.random.choice([0.0, 0.5, 1.0, 3.0, 10.0, 100.0, self.random.uniform(0, 50)])
+        return self.random.choice(
+            [math.nan, math.inf, -math.inf, -0.0, -1.0, 5e-324, 1e-300, 1e308, -1e308, 2**1024, 10**400, 3,
+             np.float32(math.nan), np.float16(2.0), Fraction(1, 3), FloatOf(2.0), FloatOf(math.nan), FloatRaises(),
+             FloatReturnsText(), IndexThatMutates(3), "1.0", 1j]
+        )
+
+    def text(self, default=None):
+        names = ["l2", "L2", "l1", "rank", "normal", "linear", "ar", "clinear", "mahalanobis", "rbf", "cosine",
+                 "fused", "full", "streaming", "exact", "sampled"]
+        if isinstance(default, str):
+            names += [default] * 8
+        if self.random.random() < 0.8:
+            return self.random.choice(names)
+        return self.random.choice(
+            ["", "x" * 100_000, "l2\x00", "\udcff", "a\udcffb", "\"\\\n\t\x7f", "Ｌ２", TextSubclass("l2"), b"l2",
+             "l2 ", "l" * 9]
+        )
+
+    def signal(self):
+        if self.random.random() < 0.85:
+            return self.random.choice(self.plausible_signals)
+        return self.random.choice(self.hostile_signals)
+
+    def breakpoints(self):
+        n = self.call_samples if self.random.random() < 0.8 else self.random.choice([1, 2, 5, 17, 40, 80, 30])
+        if self.random.random() < 0.7:
+            inner = sorted(self.random.sample(range(1, n), min(n - 1, self.random.randint(0, 4)))) if n > 1 else []
+            values = inner + [n]
+            form = self.random.randrange(4)
+            if form == 1:
+                return np.array(values, dtype=self.random.choice(["i8", "u8", "i4", "u2", ">i8", "i2"]))
+            if form == 2:
+                return tuple(values)
+            if form == 3:
+                return np.array(values + values, dtype=np.int64)[::2]
+            return values
+        owner = []
+        owner.extend([IndexThatMutates(self.random.choice([1, 2]), owner)] + list(range(3, 80)))
+        return self.random.choice(
+            [[], [0], [5, 3], [2**64 - 1], [-1], [1.5], [None], "12", b"\x01\x02", {1, 2}, {1: 2}, range(1, 81),
+             (i for i in (1, 2)), owner, LengthRaises([1, 2]), LengthLies(), ItemRaises(), np.array([-5, 80]),
+             np.array([1.0, 2.0]), np.arange(12).reshape(3, 4), np.array(3), np.array([True, True]),
+             np.array([2**63], dtype=np.uint64), [IndexRaises()], [IndexOf(2**64)], 17]
+        )
+
+    def custom_cost(self):
+        if self.random.random() < 0.5:
+            return None
+        return CustomCost(self.random.choice(["none", "fit", "error", "nan", "text", "meddle"]),
+                          min_size=self.random.choice([1, 2, 0, -1, 2**64, "2", None]))
+
+    def anything(self):
+        pick = self.random.randrange(8)
+        return [self.integer, self.real, self.text, self.signal, self.breakpoints, self.custom_cost,
+                lambda: self.random.choice([None, object(), [], {}, print, Hostile, self.random.choice(self.classes)]),
+                lambda: self.random.choice(self.hostile_signals)][pick]()
+
+    def value_for(self, parameter):
+        if self.random.random() < 0.12:
+            return self.anything()
+        name, default = parameter.name, parameter.default
+        if "signal" in name or name in ("weights", "metric", "x", "y"):
+            return self.signal()
+        if name in ("truth", "prediction", "breakpoints", "bkps"):
+            return self.breakpoints()
+        if name == "custom_cost":
+            return self.custom_cost()
+        if isinstance(default, bool):
+            return self.random.choice([True, False, 1, None, "yes"])
+        if name == "n_samples":
+            return self.call_samples if self.random.random() < 0.8 else self.integer()
+        if isinstance(default, int) or name.startswith("n_") or name in ("start", "end", "margin", "seed", "order"):
+            return self.integer()
+        if isinstance(default, float) or name in ("pen", "epsilon", "gamma", "ridge"):
+            return self.real()
+        if isinstance(default, str):
+            return self.text(default)
+        return self.anything()
+
+    def arguments(self, parameters):
+        """Positional and keyword arguments for one call, sometimes malformed."""
+        args, kwargs = [], {}
+        positional = True
+        for parameter in parameters:
+            if parameter.kind in (parameter.VAR_POSITIONAL, parameter.VAR_KEYWORD):
+                continue
+            has_default = parameter.default is not parameter.empty
+            if has_default and self.random.random() < 0.4:
+                positional = False
+                continue
+            if not has_default and self.random.random() < 0.02:
+                continue  # a missing required argument
+            value = self.value_for(parameter)
+            if parameter.kind == parameter.POSITIONAL_ONLY or (positional and self.random.random() < 0.6):
+                args.append(value)
+            else:
+                positional = False
+                kwargs[parameter.name] = value
+        roll = self.random.random()
+        if roll < 0.01:
+            args.append(self.anything())
+        elif roll < 0.02:
+            kwargs["unknown"] = 1
+        elif roll < 0.03 and parameters:
+            args.insert(0, self.anything())
+        return args, kwargs
+
+    # Instances --------------------------------------------------------------
+
+    def instance(self, cls):
+        pool = self.instances[cls]
+        if not pool or (len(pool) < 6 and self.random.random() < 0.2):
+            return None
+        return self.random.choice(pool)
+
+    def keep(self, cls, instance):
+        pool = self.instances[cls]
+        if len(pool) < 6:
+            pool.append(instance)
+        else:
+            self.sample_counts.pop(id(pool[self.random.randrange(6)]), None)
+            pool[self.random.randrange(6)] = instance
+
+    def meddle(self):
+        """Called from inside protocol objects: refits or reads a live object."""
+        if self.meddling or not self.classes:
+            return
+        self.meddling = True
+        try:
+            pool = self.instances[self.random.choice(self.classes)]
+            if pool:
+                target = self.random.choice(pool)
+                action = self.random.choice(["fit", "predict", "repr"])
+                if action == "fit" and hasattr(target, "fit"):
+                    target.fit(self.random.choice(self.plausible_signals))
+                    self.sample_counts.pop(id(target), None)
+                elif action == "predict" and hasattr(target, "predict"):
+                    target.predict(1)
+                else:
+                    repr(target)
+        except DOCUMENTED + (Hostile,):
+            pass
+        finally:
+            self.meddling = False
+
+    # Calls --------------------------------------------------------------------
+
+    def one_call(self):
+        # Sizes within one call mostly agree, so that calls get past the
+        # checks that compare them.
+        self.call_samples = self.random.choice([1, 2, 5, 17, 40, 80, 30, 60, 25])
+        roll = self.random.random()
+        if roll < 0.2 and self.functions:
+            function = self.random.choice(self.functions)
+            args, kwargs = self.arguments(list(inspect.signature(function).parameters.values()))
+            return function.__name__, lambda: function(*args, **kwargs), (args, kwargs), None
+        cls = self.random.choice(self.classes)
+        instance = self.instance(cls)
+        if instance is None:
+            if self.random.random() < 0.05:
+                return cls.__name__ + ".__new__", lambda: self.adopt(cls, cls.__new__(cls)), (), None
+            args, kwargs = self.arguments(list(inspect.signature(cls).parameters.values()))
+            return cls.__name__, lambda: self.adopt(cls, cls(*args, **kwargs)), (args, kwargs), None
+        methods, properties = self.members[cls]
+        roll = self.random.random()
+        if roll < 0.08 and properties:
+            name = self.random.choice(properties)
+            return f"{cls.__name__}.{name}", lambda: getattr(instance, name), (), None
+        if roll < 0.11:
+            return f"repr({cls.__name__})", lambda: repr(instance), (), None
+        if roll < 0.12:
+            return f"copy({cls.__name__})", lambda: self.copies(cls, instance), (), None
+        if roll < 0.13:
+            args, kwargs = self.arguments(list(inspect.signature(cls).parameters.values()))
+            return f"{cls.__name__}.__init__", lambda: self.reinitialise(instance, args, kwargs), (args, kwargs), None
+        name, parameters = self.random.choice(methods)
+        if name in ("predict", "error", "sum_of_costs") or name.startswith("estimated"):
+            # Mostly fitted objects, so that the searches themselves run.
+            fitted = [candidate for candidate in self.instances[cls] if id(candidate) in self.sample_counts]
+            if fitted and self.random.random() < 0.8:
+                instance = self.random.choice(fitted)
+            self.call_samples = self.sample_counts.get(id(instance), self.call_samples)
+        args, kwargs = self.arguments(parameters)
+        method = getattr(instance, name)
+        return f"{cls.__name__}.{name}", lambda: method(*args, **kwargs), (args, kwargs), (instance, name, args, kwargs)
+
+    def adopt(self, cls, instance):
+        self.keep(cls, instance)
+        return instance
+
+    def reinitialise(self, instance, args, kwargs):
+        self.sample_counts.pop(id(instance), None)
+        instance.__init__(*args, **kwargs)
+
+    def copies(self, cls, instance):
+        # Whatever copying produces must be as safe to use as the original.
+        for duplicate in (copy.copy, copy.deepcopy, lambda value: pickle.loads(pickle.dumps(value))):
+            try:
+                self.keep(cls, duplicate(instance))
+            except DOCUMENTED + (pickle.PicklingError,):
+                pass
+
+    def check_result(self, call_name, result, method_call):
+        if method_call is None:
+            return
+        instance, name, args, kwargs = method_call
+        if name in ("fit", "fit_predict"):
+            signal = args[0] if args else kwargs.get("signal")
+            if name == "fit":
+                assert result is instance, f"{call_name} returned {result!r}, not the object"
+            if isinstance(signal, np.ndarray) and signal.ndim in (1, 2):
+                self.sample_counts[id(instance)] = signal.shape[0]
+        if name in ("predict", "fit_predict"):
+            assert isinstance(result, list) and result, f"{call_name} returned {result!r}"
+            assert all(type(value) is int for value in result), f"{call_name} returned {result!r}"
+            assert all(a < b for a, b in zip([0] + result, result)), f"{call_name} returned {result!r}"
+            expected = self.sample_counts.get(id(instance))
+            if expected is not None:
+                assert result[-1] == expected, f"{call_name} returned {result!r} for {expected} samples"
+
+    def run(self, calls):
+        global FUZZ
+        FUZZ = self
+        outcomes = {}
+        for index in range(calls):
+            call_name, call, arguments, method_call = self.one_call()
+            if TRACE:
+                print(index, call_name, describe(arguments), file=sys.stderr, flush=True)
+            if method_call is not None and method_call[1] in ("fit", "fit_predict"):
+                self.sample_counts.pop(id(method_call[0]), None)
+            try:
+                result = call()
+            except Hostile:
+                outcomes[call_name, "Hostile"] = outcomes.get((call_name, "Hostile"), 0) + 1
+                continue
+            except DOCUMENTED as error:
+                message = str(error)
+                assert "internal native panic" not in message, f"{call_name}{describe(arguments)}: {message}"
+                assert len(message) <= LONGEST_MESSAGE, f"{call_name}: message of {len(message)} characters"
+                kind = type(error).__name__
+                outcomes[call_name, kind] = outcomes.get((call_name, kind), 0) + 1
+                continue
+            except BaseException as error:
+                raise AssertionError(f"{call_name}{describe(arguments)} raised {error!r}") from error
+            self.check_result(call_name, result, method_call)
+            outcomes[call_name, "ok"] = outcomes.get((call_name, "ok"), 0) + 1
+        for signal, checksum in zip(self.all_signals(), self.signal_checksums):
+            assert checksum is None or self.checksum(signal) == checksum, "a caller's array was written to"
+        return outcomes
+
+
+def describe(arguments):
+    try:
+        text = repr(arguments)
+    except Exception as error:  # a huge integer, a hostile array subclass
+        text = f"(arguments whose repr raised {type(error).__name__})"
+    return text if len(text) < 300 else text[:300] + "..."
+
+
+def test_random_calls_raise_only_documented_errors():
+    fuzzer = Fuzzer(SEED)
+    outcomes = fuzzer.run(CALLS)
+    if CALLS < 20000:
+        return
+    reached = {name for name, _ in outcomes}
+    succeeded = {name for name, kind in outcomes if kind == "ok"}
+    # Every callable is reached, and the searches get past argument checking.
+    assert {function.__name__ for function in fuzzer.functions} <= reached
+    for cls in fuzzer.classes:
+        assert {f"{cls.__name__}.{name}" for name, _ in fuzzer.members[cls][0]} <= reached, cls
+        if hasattr(cls, "predict"):
+            assert f"{cls.__name__}.predict" in succeeded
