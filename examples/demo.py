@@ -33,6 +33,15 @@ for greedy in ("Binseg", "BottomUp", "Window"):
     report(f"{greedy}(n_bkps={n_changes})", search.predict(n_bkps=n_changes))
     report(f"{greedy}(pen=3 d ln n)", search.predict(pen=3 * n_features * np.log(n_samples)))
 
+# Kernel detection with the default fused backend: the rbf kernel with the
+# median bandwidth, then the linear kernel (equivalent to the squared error).
+if hasattr(tarnwell, "KernelCPD"):
+    for kernel in ("rbf", "linear"):
+        search = tarnwell.KernelCPD(kernel=kernel, min_size=5).fit(signal)
+        report(f"KernelCPD {kernel} n_bkps={n_changes}", search.predict(n_bkps=n_changes))
+        report(f"KernelCPD {kernel} pen", search.predict(pen=3 * n_features * np.log(n_samples)
+                                                              if kernel == "linear" else 2.0))
+
 # The user's layer: one call from any array-like, with the default penalty,
 # then a saved picture (when matplotlib is installed).
 print()

@@ -23,6 +23,7 @@ __all__ = [
     "BottomUp",
     "Window",
     "L1Potts",
+    "KernelCPD",
     "version",
     "validate_signal",
     "hausdorff",
@@ -291,6 +292,40 @@ class L1Potts:
     def n_samples(self) -> int: ...
     @property
     def distinct_levels(self) -> int: ...
+    @property
+    def is_fitted(self) -> bool: ...
+
+@final
+class KernelCPD:
+    def __new__(
+        cls,
+        kernel: str = "rbf",
+        min_size: SupportsIndex = 2,
+        jump: SupportsIndex = 1,
+        gamma: SupportsFloat | None = None,
+        gamma_policy: str = "exact",
+        gamma_samples: SupportsIndex = 10000,
+        seed: SupportsIndex = 0,
+        backend: str = "fused",
+        max_gram_bytes: SupportsIndex = 536870912,
+    ) -> KernelCPD: ...
+    def fit(self, signal: _Signal) -> KernelCPD: ...
+    def predict(self, n_bkps: SupportsIndex | None = None, pen: SupportsFloat | None = None) -> list[int]: ...
+    def fit_predict(
+        self, signal: _Signal, n_bkps: SupportsIndex | None = None, pen: SupportsFloat | None = None
+    ) -> list[int]: ...
+    @property
+    def kernel(self) -> str: ...
+    @property
+    def backend(self) -> str: ...
+    @property
+    def min_size(self) -> int: ...
+    @property
+    def jump(self) -> int: ...
+    @property
+    def gamma(self) -> float | None: ...
+    @property
+    def stored_gram_entries(self) -> int: ...
     @property
     def is_fitted(self) -> bool: ...
 

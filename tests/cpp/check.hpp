@@ -36,3 +36,4 @@ void run_call_guard_tests();
 void run_pelt_pruning_tests();
 void run_regression_batch_tests();
 void run_l1_batch_tests();
+void run_kernel_state_tests();

@@ -9,6 +9,7 @@ int main() {
   run_pelt_pruning_tests();
   run_regression_batch_tests();
   run_l1_batch_tests();
+  run_kernel_state_tests();
   Py_Finalize();
   std::printf("%d passed, %d failed\n", tarnwell::testing::checks - tarnwell::testing::failures,
               tarnwell::testing::failures);

@@ -69,6 +69,7 @@ void add_members(PyObject* module) {
   add_class(module, "BottomUp", bottom_up_type());
   add_class(module, "Window", window_type());
   add_class(module, "L1Potts", l1_potts_type());
+  add_class(module, "KernelCPD", kernel_cpd_type());
   for (PyMethodDef* function : {version_function(), validate_signal_function(), hausdorff_function(),
                                 precision_recall_function(), rand_index_function(), pw_constant_function(),
                                 pw_linear_function(), pw_normal_function(), pw_wavy_function()}) {

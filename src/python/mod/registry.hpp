@@ -15,6 +15,7 @@ PyTypeObject* binseg_type();
 PyTypeObject* bottom_up_type();
 PyTypeObject* window_type();
 PyTypeObject* l1_potts_type();
+PyTypeObject* kernel_cpd_type();
 
 // Module functions.
 PyMethodDef* version_function();

@@ -1,0 +1,98 @@
+#include "kernel/bandwidth.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
+#include "core/splitmix64.hpp"
+#include "kernel/pair_median.hpp"
+
+namespace tarnwell {
+namespace {
+
+double squared_distance(const double* a, const double* b, std::uint64_t d) noexcept {
+  double sum = -0.0;
+  for (std::uint64_t k = 0; k < d; ++k) {
+    const double difference = a[k] - b[k];
+    sum += difference * difference;
+  }
+  return sum;
+}
+
+Result<std::vector<double>> reserve_distances(std::uint64_t count) {
+  return reserve_buffer<double>(count, "allocating bandwidth distances");
+}
+
+}  // namespace
+
+Result<std::vector<double>> all_pair_distances(const Signal& signal) {
+  const std::uint64_t n = signal.n_samples();
+  const std::uint64_t d = signal.n_features();
+  // n (n - 1) / 2 without overflow: halve whichever factor is even.
+  const std::optional<std::uint64_t> pairs =
+      n % 2 == 0 ? checked_product(n / 2, n - 1) : checked_product(n, (n - 1) / 2);
+  if (!pairs) return errors::fail(errors::allocation_failed("allocating bandwidth distances"));
+  TARNWELL_TRY(distances, reserve_distances(*pairs));
+  const double* rows = signal.values().data();
+  for (std::uint64_t i = 0; i < n; ++i) {
+    TARNWELL_CHECK(check_interruption());
+    for (std::uint64_t j = i + 1; j < n; ++j) distances.push_back(squared_distance(rows + i * d, rows + j * d, d));
+  }
+  return distances;
+}
+
+// Each pair takes two consecutive outputs: i uniform over the rows, j over
+// the other rows (an index at or above i shifts up by one), so i != j.
+Result<std::vector<double>> sampled_pair_distances(const Signal& signal, std::uint64_t samples, std::uint64_t seed) {
+  const std::uint64_t n = signal.n_samples();
+  const std::uint64_t d = signal.n_features();
+  TARNWELL_TRY(distances, reserve_distances(samples));
+  std::uint64_t state = seed;
+  for (std::uint64_t drawn = 0; drawn < samples; ++drawn) {
+    const std::uint64_t i = splitmix64_next(state) % n;
+    std::uint64_t j = splitmix64_next(state) % (n - 1);
+    if (j >= i) ++j;
+    const std::optional<std::span<const double>> first = signal.row(i);
+    const std::optional<std::span<const double>> second = signal.row(j);
+    if (!first || !second) return errors::fail(errors::numerical_failure("reading a signal row for sampled gamma"));
+    distances.push_back(squared_distance(first->data(), second->data(), d));
+  }
+  return distances;
+}
+
+Result<double> median_in_place(std::vector<double>& values) {
+  if (values.empty()) return errors::fail(errors::numerical_failure("computing a median from an empty sample"));
+  const std::size_t middle = values.size() / 2;
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
+  const double upper = values[middle];
+  if (values.size() % 2 == 1) return upper;
+  if (middle == 0) return errors::fail(errors::numerical_failure("computing the lower half of a median"));
+  const double lower = *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle));
+  return (lower + upper) * 0.5;
+}
+
+Result<double> resolve_gamma(const Signal& signal, const KernelSpec& spec) {
+  double gamma = spec.gamma;
+  if (spec.kind != KernelKind::rbf_fixed) {
+    gamma = 1.0;
+    if (signal.n_samples() > 1) {
+      double median = 0.0;
+      if (spec.kind == KernelKind::rbf_exact_median) {
+        TARNWELL_TRY(exact, exact_pair_median(signal));
+        median = exact;
+      } else {
+        if (spec.gamma_samples == 0) return errors::fail(errors::sampled_median_pairs(0));
+        TARNWELL_TRY(sampled, sampled_pair_distances(signal, spec.gamma_samples, spec.seed));
+        TARNWELL_TRY(sampled_median, median_in_place(sampled));
+        median = sampled_median;
+      }
+      // All rows identical (median 0): any bandwidth gives the same costs.
+      if (median > 0.0) gamma = 1.0 / median;
+    }
+  }
+  if (!std::isfinite(gamma) || !(gamma > 0.0)) return errors::fail(errors::invalid_gamma(gamma));
+  return gamma;
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,22 @@
+// Fitting a kernel: prepared rows, the resolved bandwidth, then the state of
+// the chosen backend. Runs without the interpreter lock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <variant>
+
+#include "core/signal.hpp"
+#include "kernel/fused_state.hpp"
+#include "kernel/gram_state.hpp"
+#include "kernel/kernel_spec.hpp"
+
+namespace tarnwell {
+
+using PreparedKernel = std::variant<std::shared_ptr<const KernelGramState>, std::shared_ptr<const FusedKernelState>>;
+
+Result<PreparedKernel> prepare_kernel(const Signal& signal, const KernelSpec& spec, KernelBackend backend,
+                                      std::uint64_t min_size, std::uint64_t jump, std::uint64_t max_gram_bytes);
+
+}  // namespace tarnwell

@@ -1,0 +1,170 @@
+// KernelCPD: kernel change-point detection with a fixed number of changes or
+// a penalty. Fused states run KernelCPD's own programmes; full and streaming
+// Gram states are searched by the shared Dynp and Pelt engines.
+#include <memory>
+#include <variant>
+
+#include "core/signal.hpp"
+#include "kernel/gram_prefix_memory.hpp"
+#include "kernel/prepare_kernel.hpp"
+#include "python/error/message.hpp"
+#include "python/mod/registry.hpp"
+#include "python/mod/search_class.hpp"
+#include "python/mod/search_dispatch.hpp"
+#include "search/kernel_cpd/fused_programmes.hpp"
+#include "search/kernel_cpd/kernel_gram_searches.hpp"
+
+namespace tarnwell::python {
+namespace {
+
+struct KernelCpdState {
+  std::string kernel_name;   // lower-cased
+  std::string backend_name;  // lower-cased
+  KernelSpec spec;
+  KernelBackend backend = KernelBackend::fused;
+  SearchParameters parameters;
+  std::uint64_t max_gram_bytes = default_max_gram_bytes;
+  // A Gram state (full, streaming) or a fused one; each prediction takes its
+  // own reference to it.
+  std::variant<std::monostate, std::shared_ptr<const KernelGramState>, std::shared_ptr<const FusedKernelState>>
+      fitted;
+
+  bool is_fitted() const noexcept { return !std::holds_alternative<std::monostate>(fitted); }
+  std::optional<double> gamma() const noexcept {
+    if (const auto* gram = std::get_if<1>(&fitted)) return (*gram)->gamma();
+    if (const auto* fused = std::get_if<2>(&fitted)) return (*fused)->resolved_gamma();
+    return std::nullopt;
+  }
+};
+
+// The caller's text as given goes into the message; matching ignores ASCII case.
+Result<KernelSpec> parse_kernel(const std::string& kernel_argument, std::optional<double> gamma,
+                                const std::string& policy_argument, std::uint64_t gamma_samples, std::uint64_t seed) {
+  const std::string kernel = ascii_lowercase(kernel_argument);
+  if (kernel == "linear") return KernelSpec{KernelKind::linear};
+  if (kernel == "cosine") return KernelSpec{KernelKind::cosine};
+  if (kernel != "rbf") return errors::fail(errors::unsupported_kernel(kernel_argument));
+  // The policy is read only when there is a bandwidth to choose.
+  if (gamma) return KernelSpec{KernelKind::rbf_fixed, *gamma};
+  const std::string policy = ascii_lowercase(policy_argument);
+  if (policy == "exact") return KernelSpec{KernelKind::rbf_exact_median};
+  if (policy == "sampled") return KernelSpec{KernelKind::rbf_sampled_median, 1.0, gamma_samples, seed};
+  return errors::fail(errors::unsupported_gamma_policy(policy_argument));
+}
+
+Result<KernelBackend> parse_backend(const std::string& name) {
+  const std::string backend = ascii_lowercase(name);
+  if (backend == "full") return KernelBackend::full;
+  if (backend == "streaming") return KernelBackend::streaming;
+  if (backend == "fused") return KernelBackend::fused;
+  return errors::fail(errors::unsupported_backend(name));
+}
+
+// Runs a search on the fitted state with the interpreter lock released: the
+// fused programmes on a fused state, the shared engines on a Gram state.
+template <class Fused, class Gram>
+Result<PyRef> search_fitted(const KernelCpdState& state, Fused&& fused, Gram&& gram) {
+  return predict_breakpoints(state.fitted, "KernelCPD", [&](const auto& fitted) -> Result<Segmentation> {
+    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(fitted)>, FusedKernelState>) {
+      return fused(fitted);
+    } else {
+      return gram(fitted);
+    }
+  });
+}
+
+struct KernelCpdTraits {
+  using State = KernelCpdState;
+  static constexpr const char* name = "KernelCPD";
+  static constexpr const char* description = "";
+
+  static constexpr auto constructor =
+      ParameterTable<TextParameter, UnsignedParameter, UnsignedParameter, OptionalRealParameter, TextParameter,
+                     UnsignedParameter, UnsignedParameter, TextParameter, UnsignedParameter>{
+          TextParameter{"kernel", "rbf"},
+          UnsignedParameter{"min_size", 2},
+          UnsignedParameter{"jump", 1},
+          OptionalRealParameter{"gamma"},
+          TextParameter{"gamma_policy", "exact"},
+          UnsignedParameter{"gamma_samples", 10000},
+          UnsignedParameter{"seed", 0},
+          TextParameter{"backend", "fused"},
+          UnsignedParameter{"max_gram_bytes", default_max_gram_bytes}};
+
+  // min_size, jump, the kernel (and its policy), then the backend; gamma and
+  // gamma_samples themselves are checked at fit.
+  static Result<State> construct(const std::string& kernel, std::uint64_t min_size, std::uint64_t jump,
+                                 std::optional<double> gamma, const std::string& gamma_policy,
+                                 std::uint64_t gamma_samples, std::uint64_t seed, const std::string& backend,
+                                 std::uint64_t max_gram_bytes) {
+    if (min_size == 0) return errors::fail(errors::min_size_zero(0));
+    if (jump == 0) return errors::fail(errors::jump_zero(0));
+    TARNWELL_TRY(spec, parse_kernel(kernel, gamma, gamma_policy, gamma_samples, seed));
+    TARNWELL_TRY(backend_choice, parse_backend(backend));
+    State state;
+    state.kernel_name = ascii_lowercase(kernel);
+    state.backend_name = ascii_lowercase(backend);
+    state.spec = spec;
+    state.backend = backend_choice;
+    state.parameters = SearchParameters{min_size, jump};
+    state.max_gram_bytes = max_gram_bytes;
+    return state;
+  }
+
+  // The signal is copied with the interpreter lock held; the kernel
+  // preparation (bandwidth, Gram table) runs without it and can be interrupted. The state changes
+  // only on success.
+  static constexpr auto fit_parameters = ParameterTable<>{};
+  static Status fit(State& state, const ArrayArgument& signal) {
+    TARNWELL_TRY(view, signal.signal_view());
+    TARNWELL_TRY(owned, Signal::copy_from(view));
+    Result<PreparedKernel> prepared = [&] {
+      ReleasedInterpreterLock unlocked;
+      InterruptionScope interruptible(&pending_signal_raised);
+      return prepare_kernel(owned, state.spec, state.backend, state.parameters.min_size, state.parameters.jump,
+                            state.max_gram_bytes);
+    }();
+    if (!prepared) return errors::fail(std::move(prepared.error()));
+    std::visit([&](auto& handle) { state.fitted = std::move(handle); }, *prepared);
+    return {};
+  }
+
+  static constexpr auto predict_parameters = ParameterTable<OptionalUnsignedParameter, OptionalRealParameter>{
+      OptionalUnsignedParameter{"n_bkps"}, OptionalRealParameter{"pen"}};
+
+  // The rule is checked before the fitted state, so a bad call fails the same
+  // way fitted or not.
+  static Result<PyRef> predict(const State& state, std::optional<std::uint64_t> n_bkps, std::optional<double> pen) {
+    if (n_bkps.has_value() == pen.has_value()) return errors::fail(errors::stopping_rule_count());
+    if (n_bkps) {
+      return search_fitted(
+          state, [&](const FusedKernelState& fused) { return run_fused_fixed_count(fused, *n_bkps); },
+          [&](const KernelGramState& gram) { return search_gram_fixed_count(gram, state.parameters, *n_bkps); });
+    }
+    return search_fitted(
+        state, [&](const FusedKernelState& fused) { return run_fused_penalized(fused, *pen); },
+        [&](const KernelGramState& gram) { return search_gram_penalized(gram, state.parameters, *pen); });
+  }
+
+  static Result<std::uint64_t> stored_gram_entries(const State& state) {
+    if (!state.is_fitted()) return errors::fail(errors::not_fitted(name));
+    if (const auto* gram = std::get_if<1>(&state.fitted)) return (*gram)->stored_gram_entries();
+    return std::uint64_t{0};
+  }
+
+  static constexpr auto properties = std::tuple{
+      StoredProperty<State, std::string>{"kernel", [](const State& state) { return state.kernel_name; }},
+      StoredProperty<State, std::string>{"backend", [](const State& state) { return state.backend_name; }},
+      StoredProperty<State, std::uint64_t>{"min_size", [](const State& state) { return state.parameters.min_size; }},
+      StoredProperty<State, std::uint64_t>{"jump", [](const State& state) { return state.parameters.jump; }},
+      StoredProperty<State, std::optional<double>>{"gamma", [](const State& state) { return state.gamma(); }},
+      CheckedProperty<State, std::uint64_t>{"stored_gram_entries", &stored_gram_entries},
+      StoredProperty<State, bool>{"is_fitted", [](const State& state) { return state.is_fitted(); }},
+  };
+};
+
+}  // namespace
+
+PyTypeObject* kernel_cpd_type() { return SearchClass<KernelCpdTraits>::type(); }
+
+}  // namespace tarnwell::python
