@@ -66,6 +66,7 @@ sanitize: venv
 	  -DTARNWELL_SANITIZE=ON -DTARNWELL_CPP_TESTS=ON -DPython_EXECUTABLE=$(abspath $(VPY)) >/dev/null
 	$(VENV)/bin/cmake --build $(SANITIZE_BUILD) --target _tarnwell native_unit_tests
 	ASAN_OPTIONS=$(SANITIZE_ASAN_OPTIONS) PYTHONMALLOC=malloc ./$(SANITIZE_BUILD)/native_unit_tests
+	cp -r python/tarnwell/. $(SANITIZE_BUILD)/tarnwell/
 	$(SANITIZE_ENV) PYTHONPATH=$(SANITIZE_BUILD) $(VPY) -m pytest -q -p no:cacheprovider tests
 
 # A long run of the random-call test; TARNWELL_FUZZ_CALLS sets its length.
