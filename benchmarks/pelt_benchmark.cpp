@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <random>
 #include <vector>
@@ -64,7 +65,20 @@ Run timed(const Signal& signal, double pen, PeltPruning pruning, int repetitions
 
 }  // namespace
 
-int main() {
+// With arguments `n spacing`, one functional-pruning run of that size only
+// (for profilers).
+int main(int argc, char** argv) {
+  if (argc == 3) {
+    const std::size_t n = std::strtoull(argv[1], nullptr, 10);
+    const std::size_t spacing = std::strtoull(argv[2], nullptr, 10);
+    const std::vector<double> x = piecewise_signal(n, spacing, 1);
+    auto signal = Signal::create(x, n, 1);
+    if (!signal || n == 0 || spacing == 0) return 1;
+    const Run run = timed(*signal, 3.0 * std::log(static_cast<double>(n)), PeltPruning::as_declared, 1);
+    std::printf("n=%zu spacing=%zu: %.1f ms, %.1f ns/sample, %zu changes\n", n, spacing, run.seconds * 1e3,
+                run.seconds * 1e9 / static_cast<double>(n), run.breakpoints.size() - 1);
+    return run.failed ? 1 : 0;
+  }
   std::printf("%-9s %-8s %10s %8s %10s | %12s %10s %10s %s\n", "n", "spacing", "time_ms", "ns/smp", "cands/step",
               "ineq_time_ms", "ineq_cands", "speed-up", "changes");
   for (const std::size_t spacing : {100u, 10'000u}) {

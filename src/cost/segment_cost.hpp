@@ -31,24 +31,29 @@ concept SegmentCost = requires(const Cost& cost, std::uint64_t start, std::uint6
 namespace tarnwell {
 
 // Optional capability of a cost with a pruning constant: a functional
-// pruning for Pelt, `pelt_functional_pruning(pen, min_size, jump, tie_rule)` returning an optional
-// pruner (nothing where it does not apply). The pruner keeps a
-// `Candidate` state per start and offers
-//   admit(position, best, predecessor position, predecessor best) -> Candidate
-//   dominated_by(candidate, position, best, new position, new best,
-//                earlier candidate, its position, its best) -> bool,
-// true once the start can never again be optimal (nor tie the optimum) at an
-// end where the new start is usable; the earlier start is one more it may be
-// compared with (its own position for none). The search detects the capability at
-// compile time; costs without it are pruned by the inequality alone.
+// pruning for Pelt, `pelt_functional_pruning(pen, min_size, jump, tie_rule)`
+// returning an optional pruner (nothing where it does not apply). The pruner
+// keeps `state_columns()` doubles per start, one array per column, and offers
+//   admit(position, best, predecessor position, predecessor best, state),
+//     writing a new start's values;
+//   mark_dominated(size, bests, columns, new position, new best, flags),
+//     setting to 1 the flag of every listed start that can never again be
+//     optimal (nor tie the optimum) at an end where the new start is usable;
+//   endpoint_costs(columns, count, end, values) -> bool,
+//     the cost's own endpoint batch for the first listed starts from their
+//     state (false where the cost must compute it).
+// The search detects the capability at compile time; costs without it are
+// pruned by the inequality alone.
 template <class Cost>
 concept OffersPeltFunctionalPruning = requires(const Cost& cost, double pen, std::uint64_t size, const TieRule& tie) {
   { *cost.pelt_functional_pruning(pen, size, size, tie) };
   requires requires(std::remove_cvref_t<decltype(*cost.pelt_functional_pruning(pen, size, size, tie))> pruner,
-                    typename std::remove_cvref_t<decltype(*cost.pelt_functional_pruning(pen, size, size, tie))>::Candidate state,
-                    std::uint64_t position, double best) {
-    { pruner.admit(position, best, position, best) } -> std::same_as<decltype(state)>;
-    { pruner.dominated_by(state, position, best, position, best, state, position, best) } -> std::same_as<bool>;
+                    std::span<double* const> columns, std::uint64_t position, double best, const double* bests,
+                    double* values) {
+    { pruner.state_columns() } -> std::same_as<std::size_t>;
+    { pruner.admit(position, best, position, best, values) };
+    { pruner.mark_dominated(size, bests, columns, position, best, values) };
+    { pruner.endpoint_costs(columns, size, position, values) } -> std::same_as<bool>;
   };
 };
 

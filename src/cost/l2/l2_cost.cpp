@@ -97,7 +97,8 @@ double L2Cost::prefix_optimum_bound(double pen, std::uint64_t block) const {
 
 std::optional<L2FunctionalPruning> L2Cost::pelt_functional_pruning(double pen, std::uint64_t min_size,
                                                                    std::uint64_t jump, const TieRule& tie_rule) const {
-  if (n_features_ != 1 || jump == 0 || min_size == 0) return std::nullopt;
+  if (jump == 0 || min_size == 0) return std::nullopt;
+  const std::uint64_t d = n_features_;
   // The optimal values the search can meet lie in [-pen, reach]; the best of
   // a few block lengths is usually within a few percent of the final optimum.
   double reach = infinity;
@@ -108,9 +109,15 @@ std::optional<L2FunctionalPruning> L2Cost::pelt_functional_pruning(double pen, s
     reach = std::min(reach, prefix_optimum_bound(pen, block));
     if (block >= n_samples_) break;
   }
-  // The stored sum of squares (the prefix sums of squares grow with the
-  // position, up to rounding) bounds every segment cost.
-  const double squares = std::fabs(prefix_squares_[n_samples_]) * (1.0 + 0x1p-30);
+  // The stored sums of squares (the prefix sums of squares grow with the
+  // position, up to rounding) bound every segment cost.
+  double squares = 0.0;
+  double magnitudes = 0.0;
+  for (std::uint64_t k = 0; k < d; ++k) {
+    squares += std::fabs(prefix_squares_[n_samples_ * d + k]);
+    magnitudes += largest_magnitude_[k] * magnitude_sum_[k];
+  }
+  squares *= 1.0 + 0x1p-30;
   const double scale = 1.0 + reach + pen;
   // Two values above the optimum by more than this are never tied, at any
   // end: twice the tie tolerance at the largest optimum, rounded up.
@@ -121,15 +128,17 @@ std::optional<L2FunctionalPruning> L2Cost::pelt_functional_pruning(double pen, s
   // on the table entries, and one-sample segments, costed 0 although their
   // table difference carries the prefix sums' own rounding (at most twice the
   // largest value times the prefix sums' error, a few units in the last
-  // place of the summed magnitudes). Each with a factor of about four.
-  const double cost_error =
-      0x1p-44 * (1.0 + squares) + 0x1p-48 * largest_magnitude_[0] * magnitude_sum_[0] * (1.0 + 0x1p-30);
+  // place of the summed magnitudes). Each with a factor of about four, and
+  // once per column for several features (plus their compensated sum).
+  const double columns = static_cast<double>(d);
+  const double cost_error = columns * (0x1p-44 * (1.0 + squares) + 0x1p-48 * magnitudes * (1.0 + 0x1p-30));
   const double value_error = cost_error + 0x1p-50 * scale;
-  // The test's own arithmetic on table entries and optimal values.
-  const double test_error = 0x1p-48 * (squares + scale);
+  // The test's own arithmetic on table entries and optimal values: a few
+  // operations for one feature, sums over the columns for several.
+  const double test_error = (d == 1 ? 0x1p-48 : 0x1p-44 * columns) * (squares + scale);
   const double margin = 2.0 * tie + 8.0 * value_error + test_error;
   if (!is_finite_value(margin)) return std::nullopt;
-  return L2FunctionalPruning(prefix_sums_.data(), prefix_squares_.data(), margin);
+  return L2FunctionalPruning(prefix_sums_.data(), prefix_squares_.data(), d, margin);
 }
 
 }  // namespace tarnwell

@@ -36,9 +36,9 @@ class L2Cost {
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
 
-  // Pelt's functional pruning (one feature) for a search with this penalty,
-  // minimum segment length, grid step and tie rule; nothing for several
-  // features, where the search keeps its inequality pruning alone.
+  // Pelt's functional pruning for a search with this penalty, minimum
+  // segment length, grid step and tie rule (nothing when the margin it
+  // needs is not finite: the search then keeps its inequality pruning).
   std::optional<L2FunctionalPruning> pelt_functional_pruning(double pen, std::uint64_t min_size, std::uint64_t jump,
                                                              const TieRule& tie) const;
 

@@ -1,76 +1,90 @@
 // The start candidates a pruned Pelt run still considers, as parallel arrays
 // in increasing grid order: the positions form the contiguous start list of
 // the endpoint batch, and each candidate carries its (final) optimal value,
-// its expiry and whatever the cost's functional pruning keeps about it
-// (`Extra`, an empty type without one), so the hot loops read no scattered
-// tables.
+// its expiry and the columns of whatever the cost's functional pruning keeps
+// about it (some doubles, none without one), so the hot loops read
+// contiguous memory and vectorise.
+//
+// Every column is allocated once for the most candidates a run can hold (one
+// per grid entry) and never grows, so appending costs a few stores. The
+// memory is left uninitialised: only the pages the list actually reaches
+// become resident, a few for a well-pruned run.
 #pragma once
 
+#include <span>
 #include <cstdint>
 #include <limits>
-#include <type_traits>
+#include <memory>
 #include <vector>
 
 namespace tarnwell::pelt_detail {
 
-struct NoExtra {};
-
-template <class Extra = NoExtra>
 class ActiveSet {
  public:
   static constexpr std::uint64_t never = std::numeric_limits<std::uint64_t>::max();
-  static constexpr bool has_extra = !std::is_same_v<Extra, NoExtra>;
 
-  void reserve(std::size_t capacity) {
-    index.reserve(capacity);
-    position.reserve(capacity);
-    best.reserve(capacity);
-    expiry.reserve(capacity);
-    if constexpr (has_extra) extra.reserve(capacity);
+  // Throws std::bad_alloc when the columns cannot be had.
+  ActiveSet(std::size_t capacity, std::size_t state_columns)
+      : index_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity)),
+        position_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity)),
+        best_(std::make_unique_for_overwrite<double[]>(capacity)),
+        expiry_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity)),
+        scratch_(std::make_unique_for_overwrite<double[]>(capacity)) {
+    for (std::size_t column = 0; column < state_columns; ++column) {
+      state_.push_back(std::make_unique_for_overwrite<double[]>(capacity));
+      state.push_back(state_.back().get());
+    }
+    index = index_.get();
+    position = position_.get();
+    best = best_.get();
+    expiry = expiry_.get();
+    scratch = scratch_.get();
+  }
+  ActiveSet(const ActiveSet&) = delete;
+  ActiveSet& operator=(const ActiveSet&) = delete;
+
+  // At most one candidate per grid entry: the capacity is never exceeded.
+  // `values` holds one value per state column.
+  void append(std::uint64_t grid_index, std::uint64_t grid_position, double value,
+              std::span<const double> values = {}) noexcept {
+    index[size_] = grid_index;
+    position[size_] = grid_position;
+    best[size_] = value;
+    expiry[size_] = never;
+    for (std::size_t column = 0; column < state.size(); ++column) state[column][size_] = values[column];
+    ++size_;
   }
 
-  void append(std::uint64_t grid_index, std::uint64_t grid_position, double value, const Extra& state = {}) {
-    index.push_back(grid_index);
-    position.push_back(grid_position);
-    best.push_back(value);
-    expiry.push_back(never);
-    if constexpr (has_extra) extra.push_back(state);
-  }
-
-  std::size_t size() const noexcept { return index.size(); }
+  std::size_t size() const noexcept { return size_; }
 
   // A candidate stays while the end position is below its expiry. The pass is
   // skipped while no expiry has been reached, which is most steps.
-  void drop_expired(std::uint64_t end) {
+  void drop_expired(std::uint64_t end) noexcept {
     if (end < earliest_expiry_) return;
     std::size_t kept = 0;
     std::uint64_t earliest = never;
-    for (std::size_t i = 0; i < index.size(); ++i) {
+    for (std::size_t i = 0; i < size_; ++i) {
       if (expiry[i] <= end) continue;
-      index[kept] = index[i];
-      position[kept] = position[i];
-      best[kept] = best[i];
-      expiry[kept] = expiry[i];
-      if constexpr (has_extra) extra[kept] = extra[i];
+      if (kept != i) move_entry(i, kept);
       earliest = expiry[i] < earliest ? expiry[i] : earliest;
       ++kept;
     }
-    index.resize(kept);
-    position.resize(kept);
-    best.resize(kept);
-    expiry.resize(kept);
-    if constexpr (has_extra) extra.resize(kept);
-    earliest_expiry_ = earliest;
+    truncate(kept, earliest);
   }
 
-  // After a caller's own in-place compaction: keeps the first `kept`
-  // entries, whose earliest expiry the caller passes.
-  void truncate(std::size_t kept, std::uint64_t earliest_expiry) {
-    index.resize(kept);
-    position.resize(kept);
-    best.resize(kept);
-    expiry.resize(kept);
-    if constexpr (has_extra) extra.resize(kept);
+  // Copies entry `from` onto entry `to` (to < from), for in-place compaction.
+  void move_entry(std::size_t from, std::size_t to) noexcept {
+    index[to] = index[from];
+    position[to] = position[from];
+    best[to] = best[from];
+    expiry[to] = expiry[from];
+    for (double* column : state) column[to] = column[from];
+  }
+
+  // After an in-place compaction: keeps the first `kept` entries, whose
+  // earliest expiry the caller passes.
+  void truncate(std::size_t kept, std::uint64_t earliest_expiry) noexcept {
+    size_ = kept;
     earliest_expiry_ = earliest_expiry;
   }
 
@@ -78,13 +92,21 @@ class ActiveSet {
     if (value < earliest_expiry_) earliest_expiry_ = value;
   }
 
-  std::vector<std::uint64_t> index;     // grid index of the start
-  std::vector<std::uint64_t> position;  // its sample position
-  std::vector<double> best;             // optimal value of [0, position)
-  std::vector<std::uint64_t> expiry;    // first end position at which it is dropped
-  std::vector<Extra> extra;             // the functional pruning's state, if any
+  std::uint64_t* index = nullptr;     // grid index of the start
+  std::uint64_t* position = nullptr;  // its sample position
+  double* best = nullptr;             // optimal value of [0, position)
+  std::uint64_t* expiry = nullptr;    // first end position at which it is dropped
+  double* scratch = nullptr;          // one value per candidate for the current step's passes
+  std::vector<double*> state;         // the functional pruning's columns
 
  private:
+  std::unique_ptr<std::uint64_t[]> index_;
+  std::unique_ptr<std::uint64_t[]> position_;
+  std::unique_ptr<double[]> best_;
+  std::unique_ptr<std::uint64_t[]> expiry_;
+  std::unique_ptr<double[]> scratch_;
+  std::vector<std::unique_ptr<double[]>> state_;
+  std::size_t size_ = 0;
   std::uint64_t earliest_expiry_ = never;
 };
 

@@ -17,6 +17,7 @@
 #include "core/fallible_allocation.hpp"
 #include "core/interruption.hpp"
 #include "core/strided_matrix.hpp"
+#include "cost/generic_endpoint_costs.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/search_counters.hpp"
 #include "search/common/search_grid.hpp"
@@ -47,25 +48,20 @@ inline std::uint64_t saturating_add(std::uint64_t left, std::uint64_t right) noe
 // candidates one by one would end with the smallest as well, whatever came
 // before it; only near-ties and non-finite values need the sequential offers
 // with their path comparison.
-template <class Extra>
-Status choose_pruned_optimum(PeltTables& tables, const ActiveSet<Extra>& active, const double* costs,
+inline Status choose_pruned_optimum(PeltTables& tables, const ActiveSet& active, const double* costs,
                                     std::size_t count, std::size_t j, double pen) {
   double lowest = std::numeric_limits<double>::infinity();
   double runner_up = lowest;
   std::size_t lowest_at = 0;
   bool all_finite = true;
+  // Without branches on the values, which come in no predictable order.
   for (std::size_t i = 0; i < count; ++i) {
     const double value = (costs[i] + active.best[i]) + pen;
     all_finite &= is_finite_value(value);
-    if (value < runner_up) {
-      if (value < lowest) {
-        runner_up = lowest;
-        lowest = value;
-        lowest_at = i;
-      } else {
-        runner_up = value;
-      }
-    }
+    const bool lower = value < lowest;
+    runner_up = lower ? lowest : (value < runner_up ? value : runner_up);
+    lowest_at = lower ? i : lowest_at;
+    lowest = lower ? value : lowest;
   }
   if (count == 0) return {};
   if (all_finite && (std::isinf(runner_up) || tables.tie_rule().well_separated(runner_up, lowest))) {
@@ -81,8 +77,7 @@ Status choose_pruned_optimum(PeltTables& tables, const ActiveSet<Extra>& active,
 // After entry j is settled: a start whose value, plus the pruning constant,
 // exceeds the optimum at `end` beyond the tie tolerance cannot win once `end`
 // itself is a start, which happens min_size samples later.
-template <class Extra>
-Status schedule_expiries(ActiveSet<Extra>& active, const double* costs, std::size_t count, double optimum,
+inline Status schedule_expiries(ActiveSet& active, const double* costs, std::size_t count, double optimum,
                          double pruning_constant, std::uint64_t expires_at, const TieRule& tie) {
   bool all_finite = true;
   bool any_expiry = false;
@@ -105,76 +100,61 @@ Status schedule_expiries(ActiveSet<Extra>& active, const double* costs, std::siz
 }
 
 // Stands in for a cost's functional pruning when there is none.
-struct NoFunctionalPruning {
-  using Candidate = NoExtra;
-};
+struct NoFunctionalPruning {};
 
-// After entry j is settled, one pass over the active starts does what the
-// inequality rule does for those in the batch (`count` first ones, values
-// `costs`), compares every start, including those still too close to be
-// used, with the new start at `end` (and with one earlier start), and removes the starts whose expiry the next end
-// position `next_end` reaches. A start that the comparisons prove can never
-// again come near the optimum once `end` is usable expires at `expires_at`,
-// like those the inequality rule drops.
-template <class Pruner>
-Status settle_functional_step(const Pruner& pruner, ActiveSet<typename Pruner::Candidate>& active,
-                              const double* costs, std::size_t count, double optimum, double pruning_constant,
-                              std::uint64_t end, std::uint64_t expires_at, std::uint64_t next_end,
-                              const TieRule& tie) {
-  // Raw pointers: the stores below cannot then be taken for writes to the
-  // containers' bookkeeping.
-  const std::size_t size = active.size();
-  std::uint64_t* index = active.index.data();
-  std::uint64_t* position = active.position.data();
-  double* best = active.best.data();
-  std::uint64_t* expiry = active.expiry.data();
-  typename Pruner::Candidate* extra = active.extra.data();
-  std::size_t kept = 0;
-  std::uint64_t earliest = ActiveSet<typename Pruner::Candidate>::never;
+// Sets flag[i] to 1 where start i's value plus the pruning constant is above
+// the optimum beyond the tie tolerance, to 0 elsewhere; false when a value is
+// not finite. Doubles for flags, unaliased pointer parameters and no early
+// exit, so the loop vectorises.
+inline bool flag_clearly_above(const double* __restrict costs, const double* __restrict best,
+                               double* __restrict flag, std::size_t count, double optimum, double pruning_constant,
+                               const TieRule tie) noexcept {
+  // Stays 0 while every value is finite (infinity or NaN times 0 is NaN).
   double non_finite = 0.0;
-  bool all_finite = true;
-  // The entry before the current one (for the first, itself).
-  typename Pruner::Candidate previous_extra = size > 0 ? extra[0] : typename Pruner::Candidate{};
-  std::uint64_t previous_position = size > 0 ? position[0] : 0;
-  double previous_best = size > 0 ? best[0] : 0.0;
-  for (std::size_t i = 0; i < size; ++i) {
-    bool expire = false;
-    if (i < count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const double value = (costs[i] + best[i]) + pruning_constant;
+    non_finite += value * 0.0;
+    flag[i] = (optimum < value) & (value - optimum > tie.tolerance(value, optimum)) ? 1.0 : 0.0;
+  }
+  return non_finite == 0.0;
+}
+
+// After entry j is settled, the inequality rule flags the starts of the batch
+// (the `count` first ones, values `costs`) that can no longer win, the
+// functional pruning flags those, among all live starts including the ones
+// still too close to be used, that the new start at `end` makes useless, and
+// one pass removes the starts whose expiry the next end position `next_end`
+// reaches. A flagged start expires at `expires_at`, once `end` is usable.
+template <class Pruner>
+Status settle_functional_step(const Pruner& pruner, ActiveSet& active,
+                              const double* costs, std::size_t count,
+                              double optimum, double pruning_constant, std::uint64_t end, std::uint64_t expires_at,
+                              std::uint64_t next_end, const TieRule& tie) {
+  const std::size_t size = active.size();
+  double* flag = active.scratch;
+  const double* best = active.best;
+  if (!flag_clearly_above(costs, best, flag, count, optimum, pruning_constant, tie)) {
+    for (std::size_t i = 0; i < count; ++i) {
       const double value = (costs[i] + best[i]) + pruning_constant;
-      if (!is_finite_value(value)) [[unlikely]] {
-        all_finite = false;
-        non_finite = value;
-      }
-      expire = optimum < value && tie.clearly_above(value, optimum);
+      if (!is_finite_value(value)) return errors::fail(errors::non_finite_objective(value));
     }
-    // The partner is the start before it in the list (none for the first:
-    // the start itself), whether or not that one stays: any earlier start
-    // that was a candidate is a sound partner. Neighbours are close in value
-    // and in mean, which is where one start most often makes the other
-    // useless; as starts leave the list, a start meets several partners over
-    // its life. Taking it regardless of this step's removals keeps the
-    // iterations independent of each other.
-    expire |= pruner.dominated_by(extra[i], position[i], best[i], end, optimum, previous_extra,
-                                  previous_position, previous_best);
-    previous_extra = extra[i];
-    previous_position = position[i];
-    previous_best = best[i];
-    std::uint64_t until = expiry[i];
-    if (expire && expires_at < until) until = expires_at;
+  }
+  for (std::size_t i = count; i < size; ++i) flag[i] = 0.0;
+  pruner.mark_dominated(size, best, active.state, end, optimum, flag);
+  std::uint64_t* expiry = active.expiry;
+  std::size_t kept = 0;
+  std::uint64_t earliest = ActiveSet::never;
+  for (std::size_t i = 0; i < size; ++i) {
+    const std::uint64_t until = flag[i] != 0.0 && expires_at < expiry[i] ? expires_at : expiry[i];
+    expiry[i] = until;
     if (until > next_end) {
-      if (kept != i) {
-        index[kept] = index[i];
-        position[kept] = position[i];
-        best[kept] = best[i];
-        extra[kept] = extra[i];
-      }
-      expiry[kept] = until;
+      // Nothing moves until the first start leaves.
+      if (kept != i) active.move_entry(i, kept);
       earliest = until < earliest ? until : earliest;
       ++kept;
     }
   }
   active.truncate(kept, earliest);
-  if (!all_finite) return errors::fail(errors::non_finite_objective(non_finite));
   return {};
 }
 
@@ -183,10 +163,20 @@ Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid
                         std::uint64_t min_size, double pen, double pruning_constant, const Pruner* pruner,
                         SearchCounters* counters) {
   constexpr bool functional = !std::is_same_v<Pruner, NoFunctionalPruning>;
-  ActiveSet<typename Pruner::Candidate> active;
-  TARNWELL_CHECK(try_allocate("allocating Pelt search tables", [&] { active.reserve(grid.size()); }));
+  std::optional<ActiveSet> active_storage;
+  std::vector<double> admitted;  // the state of the start being added
+  TARNWELL_CHECK(try_allocate("allocating Pelt search tables", [&] {
+    if constexpr (functional) {
+      active_storage.emplace(grid.size(), pruner->state_columns());
+      admitted.resize(pruner->state_columns());
+    } else {
+      active_storage.emplace(grid.size(), 0);
+    }
+  }));
+  ActiveSet& active = *active_storage;
   if constexpr (functional) {
-    active.append(0, 0, tables.best(0), pruner->admit(0, tables.best(0), 0, tables.best(0)));
+    pruner->admit(0, tables.best(0), 0, tables.best(0), admitted.data());
+    active.append(0, 0, tables.best(0), admitted);
   } else {
     active.append(0, 0, tables.best(0));
   }
@@ -199,7 +189,18 @@ Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid
     // from `end` form a prefix; the newest ones may still be too close.
     std::size_t count = active.size();
     while (count > 0 && end - active.position[count - 1] < min_size) --count;
-    TARNWELL_CHECK(cost.endpoint_costs(std::span<const std::uint64_t>(active.position.data(), count), end, batch));
+    // A functional pruning keeps each start's prefix statistics and gives
+    // the same batch from them without scattered reads; where it cannot (a
+    // value needing the cost's own error), the cost computes the batch.
+    bool evaluated = false;
+    if constexpr (functional) {
+      TARNWELL_CHECK(prepare_endpoint_batch(batch, count));
+      evaluated = pruner->endpoint_costs(active.state, count, end, batch.data());
+      if (evaluated) batch.set_size(count);
+    }
+    if (!evaluated) {
+      TARNWELL_CHECK(cost.endpoint_costs(std::span<const std::uint64_t>(active.position, count), end, batch));
+    }
     if (batch.size() != count) {
       return errors::fail(errors::numerical_failure("evaluating a pruned Pelt endpoint cost batch"));
     }
@@ -209,12 +210,12 @@ Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid
     if (!std::isinf(optimum)) {
       const std::uint64_t expires_at = saturating_add(end, min_size);
       if constexpr (functional) {
-        const std::uint64_t next_end = j + 1 < grid.size() ? grid[j + 1] : ActiveSet<NoExtra>::never;
-        TARNWELL_CHECK(settle_functional_step(*pruner, active, costs, count, optimum, pruning_constant, end,
-                                              expires_at, next_end, tables.tie_rule()));
+        const std::uint64_t next_end = j + 1 < grid.size() ? grid[j + 1] : ActiveSet::never;
+        TARNWELL_CHECK(settle_functional_step(*pruner, active, costs, count, optimum, pruning_constant,
+                                              end, expires_at, next_end, tables.tie_rule()));
         const std::uint64_t predecessor = tables.predecessor(j);
-        active.append(j, end, optimum,
-                      pruner->admit(end, optimum, grid[predecessor], tables.best(predecessor)));
+        pruner->admit(end, optimum, grid[predecessor], tables.best(predecessor), admitted.data());
+        active.append(j, end, optimum, admitted);
       } else {
         TARNWELL_CHECK(schedule_expiries(active, costs, count, optimum, pruning_constant, expires_at, tables.tie_rule()));
         active.append(j, end, optimum);
