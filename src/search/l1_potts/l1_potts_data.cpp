@@ -36,12 +36,23 @@ Result<L1PottsData> L1PottsData::fit(const Signal& signal, const std::optional<S
   }
   std::vector<double> values(signal.values().begin(), signal.values().end());
   std::vector<double> levels = distinct_levels_of(values);
-  L1PottsData data(std::move(values), std::move(sample_weights), std::move(levels));
+  std::vector<std::uint32_t> level_of_samples;
+  if (levels.size() <= UINT32_MAX) {
+    level_of_samples.reserve(n);
+    for (const double value : values) {
+      const std::optional<std::uint64_t> level = locate_level(levels, value);
+      if (!level) return errors::fail(errors::numerical_failure("locating an observation in the L1-Potts state space"));
+      level_of_samples.push_back(static_cast<std::uint32_t>(*level));
+    }
+  }
+  L1PottsData data(std::move(values), std::move(sample_weights), std::move(levels), std::move(level_of_samples));
+  data.whole_signal_cost_ = std::numeric_limits<double>::infinity();
+  if (data.level_of_samples_.empty()) return data;
   const std::uint64_t whole[] = {n};
-  const Result<double> cost = weighted_median_cost(data.values_, data.weights_, data.levels_, whole);
+  const Result<double> cost = weighted_median_cost(data, whole);
   if (!cost && cost.error().code() == ErrorCode::allocation_failed) return errors::fail(cost.error());
   // A non-finite cost is the prediction's to report, as a non-finite objective.
-  data.whole_signal_cost_ = cost ? *cost : std::numeric_limits<double>::infinity();
+  if (cost) data.whole_signal_cost_ = *cost;
   return data;
 }
 
