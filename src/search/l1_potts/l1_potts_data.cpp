@@ -45,7 +45,11 @@ Result<L1PottsData> L1PottsData::fit(const Signal& signal, const std::optional<S
       level_of_samples.push_back(static_cast<std::uint32_t>(*level));
     }
   }
+  double largest_weight = 0.0;
+  for (const double weight : sample_weights) largest_weight = weight > largest_weight ? weight : largest_weight;
+  const double largest_deviation = largest_weight * (levels.back() - levels.front());
   L1PottsData data(std::move(values), std::move(sample_weights), std::move(levels), std::move(level_of_samples));
+  data.largest_deviation_ = largest_deviation;
   data.whole_signal_cost_ = std::numeric_limits<double>::infinity();
   if (data.level_of_samples_.empty()) return data;
   const std::uint64_t whole[] = {n};

@@ -31,6 +31,9 @@ class L1PottsData {
   // The whole signal as one segment at its weighted median: the scale of the
   // problem's costs, for the tie rule (infinite when it overflows).
   double whole_signal_cost() const noexcept { return whole_signal_cost_; }
+  // Bound on every weighted deviation w[i] |level - y[i]|: the largest
+  // weight times the span of the levels (the samples are levels themselves).
+  double largest_deviation() const noexcept { return largest_deviation_; }
 
  private:
   L1PottsData(std::vector<double> values, std::vector<double> weights, std::vector<double> levels,
@@ -45,6 +48,7 @@ class L1PottsData {
   std::vector<double> levels_;
   std::vector<std::uint32_t> level_of_samples_;
   double whole_signal_cost_ = 0.0;
+  double largest_deviation_ = 0.0;
 };
 
 // The values sorted by the IEEE 754 total order, each value dropped when it

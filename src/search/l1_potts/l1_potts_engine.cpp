@@ -103,10 +103,8 @@ Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen) {
   // a signal and its penalty in other units give the same answer.
   const TieRule tie_rule = TieRule::for_search(data.whole_signal_cost(), n, pen);
   best[0] = l1_potts_arg_min(prev, lanes, tie_rule);
-  const double largest_weight = *std::max_element(data.weights().begin(), data.weights().end());
-  const double largest_deviation = largest_weight * (data.levels().back() - data.levels().front());
   const L1PottsProblem problem{y, w, levels, n, K, pen, tie_rule,
-                               l1_potts_values_stay_finite(n, largest_deviation, pen, tie_rule)};
+                               l1_potts_values_stay_finite(n, data.largest_deviation(), pen, tie_rule)};
   // Rows in runs of about a few million level-samples (a few milliseconds),
   // with a check for interruption between runs.
   const std::uint64_t rows_per_run = std::clamp<std::uint64_t>((std::uint64_t{1} << 22) / lanes, 1, 4096);

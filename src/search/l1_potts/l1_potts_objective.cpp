@@ -14,7 +14,12 @@ namespace {
 struct LevelWeights {
   std::vector<double> total;
   std::vector<std::uint8_t> touched;
-  std::vector<std::uint32_t> order;  // touched levels of the current segment
+  // order[0 .. count): the touched levels of the current segment; one spare
+  // entry past K takes the write of a level already counted.
+  std::vector<std::uint32_t> order;
+  std::size_t count = 0;
+
+  std::span<std::uint32_t> touched_levels() noexcept { return std::span(order).first(count); }
 };
 
 // The lower weighted median: the first level, in increasing order, whose
@@ -23,12 +28,13 @@ struct LevelWeights {
 // segment of zero total weight is fitted at its first value; any value fits it
 // equally well.
 double lower_weighted_median(LevelWeights& weights, const std::vector<double>& levels, double first_value) {
-  std::sort(weights.order.begin(), weights.order.end());
+  const std::span<std::uint32_t> touched = weights.touched_levels();
+  std::sort(touched.begin(), touched.end());
   double total = 0.0;
-  for (const std::uint32_t level : weights.order) total += weights.total[level];
+  for (const std::uint32_t level : touched) total += weights.total[level];
   if (total == 0.0) return first_value;
   double cumulative = 0.0;
-  for (const std::uint32_t level : weights.order) {
+  for (const std::uint32_t level : touched) {
     cumulative += weights.total[level];
     if (total <= 2.0 * cumulative) return levels[level];
   }
@@ -49,32 +55,27 @@ Result<double> weighted_median_cost(const L1PottsData& data, std::span<const std
   TARNWELL_CHECK(try_allocate("recomputing the L1-Potts weighted-median objective", [&] {
     weights.total.assign(levels.size(), 0.0);
     weights.touched.assign(levels.size(), 0);
-    weights.order.reserve(levels.size());
+    weights.order.assign(levels.size() + 1, 0);
   }));
   double cost = 0.0;
   std::uint64_t start = 0;
   for (const std::uint64_t end : breakpoints) {
-    for (std::uint64_t i = start; i < end;) {
+    // Without branches on the data: samples change level at random, and a
+    // mispredicted branch per change would cost more than the whole step.
+    std::size_t count = 0;
+    for (std::uint64_t i = start; i < end; ++i) {
       const std::uint32_t level = level_of[i];
-      if (weights.touched[level] == 0) {
-        weights.touched[level] = 1;
-        weights.order.push_back(level);
-      }
-      // A run of samples at one level is summed in a register, in the same
-      // order as one by one into the accumulator.
-      double total = weights.total[level];
-      do {
-        total += w[i];
-        ++i;
-      } while (i < end && level_of[i] == level);
-      weights.total[level] = total;
+      weights.order[count] = level;
+      count += weights.touched[level] ^ 1u;
+      weights.touched[level] = 1;
+      weights.total[level] += w[i];
     }
+    weights.count = count;
     const double median = lower_weighted_median(weights, levels, y[start]);
-    for (const std::uint32_t level : weights.order) {
+    for (const std::uint32_t level : weights.touched_levels()) {
       weights.total[level] = 0.0;
       weights.touched[level] = 0;
     }
-    weights.order.clear();
     double segment_cost = 0.0;
     for (std::uint64_t i = start; i < end; ++i) segment_cost += w[i] * std::fabs(y[i] - median);
     if (!is_finite_value(segment_cost)) return errors::fail(errors::non_finite_objective(segment_cost));

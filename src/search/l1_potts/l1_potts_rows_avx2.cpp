@@ -48,6 +48,11 @@ bool l1_potts_avx2_rows_available() noexcept {
 //    when p > base, where it is relative * p + absolute; when p <= base both
 //    tolerances are >= 0 >= p - base, so testing p - base against
 //    relative * p + absolute decides every level exactly as the scalar rule;
+//  - rows held in registers compute (start ? base : p) + deviation as
+//    start ? base + deviation : p + deviation, the same sums: one more
+//    addition, but only it and the select wait for base, which waits for the
+//    previous row's minimum; short rows are bound by that chain, long ones by
+//    the number of operations;
 //  - min_pd is the exact minimum (it may return +0.0 for -0.0, which changes
 //    neither the band test nor base, as -0.0 + pen == +0.0 + pen);
 //  - the arg-min's fast path is the first index of the minimum, found with a
@@ -152,9 +157,8 @@ TARNWELL_AVX2 void rows_in_registers(const L1PottsProblem& problem, std::uint64_
       const __m256d p = before[b];
       const __m256d tolerance = _mm256_add_pd(_mm256_mul_pd(relative, p), absolute);
       const __m256d starts = _mm256_cmp_pd(_mm256_sub_pd(p, start_value), tolerance, _CMP_GT_OQ);
-      const __m256d kept = _mm256_blendv_pd(p, start_value, starts);
       const __m256d deviation = _mm256_mul_pd(w, _mm256_and_pd(_mm256_sub_pd(levels[b], y), magnitude));
-      row[b] = _mm256_add_pd(kept, deviation);
+      row[b] = _mm256_blendv_pd(_mm256_add_pd(p, deviation), _mm256_add_pd(start_value, deviation), starts);
       const std::uint32_t bytes = flag_bytes[static_cast<unsigned>(_mm256_movemask_pd(starts))];
       std::memcpy(row_flags + b * level_block, &bytes, sizeof bytes);
     }
