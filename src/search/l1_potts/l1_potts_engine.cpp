@@ -45,10 +45,19 @@ std::vector<std::uint64_t> backtrack(const ParentFlags& flags, const std::uint32
                                      std::size_t K) {
   std::vector<std::uint64_t> breakpoints;
   std::uint32_t level = best[n - 1];
-  for (std::uint64_t i = n - 1; i >= 1; --i) {
-    const std::uint32_t before = flags.row(i, K)[level] != 0 ? best[i - 1] : level;
+  std::uint64_t i = n - 1;
+  while (i >= 1) {
+    // Rows that keep the level: a tight walk down its column of flags.
+    const std::uint8_t* flag = flags.row(i, K) + level;
+    while (i >= 1 && *flag == 0) {
+      --i;
+      flag -= K;
+    }
+    if (i == 0) break;
+    const std::uint32_t before = best[i - 1];
     if (before != level) breakpoints.push_back(i);
     level = before;
+    --i;
   }
   std::reverse(breakpoints.begin(), breakpoints.end());
   breakpoints.push_back(n);

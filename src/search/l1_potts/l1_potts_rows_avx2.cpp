@@ -1,6 +1,5 @@
 #include "search/l1_potts/l1_potts_rows_avx2.hpp"
 
-#include <array>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -21,14 +20,12 @@ namespace {
 
 #define TARNWELL_AVX2 __attribute__((target("avx2")))
 
-// Entry m holds byte j = bit j of m: the four flag bytes of a 4-bit mask.
-constexpr std::array<std::uint32_t, 16> flag_bytes = [] {
-  std::array<std::uint32_t, 16> table{};
-  for (std::uint32_t mask = 0; mask < 16; ++mask) {
-    for (std::uint32_t j = 0; j < 4; ++j) table[mask] |= ((mask >> j) & 1u) << (8 * j);
-  }
-  return table;
-}();
+// The four flag bytes of a compare mask (lanes of all ones or all zeros):
+// the byte mask has 8 bits per lane, and bit 8 j, the lowest of lane j,
+// becomes byte j of the result.
+TARNWELL_AVX2 inline std::uint32_t flag_bytes(__m256d starts) noexcept {
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_castpd_si256(starts))) & 0x01010101u;
+}
 
 // Of values none of which is NaN: the smallest.
 TARNWELL_AVX2 inline double horizontal_min(__m256d v) noexcept {
@@ -91,7 +88,7 @@ void rows_in_memory(const L1PottsProblem& problem, std::uint64_t first, std::uin
       const __m256d value = _mm256_add_pd(kept, deviation);
       _mm256_storeu_pd(row + k, value);
       smallest = _mm256_min_pd(smallest, value);
-      const std::uint32_t bytes = flag_bytes[static_cast<unsigned>(_mm256_movemask_pd(starts))];
+      const std::uint32_t bytes = flag_bytes(starts);
       std::memcpy(row_flags + k, &bytes, sizeof bytes);
     }
     const double minimum = horizontal_min(smallest);
@@ -159,7 +156,7 @@ TARNWELL_AVX2 void rows_in_registers(const L1PottsProblem& problem, std::uint64_
       const __m256d starts = _mm256_cmp_pd(_mm256_sub_pd(p, start_value), tolerance, _CMP_GT_OQ);
       const __m256d deviation = _mm256_mul_pd(w, _mm256_and_pd(_mm256_sub_pd(levels[b], y), magnitude));
       row[b] = _mm256_blendv_pd(_mm256_add_pd(p, deviation), _mm256_add_pd(start_value, deviation), starts);
-      const std::uint32_t bytes = flag_bytes[static_cast<unsigned>(_mm256_movemask_pd(starts))];
+      const std::uint32_t bytes = flag_bytes(starts);
       std::memcpy(row_flags + b * level_block, &bytes, sizeof bytes);
     }
     __m256d smallest = row[0];
