@@ -1,6 +1,7 @@
 #include "search/l1_potts/l1_potts_data.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "search/common/total_order.hpp"
@@ -46,10 +47,18 @@ Result<L1PottsData> L1PottsData::fit(const Signal& signal, const std::optional<S
     }
   }
   double largest_weight = 0.0;
-  for (const double weight : sample_weights) largest_weight = weight > largest_weight ? weight : largest_weight;
+  double weight_sum = 0.0;  // a bound, rounded up, when the weights are whole numbers
+  bool whole_numbers = true;
+  for (const double weight : sample_weights) {
+    largest_weight = weight > largest_weight ? weight : largest_weight;
+    whole_numbers = whole_numbers && weight == std::floor(weight);
+    weight_sum += weight;
+  }
   const double largest_deviation = largest_weight * (levels.back() - levels.front());
   L1PottsData data(std::move(values), std::move(sample_weights), std::move(levels), std::move(level_of_samples));
   data.largest_deviation_ = largest_deviation;
+  // Below 2^52 the rounded sum cannot hide an exact one at or above 2^53.
+  data.whole_number_weights_ = whole_numbers && weight_sum < 0x1p52;
   data.whole_signal_cost_ = std::numeric_limits<double>::infinity();
   if (data.level_of_samples_.empty()) return data;
   const std::uint64_t whole[] = {n};

@@ -34,6 +34,9 @@ class L1PottsData {
   // Bound on every weighted deviation w[i] |level - y[i]|: the largest
   // weight times the span of the levels (the samples are levels themselves).
   double largest_deviation() const noexcept { return largest_deviation_; }
+  // Every weight a whole number and their sum below 2^53 (as without
+  // weights): every partial sum of weights is then exact.
+  bool whole_number_weights() const noexcept { return whole_number_weights_; }
 
  private:
   L1PottsData(std::vector<double> values, std::vector<double> weights, std::vector<double> levels,
@@ -49,6 +52,7 @@ class L1PottsData {
   std::vector<std::uint32_t> level_of_samples_;
   double whole_signal_cost_ = 0.0;
   double largest_deviation_ = 0.0;
+  bool whole_number_weights_ = false;
 };
 
 // The values sorted by the IEEE 754 total order, each value dropped when it

@@ -8,18 +8,29 @@
 namespace tarnwell {
 namespace {
 
-// Per-level weight totals of one segment. Only the levels a segment touches
-// are visited and reset, so the whole check costs O(n log n), not O(K) per
-// segment.
+// Per-level weight totals of one segment. A short segment visits and resets
+// only the levels it touches, a long one (at least K / 4 samples) all K
+// levels, so the whole check costs O(n log n), not O(K) per segment, and long
+// segments skip the bookkeeping of touched levels.
+//
+// A level's weight is summed in sample order, one addition waiting for the
+// last. With weights that are whole numbers every partial sum is exact (below
+// 2^53), so the order is free and `lanes` = 4 partial totals per level, sample
+// i adding to lane i mod 4, break that chain with the same result.
 struct LevelWeights {
-  std::vector<double> total;
+  std::size_t lanes = 1;
+  std::vector<double> total;  // lanes per level
   std::vector<std::uint8_t> touched;
-  // order[0 .. count): the touched levels of the current segment; one spare
-  // entry past K takes the write of a level already counted.
+  // The touched levels of a short segment; one spare entry past K takes the
+  // write of a level already counted.
   std::vector<std::uint32_t> order;
-  std::size_t count = 0;
+  std::vector<std::uint32_t> all_levels;  // 0 .. K - 1
 
-  std::span<std::uint32_t> touched_levels() noexcept { return std::span(order).first(count); }
+  double level_total(std::uint32_t level) const noexcept {
+    double sum = total[level * lanes];
+    for (std::size_t lane = 1; lane < lanes; ++lane) sum += total[level * lanes + lane];
+    return sum;
+  }
 };
 
 // The lower weighted median: the first level, in increasing order, whose
@@ -27,15 +38,15 @@ struct LevelWeights {
 // are summed per level in sample order, then across levels in level order. A
 // segment of zero total weight is fitted at its first value; any value fits it
 // equally well.
-double lower_weighted_median(LevelWeights& weights, const std::vector<double>& levels, double first_value) {
-  const std::span<std::uint32_t> touched = weights.touched_levels();
-  std::sort(touched.begin(), touched.end());
+// `scanned` holds, increasing, every level with weight in the segment.
+double lower_weighted_median(const LevelWeights& weights, std::span<const std::uint32_t> scanned,
+                             const std::vector<double>& levels, double first_value) {
   double total = 0.0;
-  for (const std::uint32_t level : touched) total += weights.total[level];
+  for (const std::uint32_t level : scanned) total += weights.level_total(level);
   if (total == 0.0) return first_value;
   double cumulative = 0.0;
-  for (const std::uint32_t level : touched) {
-    cumulative += weights.total[level];
+  for (const std::uint32_t level : scanned) {
+    cumulative += weights.level_total(level);
     if (total <= 2.0 * cumulative) return levels[level];
   }
   return levels.back();
@@ -53,27 +64,39 @@ Result<double> weighted_median_cost(const L1PottsData& data, std::span<const std
   }
   LevelWeights weights;
   TARNWELL_CHECK(try_allocate("recomputing the L1-Potts weighted-median objective", [&] {
-    weights.total.assign(levels.size(), 0.0);
+    weights.lanes = data.whole_number_weights() ? 4 : 1;
+    weights.total.assign(levels.size() * weights.lanes, 0.0);
     weights.touched.assign(levels.size(), 0);
     weights.order.assign(levels.size() + 1, 0);
+    weights.all_levels.resize(levels.size());
   }));
+  for (std::uint32_t level = 0; level < weights.all_levels.size(); ++level) weights.all_levels[level] = level;
+  const std::size_t lanes = weights.lanes;
   double cost = 0.0;
   std::uint64_t start = 0;
   for (const std::uint64_t end : breakpoints) {
-    // Without branches on the data: samples change level at random, and a
-    // mispredicted branch per change would cost more than the whole step.
-    std::size_t count = 0;
-    for (std::uint64_t i = start; i < end; ++i) {
-      const std::uint32_t level = level_of[i];
-      weights.order[count] = level;
-      count += weights.touched[level] ^ 1u;
-      weights.touched[level] = 1;
-      weights.total[level] += w[i];
+    std::span<const std::uint32_t> scanned;
+    if ((end - start) * 4 >= levels.size()) {
+      for (std::uint64_t i = start; i < end; ++i) weights.total[level_of[i] * lanes + (i & (lanes - 1))] += w[i];
+      scanned = weights.all_levels;
+    } else {
+      // Without branches on the data: samples change level at random, and a
+      // mispredicted branch per change would cost more than the whole step.
+      std::size_t count = 0;
+      for (std::uint64_t i = start; i < end; ++i) {
+        const std::uint32_t level = level_of[i];
+        weights.order[count] = level;
+        count += weights.touched[level] ^ 1u;
+        weights.touched[level] = 1;
+        weights.total[level * lanes + (i & (lanes - 1))] += w[i];
+      }
+      const std::span<std::uint32_t> touched = std::span(weights.order).first(count);
+      std::sort(touched.begin(), touched.end());
+      scanned = touched;
     }
-    weights.count = count;
-    const double median = lower_weighted_median(weights, levels, y[start]);
-    for (const std::uint32_t level : weights.touched_levels()) {
-      weights.total[level] = 0.0;
+    const double median = lower_weighted_median(weights, scanned, levels, y[start]);
+    for (const std::uint32_t level : scanned) {
+      std::fill_n(weights.total.begin() + level * lanes, lanes, 0.0);
       weights.touched[level] = 0;
     }
     double segment_cost = 0.0;
