@@ -119,6 +119,7 @@ Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen) {
   const std::uint64_t rows_per_run = std::clamp<std::uint64_t>((std::uint64_t{1} << 22) / lanes, 1, 4096);
   for (std::uint64_t first = 1; first < n;) {
     const std::uint64_t last = std::min(n, first + rows_per_run);
+    flags->prefault(first * K, last * K + level_block);
     const L1PottsProgress progress = run_l1_potts_rows(problem, first, last, prev, cur, flags->row(0, K), best.get());
     if (const std::uint64_t i = progress.failed_sample; i != 0) {
       const double base = prev[best[i - 1]] + pen;
