@@ -1,5 +1,6 @@
 #include "search/l1_potts/l1_potts_rows_avx2.hpp"
 
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -131,20 +132,17 @@ TARNWELL_AVX2 void rows_in_registers(const L1PottsProblem& problem, std::uint64_
   const __m256d relative = _mm256_set1_pd(TieRule::relative);
   const __m256d absolute = _mm256_set1_pd(tie_rule.absolute());
   const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(std::numeric_limits<std::int64_t>::max()));
-  const __m256d infinity = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+  const __m256d pen = _mm256_set1_pd(problem.pen);
+  const __m256d four = _mm256_set1_pd(4.0);
   __m256d before[Blocks];
   __m256d levels[Blocks];
-  __m256d lane_index[Blocks];
 #pragma GCC unroll 4
   for (std::size_t b = 0; b < Blocks; ++b) {
     before[b] = _mm256_loadu_pd(prev + b * level_block);
     levels[b] = _mm256_loadu_pd(problem.levels + b * level_block);
-    const double lane = static_cast<double>(b * level_block);
-    lane_index[b] = _mm256_setr_pd(lane, lane + 1.0, lane + 2.0, lane + 3.0);
   }
-  double base = prev[best[first - 1]] + problem.pen;
+  __m256d start_value = _mm256_set1_pd(prev[best[first - 1]] + problem.pen);
   for (std::uint64_t i = first; i < last; ++i) {
-    const __m256d start_value = _mm256_set1_pd(base);
     const __m256d y = _mm256_set1_pd(problem.values[i]);
     const __m256d w = _mm256_set1_pd(problem.weights[i]);
     std::uint8_t* row_flags = flags + i * K;
@@ -162,27 +160,30 @@ TARNWELL_AVX2 void rows_in_registers(const L1PottsProblem& problem, std::uint64_
     __m256d smallest = row[0];
 #pragma GCC unroll 4
     for (std::size_t b = 1; b < Blocks; ++b) smallest = _mm256_min_pd(smallest, row[b]);
-    const double minimum = horizontal_min(smallest);
-    const __m256d low = _mm256_set1_pd(minimum);
-    const __m256d reach = _mm256_set1_pd(minimum + tie_rule.decision_band(minimum));
+    // The minimum in every lane, the band's reach as decision_band computes
+    // it, and per block: the minimum's lanes, and values inside the band
+    // (at most the reach and not the minimum, so above it).
+    smallest = _mm256_min_pd(smallest, _mm256_permute2f128_pd(smallest, smallest, 1));
+    smallest = _mm256_min_pd(smallest, _mm256_permute_pd(smallest, 0b0101));
+    const __m256d band = _mm256_mul_pd(four, _mm256_add_pd(_mm256_mul_pd(relative, _mm256_and_pd(smallest, magnitude)),
+                                                           absolute));
+    const __m256d reach = _mm256_add_pd(smallest, band);
     __m256d near_ties = _mm256_setzero_pd();
-    __m256d first_index = infinity;
+    std::uint32_t minimum_lanes = 0;
 #pragma GCC unroll 4
     for (std::size_t b = 0; b < Blocks; ++b) {
-      const __m256d inside =
-          _mm256_and_pd(_mm256_cmp_pd(row[b], low, _CMP_GT_OQ), _mm256_cmp_pd(row[b], reach, _CMP_LE_OQ));
-      near_ties = _mm256_or_pd(near_ties, inside);
-      first_index = _mm256_min_pd(first_index,
-                                  _mm256_blendv_pd(infinity, lane_index[b], _mm256_cmp_pd(row[b], low, _CMP_EQ_OQ)));
+      const __m256d at_minimum = _mm256_cmp_pd(row[b], smallest, _CMP_EQ_OQ);
+      near_ties = _mm256_or_pd(near_ties, _mm256_andnot_pd(at_minimum, _mm256_cmp_pd(row[b], reach, _CMP_LE_OQ)));
+      minimum_lanes |= static_cast<std::uint32_t>(_mm256_movemask_pd(at_minimum)) << (b * level_block);
     }
     if (_mm256_movemask_pd(near_ties) == 0) [[likely]] {
-      best[i] = static_cast<std::uint32_t>(horizontal_min(first_index));
-      base = minimum + problem.pen;
+      best[i] = static_cast<std::uint32_t>(std::countr_zero(minimum_lanes));
+      start_value = _mm256_add_pd(smallest, pen);
     } else {
 #pragma GCC unroll 4
       for (std::size_t b = 0; b < Blocks; ++b) _mm256_storeu_pd(scratch + b * level_block, row[b]);
       best[i] = scan_arg_min(scratch, Blocks * level_block, tie_rule);
-      base = scratch[best[i]] + problem.pen;
+      start_value = _mm256_set1_pd(scratch[best[i]] + problem.pen);
     }
 #pragma GCC unroll 4
     for (std::size_t b = 0; b < Blocks; ++b) before[b] = row[b];
