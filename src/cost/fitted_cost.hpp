@@ -10,6 +10,7 @@
 #include <utility>
 #include <variant>
 
+#include "core/saved_state.hpp"
 #include "core/signal.hpp"
 #include "cost/cost_model.hpp"
 #include "cost/sum_of_costs.hpp"
@@ -21,6 +22,11 @@ class FittedCost {
   using Variant = CostListVariants<BuiltinCostModels>::Fitted;
 
   static Result<FittedCost> fit(const CostModel& model, const Signal& signal);
+
+  // The saved form (pickling): the cost's position in the cost list, then its own fields.
+  // Restoring reads a cost of the model's kind and fails on any other.
+  void save(StateWriter& out) const;
+  static Result<FittedCost> restore(const CostModel& model, StateReader& in);
 
   template <class Cost>
     requires std::is_constructible_v<Variant, Cost>

@@ -5,6 +5,7 @@
 // one; lags before sample 0 read as zeros.
 #pragma once
 
+#include "core/saved_state.hpp"
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -36,6 +37,11 @@ class ARCost {
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const {
     return regression_.endpoint_costs(starts, end, minimum_length_, out);
   }
+
+  // The saved form (pickling) is the fitted signal, which this cost keeps
+  // (possibly re-arranged); restore fits again from it, with all of fit's checks.
+  void save(StateWriter& out) const;
+  static Result<ARCost> restore(StateReader& in);
 
  private:
   ARCost(RegressionModel regression, std::uint64_t n_features, std::uint64_t order)

@@ -27,6 +27,10 @@ struct GrowOrMergeTraits : GreedySearchTraits<ModelSearchState> {
                                [&](const auto& cost) { return Search(cost, state.parameters, rule); });
   }
 
+  static auto constructor_arguments(const State& state) {
+    return std::tuple{state.model_name, state.parameters.min_size, state.parameters.jump};
+  }
+
   static constexpr auto properties = model_search_properties<State>();
 };
 

@@ -14,6 +14,7 @@
 
 #include "cost/fitted_cost.hpp"
 #include "python/mod/class_builder.hpp"
+#include "python/mod/pickling.hpp"
 
 namespace tarnwell::python {
 
@@ -21,6 +22,8 @@ template <class Model>
 struct CostObjectState {
   Model model;
   std::shared_ptr<const typename Model::Fitted> fitted;
+
+  bool is_fitted() const noexcept { return fitted != nullptr; }
 };
 
 // The binding parameter a descriptor's ModelParameter stands for.
@@ -204,6 +207,21 @@ struct CostClass {
     });
   }
 
+  // Pickled as the descriptor's parameters and the fitted cost's own saved form.
+  struct PicklePolicy {
+    static const char* class_name() { return names().name.c_str(); }
+    static PyRef constructor_arguments(const State& state) {
+      return arguments_tuple(std::apply(
+          [&](const auto&... parameter) { return std::tuple{state.model.*(parameter.member)...}; },
+          Model::parameters));
+    }
+    static void save(const State& state, StateWriter& out) { state.fitted->save(out); }
+    static Result<std::shared_ptr<const Fitted>> restore(const State&, StateReader& in) {
+      TARNWELL_TRY(fitted, Fitted::restore(in));
+      return std::make_shared<const Fitted>(std::move(fitted));
+    }
+  };
+
   static PyTypeObject* type() {
     static TypeParts parts;
     if (parts.type != nullptr) return parts.type;
@@ -216,6 +234,7 @@ struct CostClass {
       parts.methods = {fastcall_definition("fit", &fit, fit_doc.c_str()),
                        fastcall_definition("error", &error, error_doc.c_str()),
                        fastcall_definition("sum_of_costs", &sum_of_costs, sum_doc.c_str())};
+      Pickling<State, PicklePolicy>::add_methods(parts.methods);
       [&]<std::size_t... Index>(std::index_sequence<Index...>) {
         (parts.properties.push_back(
              {std::get<Index>(Model::properties).name.data(), &model_property<Index>, nullptr, nullptr, nullptr}),

@@ -34,6 +34,15 @@ struct DynpTraits {
   static constexpr auto fit_parameters = ParameterTable<>{};
   static Status fit(State& state, const ArrayArgument& signal) { return fit_exact_search(state, signal, name); }
 
+  static auto constructor_arguments(const State& state) {
+    return std::tuple{state.model_name, stored_custom_cost(state), state.parameters.min_size,
+                      state.parameters.jump, state.max_memory_bytes};
+  }
+  static void save(const State& state, StateWriter& out) { save_exact_fit(state, out); }
+  static Result<ExactFittedState> restore(const State& state, StateReader& in) {
+    return restore_exact_fit(state, in, name);
+  }
+
   static constexpr auto predict_parameters = ParameterTable<UnsignedParameter>{UnsignedParameter{"n_bkps"}};
   static Result<PyRef> predict(const State& state, std::uint64_t n_bkps) {
     return predict_breakpoints(state.fitted, name, [&](const auto& cost) {

@@ -94,6 +94,18 @@ Result<State> finish_exact_search(State state, std::uint64_t jump) {
   return state;
 }
 
+// The saved form of an exact search's fit: which family it belongs to, then
+// the built-in cost's saved form, or the fitted sizes of a custom cost (whose
+// own fitted state travels with the object itself, a constructor argument).
+void save_exact_fit(const ExactSearchState& state, StateWriter& out);
+// Rebuilding a custom-cost adapter checks the object's protocol again.
+Result<ExactFittedState> restore_exact_fit(const ExactSearchState& state, StateReader& in, const char* class_name);
+
+// The constructor's model and custom_cost arguments as stored.
+inline PyObject* stored_custom_cost(const ExactSearchState& state) {
+  return state.custom_cost_given ? state.custom_cost.get() : nullptr;
+}
+
 template <class State>
 constexpr auto exact_search_flag_properties() {
   return std::tuple{

@@ -24,6 +24,12 @@ struct GreedySearchTraits {
   static constexpr auto fit_parameters = ParameterTable<>{};
   static Status fit(State& state, const ArrayArgument& signal) { return refit_keeping_previous(state, signal); }
 
+  // The saved form of the fit is the fitted cost's own.
+  static void save(const State& state, StateWriter& out) { state.fitted->save(out); }
+  static Result<std::shared_ptr<const FittedCost>> restore(const State& state, StateReader& in) {
+    return restore_fitted_cost(state.model, in);
+  }
+
   static constexpr auto predict_parameters =
       ParameterTable<OptionalUnsignedParameter, OptionalRealParameter, OptionalRealParameter>{
           OptionalUnsignedParameter{"n_bkps"}, OptionalRealParameter{"pen"}, OptionalRealParameter{"epsilon"}};

@@ -6,6 +6,7 @@
 
 #include "core/signal.hpp"
 #include "kernel/gram_prefix_memory.hpp"
+#include "kernel/kernel_saved_state.hpp"
 #include "kernel/prepare_kernel.hpp"
 #include "python/error/message.hpp"
 #include "python/mod/registry.hpp"
@@ -127,6 +128,45 @@ struct KernelCpdTraits {
     if (!prepared) return errors::fail(std::move(prepared.error()));
     std::visit([&](auto& handle) { state.fitted = std::move(handle); }, *prepared);
     return {};
+  }
+
+  // The constructor's values as stored: a bandwidth only when the caller gave
+  // one, the policy and its sampling parameters as they select the kernel.
+  static auto constructor_arguments(const State& state) {
+    const KernelSpec& spec = state.spec;
+    const bool sampled = spec.kind == KernelKind::rbf_sampled_median;
+    const std::optional<double> gamma =
+        spec.kind == KernelKind::rbf_fixed ? std::optional<double>(spec.gamma) : std::nullopt;
+    return std::tuple{state.kernel_name,
+                      state.parameters.min_size,
+                      state.parameters.jump,
+                      gamma,
+                      std::string(sampled ? "sampled" : "exact"),
+                      sampled ? spec.gamma_samples : std::uint64_t{10000},
+                      spec.seed,
+                      state.backend_name,
+                      state.max_gram_bytes};
+  }
+
+  // The saved form: the prepared rows and the resolved bandwidth; the Gram
+  // table of the full backend is rebuilt from them.
+  static void save(const State& state, StateWriter& out) {
+    std::visit(
+        [&](const auto& handle) {
+          if constexpr (!std::is_same_v<std::remove_cvref_t<decltype(handle)>, std::monostate>) {
+            save_prepared_kernel(PreparedKernel(handle), out);
+          }
+        },
+        state.fitted);
+  }
+  static Result<decltype(State::fitted)> restore(const State& state, StateReader& in) {
+    Result<PreparedKernel> prepared = [&] {
+      ReleasedInterpreterLock unlocked;
+      return restore_prepared_kernel(in, state.backend, family_of(state.spec), state.parameters.min_size,
+                                     state.parameters.jump, state.max_gram_bytes);
+    }();
+    if (!prepared) return errors::fail(std::move(prepared.error()));
+    return std::visit([](auto& handle) { return decltype(State::fitted)(std::move(handle)); }, *prepared);
   }
 
   static constexpr auto predict_parameters = ParameterTable<OptionalUnsignedParameter, OptionalRealParameter>{

@@ -13,6 +13,8 @@ namespace {
 
 struct L1PottsState {
   std::shared_ptr<const L1PottsData> fitted;
+
+  bool is_fitted() const noexcept { return fitted != nullptr; }
 };
 
 // A converted `weights` argument: the array, held for the call, and its view.
@@ -72,6 +74,30 @@ struct L1PottsTraits {
     if (!*built) return errors::fail(std::move(built->error()));
     state.fitted = std::move(fitted);
     return {};
+  }
+
+  static std::tuple<> constructor_arguments(const State&) { return {}; }
+
+  // The saved form is the fitted signal and its weights; restoring builds the
+  // levels again, exactly as fit did.
+  static void save(const State& state, StateWriter& out) {
+    save_signal(out, state.fitted->n_samples(), 1, state.fitted->values());
+    out.put(std::span<const double>(state.fitted->weights()));
+  }
+  static Result<std::shared_ptr<const L1PottsData>> restore(const State&, StateReader& in) {
+    TARNWELL_TRY(signal, restore_signal(in));
+    std::vector<double> weights;
+    TARNWELL_CHECK(in.get(weights, signal.n_samples(), "the weights"));
+    const StridedMatrix weights_view{reinterpret_cast<const std::byte*>(weights.data()), signal.n_samples(), 1,
+                                     static_cast<std::int64_t>(sizeof(double)), static_cast<std::int64_t>(sizeof(double))};
+    std::optional<Result<L1PottsData>> built;
+    std::shared_ptr<const L1PottsData> fitted;
+    TARNWELL_CHECK(try_allocate("building the L1-Potts levels", [&] {
+      built = L1PottsData::fit(signal, weights_view);
+      if (*built) fitted = std::make_shared<const L1PottsData>(std::move(**built));
+    }));
+    if (!*built) return errors::fail(std::move(built->error()));
+    return fitted;
   }
 
   static constexpr auto predict_parameters = ParameterTable<RealParameter>{RealParameter{"pen"}};

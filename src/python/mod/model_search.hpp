@@ -50,6 +50,9 @@ Result<std::shared_ptr<const FittedCost>> fit_cost_model(const CostModel& model,
 // The previous fit is replaced only once the new one exists.
 Status refit_keeping_previous(ModelSearchState& state, const ArrayArgument& signal);
 
+// A fitted cost of `model` from its saved form.
+Result<std::shared_ptr<const FittedCost>> restore_fitted_cost(const CostModel& model, StateReader& in);
+
 // "model=" of a representation: the name quoted, with escapes.
 std::string quoted_model_name(const std::string& name);
 

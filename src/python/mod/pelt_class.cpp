@@ -33,6 +33,15 @@ struct PeltTraits {
   static constexpr auto fit_parameters = ParameterTable<>{};
   static Status fit(State& state, const ArrayArgument& signal) { return fit_exact_search(state, signal, name); }
 
+  static auto constructor_arguments(const State& state) {
+    return std::tuple{state.model_name, stored_custom_cost(state), state.parameters.min_size,
+                      state.parameters.jump};
+  }
+  static void save(const State& state, StateWriter& out) { save_exact_fit(state, out); }
+  static Result<ExactFittedState> restore(const State& state, StateReader& in) {
+    return restore_exact_fit(state, in, name);
+  }
+
   static constexpr auto predict_parameters = ParameterTable<RealParameter>{RealParameter{"pen"}};
   static Result<PyRef> predict(const State& state, double pen) {
     return predict_breakpoints(state.fitted, name,

@@ -15,6 +15,11 @@
 //     static constexpr auto properties = std::tuple{StoredProperty<State, T>{...}, ...};  // or CheckedProperty
 //     static std::string repr(const State&);                // optional
 //     static void add_methods(TypeParts&);                  // optional extra methods
+//     // pickling (see pickling.hpp): the constructor's values as stored, in
+//     // its order, and the saved form of the fitted state
+//     static auto constructor_arguments(const State&);      // a std::tuple
+//     static void save(const State&, StateWriter&);
+//     static Result<decltype(State::fitted)> restore(const State&, StateReader&);
 //   };
 //
 // fit_predict takes the signal, the required fit parameters, every predict
@@ -28,6 +33,7 @@
 #include <tuple>
 
 #include "python/mod/class_builder.hpp"
+#include "python/mod/pickling.hpp"
 
 namespace tarnwell::python {
 
@@ -137,6 +143,15 @@ struct SearchClass {
     }
   }
 
+  struct PicklePolicy {
+    static const char* class_name() { return Traits::name; }
+    static PyRef constructor_arguments(const State& state) {
+      return arguments_tuple(Traits::constructor_arguments(state));
+    }
+    static void save(const State& state, StateWriter& out) { Traits::save(state, out); }
+    static auto restore(const State& state, StateReader& in) { return Traits::restore(state, in); }
+  };
+
   static PyTypeObject* type() {
     static TypeParts parts;
     if (parts.type != nullptr) return parts.type;
@@ -150,6 +165,7 @@ struct SearchClass {
                        fastcall_definition("predict", &predict, predict_doc.c_str()),
                        fastcall_definition("fit_predict", &fit_predict, fit_predict_doc.c_str())};
       if constexpr (requires(TypeParts& extra) { Traits::add_methods(extra); }) Traits::add_methods(parts);
+      Pickling<State, PicklePolicy>::add_methods(parts.methods);
       [&]<std::size_t... Index>(std::index_sequence<Index...>) {
         (parts.properties.push_back(
              {std::get<Index>(Traits::properties).name, &property<Index>, nullptr, nullptr, nullptr}),

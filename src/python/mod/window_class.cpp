@@ -46,6 +46,10 @@ struct WindowTraits : GreedySearchTraits<WindowState> {
     });
   }
 
+  static auto constructor_arguments(const State& state) {
+    return std::tuple{state.width, state.model_name, state.parameters.min_size, state.parameters.jump};
+  }
+
   static constexpr auto properties = std::tuple_cat(
       model_search_properties<State>(),
       std::tuple{StoredProperty<State, std::uint64_t>{"width", [](const State& state) { return state.width; }}});
