@@ -68,7 +68,7 @@ inline constexpr const char* reduce_doc =
     "__reduce__($self, /)\n--\n\n"
     "Return the pickled form: the class, its constructor arguments and, when fitted, the fitted state as bytes.";
 inline constexpr const char* setstate_doc =
-    "__setstate__($self, state, /)\n--\n\n"
+    "__setstate__($self, state)\n--\n\n"
     "Restore a fitted state produced by __reduce__ (used by pickle and copy).\n\n"
     "state is the bytes payload of a fitted object of this class with the same constructor arguments; a damaged, "
     "foreign or inconsistent payload raises ValueError and leaves the object unchanged.";
@@ -101,9 +101,12 @@ struct Pickling {
     });
   }
 
-  static PyObject* setstate(PyObject* self, PyObject* payload) {
+  static PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const ArgumentSpec spec("__setstate__", {"state"}, 1);
     return call_guarded(restoring().c_str(), [&]() -> Result<PyRef> {
-      const std::span<const std::byte> bytes = saved_state_payload(payload, Policy::class_name());
+      PyObject* slots[1] = {nullptr};
+      if (!spec.bind_fastcall(args, nargs, kwnames, slots)) throw PythonErrorAlreadySet{};
+      const std::span<const std::byte> bytes = saved_state_payload(slots[0], Policy::class_name());
       // The bytes object stays alive (and unchanged: bytes are immutable) for the call.
       return with_exclusive<State>(self, [&](State& state) -> Result<PyRef> {
         TARNWELL_TRY(reader, StateReader::open(bytes, Policy::class_name()));
@@ -117,7 +120,7 @@ struct Pickling {
 
   static void add_methods(std::vector<PyMethodDef>& methods) {
     methods.push_back({"__reduce__", &reduce, METH_NOARGS, reduce_doc});
-    methods.push_back({"__setstate__", &setstate, METH_O, setstate_doc});
+    methods.push_back(fastcall_definition("__setstate__", &setstate, setstate_doc));
   }
 };
 
