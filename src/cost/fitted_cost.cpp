@@ -35,7 +35,7 @@ Result<FittedCost> FittedCost::restore(const CostModel& model, StateReader& in) 
     if (index != alternative_index<Cost>(static_cast<const Variant*>(nullptr))) {
       return errors::fail(in.invalid("it holds another cost model"));
     }
-    TARNWELL_TRY(cost, Cost::restore(in));
+    TARNWELL_TRY(cost, restore_cost<Cost>(in, descriptor));
     return FittedCost(std::move(cost));
   });
 }

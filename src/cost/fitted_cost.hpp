@@ -17,6 +17,17 @@
 
 namespace tarnwell {
 
+// A fitted cost from its saved form; costs whose saved fields depend on a
+// model parameter check them against the model.
+template <class Cost, class Model>
+Result<Cost> restore_cost(StateReader& in, const Model& model) {
+  if constexpr (requires { Cost::restore(in, model); }) {
+    return Cost::restore(in, model);
+  } else {
+    return Cost::restore(in);
+  }
+}
+
 class FittedCost {
  public:
   using Variant = CostListVariants<BuiltinCostModels>::Fitted;

@@ -23,6 +23,8 @@ constexpr std::uint64_t autoregressive_min_size(std::uint64_t order) noexcept {
   return order + 1 < 5 ? 5 : order + 1;
 }
 
+struct ARModel;
+
 class ARCost {
  public:
   static Result<ARCost> fit(const Signal& signal, std::uint64_t order);
@@ -41,7 +43,8 @@ class ARCost {
   // The saved form (pickling) is the fitted signal, which this cost keeps
   // (possibly re-arranged); restore fits again from it, with all of fit's checks.
   void save(StateWriter& out) const;
-  static Result<ARCost> restore(StateReader& in);
+  // The saved order must be the model's: it sizes the lagged design.
+  static Result<ARCost> restore(StateReader& in, const ARModel& model);
 
  private:
   ARCost(RegressionModel regression, std::uint64_t n_features, std::uint64_t order)

@@ -216,8 +216,8 @@ struct CostClass {
           Model::parameters));
     }
     static void save(const State& state, StateWriter& out) { state.fitted->save(out); }
-    static Result<std::shared_ptr<const Fitted>> restore(const State&, StateReader& in) {
-      TARNWELL_TRY(fitted, Fitted::restore(in));
+    static Result<std::shared_ptr<const Fitted>> restore(const State& state, StateReader& in) {
+      TARNWELL_TRY(fitted, restore_cost<Fitted>(in, state.model));
       return std::make_shared<const Fitted>(std::move(fitted));
     }
   };
