@@ -109,9 +109,14 @@ inline PyObject* stored_custom_cost(const ExactSearchState& state) {
 template <class State>
 constexpr auto exact_search_flag_properties() {
   return std::tuple{
-      StoredProperty<State, bool>{"uses_custom_cost", [](const State& state) { return state.uses_custom_cost(); }},
-      StoredProperty<State, bool>{"uses_batch_callback",
-                                  [](const State& state) { return state.uses_batch_callback(); }},
+      StoredProperty<State, bool>{"uses_custom_cost", [](const State& state) { return state.uses_custom_cost(); },
+                                  "Whether a Python custom cost object stands in for the built-in model.\n\n"
+                                  TARNWELL_DOC_CUSTOM_COST},
+      StoredProperty<State, bool>{
+          "uses_batch_callback", [](const State& state) { return state.uses_batch_callback(); },
+          "Whether the fitted custom cost has error_many, so that the search asks for the costs of a whole "
+          "endpoint batch in one call instead of one error call per segment; False without a custom cost or "
+          "before fitting."},
   };
 }
 
