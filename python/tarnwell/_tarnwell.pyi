@@ -59,6 +59,8 @@ class _CustomCost(Protocol):
 
 @final
 class CostL2:
+    """Squared-error segment cost (changes in mean); costs scale with the square of the signal."""
+
     def __new__(cls) -> CostL2: ...
     def __reduce__(self) -> _Reduced: ...
     def __setstate__(self, state: bytes) -> None: ...
@@ -76,6 +78,8 @@ class CostL2:
 
 @final
 class CostL1:
+    """Absolute-deviation segment cost around the segment median; robust to outliers."""
+
     def __new__(cls) -> CostL1: ...
     def __reduce__(self) -> _Reduced: ...
     def __setstate__(self, state: bytes) -> None: ...
@@ -93,6 +97,8 @@ class CostL1:
 
 @final
 class CostRank:
+    """Rank-based segment cost: nonparametric, invariant to increasing transforms of each feature."""
+
     def __new__(cls) -> CostRank: ...
     def __reduce__(self) -> _Reduced: ...
     def __setstate__(self, state: bytes) -> None: ...
@@ -110,6 +116,8 @@ class CostRank:
 
 @final
 class CostNormal:
+    """Gaussian segment cost (mean and covariance) with a ridge on the covariance."""
+
     def __new__(cls, ridge: SupportsFloat = 1.0e-6) -> CostNormal: ...
     def __reduce__(self) -> _Reduced: ...
     def __setstate__(self, state: bytes) -> None: ...
@@ -129,6 +137,8 @@ class CostNormal:
 
 @final
 class CostLinear:
+    """Linear-regression segment cost: the first feature regressed on the others."""
+
     def __new__(cls) -> CostLinear: ...
     def __reduce__(self) -> _Reduced: ...
     def __setstate__(self, state: bytes) -> None: ...
@@ -146,6 +156,8 @@ class CostLinear:
 
 @final
 class CostAR:
+    """Autoregressive segment cost of the given order."""
+
     def __new__(cls, order: SupportsIndex = 4) -> CostAR: ...
     def __reduce__(self) -> _Reduced: ...
     def __setstate__(self, state: bytes) -> None: ...
@@ -165,6 +177,8 @@ class CostAR:
 
 @final
 class CostCLinear:
+    """Continuous piecewise-linear segment cost."""
+
     def __new__(cls) -> CostCLinear: ...
     def __reduce__(self) -> _Reduced: ...
     def __setstate__(self, state: bytes) -> None: ...
@@ -182,6 +196,8 @@ class CostCLinear:
 
 @final
 class CostMahalanobis:
+    """Squared deviations from the segment mean in a caller-given metric."""
+
     def __new__(cls, metric: npt.NDArray[np.float64]) -> CostMahalanobis: ...
     def __reduce__(self) -> _Reduced: ...
     def __setstate__(self, state: bytes) -> None: ...
@@ -203,6 +219,8 @@ CostMl = CostMahalanobis
 
 @final
 class Dynp:
+    """Exact fixed-change dynamic programming detector (predict(n_bkps))."""
+
     def __new__(
         cls,
         model: str = "l2",
@@ -234,6 +252,8 @@ class Dynp:
 
 @final
 class Pelt:
+    """Exact penalized change-point detection using PELT pruning (predict(pen); pen scales with the noise variance)."""
+
     def __new__(
         cls,
         model: str = "l2",
@@ -262,6 +282,8 @@ class Pelt:
     def uses_pelt_pruning(self) -> bool: ...
 
 class _Greedy:
+    """What Binseg, BottomUp and Window share: predict with exactly one of n_bkps, pen, epsilon."""
+
     def __reduce__(self) -> _Reduced: ...
     def __setstate__(self, state: bytes) -> None: ...
     def predict(
@@ -288,16 +310,22 @@ class _Greedy:
 
 @final
 class Binseg(_Greedy):
+    """Binary segmentation: greedy top-down splitting; approximate and fast."""
+
     def __new__(cls, model: str = "l2", min_size: SupportsIndex = 2, jump: SupportsIndex = 5) -> Binseg: ...
     def fit(self, signal: _Signal) -> Binseg: ...
 
 @final
 class BottomUp(_Greedy):
+    """Bottom-up segmentation: greedy merging from a fine split; approximate and fast."""
+
     def __new__(cls, model: str = "l2", min_size: SupportsIndex = 2, jump: SupportsIndex = 5) -> BottomUp: ...
     def fit(self, signal: _Signal) -> BottomUp: ...
 
 @final
 class Window(_Greedy):
+    """Sliding-window detection: peaks of the gain of splitting a window of width samples."""
+
     def __new__(
         cls, width: SupportsIndex = 100, model: str = "l2", min_size: SupportsIndex = 2, jump: SupportsIndex = 5
     ) -> Window: ...
@@ -307,6 +335,8 @@ class Window(_Greedy):
 
 @final
 class L1Potts:
+    """Exact weighted L1-Potts detector for scalar signals with few distinct levels (predict(pen))."""
+
     def __new__(cls) -> L1Potts: ...
     def __reduce__(self) -> _Reduced: ...
     def __setstate__(self, state: bytes) -> None: ...
@@ -324,6 +354,8 @@ class L1Potts:
 
 @final
 class KernelCPD:
+    """Kernel change-point detection (rbf, linear, cosine): exact, predict(n_bkps=...) or predict(pen=...)."""
+
     def __new__(
         cls,
         kernel: str = "rbf",
