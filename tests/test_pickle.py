@@ -233,6 +233,12 @@ BAD_STATES = [
     pytest.param(payload("CostL2", 3, 1, [1.0], [0.0] * 4, [0.0] * 4, [3.0], [4.0], 7),
                  "unexpected bytes after the last field", id="trailing"),
     pytest.param(payload("CostL2", 3, 1, [1.0], [0.0] * 4), "truncated", id="truncated-fields"),
+    # A name whose length runs into the checksum must not be read from it.
+    pytest.param(payload("CostL2")[:24] + struct.pack("<Q", 14) + payload("CostL2")[32:-8]
+                 + struct.pack("<Q", checksum(payload("CostL2")[:24] + struct.pack("<Q", 14)
+                                              + payload("CostL2")[32:-8])),
+                 "truncated while reading a name", id="name-into-checksum"),
+    pytest.param(payload("\xff" * 3 + "x" * 100), "saved from another class$", id="unprintable-name"),
 ]
 
 

@@ -1,5 +1,6 @@
 #include "core/saved_state.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -74,6 +75,10 @@ Result<StateReader> StateReader::open(std::span<const std::byte> bytes, std::str
       std::memcmp(bytes.data(), magic, sizeof magic) != 0) {
     return errors::fail(reader.invalid("not a saved tarnwell state"));
   }
+  // Everything, the header included, is read from the bytes the checksum
+  // covers, never from the checksum itself.
+  const std::span<const std::byte> covered = bytes.first(bytes.size() - checksum_size);
+  reader.fields_ = covered;
   reader.position_ = sizeof magic;
   std::uint64_t version = 0;
   std::uint64_t order = 0;
@@ -84,19 +89,22 @@ Result<StateReader> StateReader::open(std::span<const std::byte> bytes, std::str
     return errors::fail(reader.invalid("format version " + std::to_string(version) + " is not supported (expected " +
                                        std::to_string(saved_state_format_version) + ")"));
   }
-  std::string saved_for;
-  TARNWELL_CHECK(reader.get(saved_for));
-  if (saved_for != class_name) return errors::fail(reader.invalid("it was saved from " + saved_for));
-  const std::span<const std::byte> covered = bytes.first(bytes.size() - checksum_size);
   std::uint64_t stored = 0;
   std::memcpy(&stored, bytes.data() + covered.size(), sizeof stored);
   if (stored != checksum(covered)) return errors::fail(reader.invalid("checksum mismatch, the data is damaged"));
-  reader.fields_ = covered;
+  std::string saved_for;
+  TARNWELL_CHECK(reader.get(saved_for));
+  if (saved_for != class_name) {
+    const bool printable = saved_for.size() <= 64 && std::all_of(saved_for.begin(), saved_for.end(), [](char c) {
+                             return c >= 0x20 && c < 0x7f;
+                           });
+    return errors::fail(reader.invalid(printable ? "it was saved from " + saved_for : "it was saved from another class"));
+  }
   return reader;
 }
 
 Status StateReader::take(void* out, std::uint64_t count, std::string_view what) {
-  if (count > fields_.size() - position_) {
+  if (position_ > fields_.size() || count > fields_.size() - position_) {
     return errors::fail(invalid(std::string("truncated while reading ") + std::string(what)));
   }
   if (count != 0) std::memcpy(out, fields_.data() + position_, static_cast<std::size_t>(count));
