@@ -55,3 +55,43 @@ def test_ctrl_c_interrupts_a_long_search(search):
     assert word == "interrupted"
     # The exception arrived within half a second of the signal (one monotonic clock).
     assert float(handled) - sent < 0.5
+
+
+def test_ctrl_c_interrupts_an_l1_potts_prediction():
+    # 40 000 samples over 10 000 levels: 400 MB of parent flags and a second
+    # or more of work (the first, whole prediction says how long). Ctrl-C
+    # 0.1 s into the second prediction must end it within half a second, and
+    # leave the fitted object as it was.
+    script = textwrap.dedent(
+        """
+        import time
+        import numpy as np
+        import tarnwell
+        n, K = 40_000, 10_000
+        x = np.random.default_rng(0).integers(0, K, size=n).astype(float)
+        x[:K] = np.arange(K)
+        detector = tarnwell.L1Potts().fit(x)
+        started = time.monotonic()
+        expected = detector.predict(1.0)
+        whole = time.monotonic() - started
+        print("ready", whole, flush=True)
+        started = time.monotonic()
+        try:
+            detector.predict(1.0)
+        except KeyboardInterrupt:
+            print("interrupted", time.monotonic() - started, flush=True)
+        print(repr(detector), detector.is_fitted, flush=True)
+        print(detector.fit(x[:2000] % 7).predict(1.0) == tarnwell.L1Potts().fit(x[:2000] % 7).predict(1.0), flush=True)
+        """
+    )
+    process = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, text=True)
+    assert process.stdout.readline().split()[0] == "ready"
+    time.sleep(0.1)
+    process.send_signal(signal.SIGINT)
+    output, _ = process.communicate(timeout=120)
+    interrupted, state, refit = output.splitlines()
+    word, elapsed = interrupted.split()
+    assert word == "interrupted"
+    assert float(elapsed) < 0.1 + 0.5
+    assert state == "L1Potts(n_samples=40000, distinct_levels=10000) True"
+    assert refit == "True"

@@ -145,6 +145,24 @@ def test_breakpoints_do_not_depend_on_units(scale):
         assert L1Potts().fit(y * scale, weights=w).predict(pen * scale) == expected
 
 
+@pytest.mark.parametrize("n_levels", [3, 13, 16, 17, 40, 150])
+def test_rows_near_the_largest_double_agree(n_levels):
+    # Scaled by a power of two, a signal and its penalty pose exactly the same
+    # problem. Near the largest double the programme cannot rule out an
+    # overflow beforehand and runs rows that check every value; at ordinary
+    # scales it runs the fast rows (vectorised, and for up to 16 levels held
+    # in registers). Decimal levels make the tie rules decide often.
+    rng = np.random.default_rng(n_levels)
+    n = 400
+    y = ((np.repeat(rng.integers(0, n_levels, size=8), n // 8) + rng.integers(-1, 2, size=n)) % n_levels) * 0.1
+    w = rng.choice([0.0, 0.5, 1.0, 1.5], size=n)
+    span = w.max() * (y.max() - y.min())
+    scale = 2.0 ** np.floor(np.log2(np.finfo(float).max / (n * span)))
+    for pen in (0.05, 0.3, 2.0):
+        expected = L1Potts().fit(y, weights=w).predict(pen)
+        assert L1Potts().fit(y * scale, weights=w).predict(pen * scale) == expected
+
+
 def test_zero_weights_make_samples_free():
     y = np.array([0.0, 0.0, 9.0, -4.0, 0.0, 0.0])
     w = np.array([1.0, 1.0, 0.0, -0.0, 1.0, 1.0])
@@ -293,6 +311,23 @@ def test_non_finite_objective(y, w, text):
     with pytest.raises(TarnwellError, match=rf"^objective value must be finite, got {text}$") as caught:
         detector.predict(1.0)
     assert isinstance(caught.value, RuntimeError)
+
+
+def test_long_signal_passes_the_objective_check():
+    # 10^5 integer samples with pen = 0.7: the programme's optimum and the
+    # re-check add about 10^5 terms each, in different orders, and their
+    # roundings drift apart by more than a trillionth of the total (here
+    # 6.6e-8 on 56347.1), which once failed a valid prediction with a
+    # numerical failure.
+    n, K = 100_000, 100
+    rng = np.random.default_rng(5)
+    means = rng.integers(0, K, size=20)
+    y = np.repeat(means, n // 20) + np.round(rng.normal(scale=2.0, size=n))
+    y = np.clip(y, 0, K - 1)
+    y[:K] = np.arange(K)
+    breakpoints = L1Potts().fit(y).predict(0.7)
+    assert breakpoints[-1] == n and len(breakpoints) > 1000
+    assert all(a < b for a, b in zip(breakpoints, breakpoints[1:]))
 
 
 def test_threads_agree_with_one_thread():

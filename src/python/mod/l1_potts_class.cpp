@@ -4,8 +4,10 @@
 #include <memory>
 
 #include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
 #include "python/mod/registry.hpp"
 #include "python/mod/parameter_docs.hpp"
+#include "python/mod/search_dispatch.hpp"
 #include "python/mod/search_class.hpp"
 #include "search/l1_potts/l1_potts_engine.hpp"
 
@@ -122,6 +124,7 @@ struct L1PottsTraits {
     const std::shared_ptr<const L1PottsData> held = state.fitted;
     Result<Segmentation> outcome = [&] {
       ReleasedInterpreterLock unlocked;
+      InterruptionScope interruptible(&pending_signal_raised);
       return run_l1_potts(*data, pen);
     }();
     if (!outcome) return errors::fail(std::move(outcome.error()));

@@ -42,6 +42,9 @@ class TieRule {
     return for_scale(std::max(per_sample, is_finite_value(threshold) ? std::fabs(threshold) : 0.0));
   }
 
+  // The absolute part of the tolerance.
+  double absolute() const noexcept { return absolute_; }
+
   double tolerance(double left, double right) const noexcept {
     return relative * std::max(std::fabs(left), std::fabs(right)) + absolute_;
   }

@@ -24,18 +24,35 @@ class L1PottsData {
   const std::vector<double>& values() const noexcept { return values_; }
   const std::vector<double>& weights() const noexcept { return weights_; }
   const std::vector<double>& levels() const noexcept { return levels_; }
+  // The level of every sample, located once here so that no prediction
+  // searches for it. Empty when the levels do not fit 32-bit indices (over
+  // 4e9 distinct values: no prediction could hold their flags anyway).
+  const std::vector<std::uint32_t>& level_of_samples() const noexcept { return level_of_samples_; }
   // The whole signal as one segment at its weighted median: the scale of the
   // problem's costs, for the tie rule (infinite when it overflows).
   double whole_signal_cost() const noexcept { return whole_signal_cost_; }
+  // Bound on every weighted deviation w[i] |level - y[i]|: the largest
+  // weight times the span of the levels (the samples are levels themselves).
+  double largest_deviation() const noexcept { return largest_deviation_; }
+  // Every weight a whole number and their sum below 2^53 (as without
+  // weights): every partial sum of weights is then exact.
+  bool whole_number_weights() const noexcept { return whole_number_weights_; }
 
  private:
-  L1PottsData(std::vector<double> values, std::vector<double> weights, std::vector<double> levels)
-      : values_(std::move(values)), weights_(std::move(weights)), levels_(std::move(levels)) {}
+  L1PottsData(std::vector<double> values, std::vector<double> weights, std::vector<double> levels,
+              std::vector<std::uint32_t> level_of_samples)
+      : values_(std::move(values)),
+        weights_(std::move(weights)),
+        levels_(std::move(levels)),
+        level_of_samples_(std::move(level_of_samples)) {}
 
   std::vector<double> values_;
   std::vector<double> weights_;
   std::vector<double> levels_;
+  std::vector<std::uint32_t> level_of_samples_;
   double whole_signal_cost_ = 0.0;
+  double largest_deviation_ = 0.0;
+  bool whole_number_weights_ = false;
 };
 
 // The values sorted by the IEEE 754 total order, each value dropped when it

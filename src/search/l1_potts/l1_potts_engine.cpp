@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
 #include "core/strided_matrix.hpp"
 #include "search/l1_potts/l1_potts_flags.hpp"
 #include "search/l1_potts/l1_potts_memory.hpp"
@@ -44,10 +45,19 @@ std::vector<std::uint64_t> backtrack(const ParentFlags& flags, const std::uint32
                                      std::size_t K) {
   std::vector<std::uint64_t> breakpoints;
   std::uint32_t level = best[n - 1];
-  for (std::uint64_t i = n - 1; i >= 1; --i) {
-    const std::uint32_t before = flags.row(i, K)[level] != 0 ? best[i - 1] : level;
+  std::uint64_t i = n - 1;
+  while (i >= 1) {
+    // Rows that keep the level: a tight walk down its column of flags.
+    const std::uint8_t* flag = flags.row(i, K) + level;
+    while (i >= 1 && *flag == 0) {
+      --i;
+      flag -= K;
+    }
+    if (i == 0) break;
+    const std::uint32_t before = best[i - 1];
     if (before != level) breakpoints.push_back(i);
     level = before;
+    --i;
   }
   std::reverse(breakpoints.begin(), breakpoints.end());
   breakpoints.push_back(n);
@@ -90,7 +100,8 @@ Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen) {
   // before it is read, so neither buffer needs clearing.
   std::optional<ParentFlags> flags;
   {
-    TARNWELL_TRY(mapped, ParentFlags::allocate(*flag_count, parent_matrix_context));
+    // The row step may spill a few padding flags past the last row.
+    TARNWELL_TRY(mapped, ParentFlags::allocate(*flag_count + level_block, parent_matrix_context));
     flags.emplace(std::move(mapped));
   }
   std::unique_ptr<std::uint32_t[]> best = allocate_uninitialised<std::uint32_t>(n);
@@ -101,12 +112,23 @@ Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen) {
   // a signal and its penalty in other units give the same answer.
   const TieRule tie_rule = TieRule::for_search(data.whole_signal_cost(), n, pen);
   best[0] = l1_potts_arg_min(prev, lanes, tie_rule);
-  const L1PottsProblem problem{y, w, levels, n, K, pen, tie_rule};
-  const L1PottsProgress progress = run_l1_potts_rows(problem, prev, cur, flags->row(0, K), best.get());
-  if (const std::uint64_t i = progress.failed_sample; i != 0) {
-    const double base = prev[best[i - 1]] + pen;
-    if (progress.base_failed) return errors::fail(errors::non_finite_objective(base));
-    return errors::fail(errors::non_finite_objective(first_non_finite(prev, levels, K, y[i], w[i], base, tie_rule)));
+  const L1PottsProblem problem{y, w, levels, n, K, pen, tie_rule,
+                               l1_potts_values_stay_finite(n, data.largest_deviation(), pen, tie_rule)};
+  // Rows in runs of about a few million level-samples (a few milliseconds),
+  // with a check for interruption between runs.
+  const std::uint64_t rows_per_run = std::clamp<std::uint64_t>((std::uint64_t{1} << 22) / lanes, 1, 4096);
+  for (std::uint64_t first = 1; first < n;) {
+    const std::uint64_t last = std::min(n, first + rows_per_run);
+    flags->prefault(first * K, last * K + level_block);
+    const L1PottsProgress progress = run_l1_potts_rows(problem, first, last, prev, cur, flags->row(0, K), best.get());
+    if (const std::uint64_t i = progress.failed_sample; i != 0) {
+      const double base = prev[best[i - 1]] + pen;
+      if (progress.base_failed) return errors::fail(errors::non_finite_objective(base));
+      return errors::fail(
+          errors::non_finite_objective(first_non_finite(prev, levels, K, y[i], w[i], base, tie_rule)));
+    }
+    TARNWELL_CHECK(check_interruption());
+    first = last;
   }
   const double optimum = prev[best[n - 1]];
 

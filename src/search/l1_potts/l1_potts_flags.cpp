@@ -15,6 +15,19 @@ Result<ParentFlags> ParentFlags::allocate(std::size_t bytes, std::string_view co
   return ParentFlags(static_cast<std::uint8_t*>(data), bytes);
 }
 
+void ParentFlags::prefault(std::size_t begin, std::size_t end) const noexcept {
+#ifdef MADV_POPULATE_WRITE
+  constexpr std::size_t page = 4096;
+  end = end < bytes_ ? end : bytes_;
+  begin = begin / page * page;
+  if (begin >= end) return;
+  madvise(data_ + begin, end - begin, MADV_POPULATE_WRITE);
+#else
+  (void)begin;
+  (void)end;
+#endif
+}
+
 ParentFlags::~ParentFlags() {
   if (data_ != nullptr) munmap(data_, bytes_);
 }

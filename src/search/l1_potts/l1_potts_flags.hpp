@@ -23,6 +23,11 @@ class ParentFlags {
 
   std::uint8_t* row(std::uint64_t sample, std::size_t levels) const noexcept { return data_ + sample * levels; }
 
+  // Asks the kernel to back bytes [begin, end) with pages now, in one call,
+  // rather than by a fault per page when they are first written: faults are
+  // dear in virtual machines. Advice only; on refusal the faults happen.
+  void prefault(std::size_t begin, std::size_t end) const noexcept;
+
  private:
   ParentFlags(std::uint8_t* data, std::size_t bytes) noexcept : data_(data), bytes_(bytes) {}
 

@@ -10,11 +10,12 @@ namespace tarnwell {
 
 // Upper bound in bytes, with n samples and K levels:
 //   n K    parent flags
-//   16 n   best level per sample (4), located levels of a segment (4),
-//          breakpoints (8)
-//   40 K   two value rows and the levels, padded to whole vector blocks
-//   + 2048 (24 per level, up to 7 padding levels), and the weight
-//          accumulators with their marks (9 per level)
+//   16 n   best level per sample (4), breakpoints (8), 4 to spare
+//   40 K   two value rows and the levels (24 per level)
+//   + 2048 padding levels (up to 3) and the flags a row spills past the end
+// The objective check runs after the flags are freed; its accumulators (at
+// most 45 bytes per level) fit in their place once n >= 45, and in the 2048
+// spare bytes below that (K <= n).
 // Nothing when a step overflows 64 bits.
 std::optional<std::uint64_t> estimate_l1_potts_memory(std::uint64_t n_samples, std::uint64_t n_levels) noexcept;
 

@@ -20,13 +20,12 @@ struct L1PottsObjective {
 
 // Sum over the segments of sum w[i] |y[i] - m|, m the segment's lower
 // weighted median among the levels. `breakpoints` must be a valid list ending
-// at the number of samples; fails when a sample has no level or a segment's
-// cost is not finite.
-Result<double> weighted_median_cost(std::span<const double> y, std::span<const double> w,
-                                    const std::vector<double>& levels, std::span<const std::uint64_t> breakpoints);
+// at the number of samples and the data must hold the level of every sample;
+// fails when a segment's cost is not finite.
+Result<double> weighted_median_cost(const L1PottsData& data, std::span<const std::uint64_t> breakpoints);
 
 // The cost above plus pen per change, which must tie with the programme's
-// optimum.
+// optimum or differ from it by no more than the roundings of the two sums.
 Result<L1PottsObjective> recompute_l1_potts_objective(const L1PottsData& data,
                                                       const std::vector<std::uint64_t>& breakpoints, double pen,
                                                       double optimum, const TieRule& tie_rule);
