@@ -406,13 +406,19 @@ class Fuzzer:
             return None
         return self.random.choice(pool)
 
-    def keep(self, cls, instance):
+    def keep(self, cls, instance, samples=None):
         pool = self.instances[cls]
         if len(pool) < 6:
             pool.append(instance)
         else:
-            self.sample_counts.pop(id(pool[self.random.randrange(6)]), None)
-            pool[self.random.randrange(6)] = instance
+            slot = self.random.randrange(6)
+            self.sample_counts.pop(id(pool[slot]), None)
+            pool[slot] = instance
+        # A new object may reuse the id of one that is gone; a copy is fitted
+        # on as many samples as its original.
+        self.sample_counts.pop(id(instance), None)
+        if samples is not None:
+            self.sample_counts[id(instance)] = samples
 
     def meddle(self):
         """Called from inside protocol objects: refits or reads a live object."""
@@ -489,7 +495,7 @@ class Fuzzer:
         # Whatever copying produces must be as safe to use as the original.
         for duplicate in (copy.copy, copy.deepcopy, lambda value: pickle.loads(pickle.dumps(value))):
             try:
-                self.keep(cls, duplicate(instance))
+                self.keep(cls, duplicate(instance), self.sample_counts.get(id(instance)))
             except DOCUMENTED + (pickle.PicklingError,):
                 pass
 

@@ -9,7 +9,7 @@
 //     static constexpr std::string_view description = "";      // docstring text after the signature
 //     static constexpr std::array<std::string_view, 1> model_names{"l1"};  // accepted by parse_model
 //     static constexpr auto parameters = std::tuple{};  // ModelParameter{...}: the class constructor's
-//     static constexpr auto properties = std::tuple{};  // ModelProperty{...}: read-only class properties
+//     static constexpr auto properties = std::tuple{};  // ModelProperty{name, getter, doc}: read-only properties
 //     Status check() const;                          // constructor-time checks (optional)
 //     std::uint64_t min_segment_length() const noexcept;
 //     Result<L1Cost> fit(const Signal& signal) const;
@@ -38,11 +38,13 @@ struct ModelParameter {
 };
 
 // One read-only property of a cost class: a data member of the descriptor or a
-// const member function returning the value (integers and floats).
+// const member function returning the value (integers and floats), with its
+// docstring.
 template <class Getter>
 struct ModelProperty {
   std::string_view name;
   Getter getter;
+  std::string_view doc;
 };
 
 template <class... Models>

@@ -10,17 +10,34 @@
 #include <utility>
 #include <variant>
 
+#include "core/saved_state.hpp"
 #include "core/signal.hpp"
 #include "cost/cost_model.hpp"
 #include "cost/sum_of_costs.hpp"
 
 namespace tarnwell {
 
+// A fitted cost from its saved form; costs whose saved fields depend on a
+// model parameter check them against the model.
+template <class Cost, class Model>
+Result<Cost> restore_cost(StateReader& in, const Model& model) {
+  if constexpr (requires { Cost::restore(in, model); }) {
+    return Cost::restore(in, model);
+  } else {
+    return Cost::restore(in);
+  }
+}
+
 class FittedCost {
  public:
   using Variant = CostListVariants<BuiltinCostModels>::Fitted;
 
   static Result<FittedCost> fit(const CostModel& model, const Signal& signal);
+
+  // The saved form (pickling): the cost's position in the cost list, then its own fields.
+  // Restoring reads a cost of the model's kind and fails on any other.
+  void save(StateWriter& out) const;
+  static Result<FittedCost> restore(const CostModel& model, StateReader& in);
 
   template <class Cost>
     requires std::is_constructible_v<Variant, Cost>

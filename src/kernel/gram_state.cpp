@@ -39,7 +39,7 @@ Status fill_prefix_table(const Kernel& kernel, std::size_t n, double* prefix, do
 
 }  // namespace
 
-Result<std::shared_ptr<const KernelGramState>> KernelGramState::build_full(const PreparedRows& rows,
+Result<std::shared_ptr<const KernelGramState>> KernelGramState::build_full(PreparedRows rows,
                                                                           KernelFamily family, double gamma,
                                                                           std::uint64_t max_gram_bytes) {
   const std::uint64_t n = rows.n;
@@ -56,6 +56,7 @@ Result<std::shared_ptr<const KernelGramState>> KernelGramState::build_full(const
                                return fill_prefix_table(kernel, static_cast<std::size_t>(n), state->prefix_.data(),
                                                         state->diagonal_.data());
                              }));
+  state->rows_ = std::move(rows.values);
   return std::shared_ptr<const KernelGramState>(std::move(state));
 }
 

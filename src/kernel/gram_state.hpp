@@ -32,7 +32,10 @@ struct StreamingEndpointState {
 
 class KernelGramState {
  public:
-  static Result<std::shared_ptr<const KernelGramState>> build_full(const PreparedRows& rows, KernelFamily family,
+  // Both backends keep the prepared rows: streaming evaluates them, full
+  // keeps them (n x width, small beside its (n + 1)^2 table) so that its
+  // saved form can rebuild the table instead of carrying it.
+  static Result<std::shared_ptr<const KernelGramState>> build_full(PreparedRows rows, KernelFamily family,
                                                                   double gamma, std::uint64_t max_gram_bytes);
   static Result<std::shared_ptr<const KernelGramState>> build_streaming(PreparedRows rows, KernelFamily family,
                                                                        double gamma);
@@ -60,6 +63,9 @@ class KernelGramState {
   Result<double> whole_signal_cost() const;
 
   bool is_full() const noexcept { return backend_ == KernelBackend::full; }
+  KernelBackend backend() const noexcept { return backend_; }
+  std::uint64_t width() const noexcept { return width_; }
+  std::span<const double> rows() const noexcept { return rows_; }
   KernelFamily family() const noexcept { return family_; }
   std::optional<double> gamma() const noexcept {
     return family_ == KernelFamily::rbf ? std::optional<double>(gamma_) : std::nullopt;

@@ -16,7 +16,7 @@ Result<PreparedKernel> prepare_kernel(const Signal& signal, const KernelSpec& sp
   }
   switch (backend) {
     case KernelBackend::full: {
-      TARNWELL_TRY(state, KernelGramState::build_full(rows, family, gamma, max_gram_bytes));
+      TARNWELL_TRY(state, KernelGramState::build_full(std::move(rows), family, gamma, max_gram_bytes));
       return PreparedKernel(std::move(state));
     }
     case KernelBackend::streaming: {

@@ -5,6 +5,7 @@
 // one; lags before sample 0 read as zeros.
 #pragma once
 
+#include "core/saved_state.hpp"
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -22,6 +23,8 @@ constexpr std::uint64_t autoregressive_min_size(std::uint64_t order) noexcept {
   return order + 1 < 5 ? 5 : order + 1;
 }
 
+struct ARModel;
+
 class ARCost {
  public:
   static Result<ARCost> fit(const Signal& signal, std::uint64_t order);
@@ -36,6 +39,12 @@ class ARCost {
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const {
     return regression_.endpoint_costs(starts, end, minimum_length_, out);
   }
+
+  // The saved form (pickling) is the fitted signal, which this cost keeps
+  // (possibly re-arranged); restore fits again from it, with all of fit's checks.
+  void save(StateWriter& out) const;
+  // The saved order must be the model's: it sizes the lagged design.
+  static Result<ARCost> restore(StateReader& in, const ARModel& model);
 
  private:
   ARCost(RegressionModel regression, std::uint64_t n_features, std::uint64_t order)

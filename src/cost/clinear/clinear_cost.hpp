@@ -5,6 +5,7 @@
 // is scored as one continuous polyline.
 #pragma once
 
+#include "core/saved_state.hpp"
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -29,6 +30,11 @@ class CLinearCost {
 
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
+
+  // The saved form (pickling) is the fitted signal, which this cost keeps
+  // (possibly re-arranged); restore fits again from it, with all of fit's checks.
+  void save(StateWriter& out) const;
+  static Result<CLinearCost> restore(StateReader& in);
 
  private:
   CLinearCost() = default;

@@ -3,6 +3,7 @@
 // keeps an owned copy of the signal and sorts each segment column on demand.
 #pragma once
 
+#include "core/saved_state.hpp"
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -29,6 +30,11 @@ class L1Cost {
   // searches' and sum_of_costs' business.
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
+
+  // The saved form (pickling) is the fitted signal, which this cost keeps
+  // (possibly re-arranged); restore fits again from it, with all of fit's checks.
+  void save(StateWriter& out) const;
+  static Result<L1Cost> restore(StateReader& in);
 
  private:
   explicit L1Cost(Signal signal) : signal_(std::move(signal)) {}

@@ -13,7 +13,11 @@ namespace tarnwell {
 struct L1Model {
   using Fitted = L1Cost;
   static constexpr std::string_view class_name = "CostL1";
-  static constexpr std::string_view description = "";
+  static constexpr std::string_view description =
+      "Absolute-deviation segment cost: the sum over features of the absolute deviations from the segment's "
+      "median.\n\n"
+      "Robust to outliers and heavy tails; costs scale with the signal (not its square). Fitting keeps an owned "
+      "copy of the signal.";
   static constexpr std::array<std::string_view, 1> model_names{"l1"};
   static constexpr auto parameters = std::tuple{};
   static constexpr auto properties = std::tuple{};

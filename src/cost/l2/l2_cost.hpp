@@ -2,6 +2,7 @@
 // segment mean, summed over features, from prefix sums in O(d) per segment.
 #pragma once
 
+#include "core/saved_state.hpp"
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -50,6 +51,11 @@ class L2Cost {
   const double* prefix_square_row(std::uint64_t position) const noexcept {
     return prefix_squares_.data() + position * n_features_;
   }
+
+  // The saved form of the fitted statistics (pickling); restore checks every
+  // size against the others and fails on a damaged or inconsistent state.
+  void save(StateWriter& out) const;
+  static Result<L2Cost> restore(StateReader& in);
 
  private:
   L2Cost() = default;

@@ -3,6 +3,7 @@
 // residual sum of squares.
 #pragma once
 
+#include "core/saved_state.hpp"
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -30,6 +31,11 @@ class LinearCost {
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const {
     return regression_.endpoint_costs(starts, end, minimum_length, out);
   }
+
+  // The saved form (pickling) is the fitted signal, which this cost keeps
+  // (possibly re-arranged); restore fits again from it, with all of fit's checks.
+  void save(StateWriter& out) const;
+  static Result<LinearCost> restore(StateReader& in);
 
  private:
   LinearCost(RegressionModel regression, std::uint64_t n_features)

@@ -24,6 +24,8 @@ class RegressionModel {
   std::uint64_t n_rows() const noexcept { return n_rows_; }
   std::uint64_t design_columns() const noexcept { return p_; }
   std::uint64_t response_columns() const noexcept { return k_; }
+  std::span<const double> design() const noexcept { return design_; }
+  std::span<const double> response() const noexcept { return response_; }
 
   // The exact cost of rows [start, end), which the caller has validated.
   Result<double> exact_cost(std::uint64_t start, std::uint64_t end) const;

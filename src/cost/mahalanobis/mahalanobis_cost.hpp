@@ -3,6 +3,7 @@
 // tr(M S) for the segment scatter S. Non-negative by construction.
 #pragma once
 
+#include "core/saved_state.hpp"
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -28,6 +29,11 @@ class MahalanobisCost {
   // Any segment of length at least 1 has a cost (0 for one sample up to rounding).
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
+
+  // The saved form of the fitted statistics (pickling); restore checks every
+  // size against the others and fails on a damaged or inconsistent state.
+  void save(StateWriter& out) const;
+  static Result<MahalanobisCost> restore(StateReader& in);
 
  private:
   MahalanobisCost(std::vector<double> metric, double metric_norm, ScatterStatistics scatter)

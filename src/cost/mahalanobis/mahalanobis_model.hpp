@@ -31,7 +31,8 @@ struct MahalanobisModel {
   static constexpr auto parameters =
       std::tuple{ModelParameter<MahalanobisModel, std::optional<DenseMatrix>>{"metric", &MahalanobisModel::metric, ""}};
   static constexpr auto properties =
-      std::tuple{ModelProperty{"metric_dimension", &MahalanobisModel::metric_dimension}};
+      std::tuple{ModelProperty{"metric_dimension", &MahalanobisModel::metric_dimension,
+                            "The size d of the d x d metric: the number of features a fitted signal must have."}};
 
   std::uint64_t min_segment_length() const noexcept { return 2; }
   Result<MahalanobisCost> fit(const Signal& signal) const { return MahalanobisCost::fit(signal, metric); }

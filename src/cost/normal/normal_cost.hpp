@@ -3,6 +3,7 @@
 // Costs can be negative (a nearly constant segment has a tiny determinant).
 #pragma once
 
+#include "core/saved_state.hpp"
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -24,6 +25,11 @@ class NormalCost {
 
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
+
+  // The saved form of the fitted statistics (pickling); restore checks every
+  // size against the others and fails on a damaged or inconsistent state.
+  void save(StateWriter& out) const;
+  static Result<NormalCost> restore(StateReader& in);
 
  private:
   NormalCost(ScatterStatistics scatter, double ridge) : scatter_(std::move(scatter)), ridge_(ridge) {}

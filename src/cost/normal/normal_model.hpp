@@ -25,7 +25,10 @@ struct NormalModel {
   double ridge = 1.0e-6;
 
   static constexpr auto parameters = std::tuple{ModelParameter<NormalModel, double>{"ridge", &NormalModel::ridge, "1.0e-6"}};
-  static constexpr auto properties = std::tuple{ModelProperty{"ridge", &NormalModel::ridge}};
+  static constexpr auto properties = std::tuple{ModelProperty{
+      "ridge", &NormalModel::ridge,
+      "The ridge added to every segment covariance (finite and positive): it keeps the log-determinant finite for "
+      "constant or collinear segments; larger values make the cost less sensitive to changes in spread."}};
 
   // Positive subnormal ridges are accepted.
   Status check() const {

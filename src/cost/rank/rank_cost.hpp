@@ -4,6 +4,7 @@
 // do not change under a strictly increasing transform of any feature.
 #pragma once
 
+#include "core/saved_state.hpp"
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -26,6 +27,11 @@ class RankCost {
 
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
+
+  // The saved form of the fitted statistics (pickling); restore checks every
+  // size against the others and fails on a damaged or inconsistent state.
+  void save(StateWriter& out) const;
+  static Result<RankCost> restore(StateReader& in);
 
  private:
   RankCost() = default;

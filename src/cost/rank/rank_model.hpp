@@ -13,7 +13,11 @@ namespace tarnwell {
 struct RankModel {
   using Fitted = RankCost;
   static constexpr std::string_view class_name = "CostRank";
-  static constexpr std::string_view description = "";
+  static constexpr std::string_view description =
+      "Rank-based segment cost: every feature is replaced by its centred ranks over the whole signal; a segment "
+      "of length len with mean rank vector m costs -len * m^T P m, P the pseudo-inverse of the rank covariance.\n\n"
+      "Nonparametric: costs are never positive and do not change under a strictly increasing transform of any "
+      "feature, so changes in distribution are found whatever the scale or outliers.";
   static constexpr std::array<std::string_view, 1> model_names{"rank"};
   static constexpr auto parameters = std::tuple{};
   static constexpr auto properties = std::tuple{};

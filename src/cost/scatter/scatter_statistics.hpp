@@ -5,6 +5,7 @@
 // Shared by the Normal and Mahalanobis costs.
 #pragma once
 
+#include "core/saved_state.hpp"
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -29,6 +30,11 @@ class ScatterStatistics {
   // two prefix outer-product blocks, added. Their running-sum round-off is
   // relative to this, not to the (possibly tiny) scatter itself.
   double subtracted_magnitude(std::uint64_t start, std::uint64_t end) const noexcept;
+
+  // The saved form of the fitted statistics (pickling); restore checks every
+  // size against the others and fails on a damaged or inconsistent state.
+  void save(StateWriter& out) const;
+  static Result<ScatterStatistics> restore(StateReader& in);
 
  private:
   ScatterStatistics() = default;

@@ -9,10 +9,12 @@
 namespace tarnwell::python {
 namespace {
 
-template <const char* Name, auto Search>
+template <const char* Name, const char* Description, const char* PredictDescription, auto Search>
 struct GrowOrMergeTraits : GreedySearchTraits<ModelSearchState> {
   using State = ModelSearchState;
   static constexpr const char* name = Name;
+  static constexpr const char* description = Description;
+  static constexpr const char* predict_description = PredictDescription;
 
   static constexpr auto constructor = ParameterTable<TextParameter, UnsignedParameter, UnsignedParameter>{
       model_parameter, min_size_parameter, jump_parameter};
@@ -27,15 +29,42 @@ struct GrowOrMergeTraits : GreedySearchTraits<ModelSearchState> {
                                [&](const auto& cost) { return Search(cost, state.parameters, rule); });
   }
 
+  static auto constructor_arguments(const State& state) {
+    return std::tuple{state.model_name, state.parameters.min_size, state.parameters.jump};
+  }
+
   static constexpr auto properties = model_search_properties<State>();
 };
 
 constexpr char binseg_name[] = "Binseg";
+constexpr char binseg_description[] =
+    "Binary segmentation: a greedy search that starts from the whole signal and repeatedly splits the segment "
+    "whose best split lowers the total cost most. Approximate (a split, once made, is never moved) and fast, "
+    "about n_samples * log(n_samples) cost evaluations: use it for long signals, or for a quick first look "
+    "before an exact search.\n\n" TARNWELL_DOC_MODEL_SEARCH_PARAMETERS;
+constexpr char binseg_predict[] =
+    "The breakpoints found by splitting until the stopping rule refuses the best remaining split.\n\n"
+    TARNWELL_DOC_GREEDY_RULES "\n\n" TARNWELL_DOC_RESULT;
+
 constexpr char bottom_up_name[] = "BottomUp";
+constexpr char bottom_up_description[] =
+    "Bottom-up segmentation: a greedy search that cuts the signal into short grid-aligned pieces, then "
+    "repeatedly merges the adjacent pair whose merge raises the total cost least. Approximate and fast; "
+    "starting from a fine split, it keeps short segments that a top-down search can miss.\n\n"
+    TARNWELL_DOC_MODEL_SEARCH_PARAMETERS;
+constexpr char bottom_up_predict[] =
+    "The breakpoints left when merging stops: when n_bkps changes remain, when every remaining merge would "
+    "raise the cost by more than pen, or before the total cost would exceed epsilon.\n\n"
+    TARNWELL_DOC_GREEDY_RULES "\n\n" TARNWELL_DOC_RESULT;
 
 }  // namespace
 
-PyTypeObject* binseg_type() { return SearchClass<GrowOrMergeTraits<binseg_name, &binseg_search>>::type(); }
-PyTypeObject* bottom_up_type() { return SearchClass<GrowOrMergeTraits<bottom_up_name, &bottom_up_search>>::type(); }
+PyTypeObject* binseg_type() {
+  return SearchClass<GrowOrMergeTraits<binseg_name, binseg_description, binseg_predict, &binseg_search>>::type();
+}
+PyTypeObject* bottom_up_type() {
+  return SearchClass<
+      GrowOrMergeTraits<bottom_up_name, bottom_up_description, bottom_up_predict, &bottom_up_search>>::type();
+}
 
 }  // namespace tarnwell::python

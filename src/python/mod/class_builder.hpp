@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -79,11 +80,13 @@ inline PyRef to_python(const std::optional<double>& value) {
   return value ? to_python(*value) : PyRef::borrow(Py_None);
 }
 
-// A property that reads a stored value and cannot fail: no guard.
+// A property that reads a stored value and cannot fail: no guard. `doc` is
+// its docstring.
 template <class State, class Value>
 struct StoredProperty {
   const char* name;
   Value (*get)(const State&);
+  const char* doc = nullptr;
 };
 
 // A property that can fail (a fitted-only size): guarded, named "reading {class}.{name}".
@@ -91,6 +94,7 @@ template <class State, class Value>
 struct CheckedProperty {
   const char* name;
   Result<Value> (*get)(const State&);
+  const char* doc = nullptr;
 };
 
 template <class Property>
@@ -156,10 +160,10 @@ inline PyMethodDef fastcall_definition(const char* name, FastcallFunction functi
 }
 
 // The method definition of a module function, its docstring the text
-// signature of `table`; built once.
+// signature of `table` and `description`; built once.
 template <FastcallFunction Entry, class Table>
-PyMethodDef* function_definition(const char* name, const Table& table) {
-  static const std::string doc = signature_text(name, table, false) + "\n--\n\n";
+PyMethodDef* function_definition(const char* name, const Table& table, std::string_view description) {
+  static const std::string doc = docstring(signature_text(name, table, false), description);
   static PyMethodDef definition = fastcall_definition(name, Entry, doc.c_str());
   return &definition;
 }

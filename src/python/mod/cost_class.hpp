@@ -14,6 +14,8 @@
 
 #include "cost/fitted_cost.hpp"
 #include "python/mod/class_builder.hpp"
+#include "python/mod/parameter_docs.hpp"
+#include "python/mod/pickling.hpp"
 
 namespace tarnwell::python {
 
@@ -21,6 +23,8 @@ template <class Model>
 struct CostObjectState {
   Model model;
   std::shared_ptr<const typename Model::Fitted> fitted;
+
+  bool is_fitted() const noexcept { return fitted != nullptr; }
 };
 
 // The binding parameter a descriptor's ModelParameter stands for.
@@ -204,27 +208,66 @@ struct CostClass {
     });
   }
 
+  // Pickled as the descriptor's parameters and the fitted cost's own saved form.
+  struct PicklePolicy {
+    static const char* class_name() { return names().name.c_str(); }
+    static PyRef constructor_arguments(const State& state) {
+      return arguments_tuple(std::apply(
+          [&](const auto&... parameter) { return std::tuple{state.model.*(parameter.member)...}; },
+          Model::parameters));
+    }
+    static void save(const State& state, StateWriter& out) { state.fitted->save(out); }
+    static Result<std::shared_ptr<const Fitted>> restore(const State& state, StateReader& in) {
+      TARNWELL_TRY(fitted, restore_cost<Fitted>(in, state.model));
+      return std::make_shared<const Fitted>(std::move(fitted));
+    }
+  };
+
+  // The docstrings every cost class shares; the class's own text is the
+  // descriptor's description and its properties' docs.
+  static constexpr const char* fit_description =
+      "Fit the cost's statistics to a signal and return the object itself. The previous statistics are replaced "
+      "only when the fit succeeds.\n\n" TARNWELL_DOC_SIGNAL;
+  static constexpr const char* error_description =
+      "The cost of the segment [start, end) of the fitted signal, rows start to end - 1.\n\n"
+      "start, end: sample indices with start < end <= n_samples and end - start >= min_size.";
+  static constexpr const char* sum_description =
+      "The total cost of a segmentation of the fitted signal (compensated summation).\n\n"
+      "breakpoints: increasing sample indices, each the end of a segment, the last equal to n_samples; every "
+      "segment at least min_size long.";
+
   static PyTypeObject* type() {
     static TypeParts parts;
     if (parts.type != nullptr) return parts.type;
     if (parts.methods.empty()) {
-      static const std::string fit_doc = signature_text("fit", fit_table, true) + "\n--\n\n";
-      static const std::string error_doc = signature_text("error", error_table, true) + "\n--\n\n";
-      static const std::string sum_doc = signature_text("sum_of_costs", sum_table, true) + "\n--\n\n";
+      static const std::string fit_doc = docstring(signature_text("fit", fit_table, true), fit_description);
+      static const std::string error_doc = docstring(signature_text("error", error_table, true), error_description);
+      static const std::string sum_doc = docstring(signature_text("sum_of_costs", sum_table, true), sum_description);
       parts.qualified_name = names().qualified;
       parts.doc = docstring(signature_text(names().name, constructor_table(), false), Model::description);
       parts.methods = {fastcall_definition("fit", &fit, fit_doc.c_str()),
                        fastcall_definition("error", &error, error_doc.c_str()),
                        fastcall_definition("sum_of_costs", &sum_of_costs, sum_doc.c_str())};
+      Pickling<State, PicklePolicy>::add_methods(parts.methods);
       [&]<std::size_t... Index>(std::index_sequence<Index...>) {
-        (parts.properties.push_back(
-             {std::get<Index>(Model::properties).name.data(), &model_property<Index>, nullptr, nullptr, nullptr}),
+        (parts.properties.push_back({std::get<Index>(Model::properties).name.data(), &model_property<Index>,
+                                     nullptr, std::get<Index>(Model::properties).doc.data(), nullptr}),
          ...);
       }(std::make_index_sequence<std::tuple_size_v<std::remove_cvref_t<decltype(Model::properties)>>>{});
-      parts.properties.push_back({"n_samples", &n_samples, nullptr, nullptr, nullptr});
-      parts.properties.push_back({"n_features", &n_features, nullptr, nullptr, nullptr});
-      parts.properties.push_back({"min_size", &min_size, nullptr, nullptr, nullptr});
-      parts.properties.push_back({"is_fitted", &is_fitted, nullptr, nullptr, nullptr});
+      parts.properties.push_back(
+          {"n_samples", &n_samples, nullptr, "The number of samples of the fitted signal. Fails before fitting.",
+           nullptr});
+      parts.properties.push_back(
+          {"n_features", &n_features, nullptr, "The number of features of the fitted signal. Fails before fitting.",
+           nullptr});
+      parts.properties.push_back(
+          {"min_size", &min_size, nullptr,
+           "The shortest segment this cost gives a value to, in samples; it depends on the model's parameters only. "
+           "A search using the model raises its own min_size to it.",
+           nullptr});
+      parts.properties.push_back(
+          {"is_fitted", &is_fitted, nullptr, "Whether a fit has succeeded, so that error and sum_of_costs can run.",
+           nullptr});
     }
     return create_type<State>(parts, &construct, &repr);
   }

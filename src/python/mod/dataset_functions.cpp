@@ -53,16 +53,37 @@ constexpr auto generator_table =
 struct GeneratorNames {
   const char* function;
   const char* operation;
+  const char* description;
 };
+
+#define TARNWELL_DOC_GENERATOR                                                                                      \
+  "Segment lengths are random (each at least one sample), Gaussian noise is added, and the same arguments always " \
+  "give the same values. Returns (signal, breakpoints): a float64 array of shape (n_samples, n_features) and the " \
+  "true breakpoints, a list of n_bkps + 1 indices ending with n_samples.\n\n"                                    \
+  "n_samples: the signal's length (more than n_bkps).\nn_features: its number of columns (at least 1).\n"        \
+  "n_bkps: the number of changes.\nnoise_std: the noise standard deviation (finite, not negative).\n"             \
+  "seed: the seed of every random draw."
 
 constexpr GeneratorNames names_of(SegmentShape shape) {
   switch (shape) {
-    case SegmentShape::constant: return {"pw_constant", "generating pw_constant"};
-    case SegmentShape::linear: return {"pw_linear", "generating pw_linear"};
-    case SegmentShape::normal: return {"pw_normal", "generating pw_normal"};
-    case SegmentShape::wavy: return {"pw_wavy", "generating pw_wavy"};
+    case SegmentShape::constant:
+      return {"pw_constant", "generating pw_constant",
+              "A synthetic piecewise-constant signal: every segment has a random level per feature, changes are "
+              "in the mean.\n\n" TARNWELL_DOC_GENERATOR};
+    case SegmentShape::linear:
+      return {"pw_linear", "generating pw_linear",
+              "A synthetic piecewise-linear signal: every segment has a random intercept and slope per feature.\n\n"
+              TARNWELL_DOC_GENERATOR};
+    case SegmentShape::normal:
+      return {"pw_normal", "generating pw_normal",
+              "A synthetic signal whose segments differ in mean and spread: every segment draws Gaussian values "
+              "with a random mean and scale per feature.\n\n" TARNWELL_DOC_GENERATOR};
+    case SegmentShape::wavy:
+      return {"pw_wavy", "generating pw_wavy",
+              "A synthetic piecewise-sinusoidal signal: every segment has a random amplitude, frequency and phase "
+              "per feature.\n\n" TARNWELL_DOC_GENERATOR};
   }
-  return {"", ""};
+  return {"", "", ""};
 }
 
 template <SegmentShape shape>
@@ -80,7 +101,8 @@ PyObject* generator_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 
 template <SegmentShape shape>
 PyMethodDef* generator_definition() {
-  return function_definition<&generator_entry<shape>>(names_of(shape).function, generator_table);
+  return function_definition<&generator_entry<shape>>(names_of(shape).function, generator_table,
+                                                     names_of(shape).description);
 }
 
 }  // namespace

@@ -16,7 +16,16 @@ struct DynpState : ExactSearchState {
 struct DynpTraits {
   using State = DynpState;
   static constexpr const char* name = "Dynp";
+  // The class description is the established one-liner; its parameters are
+  // documented on the properties that report them and on predict.
   static constexpr const char* description = "Exact fixed-change dynamic programming detector.";
+  static constexpr const char* fit_description =
+      "Fit the cost (the model, or the custom cost's fit) to a signal and return the object itself. The previous "
+      "fit is dropped first, so a failed fit leaves the object unfitted.\n\n" TARNWELL_DOC_SIGNAL;
+  static constexpr const char* predict_description =
+      "The breakpoints of the n_bkps changes minimising the total segment cost, exactly, over the grid of jump "
+      "with segments at least min_size long. Its tables take about estimated_memory_bytes(n_bkps) bytes and are "
+      "refused above max_memory_bytes.\n\n" TARNWELL_DOC_N_BKPS "\n\n" TARNWELL_DOC_RESULT;
 
   static constexpr auto constructor =
       ParameterTable<TextParameter, ObjectParameter, UnsignedParameter, UnsignedParameter, UnsignedParameter>{
@@ -33,6 +42,15 @@ struct DynpTraits {
 
   static constexpr auto fit_parameters = ParameterTable<>{};
   static Status fit(State& state, const ArrayArgument& signal) { return fit_exact_search(state, signal, name); }
+
+  static auto constructor_arguments(const State& state) {
+    return std::tuple{state.model_name, stored_custom_cost(state), state.parameters.min_size,
+                      state.parameters.jump, state.max_memory_bytes};
+  }
+  static void save(const State& state, StateWriter& out) { save_exact_fit(state, out); }
+  static Result<ExactFittedState> restore(const State& state, StateReader& in) {
+    return restore_exact_fit(state, in, name);
+  }
 
   static constexpr auto predict_parameters = ParameterTable<UnsignedParameter>{UnsignedParameter{"n_bkps"}};
   static Result<PyRef> predict(const State& state, std::uint64_t n_bkps) {
@@ -61,14 +79,19 @@ struct DynpTraits {
   }
 
   static void add_methods(TypeParts& parts) {
-    static const std::string doc = signature_text("estimated_memory_bytes", predict_parameters, true) + "\n--\n\n";
+    static const std::string doc = docstring(
+        signature_text("estimated_memory_bytes", predict_parameters, true),
+        "The working memory, in bytes, that predict(n_bkps) would allocate for its tables on the fitted signal "
+        "(compare with max_memory_bytes, above which predict refuses to run).\n\n" TARNWELL_DOC_N_BKPS);
     parts.methods.push_back(fastcall_definition("estimated_memory_bytes", &estimated_memory_bytes, doc.c_str()));
   }
 
   static constexpr auto properties = std::tuple_cat(
       model_search_properties<State>(),
-      std::tuple{StoredProperty<State, std::uint64_t>{"max_memory_bytes",
-                                                      [](const State& state) { return state.max_memory_bytes; }}},
+      std::tuple{StoredProperty<State, std::uint64_t>{
+          "max_memory_bytes", [](const State& state) { return state.max_memory_bytes; },
+          "The constructor's max_memory_bytes: the most working memory a prediction may allocate for its tables; "
+          "a larger estimate fails with MemoryError before anything is allocated."}},
       exact_search_flag_properties<State>());
 
   static std::string repr(const State& state) {

@@ -68,4 +68,51 @@ Status fit_exact_search(ExactSearchState& state, const ArrayArgument& signal, co
   return {};
 }
 
+namespace {
+constexpr std::uint64_t saved_builtin_fit = 0;
+constexpr std::uint64_t saved_custom_fit = 1;
+}  // namespace
+
+void save_exact_fit(const ExactSearchState& state, StateWriter& out) {
+  if (const auto* adapter = std::get_if<std::shared_ptr<const CustomCostAdapter>>(&state.fitted)) {
+    out.put(saved_custom_fit);
+    out.put((*adapter)->n_samples());
+    out.put((*adapter)->n_features());
+    return;
+  }
+  out.put(saved_builtin_fit);
+  std::get<std::shared_ptr<const FittedCost>>(state.fitted)->save(out);
+}
+
+Result<ExactFittedState> restore_exact_fit(const ExactSearchState& state, StateReader& in, const char* class_name) {
+  std::uint64_t family = 0;
+  TARNWELL_CHECK(in.get(family));
+  if (family != (state.custom_cost_given ? saved_custom_fit : saved_builtin_fit)) {
+    return errors::fail(in.invalid(state.custom_cost_given ? "it was not fitted with a custom cost"
+                                                           : "it was fitted with a custom cost"));
+  }
+  if (!state.custom_cost_given) {
+    TARNWELL_ASSERT(state.model.has_value(), "an exact search without a custom cost has a parsed model");
+    TARNWELL_TRY(fitted, restore_fitted_cost(*state.model, in));
+    return ExactFittedState(std::move(fitted));
+  }
+  std::uint64_t n_samples = 0;
+  std::uint64_t n_features = 0;
+  TARNWELL_CHECK(in.get_count(n_samples, "the sample count"));
+  TARNWELL_CHECK(in.get_count(n_features, "the feature count"));
+  TARNWELL_ASSERT(state.custom_cost, "the custom cost of this search was cleared by the garbage collector");
+  PyObject* object = state.custom_cost.get();
+  const std::uint64_t object_min_size = check_custom_cost_protocol(object);
+  if (state.parameters.min_size < object_min_size) {
+    const std::string m = std::to_string(object_min_size);
+    PyErr_SetString(PyExc_ValueError, ("custom_cost.min_size is " + m + "; construct " + class_name +
+                                       " with min_size at least " + m)
+                                          .c_str());
+    throw PythonErrorAlreadySet{};
+  }
+  const CustomCostOptions options = read_custom_cost_options(object);
+  return ExactFittedState(std::make_shared<const CustomCostAdapter>(PyRef::borrow(object), n_samples, n_features,
+                                                                    state.parameters.min_size, options));
+}
+
 }  // namespace tarnwell::python

@@ -94,12 +94,29 @@ Result<State> finish_exact_search(State state, std::uint64_t jump) {
   return state;
 }
 
+// The saved form of an exact search's fit: which family it belongs to, then
+// the built-in cost's saved form, or the fitted sizes of a custom cost (whose
+// own fitted state travels with the object itself, a constructor argument).
+void save_exact_fit(const ExactSearchState& state, StateWriter& out);
+// Rebuilding a custom-cost adapter checks the object's protocol again.
+Result<ExactFittedState> restore_exact_fit(const ExactSearchState& state, StateReader& in, const char* class_name);
+
+// The constructor's model and custom_cost arguments as stored.
+inline PyObject* stored_custom_cost(const ExactSearchState& state) {
+  return state.custom_cost_given ? state.custom_cost.get() : nullptr;
+}
+
 template <class State>
 constexpr auto exact_search_flag_properties() {
   return std::tuple{
-      StoredProperty<State, bool>{"uses_custom_cost", [](const State& state) { return state.uses_custom_cost(); }},
-      StoredProperty<State, bool>{"uses_batch_callback",
-                                  [](const State& state) { return state.uses_batch_callback(); }},
+      StoredProperty<State, bool>{"uses_custom_cost", [](const State& state) { return state.uses_custom_cost(); },
+                                  "Whether a Python custom cost object stands in for the built-in model.\n\n"
+                                  TARNWELL_DOC_CUSTOM_COST},
+      StoredProperty<State, bool>{
+          "uses_batch_callback", [](const State& state) { return state.uses_batch_callback(); },
+          "Whether the fitted custom cost has error_many, so that the search asks for the costs of a whole "
+          "endpoint batch in one call instead of one error call per segment; False without a custom cost or "
+          "before fitting."},
   };
 }
 

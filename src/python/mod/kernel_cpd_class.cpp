@@ -6,6 +6,7 @@
 
 #include "core/signal.hpp"
 #include "kernel/gram_prefix_memory.hpp"
+#include "kernel/kernel_saved_state.hpp"
 #include "kernel/prepare_kernel.hpp"
 #include "python/error/message.hpp"
 #include "python/mod/registry.hpp"
@@ -76,7 +77,36 @@ Result<PyRef> search_fitted(const KernelCpdState& state, Fused&& fused, Gram&& g
 struct KernelCpdTraits {
   using State = KernelCpdState;
   static constexpr const char* name = "KernelCPD";
-  static constexpr const char* description = "";
+  static constexpr const char* description =
+      "Kernel change-point detection: segments are compared in the feature space of a kernel, so changes in "
+      "the whole distribution (mean, spread, shape) are found without a parametric model. Exact: a fixed "
+      "number of changes (n_bkps) by dynamic programming, or a penalty (pen) by a pruned search.\n\n"
+      "Parameters:\n"
+      "kernel: \"rbf\" (exp(-gamma * ||x - y||**2), any distribution change), \"linear\" (inner products: changes "
+      "in mean, like l2) or \"cosine\" (changes in direction, scale-free).\n" TARNWELL_DOC_MIN_SIZE "\n"
+      TARNWELL_DOC_JUMP "\n"
+      "gamma: the rbf bandwidth, finite and positive; None chooses it at fit as 1 / the median squared distance "
+      "between rows, so that the choice follows the scale of the signal.\n"
+      "gamma_policy: how that median is taken: \"exact\" over all pairs of rows (O(n_samples**2) time), or "
+      "\"sampled\" over gamma_samples pairs drawn from seed (reproducible).\n"
+      "gamma_samples: the number of pairs the sampled policy draws.\n"
+      "seed: the seed of that draw.\n"
+      "backend: how the fitted kernel is kept: \"fused\" (the rows only, O(n_samples) memory; the fastest for "
+      "most uses), \"full\" (a (n_samples + 1)**2 table of Gram prefix sums, constant-time segment costs, "
+      "limited by max_gram_bytes) or \"streaming\" (the rows only, costs folded on demand).\n"
+      "max_gram_bytes: the most memory the full backend's table may take; a larger one fails with MemoryError "
+      "at fit.";
+  static constexpr const char* fit_description =
+      "Prepare the kernel on a signal (rows, bandwidth and the backend's tables) and return the object itself. "
+      "A failed fit keeps the previous fit.\n\n" TARNWELL_DOC_SIGNAL;
+  static constexpr const char* predict_description =
+      "The exact breakpoints for the kernel cost: exactly one of n_bkps and pen is given.\n\n" TARNWELL_DOC_N_BKPS
+      "\npen: the penalty per change, finite and positive. The rbf and cosine costs of a segment lie between 0 "
+      "and its length, and do not change with the scale of the signal (for rbf with the default bandwidth), so "
+      "one penalty suits signals of any scale; the linear kernel's costs scale like l2, with the square of the "
+      "signal (the penalty scales with the noise variance). "
+      "tarnwell.penalty.penalty_path lists every distinct segmentation over a range of penalties.\n\n"
+      TARNWELL_DOC_RESULT;
 
   static constexpr auto constructor =
       ParameterTable<TextParameter, UnsignedParameter, UnsignedParameter, OptionalRealParameter, TextParameter,
@@ -129,6 +159,45 @@ struct KernelCpdTraits {
     return {};
   }
 
+  // The constructor's values as stored: a bandwidth only when the caller gave
+  // one, the policy and its sampling parameters as they select the kernel.
+  static auto constructor_arguments(const State& state) {
+    const KernelSpec& spec = state.spec;
+    const bool sampled = spec.kind == KernelKind::rbf_sampled_median;
+    const std::optional<double> gamma =
+        spec.kind == KernelKind::rbf_fixed ? std::optional<double>(spec.gamma) : std::nullopt;
+    return std::tuple{state.kernel_name,
+                      state.parameters.min_size,
+                      state.parameters.jump,
+                      gamma,
+                      std::string(sampled ? "sampled" : "exact"),
+                      sampled ? spec.gamma_samples : std::uint64_t{10000},
+                      spec.seed,
+                      state.backend_name,
+                      state.max_gram_bytes};
+  }
+
+  // The saved form: the prepared rows and the resolved bandwidth; the Gram
+  // table of the full backend is rebuilt from them.
+  static void save(const State& state, StateWriter& out) {
+    std::visit(
+        [&](const auto& handle) {
+          if constexpr (!std::is_same_v<std::remove_cvref_t<decltype(handle)>, std::monostate>) {
+            save_prepared_kernel(PreparedKernel(handle), out);
+          }
+        },
+        state.fitted);
+  }
+  static Result<decltype(State::fitted)> restore(const State& state, StateReader& in) {
+    Result<PreparedKernel> prepared = [&] {
+      ReleasedInterpreterLock unlocked;
+      return restore_prepared_kernel(in, state.backend, family_of(state.spec), state.parameters.min_size,
+                                     state.parameters.jump, state.max_gram_bytes);
+    }();
+    if (!prepared) return errors::fail(std::move(prepared.error()));
+    return std::visit([](auto& handle) { return decltype(State::fitted)(std::move(handle)); }, *prepared);
+  }
+
   static constexpr auto predict_parameters = ParameterTable<OptionalUnsignedParameter, OptionalRealParameter>{
       OptionalUnsignedParameter{"n_bkps"}, OptionalRealParameter{"pen"}};
 
@@ -153,13 +222,24 @@ struct KernelCpdTraits {
   }
 
   static constexpr auto properties = std::tuple{
-      StoredProperty<State, std::string>{"kernel", [](const State& state) { return state.kernel_name; }},
-      StoredProperty<State, std::string>{"backend", [](const State& state) { return state.backend_name; }},
-      StoredProperty<State, std::uint64_t>{"min_size", [](const State& state) { return state.parameters.min_size; }},
-      StoredProperty<State, std::uint64_t>{"jump", [](const State& state) { return state.parameters.jump; }},
-      StoredProperty<State, std::optional<double>>{"gamma", [](const State& state) { return state.gamma(); }},
-      CheckedProperty<State, std::uint64_t>{"stored_gram_entries", &stored_gram_entries},
-      StoredProperty<State, bool>{"is_fitted", [](const State& state) { return state.is_fitted(); }},
+      StoredProperty<State, std::string>{"kernel", [](const State& state) { return state.kernel_name; },
+                                         "The kernel's name, lower-cased: \"rbf\", \"linear\" or \"cosine\"."},
+      StoredProperty<State, std::string>{"backend", [](const State& state) { return state.backend_name; },
+                                         "The backend's name, lower-cased: \"fused\", \"full\" or \"streaming\"."},
+      StoredProperty<State, std::uint64_t>{"min_size", [](const State& state) { return state.parameters.min_size; },
+                                           "The minimum segment length.\n\n" TARNWELL_DOC_MIN_SIZE},
+      StoredProperty<State, std::uint64_t>{"jump", [](const State& state) { return state.parameters.jump; },
+                                           "The grid step.\n\n" TARNWELL_DOC_JUMP},
+      StoredProperty<State, std::optional<double>>{
+          "gamma", [](const State& state) { return state.gamma(); },
+          "The rbf bandwidth in use once fitted (the caller's, or the median heuristic's); None before fitting "
+          "and for the linear and cosine kernels."},
+      CheckedProperty<State, std::uint64_t>{
+          "stored_gram_entries", &stored_gram_entries,
+          "The number of Gram prefix sums the fitted state keeps: (n_samples + 1)**2 for the full backend, 0 for "
+          "the others. Fails before fitting."},
+      StoredProperty<State, bool>{"is_fitted", [](const State& state) { return state.is_fitted(); },
+                                  "Whether a fit has succeeded, so that predict can run."},
   };
 };
 

@@ -6,6 +6,7 @@
 #include "core/fallible_allocation.hpp"
 #include "core/interruption.hpp"
 #include "python/mod/registry.hpp"
+#include "python/mod/parameter_docs.hpp"
 #include "python/mod/search_dispatch.hpp"
 #include "python/mod/search_class.hpp"
 #include "search/l1_potts/l1_potts_engine.hpp"
@@ -15,6 +16,8 @@ namespace {
 
 struct L1PottsState {
   std::shared_ptr<const L1PottsData> fitted;
+
+  bool is_fitted() const noexcept { return fitted != nullptr; }
 };
 
 // A converted `weights` argument: the array, held for the call, and its view.
@@ -51,7 +54,21 @@ struct L1PottsTraits {
       "Exact scalar weighted L1-Potts detector with O(KN) dynamic programming.\n\n"
       "Meant for signals with few distinct levels K, such as counts or quantised sensor readings: a "
       "prediction takes time and memory proportional to n_samples * K (one byte per sample and level). "
-      "Quantise real-valued data first, for example with np.round(x, decimals) or np.round(x / step) * step.";
+      "Quantise real-valued data first, for example with np.round(x, decimals) or np.round(x / step) * step.\n\n"
+      "A segment costs the weighted sum of absolute deviations from its weighted median; predict minimises the "
+      "total cost plus pen per change exactly, over every sample (no grid, segments of any length). The "
+      "constructor takes no parameters.";
+  static constexpr const char* fit_description =
+      "Keep a scalar signal, its weights and its distinct levels, and return the object itself. A failed fit "
+      "keeps the previous fit.\n\n"
+      "signal: float64 NumPy array of shape (n_samples,) or (n_samples, 1), every value finite.\n"
+      "weights: None (every sample weighs 1) or a float64 array of n_samples finite, non-negative weights; a "
+      "sample's deviations count weights[i] times.";
+  static constexpr const char* predict_description =
+      "The exact breakpoints minimising the total weighted L1 cost plus pen per change.\n\n"
+      "pen: the penalty per change, finite and positive. The costs are weighted absolute deviations, so they "
+      "scale with the signal (not its square) and with the weights: doubling the signal or the weights doubles "
+      "the penalty that finds the same changes.\n\n" TARNWELL_DOC_RESULT;
 
   static constexpr auto constructor = ParameterTable<>{};
   static Result<State> construct() { return State{}; }
@@ -76,6 +93,30 @@ struct L1PottsTraits {
     return {};
   }
 
+  static std::tuple<> constructor_arguments(const State&) { return {}; }
+
+  // The saved form is the fitted signal and its weights; restoring builds the
+  // levels again, exactly as fit did.
+  static void save(const State& state, StateWriter& out) {
+    save_signal(out, state.fitted->n_samples(), 1, state.fitted->values());
+    out.put(std::span<const double>(state.fitted->weights()));
+  }
+  static Result<std::shared_ptr<const L1PottsData>> restore(const State&, StateReader& in) {
+    TARNWELL_TRY(signal, restore_signal(in));
+    std::vector<double> weights;
+    TARNWELL_CHECK(in.get(weights, signal.n_samples(), "the weights"));
+    const StridedMatrix weights_view{reinterpret_cast<const std::byte*>(weights.data()), signal.n_samples(), 1,
+                                     static_cast<std::int64_t>(sizeof(double)), static_cast<std::int64_t>(sizeof(double))};
+    std::optional<Result<L1PottsData>> built;
+    std::shared_ptr<const L1PottsData> fitted;
+    TARNWELL_CHECK(try_allocate("building the L1-Potts levels", [&] {
+      built = L1PottsData::fit(signal, weights_view);
+      if (*built) fitted = std::make_shared<const L1PottsData>(std::move(**built));
+    }));
+    if (!*built) return errors::fail(std::move(built->error()));
+    return fitted;
+  }
+
   static constexpr auto predict_parameters = ParameterTable<RealParameter>{RealParameter{"pen"}};
   static Result<PyRef> predict(const State& state, double pen) {
     TARNWELL_TRY(data, require_fitted(state));
@@ -95,13 +136,18 @@ struct L1PottsTraits {
                                             [](const State& state) -> Result<std::uint64_t> {
                                               TARNWELL_TRY(data, require_fitted(state));
                                               return data->n_samples();
-                                            }},
+                                            },
+                                            "The number of samples of the fitted signal. Fails before fitting."},
       CheckedProperty<State, std::uint64_t>{"distinct_levels",
                                             [](const State& state) -> Result<std::uint64_t> {
                                               TARNWELL_TRY(data, require_fitted(state));
                                               return data->distinct_levels();
-                                            }},
-      StoredProperty<State, bool>{"is_fitted", [](const State& state) { return state.fitted != nullptr; }}};
+                                            },
+                                            "K, the number of distinct values of the fitted signal: a prediction "
+                                            "takes time and memory proportional to n_samples * K. Fails before "
+                                            "fitting."},
+      StoredProperty<State, bool>{"is_fitted", [](const State& state) { return state.fitted != nullptr; },
+                                  "Whether a fit has succeeded, so that predict can run."}};
 
   static std::string repr(const State& state) {
     if (!state.fitted) return "L1Potts()";

@@ -45,10 +45,30 @@ PyObject* rand_index_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 
 }  // namespace
 
+#define TARNWELL_DOC_TWO_LISTS                                                                                    \
+  "truth, prediction: breakpoint lists of one signal (increasing sample indices, the last one n_samples in both); " \
+  "their change points are every element but the last."
+
 PyMethodDef* precision_recall_function() {
-  return function_definition<&precision_recall_entry>("precision_recall", two_lists_and_margin);
+  return function_definition<&precision_recall_entry>(
+      "precision_recall", two_lists_and_margin,
+      "Precision and recall of the predicted change points: each true change point is matched to at most one "
+      "unmatched predicted change point closer than margin samples (the nearest; the earlier on a tie). Returns "
+      "(hits / predicted changes, hits / true changes).\n\n" TARNWELL_DOC_TWO_LISTS
+      "\nmargin: the tolerance in samples (at least 1): a prediction counts when |p - t| < margin.");
 }
-PyMethodDef* hausdorff_function() { return function_definition<&hausdorff_entry>("hausdorff", two_lists); }
-PyMethodDef* rand_index_function() { return function_definition<&rand_index_entry>("rand_index", two_lists); }
+PyMethodDef* hausdorff_function() {
+  return function_definition<&hausdorff_entry>(
+      "hausdorff", two_lists,
+      "The Hausdorff distance between the two sets of change points, in samples: the largest distance from a "
+      "change point of one list to the nearest of the other (n_samples when only one list has change points, 0 "
+      "when neither has).\n\n" TARNWELL_DOC_TWO_LISTS);
+}
+PyMethodDef* rand_index_function() {
+  return function_definition<&rand_index_entry>(
+      "rand_index", two_lists,
+      "The Rand index of the two segmentations: the share of pairs of samples on which they agree (both in one "
+      "segment, or both in different segments), between 0 and 1.\n\n" TARNWELL_DOC_TWO_LISTS);
+}
 
 }  // namespace tarnwell::python

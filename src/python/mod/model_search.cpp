@@ -22,6 +22,11 @@ Status refit_keeping_previous(ModelSearchState& state, const ArrayArgument& sign
   return {};
 }
 
+Result<std::shared_ptr<const FittedCost>> restore_fitted_cost(const CostModel& model, StateReader& in) {
+  TARNWELL_TRY(fitted, FittedCost::restore(model, in));
+  return std::make_shared<const FittedCost>(std::move(fitted));
+}
+
 std::string quoted_model_name(const std::string& name) { return quote_text(name); }
 
 }  // namespace tarnwell::python

@@ -13,6 +13,7 @@
 
 #include "cost/fitted_cost.hpp"
 #include "python/mod/class_builder.hpp"
+#include "python/mod/parameter_docs.hpp"
 #include "search/common/segmentation.hpp"
 
 namespace tarnwell::python {
@@ -50,17 +51,26 @@ Result<std::shared_ptr<const FittedCost>> fit_cost_model(const CostModel& model,
 // The previous fit is replaced only once the new one exists.
 Status refit_keeping_previous(ModelSearchState& state, const ArrayArgument& signal);
 
+// A fitted cost of `model` from its saved form.
+Result<std::shared_ptr<const FittedCost>> restore_fitted_cost(const CostModel& model, StateReader& in);
+
 // "model=" of a representation: the name quoted, with escapes.
 std::string quoted_model_name(const std::string& name);
 
 template <class State>
 constexpr auto model_search_properties() {
   return std::tuple{
-      StoredProperty<State, std::string>{"model", [](const State& state) { return state.model_name; }},
-      StoredProperty<State, std::uint64_t>{"min_size",
-                                           [](const State& state) { return state.parameters.min_size; }},
-      StoredProperty<State, std::uint64_t>{"jump", [](const State& state) { return state.parameters.jump; }},
-      StoredProperty<State, bool>{"is_fitted", [](const State& state) { return state.is_fitted(); }},
+      StoredProperty<State, std::string>{
+          "model", [](const State& state) { return state.model_name; },
+          "The cost model's name, lower-cased (\"custom\" when a custom cost is used).\n\n" TARNWELL_DOC_MODEL},
+      StoredProperty<State, std::uint64_t>{
+          "min_size", [](const State& state) { return state.parameters.min_size; },
+          "The minimum segment length in effect: the constructor's min_size raised to the model's minimum.\n\n"
+          TARNWELL_DOC_MIN_SIZE},
+      StoredProperty<State, std::uint64_t>{"jump", [](const State& state) { return state.parameters.jump; },
+                                           "The grid step.\n\n" TARNWELL_DOC_JUMP},
+      StoredProperty<State, bool>{"is_fitted", [](const State& state) { return state.is_fitted(); },
+                                  "Whether a fit has succeeded, so that predict can run."},
   };
 }
 

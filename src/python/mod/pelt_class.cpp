@@ -19,7 +19,17 @@ struct PeltState : ExactSearchState {
 struct PeltTraits {
   using State = PeltState;
   static constexpr const char* name = "Pelt";
+  // The class description is the established one-liner; its parameters are
+  // documented on the properties that report them and on predict.
   static constexpr const char* description = "Exact penalized change-point detection using PELT pruning.";
+  static constexpr const char* fit_description =
+      "Fit the cost (the model, or the custom cost's fit) to a signal and return the object itself. The previous "
+      "fit is dropped first, so a failed fit leaves the object unfitted.\n\n" TARNWELL_DOC_SIGNAL;
+  static constexpr const char* predict_description =
+      "The breakpoints minimising the total segment cost plus pen per change, exactly, over the grid of jump "
+      "with segments at least min_size long. Candidates that can no longer be optimal are pruned when the cost "
+      "allows it (uses_pelt_pruning), which changes the time, never the result.\n\n" TARNWELL_DOC_PEN
+      "\n\n" TARNWELL_DOC_RESULT;
 
   static constexpr auto constructor = ParameterTable<TextParameter, ObjectParameter, UnsignedParameter, UnsignedParameter>{
       model_parameter, ObjectParameter{"custom_cost"}, min_size_parameter, jump_parameter};
@@ -33,6 +43,15 @@ struct PeltTraits {
   static constexpr auto fit_parameters = ParameterTable<>{};
   static Status fit(State& state, const ArrayArgument& signal) { return fit_exact_search(state, signal, name); }
 
+  static auto constructor_arguments(const State& state) {
+    return std::tuple{state.model_name, stored_custom_cost(state), state.parameters.min_size,
+                      state.parameters.jump};
+  }
+  static void save(const State& state, StateWriter& out) { save_exact_fit(state, out); }
+  static Result<ExactFittedState> restore(const State& state, StateReader& in) {
+    return restore_exact_fit(state, in, name);
+  }
+
   static constexpr auto predict_parameters = ParameterTable<RealParameter>{RealParameter{"pen"}};
   static Result<PyRef> predict(const State& state, double pen) {
     return predict_breakpoints(state.fitted, name,
@@ -41,8 +60,11 @@ struct PeltTraits {
 
   static constexpr auto properties = std::tuple_cat(
       model_search_properties<State>(), exact_search_flag_properties<State>(),
-      std::tuple{StoredProperty<State, bool>{"uses_pelt_pruning",
-                                             [](const State& state) { return state.uses_pelt_pruning(); }}});
+      std::tuple{StoredProperty<State, bool>{
+          "uses_pelt_pruning", [](const State& state) { return state.uses_pelt_pruning(); },
+          "Whether the fitted cost allows pruning (l2, or a custom cost with a finite pelt_pruning_constant): "
+          "candidates that can no longer start the last segment of an optimum are dropped, which makes the search "
+          "close to linear in n_samples when changes are spread out. False before fitting."}});
 
   static std::string repr(const State& state) {
     return "Pelt(model=" + quoted_model_name(state.model_name) +

@@ -6,15 +6,22 @@
 //     using State = ...;
 //     static constexpr const char* name = "Pelt";
 //     static constexpr const char* description = "...";   // docstring text after the signature
+//     static constexpr const char* predict_description = "...";  // predict's docstring text
+//     static constexpr const char* fit_description = "...";      // optional, else the common one
 //     static constexpr auto constructor = ParameterTable<...>{...};
 //     static Result<State> construct(const Values&...);    // checks in the class's order
 //     static constexpr auto fit_parameters = ParameterTable<...>{...};  // after `signal`
 //     static Status fit(State&, const ArrayArgument& signal, const Values&...);
 //     static constexpr auto predict_parameters = ParameterTable<...>{...};
 //     static Result<PyRef> predict(const State&, const Values&...);
-//     static constexpr auto properties = std::tuple{StoredProperty<State, T>{...}, ...};  // or CheckedProperty
+//     static constexpr auto properties = std::tuple{StoredProperty<State, T>{name, get, doc}, ...};  // or CheckedProperty
 //     static std::string repr(const State&);                // optional
 //     static void add_methods(TypeParts&);                  // optional extra methods
+//     // pickling (see pickling.hpp): the constructor's values as stored, in
+//     // its order, and the saved form of the fitted state
+//     static auto constructor_arguments(const State&);      // a std::tuple
+//     static void save(const State&, StateWriter&);
+//     static Result<decltype(State::fitted)> restore(const State&, StateReader&);
 //   };
 //
 // fit_predict takes the signal, the required fit parameters, every predict
@@ -28,6 +35,8 @@
 #include <tuple>
 
 #include "python/mod/class_builder.hpp"
+#include "python/mod/parameter_docs.hpp"
+#include "python/mod/pickling.hpp"
 
 namespace tarnwell::python {
 
@@ -137,22 +146,45 @@ struct SearchClass {
     }
   }
 
+  struct PicklePolicy {
+    static const char* class_name() { return Traits::name; }
+    static PyRef constructor_arguments(const State& state) {
+      return arguments_tuple(Traits::constructor_arguments(state));
+    }
+    static void save(const State& state, StateWriter& out) { Traits::save(state, out); }
+    static auto restore(const State& state, StateReader& in) { return Traits::restore(state, in); }
+  };
+
+  static constexpr const char* fit_description() {
+    if constexpr (requires { Traits::fit_description; }) {
+      return Traits::fit_description;
+    } else {
+      return "Fit the search to a signal and return the object itself; predict then runs on it.\n\n" TARNWELL_DOC_SIGNAL;
+    }
+  }
+  static constexpr const char* fit_predict_description =
+      "fit(signal, ...) followed by predict(...), in one call: returns the breakpoints. The parameters are those "
+      "of fit and predict; the object stays fitted when the prediction fails.";
+
   static PyTypeObject* type() {
     static TypeParts parts;
     if (parts.type != nullptr) return parts.type;
     if (parts.methods.empty()) {
-      static const std::string fit_doc = signature_text("fit", fit_table, true) + "\n--\n\n";
-      static const std::string predict_doc = signature_text("predict", Traits::predict_parameters, true) + "\n--\n\n";
-      static const std::string fit_predict_doc = signature_text("fit_predict", fit_predict_table, true) + "\n--\n\n";
+      static const std::string fit_doc = docstring(signature_text("fit", fit_table, true), fit_description());
+      static const std::string predict_doc =
+          docstring(signature_text("predict", Traits::predict_parameters, true), Traits::predict_description);
+      static const std::string fit_predict_doc =
+          docstring(signature_text("fit_predict", fit_predict_table, true), fit_predict_description);
       parts.qualified_name = names().qualified;
       parts.doc = docstring(signature_text(Traits::name, Traits::constructor, false), Traits::description);
       parts.methods = {fastcall_definition("fit", &fit, fit_doc.c_str()),
                        fastcall_definition("predict", &predict, predict_doc.c_str()),
                        fastcall_definition("fit_predict", &fit_predict, fit_predict_doc.c_str())};
       if constexpr (requires(TypeParts& extra) { Traits::add_methods(extra); }) Traits::add_methods(parts);
+      Pickling<State, PicklePolicy>::add_methods(parts.methods);
       [&]<std::size_t... Index>(std::index_sequence<Index...>) {
-        (parts.properties.push_back(
-             {std::get<Index>(Traits::properties).name, &property<Index>, nullptr, nullptr, nullptr}),
+        (parts.properties.push_back({std::get<Index>(Traits::properties).name, &property<Index>, nullptr,
+                                     std::get<Index>(Traits::properties).doc, nullptr}),
          ...);
       }(std::make_index_sequence<std::tuple_size_v<decltype(Traits::properties)>>{});
     }

@@ -1,5 +1,6 @@
 // version() and validate_signal(signal).
 #include "python/mod/class_builder.hpp"
+#include "python/mod/parameter_docs.hpp"
 #include "python/mod/registry.hpp"
 #include "python/mod/version.hpp"
 
@@ -28,9 +29,15 @@ PyObject* validate_signal_entry(PyObject*, PyObject* const* args, Py_ssize_t nar
 
 }  // namespace
 
-PyMethodDef* version_function() { return function_definition<&version_entry>("version", no_parameters); }
+PyMethodDef* version_function() {
+  return function_definition<&version_entry>("version", no_parameters,
+                                             "The version of the compiled module, the same as __version__.");
+}
 PyMethodDef* validate_signal_function() {
-  return function_definition<&validate_signal_entry>("validate_signal", signal_only);
+  return function_definition<&validate_signal_entry>(
+      "validate_signal", signal_only,
+      "Check a signal as every fit does and return its shape (n_samples, n_features); raise the error a fit would "
+      "raise otherwise.\n\n" TARNWELL_DOC_SIGNAL);
 }
 
 }  // namespace tarnwell::python

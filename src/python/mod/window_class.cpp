@@ -15,6 +15,16 @@ struct WindowState : ModelSearchState {
 struct WindowTraits : GreedySearchTraits<WindowState> {
   using State = WindowState;
   static constexpr const char* name = "Window";
+  static constexpr const char* description =
+      "Sliding-window detection: at every grid position, the gain of cutting a window of width samples centred "
+      "there into its two halves is computed; the strict local maxima of that gain are the candidates, taken "
+      "by decreasing gain. Fast (linear in n_samples) and local: use it on long signals whose segments are "
+      "longer than half the window.\n\n"
+      "Parameters:\nwidth: the window length in samples, rounded down to even; each half must hold min_size "
+      "samples.\n" TARNWELL_DOC_MODEL "\n" TARNWELL_DOC_MIN_SIZE "\n" TARNWELL_DOC_JUMP;
+  static constexpr const char* predict_description =
+      "The breakpoints: candidate peaks of the window gain, added by decreasing gain while the stopping rule "
+      "allows.\n\n" TARNWELL_DOC_GREEDY_RULES "\n\n" TARNWELL_DOC_RESULT;
 
   static constexpr auto constructor =
       ParameterTable<UnsignedParameter, TextParameter, UnsignedParameter, UnsignedParameter>{
@@ -46,9 +56,15 @@ struct WindowTraits : GreedySearchTraits<WindowState> {
     });
   }
 
+  static auto constructor_arguments(const State& state) {
+    return std::tuple{state.width, state.model_name, state.parameters.min_size, state.parameters.jump};
+  }
+
   static constexpr auto properties = std::tuple_cat(
       model_search_properties<State>(),
-      std::tuple{StoredProperty<State, std::uint64_t>{"width", [](const State& state) { return state.width; }}});
+      std::tuple{StoredProperty<State, std::uint64_t>{
+          "width", [](const State& state) { return state.width; },
+          "The window length in samples: the constructor's width rounded down to even."}});
 };
 
 }  // namespace
