@@ -49,27 +49,7 @@ Result<PreparedKernel> restore_prepared_kernel(StateReader& in, KernelBackend ba
   TARNWELL_CHECK(in.get_count(rows.width, "the row width"));
   TARNWELL_TRY(size, in.product(rows.n, rows.width));
   TARNWELL_CHECK(in.get(rows.values, size, "the prepared rows"));
-  switch (backend) {
-    case KernelBackend::full: {
-      TARNWELL_TRY(state, KernelGramState::build_full(std::move(rows), family, gamma, max_gram_bytes));
-      return PreparedKernel(std::move(state));
-    }
-    case KernelBackend::streaming: {
-      TARNWELL_TRY(state, KernelGramState::build_streaming(std::move(rows), family, gamma));
-      return PreparedKernel(std::move(state));
-    }
-    case KernelBackend::fused:
-      break;
-  }
-  auto state = std::make_shared<FusedKernelState>();
-  state->family = family;
-  state->n = rows.n;
-  state->width = rows.width;
-  state->rows = std::move(rows.values);
-  state->gamma = gamma;
-  state->min_size = min_size;
-  state->jump = jump;
-  return PreparedKernel(std::shared_ptr<const FusedKernelState>(std::move(state)));
+  return build_prepared_kernel(std::move(rows), family, gamma, backend, min_size, jump, max_gram_bytes);
 }
 
 }  // namespace tarnwell

@@ -1,5 +1,7 @@
 #include "kernel/prepare_kernel.hpp"
 
+#include <utility>
+
 #include "kernel/bandwidth.hpp"
 #include "kernel/prepared_rows.hpp"
 
@@ -14,6 +16,12 @@ Result<PreparedKernel> prepare_kernel(const Signal& signal, const KernelSpec& sp
     TARNWELL_TRY(resolved, resolve_gamma(signal, spec));
     gamma = resolved;
   }
+  return build_prepared_kernel(std::move(rows), family, gamma, backend, min_size, jump, max_gram_bytes);
+}
+
+Result<PreparedKernel> build_prepared_kernel(PreparedRows rows, KernelFamily family, double gamma,
+                                             KernelBackend backend, std::uint64_t min_size, std::uint64_t jump,
+                                             std::uint64_t max_gram_bytes) {
   switch (backend) {
     case KernelBackend::full: {
       TARNWELL_TRY(state, KernelGramState::build_full(std::move(rows), family, gamma, max_gram_bytes));

@@ -11,6 +11,7 @@
 #include "kernel/fused_state.hpp"
 #include "kernel/gram_state.hpp"
 #include "kernel/kernel_spec.hpp"
+#include "kernel/prepared_rows.hpp"
 
 namespace tarnwell {
 
@@ -18,5 +19,11 @@ using PreparedKernel = std::variant<std::shared_ptr<const KernelGramState>, std:
 
 Result<PreparedKernel> prepare_kernel(const Signal& signal, const KernelSpec& spec, KernelBackend backend,
                                       std::uint64_t min_size, std::uint64_t jump, std::uint64_t max_gram_bytes);
+
+// The backend's state from prepared rows and a resolved bandwidth (also how
+// a saved kernel is rebuilt).
+Result<PreparedKernel> build_prepared_kernel(PreparedRows rows, KernelFamily family, double gamma,
+                                             KernelBackend backend, std::uint64_t min_size, std::uint64_t jump,
+                                             std::uint64_t max_gram_bytes);
 
 }  // namespace tarnwell

@@ -82,15 +82,22 @@ struct L1PottsTraits {
     TARNWELL_TRY(owned, Signal::copy_from(view));
     std::optional<StridedMatrix> weights_view;
     if (weights) weights_view = weights->view;
+    TARNWELL_TRY(fitted, build(owned, weights_view));
+    state.fitted = std::move(fitted);
+    return {};
+  }
+
+  // The levels of a signal and its weights; allocation failures are memory errors.
+  static Result<std::shared_ptr<const L1PottsData>> build(const Signal& signal,
+                                                          const std::optional<StridedMatrix>& weights) {
     std::optional<Result<L1PottsData>> built;
     std::shared_ptr<const L1PottsData> fitted;
     TARNWELL_CHECK(try_allocate("building the L1-Potts levels", [&] {
-      built = L1PottsData::fit(owned, weights_view);
+      built = L1PottsData::fit(signal, weights);
       if (*built) fitted = std::make_shared<const L1PottsData>(std::move(**built));
     }));
     if (!*built) return errors::fail(std::move(built->error()));
-    state.fitted = std::move(fitted);
-    return {};
+    return fitted;
   }
 
   static std::tuple<> constructor_arguments(const State&) { return {}; }
@@ -107,14 +114,7 @@ struct L1PottsTraits {
     TARNWELL_CHECK(in.get(weights, signal.n_samples(), "the weights"));
     const StridedMatrix weights_view{reinterpret_cast<const std::byte*>(weights.data()), signal.n_samples(), 1,
                                      static_cast<std::int64_t>(sizeof(double)), static_cast<std::int64_t>(sizeof(double))};
-    std::optional<Result<L1PottsData>> built;
-    std::shared_ptr<const L1PottsData> fitted;
-    TARNWELL_CHECK(try_allocate("building the L1-Potts levels", [&] {
-      built = L1PottsData::fit(signal, weights_view);
-      if (*built) fitted = std::make_shared<const L1PottsData>(std::move(**built));
-    }));
-    if (!*built) return errors::fail(std::move(built->error()));
-    return fitted;
+    return build(signal, weights_view);
   }
 
   static constexpr auto predict_parameters = ParameterTable<RealParameter>{RealParameter{"pen"}};
