@@ -34,6 +34,7 @@ namespace tarnwell {
 // pruning for Pelt, `pelt_functional_pruning(pen, min_size, jump, tie_rule)`
 // returning an optional pruner (nothing where it does not apply). The pruner
 // keeps `state_columns()` doubles per start, one array per column, and offers
+//   sentinel(state), the values of the entry kept before a list's first;
 //   admit(position, best, predecessor position, predecessor best, state),
 //     writing a new start's values;
 //   mark_dominated(size, bests, columns, new position, new best, flags),
@@ -51,6 +52,7 @@ concept OffersPeltFunctionalPruning = requires(const Cost& cost, double pen, std
                     std::span<double* const> columns, std::uint64_t position, double best, const double* bests,
                     double* values) {
     { pruner.state_columns() } -> std::same_as<std::size_t>;
+    { pruner.sentinel(values) };
     { pruner.admit(position, best, position, best, values) };
     { pruner.mark_dominated(size, bests, columns, position, best, values) };
     { pruner.endpoint_costs(columns, size, position, values) } -> std::same_as<bool>;

@@ -36,6 +36,12 @@ class L2BallPruning {
   // radius of its predecessor's ball (negative for none).
   std::size_t state_columns() const noexcept { return 3 * d_ + 4; }
 
+  // The entry before the first start of a list (never used as a partner).
+  void sentinel(double* state) const noexcept {
+    for (std::size_t column = 0; column < state_columns(); ++column) state[column] = 0.0;
+    state[position_column()] = infinity_;
+  }
+
   void admit(std::uint64_t position, double best, std::uint64_t predecessor, double predecessor_best,
              double* state) const noexcept {
     const std::uint64_t d = d_;

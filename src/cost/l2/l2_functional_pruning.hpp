@@ -23,6 +23,14 @@ class L2FunctionalPruning {
     return single_ ? L2IntervalPruning::state_columns : ball_.state_columns();
   }
 
+  void sentinel(double* state) const noexcept {
+    if (single_) {
+      interval_.sentinel(state);
+    } else {
+      ball_.sentinel(state);
+    }
+  }
+
   void admit(std::uint64_t position, double best, std::uint64_t predecessor, double predecessor_best,
              double* state) const noexcept {
     if (single_) {

@@ -19,11 +19,11 @@
 // keeps, so a start is discarded only when the search would never pick it.
 #pragma once
 
-#include <array>
-#include <span>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <span>
 
 namespace tarnwell {
 
@@ -45,6 +45,14 @@ class L2IntervalPruning {
   // The start at `position` with optimal value `best`, whose own optimum
   // ends with the segment [predecessor, position) after a value of
   // `predecessor_best` (no predecessor for the first start: position 0).
+  // The entry before the first start of a list: an infinite position, so
+  // that no start counts it as an earlier partner (its length to it is not
+  // positive).
+  void sentinel(double* state) const noexcept {
+    for (std::size_t column = 0; column < state_columns; ++column) state[column] = 0.0;
+    state[start_position] = infinity_;
+  }
+
   // Writes its `state_columns` values to `state`.
   void admit(std::uint64_t position, double best, std::uint64_t predecessor, double predecessor_best,
              double* state) const noexcept {
@@ -92,13 +100,10 @@ class L2IntervalPruning {
     if (size == 0) return;
     const Step step{static_cast<double>(new_position), sums_[new_position], squares_[new_position], new_best,
                     margin_};
-    // The first start has no partner (it is its own, which never beats it);
-    // every other one is compared with the start before it.
-    for (const auto& [first, last, shift] :
-         {std::array<std::size_t, 3>{0, 1, 0}, std::array<std::size_t, 3>{1, size, 1}}) {
-      mark_span(step, first, last, shift, best, state[start_sum], state[start_square], state[start_position],
-                state[low], state[high], state[hole_low], state[hole_high], dominated);
-    }
+    // Every start is compared with the entry before it; the first one's is
+    // the list's sentinel, at an infinite position, which never beats it.
+    mark_span(step, size, best, state[start_sum], state[start_square], state[start_position], state[low],
+              state[high], state[hole_low], state[hole_high], dominated);
   }
 
  private:
@@ -133,10 +138,10 @@ class L2IntervalPruning {
     return !failed;
   }
 
-  // Starts [first, last), each against the partner `shift` places before it.
+  // Every start against the entry before it.
   // Unaliased pointer parameters and straight-line arithmetic without early
   // exits, so the loop vectorises.
-  static void mark_span(const Step step, std::size_t first, std::size_t last, std::size_t shift,
+  static void mark_span(const Step step, std::size_t size,
                         const double* __restrict best, const double* __restrict sum_at,
                         const double* __restrict square_at, const double* __restrict position_at,
                         double* __restrict lows, double* __restrict highs, const double* __restrict hole_lows,
@@ -146,8 +151,9 @@ class L2IntervalPruning {
     const double square_end = step.square_end;
     const double new_best = step.new_best;
     const double margin = step.margin;
-    for (std::size_t i = first; i < last; ++i) {
-      const std::size_t partner = i - shift;
+    for (std::size_t i = 0; i < size; ++i) {
+      // Entry -1 is the sentinel.
+      const std::ptrdiff_t partner = static_cast<std::ptrdiff_t>(i) - 1;
       const double inverse_length = 1.0 / (end - position_at[i]);
       const double sum = sum_end - sum_at[i];
       const double mean = sum * inverse_length;

@@ -23,20 +23,25 @@ class ActiveSet {
  public:
   static constexpr std::uint64_t never = std::numeric_limits<std::uint64_t>::max();
 
-  // Throws std::bad_alloc when the columns cannot be had.
-  ActiveSet(std::size_t capacity, std::size_t state_columns)
+  // Throws std::bad_alloc when the columns cannot be had. The optimal values
+  // and the state columns have one more entry before the first, the
+  // `sentinel` (0 and `sentinel_state`, zeros by default), so that a pass
+  // comparing each entry with the one before needs no special first case.
+  ActiveSet(std::size_t capacity, std::size_t state_columns, std::span<const double> sentinel_state = {})
       : index_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity)),
         position_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity)),
-        best_(std::make_unique_for_overwrite<double[]>(capacity)),
+        best_(std::make_unique_for_overwrite<double[]>(capacity + 1)),
         expiry_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity)),
         scratch_(std::make_unique_for_overwrite<double[]>(capacity)) {
     for (std::size_t column = 0; column < state_columns; ++column) {
-      state_.push_back(std::make_unique_for_overwrite<double[]>(capacity));
-      state.push_back(state_.back().get());
+      state_.push_back(std::make_unique_for_overwrite<double[]>(capacity + 1));
+      state_.back()[0] = column < sentinel_state.size() ? sentinel_state[column] : 0.0;
+      state.push_back(state_.back().get() + 1);
     }
+    best_[0] = 0.0;
     index = index_.get();
     position = position_.get();
-    best = best_.get();
+    best = best_.get() + 1;
     expiry = expiry_.get();
     scratch = scratch_.get();
   }

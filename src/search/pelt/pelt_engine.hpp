@@ -167,7 +167,9 @@ Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid
   std::vector<double> admitted;  // the state of the start being added
   TARNWELL_CHECK(try_allocate("allocating Pelt search tables", [&] {
     if constexpr (functional) {
-      active_storage.emplace(grid.size(), pruner->state_columns());
+      std::vector<double> sentinel(pruner->state_columns());
+      pruner->sentinel(sentinel.data());
+      active_storage.emplace(grid.size(), pruner->state_columns(), sentinel);
       admitted.resize(pruner->state_columns());
     } else {
       active_storage.emplace(grid.size(), 0);
