@@ -219,7 +219,7 @@ template <class... Parameters>
 std::tuple<typename Parameters::Value...> convert_arguments(const std::tuple<Parameters...>& table,
                                                             std::span<PyObject* const> slots) {
   return [&]<std::size_t... Index>(std::index_sequence<Index...>) {
-    auto convert_one = [&](const auto& parameter, PyObject* slot) {
+    [[maybe_unused]] auto convert_one = [&](const auto& parameter, PyObject* slot) {
       using Value = typename std::remove_cvref_t<decltype(parameter)>::Value;
       using Parameter = std::remove_cvref_t<decltype(parameter)>;
       constexpr bool none_means_default = requires { Parameter::none_means_default; };

@@ -38,7 +38,9 @@ PyRef arguments_tuple(const std::tuple<Values...>& values) {
       [](const auto&... value) {
         PyRef items[] = {argument_to_python(value)..., PyRef()};
         PyRef tuple = PyRef::require(PyTuple_New(sizeof...(Values)));
-        for (std::size_t i = 0; i < sizeof...(Values); ++i) PyTuple_SET_ITEM(tuple.get(), i, items[i].release());
+        for (Py_ssize_t i = 0; i < static_cast<Py_ssize_t>(sizeof...(Values)); ++i) {
+          PyTuple_SET_ITEM(tuple.get(), i, items[i].release());
+        }
         return tuple;
       },
       values);
