@@ -1,10 +1,12 @@
 #include "cost/fitted_cost.hpp"
 
+#include "cost/fit_from_view.hpp"
+
 namespace tarnwell {
 
-Result<FittedCost> FittedCost::fit(const CostModel& model, const Signal& signal) {
+Result<FittedCost> FittedCost::fit(const CostModel& model, const StridedMatrix& view) {
   return model.visit([&](const auto& descriptor) -> Result<FittedCost> {
-    TARNWELL_TRY(fitted, descriptor.fit(signal));
+    TARNWELL_TRY(fitted, fit_from_view(descriptor, view));
     return FittedCost(std::move(fitted));
   });
 }

@@ -12,6 +12,7 @@
 
 #include "core/saved_state.hpp"
 #include "core/signal.hpp"
+#include "core/strided_matrix.hpp"
 #include "cost/cost_model.hpp"
 #include "cost/sum_of_costs.hpp"
 
@@ -32,7 +33,8 @@ class FittedCost {
  public:
   using Variant = CostListVariants<BuiltinCostModels>::Fitted;
 
-  static Result<FittedCost> fit(const CostModel& model, const Signal& signal);
+  // Reads the caller's array in place where the model can (see fit_from_view).
+  static Result<FittedCost> fit(const CostModel& model, const StridedMatrix& view);
 
   // The saved form (pickling): the cost's position in the cost list, then its own fields.
   // Restoring reads a cost of the model's kind and fails on any other.

@@ -12,6 +12,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "cost/fit_from_view.hpp"
 #include "cost/fitted_cost.hpp"
 #include "python/mod/class_builder.hpp"
 #include "python/mod/parameter_docs.hpp"
@@ -103,15 +104,9 @@ struct CostClass {
                                   });
   }
 
-  // A descriptor that can read the caller's array in place skips the copy.
   static Result<Fitted> fit_model(const Model& model, const ArrayArgument& signal) {
     TARNWELL_TRY(view, signal.signal_view());
-    if constexpr (requires { model.fit(view); }) {
-      return model.fit(view);
-    } else {
-      TARNWELL_TRY(owned, Signal::copy_from(view));
-      return model.fit(owned);
-    }
+    return fit_from_view(model, view);
   }
 
   static constexpr auto fit_table = ParameterTable<ArrayParameter>{ArrayParameter{"signal"}};

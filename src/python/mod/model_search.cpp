@@ -11,8 +11,7 @@ Result<ParsedModel> parse_model_argument(std::string_view name) {
 
 Result<std::shared_ptr<const FittedCost>> fit_cost_model(const CostModel& model, const ArrayArgument& signal) {
   TARNWELL_TRY(view, signal.signal_view());
-  TARNWELL_TRY(owned, Signal::copy_from(view));
-  TARNWELL_TRY(fitted, FittedCost::fit(model, owned));
+  TARNWELL_TRY(fitted, FittedCost::fit(model, view));
   return std::make_shared<const FittedCost>(std::move(fitted));
 }
 
