@@ -77,8 +77,9 @@ int main(int argc, char** argv) {
     auto signal = Signal::create(x, n, 1);
     if (!signal || n == 0 || spacing == 0) return 1;
     const Run run = timed(*signal, 3.0 * std::log(static_cast<double>(n)), PeltPruning::as_declared, 1);
-    std::printf("n=%zu spacing=%zu: %.1f ms, %.1f ns/sample, %zu changes\n", n, spacing, run.seconds * 1e3,
-                run.seconds * 1e9 / static_cast<double>(n), run.breakpoints.size() - 1);
+    std::printf("n=%zu spacing=%zu: %.1f ms, %.1f ns/sample, %zu changes, %.2f candidates/step\n", n, spacing,
+                run.seconds * 1e3, run.seconds * 1e9 / static_cast<double>(n), run.breakpoints.size() - 1,
+                static_cast<double>(run.counters.candidate_segments) / static_cast<double>(run.counters.end_positions));
     return run.failed ? 1 : 0;
   }
   // One feature up to 10^7 samples; three features (balls of means) smaller.

@@ -2,13 +2,17 @@
 // the exhaustive Pelt searches must return the same breakpoints and
 // objective. Python always gets the fully pruned mode for L2, so the
 // comparison runs here with the engine's internal switch.
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <vector>
 
 #include "check.hpp"
 #include "cost/l2/l2_cost.hpp"
+#include "cost/l2/l2_interval_passes.hpp"
 #include "search/pelt/pelt_engine.hpp"
 
 using namespace tarnwell;
@@ -57,6 +61,69 @@ Outcome search(const L2Cost& cost, SearchParameters parameters, double pen, Pelt
   return {std::move(result), counters.candidate_segments};
 }
 
+bool same_bits(double left, double right) {
+  return (left != left && right != right) || std::bit_cast<std::uint64_t>(left) == std::bit_cast<std::uint64_t>(right);
+}
+
+// The AVX2 form of the interval passes gives the baseline form's values bit
+// for bit: costs, narrowed intervals and flags, on lists of every length
+// (vector bodies and remainders), with one-sample segments, starts whose
+// terms overflow or are NaN, unbounded intervals and empty holes.
+void check_interval_passes_agree(std::mt19937_64& generator) {
+  const L2IntervalPasses* avx2 = l2_interval_passes_avx2();
+  if (avx2 == nullptr) return;
+  const L2IntervalPasses& portable = l2_interval_passes_portable();
+  std::normal_distribution<double> normal(0.0, 1.0);
+  for (int round = 0; round < 400; ++round) {
+    const std::size_t size = generator() % 40;
+    const double magnitude = round % 7 == 6 ? 1e154 : (round % 5 == 4 ? 1e6 : 1.0);
+    // Column values with a sentinel before the first entry.
+    std::vector<double> best(size + 1), sums(size + 1), squares(size + 1), positions(size + 1);
+    std::vector<double> lows(size + 1), highs(size + 1), hole_lows(size + 1), hole_highs(size + 1);
+    const double end = 1000.0;
+    // Some lists reach the end, so that their last starts are one sample away.
+    double position = round % 2 == 0 ? 0.0 : end - 2.0 * static_cast<double>(size) - 2.0;
+    positions[0] = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 1; i <= size; ++i) {
+      position += 1.0 + static_cast<double>(generator() % 3);
+      positions[i] = std::min(position, end - 1.0);
+      best[i] = magnitude * normal(generator);
+      sums[i] = magnitude * normal(generator);
+      squares[i] = std::fabs(magnitude * magnitude * normal(generator));
+      const double centre = normal(generator);
+      const bool bounded = generator() % 3 != 0;
+      lows[i] = bounded ? centre - std::fabs(normal(generator)) : -std::numeric_limits<double>::infinity();
+      highs[i] = bounded ? centre + std::fabs(normal(generator)) : std::numeric_limits<double>::infinity();
+      const bool hole = generator() % 2 == 0;
+      hole_lows[i] = hole ? centre - 2.0 : std::numeric_limits<double>::infinity();
+      hole_highs[i] = hole ? centre + 2.0 : -std::numeric_limits<double>::infinity();
+      if (generator() % 17 == 0) sums[i] = std::numeric_limits<double>::quiet_NaN();
+    }
+    const double sum_end = magnitude * normal(generator);
+    const double square_end = std::fabs(magnitude * magnitude * normal(generator)) * 4.0;
+    std::vector<double> costs_portable(size + 1), costs_avx2(size + 1);
+    portable.costs(size, end, sum_end, square_end, sums.data() + 1, squares.data() + 1, positions.data() + 1,
+                   costs_portable.data());
+    avx2->costs(size, end, sum_end, square_end, sums.data() + 1, squares.data() + 1, positions.data() + 1,
+                costs_avx2.data());
+    const L2IntervalStep step{end, sum_end, square_end, magnitude * normal(generator), 1e-9 * magnitude};
+    std::vector<double> lows_avx2 = lows, highs_avx2 = highs;
+    std::vector<double> flags_portable(size + 1), flags_avx2(size + 1);
+    portable.mark(step, size, best.data() + 1, sums.data() + 1, squares.data() + 1, positions.data() + 1,
+                  lows.data() + 1, highs.data() + 1, hole_lows.data() + 1, hole_highs.data() + 1,
+                  flags_portable.data());
+    avx2->mark(step, size, best.data() + 1, sums.data() + 1, squares.data() + 1, positions.data() + 1,
+               lows_avx2.data() + 1, highs_avx2.data() + 1, hole_lows.data() + 1, hole_highs.data() + 1,
+               flags_avx2.data());
+    bool same = true;
+    for (std::size_t i = 0; i < size; ++i) {
+      same = same && same_bits(costs_portable[i], costs_avx2[i]) && same_bits(lows[i + 1], lows_avx2[i + 1]) &&
+             same_bits(highs[i + 1], highs_avx2[i + 1]) && flags_portable[i] == flags_avx2[i];
+    }
+    CHECK(same);
+  }
+}
+
 void check_same(const Outcome& left, const Outcome& right) {
   CHECK(left.result.has_value() == right.result.has_value());
   if (left.result && right.result) {
@@ -69,6 +136,7 @@ void check_same(const Outcome& left, const Outcome& right) {
 
 void run_pelt_pruning_tests() {
   std::mt19937_64 generator(2024);
+  check_interval_passes_agree(generator);
   constexpr SearchParameters parameter_pairs[] = {{1, 1}, {2, 1}, {1, 2}, {2, 3}, {3, 2}, {4, 5}, {5, 5}};
   int compared = 0;
   // Per number of features: candidates evaluated with and without the

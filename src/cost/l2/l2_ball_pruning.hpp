@@ -82,7 +82,7 @@ class L2BallPruning {
 
   // Sets dominated[i] to 1 for each listed start that the new start at
   // `new_position` (value `new_best`), its predecessor or the start before it
-  // makes useless; shrinks the kept balls.
+  // makes useless, to 0 for the others; shrinks the kept balls.
   void mark_dominated(std::size_t size, const double* best, Columns state, std::uint64_t new_position,
                       double new_best, double* dominated) const noexcept {
     const std::uint64_t d = d_;
@@ -93,6 +93,7 @@ class L2BallPruning {
     for (std::uint64_t k = 0; k < d; ++k) square_end += squares_[new_position * d + k];
     const double end = static_cast<double>(new_position);
     for (std::size_t i = 0; i < size; ++i) {
+      dominated[i] = 0.0;
       const double length = end - position_at[i];
       double within = square_end - square_at[i];
       for (std::uint64_t k = 0; k < d; ++k) {

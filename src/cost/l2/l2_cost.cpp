@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace tarnwell {
 
 static_assert(OffersPeltFunctionalPruning<L2Cost>);
+static_assert(PeltFunctionalPruner<L2IntervalPruning> && PeltFunctionalPruner<L2BallPruning>);
 
 namespace {
 constexpr double infinity = std::numeric_limits<double>::infinity();
@@ -24,6 +26,47 @@ Result<L2Cost> L2Cost::fit(const Signal& signal) {
   view.row_stride = static_cast<std::int64_t>(signal.n_features() * sizeof(double));
   view.column_stride = sizeof(double);
   return fit(view);
+}
+
+// One feature: the loop below with every running value in registers (the
+// general loop keeps them in vectors the table stores may alias), the same
+// arithmetic in the same order. Leaves n_samples_ at the row of the first
+// non-finite value, or one past the end when a square overflows, or n.
+void L2Cost::fit_single_column(const StridedMatrix& view, L2Cost& cost) {
+  const std::uint64_t n = view.n_samples;
+  const std::byte* row_at = view.data;
+  const std::int64_t stride = view.row_stride;
+  double* sum_row = cost.prefix_sums_.data();
+  double* square_row = cost.prefix_squares_.data();
+  double reference = 0.0;
+  double largest = 0.0;
+  double magnitudes = 0.0;
+  KahanSum sum;
+  KahanSum square;
+  std::uint64_t row = 0;
+  for (; row < n; ++row, row_at += stride) {
+    double value;
+    std::memcpy(&value, row_at, sizeof value);
+    if (!is_finite_value(value)) break;
+    if (row == 0) reference = value;
+    const double centred = value - reference;
+    const double squared = centred * centred;
+    if (!is_finite_value(squared)) {
+      row = n + 1;
+      break;
+    }
+    largest = std::max(largest, std::fabs(centred));
+    magnitudes += std::fabs(centred);
+    sum.add(centred);
+    square.add(squared);
+    sum_row[row + 1] = sum.sum;
+    square_row[row + 1] = square.sum;
+  }
+  cost.reference_[0] = reference;
+  cost.largest_magnitude_[0] = largest;
+  cost.magnitude_sum_[0] = magnitudes;
+  cost.n_samples_ = row;
+  cost.n_features_ = 1;
 }
 
 Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
@@ -45,6 +88,12 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
     sums.resize(d);
     squares.resize(d);
   }));
+  if (d == 1) {
+    fit_single_column(view, cost);
+    if (cost.n_samples_ == n) return cost;
+    return errors::fail(cost.n_samples_ < n ? errors::non_finite_signal(cost.n_samples_, 0)
+                                            : errors::numerical_failure("forming squared centered observations"));
+  }
   for (std::uint64_t row = 0; row < n; ++row) {
     double* sum_row = cost.prefix_sums_.data() + (row + 1) * d;
     double* square_row = cost.prefix_squares_.data() + (row + 1) * d;

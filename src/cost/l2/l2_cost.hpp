@@ -59,6 +59,7 @@ class L2Cost {
 
  private:
   L2Cost() = default;
+  static void fit_single_column(const StridedMatrix& view, L2Cost& cost);
   double prefix_optimum_bound(double pen, std::uint64_t block) const;
 
   std::vector<double> reference_;       // row 0, the centring point of every column

@@ -15,10 +15,17 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace tarnwell::pelt_detail {
 
+// The column count of an active set whose pruner gives it only at run time.
+inline constexpr std::size_t runtime_state_columns = std::numeric_limits<std::size_t>::max();
+
+// `StaticColumns` is the number of state columns when known at compile time,
+// so that moving and appending entries unrolls.
+template <std::size_t StaticColumns = runtime_state_columns>
 class ActiveSet {
  public:
   static constexpr std::uint64_t never = std::numeric_limits<std::uint64_t>::max();
@@ -38,6 +45,7 @@ class ActiveSet {
       state_.back()[0] = column < sentinel_state.size() ? sentinel_state[column] : 0.0;
       state.push_back(state_.back().get() + 1);
     }
+    if (StaticColumns != runtime_state_columns && state.size() != StaticColumns) throw std::logic_error("state columns");
     best_[0] = 0.0;
     index = index_.get();
     position = position_.get();
@@ -48,15 +56,24 @@ class ActiveSet {
   ActiveSet(const ActiveSet&) = delete;
   ActiveSet& operator=(const ActiveSet&) = delete;
 
+  std::size_t columns() const noexcept {
+    if constexpr (StaticColumns != runtime_state_columns) {
+      return StaticColumns;
+    } else {
+      return state.size();
+    }
+  }
+  std::span<double* const> state_columns() const noexcept { return state; }
+
   // At most one candidate per grid entry: the capacity is never exceeded.
   // `values` holds one value per state column.
-  void append(std::uint64_t grid_index, std::uint64_t grid_position, double value,
-              std::span<const double> values = {}) noexcept {
+  void append(std::uint64_t grid_index, std::uint64_t grid_position, double value, const double* values) noexcept {
     index[size_] = grid_index;
     position[size_] = grid_position;
     best[size_] = value;
     expiry[size_] = never;
-    for (std::size_t column = 0; column < state.size(); ++column) state[column][size_] = values[column];
+    double* const* columns_at = state.data();
+    for (std::size_t column = 0; column < columns(); ++column) columns_at[column][size_] = values[column];
     ++size_;
   }
 
@@ -66,12 +83,20 @@ class ActiveSet {
   // skipped while no expiry has been reached, which is most steps.
   void drop_expired(std::uint64_t end) noexcept {
     if (end < earliest_expiry_) return;
+    compact([&](std::size_t i) { return expiry[i] > end; });
+  }
+
+  // Keeps, in order, the entries i for which `keep(i)` holds (called once per
+  // entry, in order, before any entry after it moves).
+  template <class Keep>
+  void compact(Keep&& keep) noexcept {
     std::size_t kept = 0;
     std::uint64_t earliest = never;
     for (std::size_t i = 0; i < size_; ++i) {
-      if (expiry[i] <= end) continue;
+      if (!keep(i)) continue;
+      // Nothing moves until the first entry leaves.
       if (kept != i) move_entry(i, kept);
-      earliest = expiry[i] < earliest ? expiry[i] : earliest;
+      earliest = expiry[kept] < earliest ? expiry[kept] : earliest;
       ++kept;
     }
     truncate(kept, earliest);
@@ -83,7 +108,8 @@ class ActiveSet {
     position[to] = position[from];
     best[to] = best[from];
     expiry[to] = expiry[from];
-    for (double* column : state) column[to] = column[from];
+    double* const* columns_at = state.data();
+    for (std::size_t column = 0; column < columns(); ++column) columns_at[column][to] = columns_at[column][from];
   }
 
   // After an in-place compaction: keeps the first `kept` entries, whose

@@ -43,33 +43,50 @@ inline std::uint64_t saturating_add(std::uint64_t left, std::uint64_t right) noe
                                                                   : left + right;
 }
 
-// Entry j of a pruned run: the smallest candidate value wins. When the
-// runner-up is well outside the tie tolerance of the smallest, offering the
-// candidates one by one would end with the smallest as well, whatever came
-// before it; only near-ties and non-finite values need the sequential offers
-// with their path comparison.
-inline Status choose_pruned_optimum(PeltTables& tables, const ActiveSet& active, const double* costs,
-                                    std::size_t count, std::size_t j, double pen) {
+// The smallest and second smallest candidate value of one step, and whether
+// every value was finite.
+struct StepSelection {
+  double lowest;
+  double runner_up;
+  std::size_t lowest_at;
+  bool all_finite;
+};
+
+// Without branches on the values, which come in no predictable order.
+inline StepSelection select_lowest(const double* __restrict costs, const double* __restrict best, std::size_t count,
+                                   double pen) noexcept {
   double lowest = std::numeric_limits<double>::infinity();
   double runner_up = lowest;
   std::size_t lowest_at = 0;
-  bool all_finite = true;
-  // Without branches on the values, which come in no predictable order.
+  // Stays 0 while every value is finite (infinity or NaN times 0 is NaN).
+  double non_finite = 0.0;
   for (std::size_t i = 0; i < count; ++i) {
-    const double value = (costs[i] + active.best[i]) + pen;
-    all_finite &= is_finite_value(value);
+    const double value = (costs[i] + best[i]) + pen;
+    non_finite += value * 0.0;
     const bool lower = value < lowest;
     runner_up = lower ? lowest : (value < runner_up ? value : runner_up);
     lowest_at = lower ? i : lowest_at;
     lowest = lower ? value : lowest;
   }
+  return {lowest, runner_up, lowest_at, non_finite == 0.0};
+}
+
+// Entry j of a pruned run: the smallest candidate value wins. When the
+// runner-up is well outside the tie tolerance of the smallest, offering the
+// candidates one by one would end with the smallest as well, whatever came
+// before it; only near-ties and non-finite values need the sequential offers
+// with their path comparison.
+inline Status choose_pruned_optimum(PeltTables& tables, const std::uint64_t* index, const double* best,
+                                    const double* costs, std::size_t count, std::size_t j, double pen,
+                                    const StepSelection& selection) {
   if (count == 0) return {};
-  if (all_finite && (std::isinf(runner_up) || tables.tie_rule().well_separated(runner_up, lowest))) {
-    tables.take(j, active.index[lowest_at], lowest);
+  if (selection.all_finite &&
+      (std::isinf(selection.runner_up) || tables.tie_rule().well_separated(selection.runner_up, selection.lowest))) {
+    tables.take(j, index[selection.lowest_at], selection.lowest);
     return {};
   }
   for (std::size_t i = 0; i < count; ++i) {
-    TARNWELL_CHECK(tables.offer(j, active.index[i], (costs[i] + active.best[i]) + pen));
+    TARNWELL_CHECK(tables.offer(j, index[i], (costs[i] + best[i]) + pen));
   }
   return {};
 }
@@ -77,7 +94,8 @@ inline Status choose_pruned_optimum(PeltTables& tables, const ActiveSet& active,
 // After entry j is settled: a start whose value, plus the pruning constant,
 // exceeds the optimum at `end` beyond the tie tolerance cannot win once `end`
 // itself is a start, which happens min_size samples later.
-inline Status schedule_expiries(ActiveSet& active, const double* costs, std::size_t count, double optimum,
+template <std::size_t Columns>
+Status schedule_expiries(ActiveSet<Columns>& active, const double* costs, std::size_t count, double optimum,
                          double pruning_constant, std::uint64_t expires_at, const TieRule& tie) {
   bool all_finite = true;
   bool any_expiry = false;
@@ -102,60 +120,47 @@ inline Status schedule_expiries(ActiveSet& active, const double* costs, std::siz
 // Stands in for a cost's functional pruning when there is none.
 struct NoFunctionalPruning {};
 
-// Sets flag[i] to 1 where start i's value plus the pruning constant is above
-// the optimum beyond the tie tolerance, to 0 elsewhere; false when a value is
-// not finite. Doubles for flags, unaliased pointer parameters and no early
-// exit, so the loop vectorises.
-inline bool flag_clearly_above(const double* __restrict costs, const double* __restrict best,
-                               double* __restrict flag, std::size_t count, double optimum, double pruning_constant,
-                               const TieRule tie) noexcept {
-  // Stays 0 while every value is finite (infinity or NaN times 0 is NaN).
-  double non_finite = 0.0;
-  for (std::size_t i = 0; i < count; ++i) {
-    const double value = (costs[i] + best[i]) + pruning_constant;
-    non_finite += value * 0.0;
-    flag[i] = (optimum < value) & (value - optimum > tie.tolerance(value, optimum)) ? 1.0 : 0.0;
+// The number of state columns a pruner keeps, when it is fixed at compile
+// time (the compaction and append loops then unroll).
+template <class Pruner>
+constexpr std::size_t static_state_columns() {
+  if constexpr (requires { Pruner::fixed_state_columns; }) {
+    return Pruner::fixed_state_columns;
+  } else {
+    return runtime_state_columns;
   }
-  return non_finite == 0.0;
 }
 
-// After entry j is settled, the inequality rule flags the starts of the batch
-// (the `count` first ones, values `costs`) that can no longer win, the
-// functional pruning flags those, among all live starts including the ones
-// still too close to be used, that the new start at `end` makes useless, and
-// one pass removes the starts whose expiry the next end position `next_end`
-// reaches. A flagged start expires at `expires_at`, once `end` is usable.
-template <class Pruner>
-Status settle_functional_step(const Pruner& pruner, ActiveSet& active,
-                              const double* costs, std::size_t count,
-                              double optimum, double pruning_constant, std::uint64_t end, std::uint64_t expires_at,
-                              std::uint64_t next_end, const TieRule& tie) {
-  const std::size_t size = active.size();
-  double* flag = active.scratch;
-  const double* best = active.best;
-  if (!flag_clearly_above(costs, best, flag, count, optimum, pruning_constant, tie)) {
-    for (std::size_t i = 0; i < count; ++i) {
-      const double value = (costs[i] + best[i]) + pruning_constant;
-      if (!is_finite_value(value)) return errors::fail(errors::non_finite_objective(value));
-    }
-  }
-  for (std::size_t i = count; i < size; ++i) flag[i] = 0.0;
-  pruner.mark_dominated(size, best, active.state, end, optimum, flag);
+// After entry j is settled, the functional pruning flags the starts, among
+// all live ones including those still too close to be used, that can never
+// again come within its margin of the optimum at an end where the new start
+// at `end` is usable. Its margin is wider than the tie tolerance, so this
+// includes the inequality rule (a start whose value at `end` is above the
+// optimum by the margin). A flagged start expires at `expires_at`, once `end`
+// is usable, and one pass removes the starts whose expiry the next end
+// position `next_end` reaches.
+template <class Pruner, std::size_t Columns>
+void settle_functional_step(const Pruner& pruner, ActiveSet<Columns>& active, double optimum, std::uint64_t end,
+                            std::uint64_t expires_at, std::uint64_t next_end) noexcept {
+  const double* flag = active.scratch;
+  pruner.mark_dominated(active.size(), active.best, active.state_columns(), end, optimum, active.scratch);
   std::uint64_t* expiry = active.expiry;
-  std::size_t kept = 0;
-  std::uint64_t earliest = ActiveSet::never;
-  for (std::size_t i = 0; i < size; ++i) {
+  active.compact([&](std::size_t i) {
     const std::uint64_t until = flag[i] != 0.0 && expires_at < expiry[i] ? expires_at : expiry[i];
     expiry[i] = until;
-    if (until > next_end) {
-      // Nothing moves until the first start leaves.
-      if (kept != i) active.move_entry(i, kept);
-      earliest = until < earliest ? until : earliest;
-      ++kept;
-    }
+    return until > next_end;
+  });
+}
+
+// Runs `run` with the pruner itself, or with the one a choice of pruners
+// picks for this search.
+template <class Pruner, class Run>
+Status with_concrete_pruner(const Pruner& pruner, Run&& run) {
+  if constexpr (PeltFunctionalPruner<Pruner>) {
+    return run(pruner);
+  } else {
+    return pruner.visit(run);
   }
-  active.truncate(kept, earliest);
-  return {};
 }
 
 template <SegmentCost Cost, class Pruner>
@@ -163,7 +168,9 @@ Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid
                         std::uint64_t min_size, double pen, double pruning_constant, const Pruner* pruner,
                         SearchCounters* counters) {
   constexpr bool functional = !std::is_same_v<Pruner, NoFunctionalPruning>;
-  std::optional<ActiveSet> active_storage;
+  constexpr std::size_t columns = functional ? static_state_columns<Pruner>() : 0;
+  using Active = ActiveSet<columns>;
+  std::optional<Active> active_storage;
   std::vector<double> admitted;  // the state of the start being added
   TARNWELL_CHECK(try_allocate("allocating Pelt search tables", [&] {
     if constexpr (functional) {
@@ -175,14 +182,15 @@ Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid
       active_storage.emplace(grid.size(), 0);
     }
   }));
-  ActiveSet& active = *active_storage;
+  Active& active = *active_storage;
   if constexpr (functional) {
     pruner->admit(0, tables.best(0), 0, tables.best(0), admitted.data());
-    active.append(0, 0, tables.best(0), admitted);
+    active.append(0, 0, tables.best(0), admitted.data());
   } else {
-    active.append(0, 0, tables.best(0));
+    active.append(0, 0, tables.best(0), nullptr);
   }
   EndpointBatch batch;
+  std::uint64_t candidates = 0;
   for (std::size_t j = 1; j < grid.size(); ++j) {
     TARNWELL_CHECK(check_interruption());
     const std::uint64_t end = grid[j];
@@ -191,42 +199,46 @@ Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid
     // from `end` form a prefix; the newest ones may still be too close.
     std::size_t count = active.size();
     while (count > 0 && end - active.position[count - 1] < min_size) --count;
+    TARNWELL_CHECK(prepare_endpoint_batch(batch, count));
     // A functional pruning keeps each start's prefix statistics and gives
-    // the same batch from them without scattered reads; where it cannot (a
-    // value needing the cost's own error), the cost computes the batch.
+    // the same batch from them without scattered reads; where it cannot, or
+    // where a value needs the cost's own handling (its batch then holds a
+    // non-finite marker), the cost computes the batch.
     bool evaluated = false;
     if constexpr (functional) {
-      TARNWELL_CHECK(prepare_endpoint_batch(batch, count));
-      evaluated = pruner->endpoint_costs(active.state, count, end, batch.data());
+      evaluated = pruner->endpoint_costs(active.state_columns(), count, end, batch.data());
       if (evaluated) batch.set_size(count);
     }
-    if (!evaluated) {
+    StepSelection selection{};
+    if (evaluated) selection = select_lowest(batch.data(), active.best, count, pen);
+    if (!evaluated || !selection.all_finite) {
       TARNWELL_CHECK(cost.endpoint_costs(std::span<const std::uint64_t>(active.position, count), end, batch));
-    }
-    if (batch.size() != count) {
-      return errors::fail(errors::numerical_failure("evaluating a pruned Pelt endpoint cost batch"));
+      if (batch.size() != count) {
+        return errors::fail(errors::numerical_failure("evaluating a pruned Pelt endpoint cost batch"));
+      }
+      selection = select_lowest(batch.data(), active.best, count, pen);
     }
     const double* costs = batch.values().data();
-    TARNWELL_CHECK(choose_pruned_optimum(tables, active, costs, count, j, pen));
+    TARNWELL_CHECK(choose_pruned_optimum(tables, active.index, active.best, costs, count, j, pen, selection));
     const double optimum = tables.best(j);
     if (!std::isinf(optimum)) {
       const std::uint64_t expires_at = saturating_add(end, min_size);
       if constexpr (functional) {
-        const std::uint64_t next_end = j + 1 < grid.size() ? grid[j + 1] : ActiveSet::never;
-        TARNWELL_CHECK(settle_functional_step(*pruner, active, costs, count, optimum, pruning_constant,
-                                              end, expires_at, next_end, tables.tie_rule()));
+        const std::uint64_t next_end = j + 1 < grid.size() ? grid[j + 1] : Active::never;
+        settle_functional_step(*pruner, active, optimum, end, expires_at, next_end);
         const std::uint64_t predecessor = tables.predecessor(j);
         pruner->admit(end, optimum, grid[predecessor], tables.best(predecessor), admitted.data());
-        active.append(j, end, optimum, admitted);
+        active.append(j, end, optimum, admitted.data());
       } else {
         TARNWELL_CHECK(schedule_expiries(active, costs, count, optimum, pruning_constant, expires_at, tables.tie_rule()));
-        active.append(j, end, optimum);
+        active.append(j, end, optimum, nullptr);
       }
     }
-    if (counters != nullptr) {
-      counters->candidate_segments += batch.size();
-      ++counters->end_positions;
-    }
+    candidates += count;
+  }
+  if (counters != nullptr) {
+    counters->candidate_segments += candidates;
+    counters->end_positions += grid.size() - 1;
   }
   return {};
 }
@@ -265,8 +277,10 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
     if constexpr (OffersPeltFunctionalPruning<Cost>) {
       if (pruning == PeltPruning::as_declared) {
         if (const auto pruner = cost.pelt_functional_pruning(pen, min_size, parameters.jump, tie)) {
-          TARNWELL_CHECK(pelt_detail::run_pruned_steps(cost, grid, tables, min_size, pen, *pruning_constant,
-                                                       &*pruner, counters));
+          TARNWELL_CHECK(pelt_detail::with_concrete_pruner(*pruner, [&](const auto& concrete) {
+            return pelt_detail::run_pruned_steps(cost, grid, tables, min_size, pen, *pruning_constant, &concrete,
+                                                 counters);
+          }));
           searched = true;
         }
       }
