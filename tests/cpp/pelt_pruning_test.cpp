@@ -124,6 +124,28 @@ void check_interval_passes_agree(std::mt19937_64& generator) {
   }
 }
 
+// The computed grid has the stored grid's positions and admissible counts.
+void check_computed_grid() {
+  bool same = true;
+  for (std::uint64_t n = 1; n < 40; ++n) {
+    for (std::uint64_t jump = 1; jump < n + 3; ++jump) {
+      const std::vector<std::uint64_t> stored = *build_search_grid(n, jump, "grid");
+      const SearchGrid computed(n, jump);
+      same = same && computed.size() == stored.size();
+      for (std::size_t k = 0; same && k < stored.size(); ++k) same = computed[k] == stored[k];
+      for (std::size_t limit = 0; same && limit <= stored.size(); ++limit) {
+        for (std::uint64_t end = 0; end <= n + 1; ++end) {
+          for (std::uint64_t min_size = 1; min_size < 5; ++min_size) {
+            same = same && computed.admissible_start_count(limit, end, min_size) ==
+                               admissible_start_count(stored, limit, end, min_size);
+          }
+        }
+      }
+    }
+  }
+  CHECK(same);
+}
+
 void check_same(const Outcome& left, const Outcome& right) {
   CHECK(left.result.has_value() == right.result.has_value());
   if (left.result && right.result) {
@@ -137,6 +159,7 @@ void check_same(const Outcome& left, const Outcome& right) {
 void run_pelt_pruning_tests() {
   std::mt19937_64 generator(2024);
   check_interval_passes_agree(generator);
+  check_computed_grid();
   constexpr SearchParameters parameter_pairs[] = {{1, 1}, {2, 1}, {1, 2}, {2, 3}, {3, 2}, {4, 5}, {5, 5}};
   int compared = 0;
   // Per number of features: candidates evaluated with and without the

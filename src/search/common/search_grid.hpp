@@ -27,6 +27,33 @@ inline Result<std::vector<std::uint64_t>> build_search_grid(std::uint64_t n_samp
   return grid;
 }
 
+// The same grid without storing it: entry k is computed when asked for, so
+// a search over every sample does not hold n + 1 positions.
+class SearchGrid {
+ public:
+  // n_samples >= 1 and jump >= 1. Every multiple below n is at most n - 1,
+  // so no entry overflows.
+  SearchGrid(std::uint64_t n_samples, std::uint64_t jump) noexcept
+      : n_samples_(n_samples), jump_(jump), size_((n_samples - 1) / jump + 2) {}
+
+  std::size_t size() const noexcept { return size_; }
+  std::uint64_t operator[](std::size_t k) const noexcept { return k + 1 < size_ ? k * jump_ : n_samples_; }
+
+  // Number of indices k < limit with end - (*this)[k] >= min_size, a prefix.
+  std::size_t admissible_start_count(std::size_t limit, std::uint64_t end, std::uint64_t min_size) const noexcept {
+    if (end < min_size) return 0;
+    const std::uint64_t latest_start = end - min_size;
+    std::uint64_t count = std::min<std::uint64_t>(latest_start / jump_ + 1, size_ - 1);
+    if (count == size_ - 1 && n_samples_ <= latest_start) ++count;
+    return static_cast<std::size_t>(std::min<std::uint64_t>(count, limit));
+  }
+
+ private:
+  std::uint64_t n_samples_;
+  std::uint64_t jump_;
+  std::size_t size_;
+};
+
 // Number of grid indices k < limit with end - grid[k] >= min_size: since the
 // grid increases these form a prefix, found by binary search.
 inline std::size_t admissible_start_count(const std::vector<std::uint64_t>& grid, std::size_t limit,

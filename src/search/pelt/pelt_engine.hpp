@@ -164,7 +164,7 @@ Status with_concrete_pruner(const Pruner& pruner, Run&& run) {
 }
 
 template <SegmentCost Cost, class Pruner>
-Status run_pruned_steps(const Cost& cost, const std::vector<std::uint64_t>& grid, PeltTables& tables,
+Status run_pruned_steps(const Cost& cost, const SearchGrid& grid, PeltTables& tables,
                         std::uint64_t min_size, double pen, double pruning_constant, const Pruner* pruner,
                         SearchCounters* counters) {
   constexpr bool functional = !std::is_same_v<Pruner, NoFunctionalPruning>;
@@ -255,11 +255,12 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
   if (min_size < minimum) return errors::fail(errors::min_size_below_cost(min_size, minimum));
   const std::uint64_t n = cost.n_samples();
   if (n < min_size) return errors::fail(errors::segment_too_short(0, n, n, min_size));
+  if (parameters.jump == 0) return errors::fail(errors::jump_zero(0));
 
   // The tie scale: one evaluation of the whole signal as a single segment.
   TARNWELL_TRY(whole_signal_cost, cost.segment_cost(0, n));
   const TieRule tie = TieRule::for_search(whole_signal_cost, n, pen);
-  TARNWELL_TRY(grid, build_search_grid(n, parameters.jump, "allocating the Pelt search grid"));
+  const SearchGrid grid(n, parameters.jump);
   const std::size_t grid_size = grid.size();
   const std::optional<double> pruning_constant =
       pruning != PeltPruning::never ? cost.pelt_pruning_constant() : std::nullopt;
@@ -295,8 +296,9 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
     for (std::size_t j = 1; j < grid_size; ++j) {
       TARNWELL_CHECK(check_interruption());
       const std::uint64_t end = grid[j];
-      const std::size_t count = admissible_start_count(grid, j, end, min_size);
-      starts.assign(grid.begin(), grid.begin() + static_cast<std::ptrdiff_t>(count));
+      const std::size_t count = grid.admissible_start_count(j, end, min_size);
+      starts.clear();
+      for (std::size_t k = 0; k < count; ++k) starts.push_back(grid[k]);
       TARNWELL_CHECK(cost.endpoint_costs(starts, end, batch));
       if (batch.size() != count) {
         return errors::fail(errors::numerical_failure("evaluating an unpruned Pelt endpoint cost batch"));

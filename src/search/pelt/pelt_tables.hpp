@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "python/error/error_kind.hpp"
+#include "search/common/search_grid.hpp"
 #include "search/common/tie_rule.hpp"
 
 namespace tarnwell::pelt_detail {
@@ -18,7 +19,7 @@ inline constexpr std::uint64_t no_predecessor = std::numeric_limits<std::uint64_
 
 class PeltTables {
  public:
-  PeltTables(const std::vector<std::uint64_t>& grid, double pen, TieRule tie)
+  PeltTables(const SearchGrid& grid, double pen, TieRule tie)
       : grid_(grid),
         tie_(tie),
         best_(grid.size(), std::numeric_limits<double>::infinity()),
@@ -79,7 +80,7 @@ class PeltTables {
   }
 
  private:
-  const std::vector<std::uint64_t>& grid_;
+  SearchGrid grid_;
   TieRule tie_;
   std::vector<double> best_;
   std::vector<std::uint64_t> predecessor_;
