@@ -190,6 +190,8 @@ void run_pelt_pruning_tests() {
             const Outcome functional = search(*cost, parameters, pen, PeltPruning::as_declared);
             const Outcome inequality = search(*cost, parameters, pen, PeltPruning::inequality_only);
             check_same(functional, inequality);
+            // The separate passes other processors run, where this one sweeps.
+            if (d == 1) check_same(functional, search(*cost, parameters, pen, PeltPruning::stepwise));
             if (n <= 500 || pen == pens[4]) check_same(functional, search(*cost, parameters, pen, PeltPruning::never));
             // Penalties that leave long segments give the pruning work.
             if (pen == pens[4]) {

@@ -26,6 +26,8 @@
 #include <span>
 
 #include "cost/l2/l2_interval_passes.hpp"
+#include "cost/l2/l2_interval_sweep.hpp"
+#include "cost/l2/l2_sweep_list.hpp"
 
 namespace tarnwell {
 
@@ -41,7 +43,11 @@ class L2IntervalPruning {
   using Columns = std::span<double* const>;
 
   L2IntervalPruning(const double* prefix_sums, const double* prefix_squares, double margin) noexcept
-      : sums_(prefix_sums), squares_(prefix_squares), margin_(margin), passes_(&l2_interval_passes()) {}
+      : sums_(prefix_sums),
+        squares_(prefix_squares),
+        margin_(margin),
+        passes_(&l2_interval_passes()),
+        sweep_(l2_interval_sweep_avx2()) {}
 
   // The same pruning with the given passes (the portable ones, in tests).
   L2IntervalPruning(const double* prefix_sums, const double* prefix_squares, double margin,
@@ -49,6 +55,59 @@ class L2IntervalPruning {
       : sums_(prefix_sums), squares_(prefix_squares), margin_(margin), passes_(&passes) {}
 
   double margin() const noexcept { return margin_; }
+
+  // The fused passes over the start list, when this processor has them:
+  // the search then keeps its starts in a swept list instead of running the
+  // passes below.
+  using SweepList = L2SweepList;
+  const L2SweepPasses* sweep() const noexcept { return sweep_; }
+
+  // Writes the start at `position` (grid index `index`), as `admit` does,
+  // to entry `at` of a swept list, with its endpoint cost and segment mean
+  // at `next_end` computed as the cost's own batch computes them (NaN where
+  // the cost must handle the value); returns that cost.
+  double admit_swept(SweepList& list, std::size_t at, std::uint64_t index, std::uint64_t position, double best,
+                     std::uint64_t predecessor, double predecessor_best, std::uint64_t next_end) const noexcept {
+    double state[fixed_state_columns];
+    admit(position, best, predecessor, predecessor_best, state);
+    const double length = static_cast<double>(next_end - position);
+    const double sum_delta = sums_[next_end] - state[start_sum];
+    const double mean = sum_delta / length;
+    const double term = (squares_[next_end] - state[start_square]) - mean * sum_delta;
+    const double settled = std::fabs(term) <= std::numeric_limits<double>::max() && term >= 0.0
+                               ? term
+                               : std::numeric_limits<double>::quiet_NaN();
+    const double cost = length == 1.0 ? 0.0 : settled;
+    using C = L2SweepColumn;
+    double row[l2_sweep_column_count];
+    const auto set = [&](C which, double value) { row[static_cast<std::size_t>(which)] = value; };
+    set(C::sum, state[start_sum]);
+    set(C::square, state[start_square]);
+    set(C::position, state[start_position]);
+    set(C::best, best);
+    set(C::low, state[low]);
+    set(C::high, state[high]);
+    set(C::hole_low, state[hole_low]);
+    set(C::hole_high, state[hole_high]);
+    set(C::cost, cost);
+    set(C::mean, mean);
+    set(C::index, static_cast<double>(index));
+    set(C::expiry, infinity_);
+    sweep_->place(list.columns(), at, row);
+    return cost;
+  }
+
+  // The sweep that settles the starts at `end`, whose optimum is `optimum`
+  // (infinite: nothing is settled), dropping a dominated one from
+  // `expires_at` on, and takes their costs at `next_end`.
+  L2SweepStep sweep_step(std::uint64_t end, double optimum, std::uint64_t expires_at, std::uint64_t next_end,
+                         std::uint64_t min_size, double pen) const noexcept {
+    const auto exact = [](std::uint64_t value) {
+      return value == std::numeric_limits<std::uint64_t>::max() ? infinity_ : static_cast<double>(value);
+    };
+    return {static_cast<double>(end), sums_[end], squares_[end], optimum, exact(expires_at),
+            static_cast<double>(next_end), sums_[next_end], squares_[next_end], exact(min_size), pen, margin_};
+  }
 
   // The start at `position` with optimal value `best`, whose own optimum
   // ends with the segment [predecessor, position) after a value of
@@ -123,6 +182,7 @@ class L2IntervalPruning {
   const double* squares_;
   double margin_;
   const L2IntervalPasses* passes_;
+  const L2SweepPasses* sweep_ = nullptr;
 };
 
 }  // namespace tarnwell

@@ -25,6 +25,7 @@
 #include "search/common/segmentation_cost.hpp"
 #include "search/common/tie_rule.hpp"
 #include "search/pelt/pelt_active_set.hpp"
+#include "search/pelt/pelt_swept_steps.hpp"
 #include "search/pelt/pelt_tables.hpp"
 
 namespace tarnwell {
@@ -32,16 +33,13 @@ namespace tarnwell {
 enum class PeltPruning : std::uint8_t {
   as_declared,      // prune exactly when the cost declares a pruning constant,
                     // with its functional pruning too when it offers one
+  stepwise,         // as declared, but a functional pruning runs in separate passes even
+                    // where it offers a fused sweep (the form of other processors)
   inequality_only,  // the pruning constant's rule alone (cross-checks, benchmarks)
   never,            // always exhaustive (cross-checks)
 };
 
 namespace pelt_detail {
-
-inline std::uint64_t saturating_add(std::uint64_t left, std::uint64_t right) noexcept {
-  return left > std::numeric_limits<std::uint64_t>::max() - right ? std::numeric_limits<std::uint64_t>::max()
-                                                                  : left + right;
-}
 
 // The smallest and second smallest candidate value of one step, and whether
 // every value was finite.
@@ -276,9 +274,14 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
   if (pruning_constant) {
     bool searched = false;
     if constexpr (OffersPeltFunctionalPruning<Cost>) {
-      if (pruning == PeltPruning::as_declared) {
+      if (pruning == PeltPruning::as_declared || pruning == PeltPruning::stepwise) {
         if (const auto pruner = cost.pelt_functional_pruning(pen, min_size, parameters.jump, tie)) {
-          TARNWELL_CHECK(pelt_detail::with_concrete_pruner(*pruner, [&](const auto& concrete) {
+          TARNWELL_CHECK(pelt_detail::with_concrete_pruner(*pruner, [&](const auto& concrete) -> Status {
+            if constexpr (pelt_detail::SweepingPruner<std::decay_t<decltype(concrete)>>) {
+              if (pruning == PeltPruning::as_declared && concrete.sweep() != nullptr) {
+                return pelt_detail::run_swept_steps(cost, grid, tables, min_size, pen, concrete, counters);
+              }
+            }
             return pelt_detail::run_pruned_steps(cost, grid, tables, min_size, pen, *pruning_constant, &concrete,
                                                  counters);
           }));

@@ -17,6 +17,11 @@ namespace tarnwell::pelt_detail {
 
 inline constexpr std::uint64_t no_predecessor = std::numeric_limits<std::uint64_t>::max();
 
+inline std::uint64_t saturating_add(std::uint64_t left, std::uint64_t right) noexcept {
+  return left > std::numeric_limits<std::uint64_t>::max() - right ? std::numeric_limits<std::uint64_t>::max()
+                                                                  : left + right;
+}
+
 class PeltTables {
  public:
   PeltTables(const SearchGrid& grid, double pen, TieRule tie)

@@ -1,0 +1,101 @@
+// One fused pass of the one-feature interval pruning over Pelt's start list,
+// for processors with AVX2: at grid step j it settles every start against
+// the optimum at end e_j (the marking of the interval pruning), computes
+// each start's endpoint cost at the next end e_{j+1}, and the smallest and
+// second smallest value there.
+//
+// The list is updated in place, four starts per aligned block, and a start
+// found dominated stays in it, excluded from the values, until enough have
+// gathered to pack the list (a separate pass). Every store of the sweep goes
+// to the block it was loaded from, so the next step reads what this one
+// wrote straight from the store buffer; a list packed every step would make
+// each step wait until the previous one had retired, and the steps could not
+// overlap. A dominated start left in place may still be the partner of the
+// start after it: the partner test holds for any earlier start, pruned or
+// not.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tarnwell {
+
+// The columns of a swept start list, all doubles (positions, grid indices
+// and expiries are exact below 2^53): the prefix sums at the start, its
+// position and optimal value, the interval of means where it still matches
+// every later start, the interval where its predecessor beats it, its
+// endpoint cost and segment mean at the current end (NaN when unknown: the
+// marking then learns nothing about it at that end), its grid index and the
+// end position from which it is dropped (infinite while it is not).
+enum class L2SweepColumn : std::size_t {
+  sum,
+  square,
+  position,
+  best,
+  low,
+  high,
+  hole_low,
+  hole_high,
+  cost,
+  mean,
+  index,
+  expiry,
+};
+inline constexpr std::size_t l2_sweep_column_count = 12;
+
+// Columns are 32-byte aligned and begin with a block of four entries before
+// the first, whose last entry (-1) is the list's sentinel (an infinite
+// position, never an earlier partner); a pass reads and writes whole blocks.
+inline constexpr std::size_t l2_sweep_block = 4;
+
+struct L2SweepColumns {
+  double* column[l2_sweep_column_count];
+
+  double* operator[](L2SweepColumn which) const noexcept { return column[static_cast<std::size_t>(which)]; }
+};
+
+struct L2SweepStep {
+  // The end the starts are settled at, its prefix sums and optimum
+  // (infinite when it has none: nothing is settled), and the position from
+  // which a start dominated there is dropped (infinite: never).
+  double end;
+  double sum_end;
+  double square_end;
+  double optimum;
+  double expires_at;
+  // The next end, where the costs are taken, and its prefix sums.
+  double next_end;
+  double sum_next;
+  double square_next;
+  double min_size;
+  double pen;
+  double margin;
+};
+
+// The smallest and second smallest value at the next end among the starts
+// that are usable there and not yet dropped, the list entry of the first
+// smallest, how many values there were, whether all were finite, and how
+// many listed starts are dropped by then.
+struct L2SweepSelection {
+  double lowest;
+  double runner_up;
+  std::size_t lowest_at;
+  std::size_t candidates;
+  std::size_t dropped;
+  bool all_finite;
+};
+
+struct L2SweepPasses {
+  // Settles and costs the `size` starts of the list, in place.
+  void (*sweep)(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list,
+                L2SweepSelection& selection) noexcept;
+  // Removes, in order, the starts dropped at `end`; returns how many remain.
+  std::size_t (*pack)(std::size_t size, const L2SweepColumns& list, double end) noexcept;
+  // Writes one value per column to entry `at`, as a whole-block store.
+  void (*place)(const L2SweepColumns& list, std::size_t at, const double* values) noexcept;
+};
+
+// The fused passes, or nothing when this processor lacks AVX2.
+const L2SweepPasses* l2_interval_sweep_avx2() noexcept;
+
+}  // namespace tarnwell

@@ -1,0 +1,272 @@
+// The fused sweep of the one-feature interval pruning in AVX2, four starts
+// per iteration. The costs use the same operations, in the same order, as
+// the cost's own batch (no fused multiply-adds), so they are bit-identical
+// to it; the marking repeats the tests of the portable passes, reading the
+// cost and mean at the current end that the previous sweep stored.
+#include "cost/l2/l2_interval_sweep.hpp"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+
+#include <array>
+#include <cstdint>
+#include <limits>
+
+#include "cost/l2/l2_interval_passes.hpp"
+
+// Everything included above is compiled for the baseline; only this unit's
+// own functions, lambdas included, are compiled for AVX2, and they run only
+// after the processor check.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+// The lambdas below take and return vectors; they are local to this unit and
+// inlined, so the note that their calling convention differs without AVX
+// concerns no caller.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace tarnwell {
+namespace {
+
+// Lane permutations that move the kept lanes of a four-lane mask to the
+// front, in order, as pairs of 32-bit indices.
+constexpr std::array<std::array<std::int32_t, 8>, 16> left_pack_table() {
+  std::array<std::array<std::int32_t, 8>, 16> table{};
+  for (int mask = 0; mask < 16; ++mask) {
+    int out = 0;
+    for (int lane = 0; lane < 4; ++lane) {
+      if (((mask >> lane) & 1) == 0) continue;
+      table[mask][2 * out] = 2 * lane;
+      table[mask][2 * out + 1] = 2 * lane + 1;
+      ++out;
+    }
+    for (; out < 4; ++out) {
+      table[mask][2 * out] = 0;
+      table[mask][2 * out + 1] = 1;
+    }
+  }
+  return table;
+}
+
+alignas(32) constexpr std::array<std::array<std::int32_t, 8>, 16> left_pack = left_pack_table();
+
+void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list,
+           L2SweepSelection& selection) noexcept {
+  using Column = L2SweepColumn;
+  const __m256d infinity = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+  const __m256d negative_infinity = _mm256_set1_pd(-std::numeric_limits<double>::infinity());
+  const __m256d not_a_number = _mm256_set1_pd(std::numeric_limits<double>::quiet_NaN());
+  const __m256d largest = _mm256_set1_pd(std::numeric_limits<double>::max());
+  const __m256d magnitude_bits = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d one = _mm256_set1_pd(1.0);
+  const __m256d two = _mm256_set1_pd(2.0);
+  const __m256d relative_slack = _mm256_set1_pd(l2_interval_relative_slack);
+  const __m256d margin = _mm256_set1_pd(step.margin);
+  const __m256d pen = _mm256_set1_pd(step.pen);
+  const __m256d end = _mm256_set1_pd(step.end);
+  const __m256d optimum = _mm256_set1_pd(step.optimum);
+  const __m256d expires_at = _mm256_set1_pd(step.expires_at);
+  const __m256d next_end = _mm256_set1_pd(step.next_end);
+  const __m256d sum_next = _mm256_set1_pd(step.sum_next);
+  const __m256d square_next = _mm256_set1_pd(step.square_next);
+  const __m256d min_size = _mm256_set1_pd(step.min_size);
+  const __m256d entries = _mm256_set1_pd(static_cast<double>(size));
+  const __m256d lane_offsets = _mm256_set_pd(3.0, 2.0, 1.0, 0.0);
+  const auto abs = [&](__m256d value) { return _mm256_and_pd(value, magnitude_bits); };
+  const auto select = [](__m256d mask, __m256d if_true, __m256d if_false) {
+    return _mm256_blendv_pd(if_false, if_true, mask);
+  };
+  // Lane l of the result is entry l - 1: the block's own lanes moved up one,
+  // with the last entry of the block before in lane 0.
+  const auto entries_before = [](__m256d block, __m256d previous_block) {
+    return _mm256_blend_pd(_mm256_permute4x64_pd(block, 0x93), _mm256_permute4x64_pd(previous_block, 0xff), 0x1);
+  };
+
+  __m256d lowest = infinity;
+  __m256d runner_up = infinity;
+  __m256d lowest_at = zero;
+  __m256d non_finite = zero;
+  __m256d previous_position = _mm256_load_pd(list[Column::position] - 4);
+  __m256d previous_sum = _mm256_load_pd(list[Column::sum] - 4);
+  __m256d previous_square = _mm256_load_pd(list[Column::square] - 4);
+  __m256d previous_best = _mm256_load_pd(list[Column::best] - 4);
+  std::size_t candidates = 0;
+  std::size_t dropped = 0;
+  for (std::size_t i = 0; i < size; i += 4) {
+    const auto load = [&](Column which) { return _mm256_load_pd(list[which] + i); };
+    const auto store = [&](Column which, __m256d values) { _mm256_store_pd(list[which] + i, values); };
+    const __m256d position = load(Column::position);
+    const __m256d sum = load(Column::sum);
+    const __m256d square = load(Column::square);
+    const __m256d best = load(Column::best);
+    const __m256d expiry = load(Column::expiry);
+    const __m256d entry = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(i)), lane_offsets);
+    const __m256d listed = _mm256_cmp_pd(entry, entries, _CMP_LT_OQ);
+
+    // Settling against the optimum at `end`, as in the portable marking
+    // pass, with the cost and mean at `end` from the previous sweep. A start
+    // whose cost there is unknown (NaN) learns nothing at this end.
+    const __m256d within = load(Column::cost);
+    const __m256d mean = load(Column::mean);
+    const __m256d known = _mm256_cmp_pd(within, within, _CMP_ORD_Q);
+    const __m256d length = _mm256_sub_pd(end, position);
+    const __m256d reach = _mm256_sub_pd(_mm256_add_pd(margin, _mm256_sub_pd(optimum, best)), within);
+    // The division waits only for the positions, not for the optimum.
+    const __m256d inverse_length = _mm256_div_pd(one, length);
+    const __m256d radius = _mm256_sqrt_pd(_mm256_mul_pd(_mm256_max_pd(reach, zero), inverse_length));
+    const __m256d slack = _mm256_mul_pd(relative_slack, _mm256_add_pd(abs(mean), radius));
+    const __m256d candidate_low = select(known, _mm256_sub_pd(_mm256_sub_pd(mean, radius), slack), negative_infinity);
+    const __m256d candidate_high = select(known, _mm256_add_pd(_mm256_add_pd(mean, radius), slack), infinity);
+    const __m256d old_low = load(Column::low);
+    const __m256d old_high = load(Column::high);
+    const __m256d low = select(_mm256_cmp_pd(old_low, candidate_low, _CMP_LT_OQ), candidate_low, old_low);
+    const __m256d high = select(_mm256_cmp_pd(old_high, candidate_high, _CMP_GT_OQ), candidate_high, old_high);
+    const __m256d outside = _mm256_or_pd(
+        _mm256_cmp_pd(low, high, _CMP_GT_OQ),
+        _mm256_and_pd(_mm256_cmp_pd(low, load(Column::hole_low), _CMP_GE_OQ),
+                      _mm256_cmp_pd(high, load(Column::hole_high), _CMP_LE_OQ)));
+    // The entry before it in the list beats it on all of its interval.
+    const __m256d partner_length = _mm256_sub_pd(position, entries_before(position, previous_position));
+    const __m256d partner_sum = _mm256_sub_pd(sum, entries_before(sum, previous_sum));
+    const __m256d partner_squares = _mm256_sub_pd(square, entries_before(square, previous_square));
+    const __m256d partner_best = entries_before(best, previous_best);
+    previous_position = position;
+    previous_sum = sum;
+    previous_square = square;
+    previous_best = best;
+    const auto partner_quadratic = [&](__m256d at) {
+      return _mm256_add_pd(_mm256_sub_pd(partner_squares, _mm256_mul_pd(_mm256_mul_pd(two, at), partner_sum)),
+                           _mm256_mul_pd(_mm256_mul_pd(partner_length, at), at));
+    };
+    const __m256d at_low = partner_quadratic(low);
+    const __m256d at_high = partner_quadratic(high);
+    const __m256d extent = _mm256_max_pd(abs(low), abs(high));
+    const __m256d magnitude =
+        _mm256_add_pd(abs(partner_squares),
+                      _mm256_mul_pd(extent, _mm256_add_pd(_mm256_mul_pd(two, abs(partner_sum)),
+                                                          _mm256_mul_pd(partner_length, extent))));
+    const __m256d rounding = _mm256_mul_pd(relative_slack, magnitude);
+    const __m256d advantage = _mm256_sub_pd(_mm256_sub_pd(best, partner_best), margin);
+    const __m256d bounded =
+        _mm256_and_pd(_mm256_cmp_pd(low, negative_infinity, _CMP_GT_OQ), _mm256_cmp_pd(high, infinity, _CMP_LT_OQ));
+    const __m256d beaten = _mm256_and_pd(
+        _mm256_and_pd(bounded, _mm256_cmp_pd(partner_length, zero, _CMP_GT_OQ)),
+        _mm256_and_pd(_mm256_cmp_pd(advantage, _mm256_add_pd(at_low, rounding), _CMP_GT_OQ),
+                      _mm256_cmp_pd(advantage, _mm256_add_pd(at_high, rounding), _CMP_GT_OQ)));
+    const __m256d dominated = _mm256_or_pd(
+        _mm256_or_pd(_mm256_and_pd(known, _mm256_cmp_pd(reach, zero, _CMP_LE_OQ)), outside), beaten);
+    const __m256d expiry_after =
+        select(_mm256_and_pd(dominated, _mm256_cmp_pd(expires_at, expiry, _CMP_LT_OQ)), expires_at, expiry);
+
+    // The endpoint cost at the next end, operation for operation the cost's
+    // own: NaN marks a term the cost must handle itself, one sample costs 0.
+    const __m256d next_length = _mm256_sub_pd(next_end, position);
+    const __m256d sum_delta = _mm256_sub_pd(sum_next, sum);
+    const __m256d next_mean = _mm256_div_pd(sum_delta, next_length);
+    const __m256d term = _mm256_sub_pd(_mm256_sub_pd(square_next, square), _mm256_mul_pd(next_mean, sum_delta));
+    const __m256d settled = select(_mm256_cmp_pd(abs(term), largest, _CMP_LE_OQ), term, not_a_number);
+    const __m256d checked = select(_mm256_cmp_pd(term, zero, _CMP_GE_OQ), settled, not_a_number);
+    const __m256d next_cost = select(_mm256_cmp_pd(next_length, one, _CMP_EQ_OQ), zero, checked);
+
+    // Offered: listed, not dropped before this step (a start dominated at
+    // `end` is far above the optimum at the next end, and offering it once
+    // more keeps the selection off the settling's latency), usable.
+    const __m256d remains = _mm256_and_pd(listed, _mm256_cmp_pd(expiry, next_end, _CMP_GT_OQ));
+    const __m256d usable = _mm256_and_pd(remains, _mm256_cmp_pd(next_length, min_size, _CMP_GE_OQ));
+    const __m256d value = _mm256_add_pd(_mm256_add_pd(next_cost, best), pen);
+    non_finite = _mm256_or_pd(
+        non_finite, _mm256_andnot_pd(_mm256_cmp_pd(_mm256_sub_pd(value, value), zero, _CMP_EQ_OQ), usable));
+    const __m256d offered = select(usable, value, infinity);
+    const __m256d lower = _mm256_cmp_pd(offered, lowest, _CMP_LT_OQ);
+    runner_up = select(lower, lowest, _mm256_min_pd(offered, runner_up));
+    lowest_at = select(lower, entry, lowest_at);
+    lowest = select(lower, offered, lowest);
+    candidates += static_cast<std::size_t>(__builtin_popcount(_mm256_movemask_pd(usable)));
+    const __m256d gone = _mm256_andnot_pd(_mm256_cmp_pd(expiry_after, next_end, _CMP_GT_OQ), listed);
+    dropped += static_cast<std::size_t>(__builtin_popcount(_mm256_movemask_pd(gone)));
+
+    store(Column::low, low);
+    store(Column::high, high);
+    store(Column::cost, next_cost);
+    store(Column::mean, next_mean);
+    store(Column::expiry, expiry_after);
+  }
+
+  // The lanes' smallest values, first occurrences first.
+  alignas(32) double lane_lowest[4];
+  alignas(32) double lane_runner_up[4];
+  alignas(32) double lane_at[4];
+  _mm256_store_pd(lane_lowest, lowest);
+  _mm256_store_pd(lane_runner_up, runner_up);
+  _mm256_store_pd(lane_at, lowest_at);
+  double best_value = std::numeric_limits<double>::infinity();
+  double second = best_value;
+  double best_at = 0.0;
+  for (int lane = 0; lane < 4; ++lane) {
+    const double value = lane_lowest[lane];
+    if (value < best_value || (value == best_value && lane_at[lane] < best_at)) {
+      second = best_value < second ? best_value : second;
+      best_value = value;
+      best_at = lane_at[lane];
+    } else {
+      second = value < second ? value : second;
+    }
+    second = lane_runner_up[lane] < second ? lane_runner_up[lane] : second;
+  }
+  selection = {best_value, second, static_cast<std::size_t>(best_at), candidates, dropped,
+               _mm256_movemask_pd(non_finite) == 0};
+}
+
+// Moves the starts not dropped at `end` to the front, in order, four at a
+// time (a block is read before anything at or after it is written).
+std::size_t pack(std::size_t size, const L2SweepColumns& list, double end_position) noexcept {
+  using Column = L2SweepColumn;
+  const __m256d end = _mm256_set1_pd(end_position);
+  const __m256d entries = _mm256_set1_pd(static_cast<double>(size));
+  const __m256d lane_offsets = _mm256_set_pd(3.0, 2.0, 1.0, 0.0);
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < size; i += 4) {
+    const __m256d entry = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(i)), lane_offsets);
+    const __m256d listed = _mm256_cmp_pd(entry, entries, _CMP_LT_OQ);
+    const __m256d remains =
+        _mm256_and_pd(listed, _mm256_cmp_pd(_mm256_load_pd(list[Column::expiry] + i), end, _CMP_GT_OQ));
+    const int keep = _mm256_movemask_pd(remains);
+    const __m256i order = _mm256_load_si256(reinterpret_cast<const __m256i*>(left_pack[keep].data()));
+    for (std::size_t column = 0; column < l2_sweep_column_count; ++column) {
+      const __m256d values = _mm256_load_pd(list.column[column] + i);
+      _mm256_storeu_pd(list.column[column] + kept,
+                       _mm256_castsi256_pd(_mm256_permutevar8x32_epi32(_mm256_castpd_si256(values), order)));
+    }
+    kept += static_cast<std::size_t>(__builtin_popcount(keep));
+  }
+  return kept;
+}
+
+void place(const L2SweepColumns& list, std::size_t at, const double* values) noexcept {
+  const std::size_t block_start = at - at % 4;
+  alignas(32) static constexpr std::int64_t lanes[4][4] = {{-1, 0, 0, 0}, {0, -1, 0, 0}, {0, 0, -1, 0}, {0, 0, 0, -1}};
+  const __m256d lane = _mm256_castsi256_pd(_mm256_load_si256(reinterpret_cast<const __m256i*>(lanes[at % 4])));
+  for (std::size_t column = 0; column < l2_sweep_column_count; ++column) {
+    double* block = list.column[column] + block_start;
+    _mm256_store_pd(block, _mm256_blendv_pd(_mm256_load_pd(block), _mm256_set1_pd(values[column]), lane));
+  }
+}
+
+}  // namespace
+
+const L2SweepPasses* l2_interval_sweep_avx2() noexcept {
+  static constexpr L2SweepPasses passes{sweep, pack, place};
+  return __builtin_cpu_supports("avx2") ? &passes : nullptr;
+}
+
+}  // namespace tarnwell
+#pragma GCC diagnostic pop
+#pragma GCC pop_options
+#else
+namespace tarnwell {
+
+const L2SweepPasses* l2_interval_sweep_avx2() noexcept { return nullptr; }
+
+}  // namespace tarnwell
+#endif
