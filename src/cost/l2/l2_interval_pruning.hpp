@@ -63,9 +63,10 @@ class L2IntervalPruning {
   const L2SweepPasses* sweep() const noexcept { return sweep_; }
 
   // Writes the start at `position` (grid index `index`), as `admit` does,
-  // to entry `at` of a swept list, with its endpoint cost and segment mean
-  // at `next_end` computed as the cost's own batch computes them (NaN where
-  // the cost must handle the value); returns that cost.
+  // to entry `at` of a swept list, after the entry before it, with its
+  // endpoint cost and segment mean at `next_end` computed as the cost's own
+  // batch computes them (NaN where the cost must handle the value); returns
+  // that cost.
   double admit_swept(SweepList& list, std::size_t at, std::uint64_t index, std::uint64_t position, double best,
                      std::uint64_t predecessor, double predecessor_best, std::uint64_t next_end) const noexcept {
     double state[fixed_state_columns];
@@ -79,8 +80,15 @@ class L2IntervalPruning {
                                : std::numeric_limits<double>::quiet_NaN();
     const double cost = length == 1.0 ? 0.0 : settled;
     using C = L2SweepColumn;
-    double row[l2_sweep_column_count];
-    const auto set = [&](C which, double value) { row[static_cast<std::size_t>(which)] = value; };
+    double partner_low = infinity_;
+    double partner_high = -infinity_;
+    if (at > 0) {
+      const double partner_position = list.at(C::position, at - 1);
+      beaten_interval(state[start_position] - partner_position, state[start_sum] - list.at(C::sum, at - 1),
+                      state[start_square] - list.at(C::square, at - 1), best - list.at(C::best, at - 1),
+                      partner_low, partner_high);
+    }
+    const auto set = [&](C which, double value) { list.at(which, at) = value; };
     set(C::sum, state[start_sum]);
     set(C::square, state[start_square]);
     set(C::position, state[start_position]);
@@ -89,11 +97,12 @@ class L2IntervalPruning {
     set(C::high, state[high]);
     set(C::hole_low, state[hole_low]);
     set(C::hole_high, state[hole_high]);
+    set(C::partner_low, partner_low);
+    set(C::partner_high, partner_high);
     set(C::cost, cost);
     set(C::mean, mean);
     set(C::index, static_cast<double>(index));
     set(C::expiry, infinity_);
-    sweep_->place(list.columns(), at, row);
     return cost;
   }
 
@@ -131,19 +140,28 @@ class L2IntervalPruning {
     state[hole_low] = infinity_;
     state[hole_high] = -infinity_;
     if (predecessor >= position) return;
-    const double length = static_cast<double>(position - predecessor);
-    const double sum = sums_[position] - sums_[predecessor];
+    beaten_interval(static_cast<double>(position - predecessor), sums_[position] - sums_[predecessor],
+                    squares_[position] - squares_[predecessor], best - predecessor_best, state[hole_low],
+                    state[hole_high]);
+  }
+
+  // For an earlier start e and a later one τ, `length` samples apart, whose
+  // samples in between have the given sum and sum of squares, and whose
+  // optimal values differ by `best_gap` = F(τ) − F(e): the interval of means
+  // on which e is lower than τ by more than the margin, narrowed for
+  // round-off; left as it is (empty) when there is none.
+  void beaten_interval(double length, double sum, double squares, double best_gap, double& interval_low,
+                       double& interval_high) const noexcept {
     const double mean = sum / length;
-    const double within = (squares_[position] - squares_[predecessor]) - sum * mean;
-    // Where (position − predecessor)(μ − mean)² < reach, the predecessor is
-    // lower by more than the margin. The interval is narrowed for round-off.
-    const double reach = ((best - predecessor_best) - within) - margin_;
+    const double within = squares - sum * mean;
+    // Where length (μ − mean)² < reach, e is lower by more than the margin.
+    const double reach = (best_gap - within) - margin_;
     if (!(reach > 0.0)) return;
     const double radius = std::sqrt(reach / length);
     const double slack = relative_slack * (std::fabs(mean) + radius);
     if (radius <= slack) return;
-    state[hole_low] = mean - radius + slack;
-    state[hole_high] = mean + radius - slack;
+    interval_low = mean - radius + slack;
+    interval_high = mean + radius - slack;
   }
 
   // The endpoint costs at `end` of the first `count` starts, bit for bit

@@ -4,15 +4,14 @@
 // each start's endpoint cost at the next end e_{j+1}, and the smallest and
 // second smallest value there.
 //
-// The list is updated in place, four starts per aligned block, and a start
-// found dominated stays in it, excluded from the values, until enough have
-// gathered to pack the list (a separate pass). Every store of the sweep goes
-// to the block it was loaded from, so the next step reads what this one
-// wrote straight from the store buffer; a list packed every step would make
-// each step wait until the previous one had retired, and the steps could not
-// overlap. A dominated start left in place may still be the partner of the
-// start after it: the partner test holds for any earlier start, pruned or
-// not.
+// The list is updated in place, four starts per aligned block: the sweep
+// writes back only the five columns a step changes. A start found dominated
+// stays in the list, excluded from the values, until a block's worth have
+// gathered and a separate pass packs the list. The interval where the entry
+// before a start beats it is set when the start joins the list and again at
+// each packing, the only times that entry changes; a dominated start left in
+// place may still be that entry, which is sound: the test holds for any
+// earlier start, pruned or not.
 #pragma once
 
 #include <cstddef>
@@ -23,7 +22,8 @@ namespace tarnwell {
 // The columns of a swept start list, all doubles (positions, grid indices
 // and expiries are exact below 2^53): the prefix sums at the start, its
 // position and optimal value, the interval of means where it still matches
-// every later start, the interval where its predecessor beats it, its
+// every later start, the intervals where its predecessor and the entry
+// before it in the list beat it by more than the margin, its
 // endpoint cost and segment mean at the current end (NaN when unknown: the
 // marking then learns nothing about it at that end), its grid index and the
 // end position from which it is dropped (infinite while it is not).
@@ -36,12 +36,14 @@ enum class L2SweepColumn : std::size_t {
   high,
   hole_low,
   hole_high,
+  partner_low,
+  partner_high,
   cost,
   mean,
   index,
   expiry,
 };
-inline constexpr std::size_t l2_sweep_column_count = 12;
+inline constexpr std::size_t l2_sweep_column_count = 14;
 
 // Columns are 32-byte aligned and begin with a block of four entries before
 // the first, whose last entry (-1) is the list's sentinel (an infinite
@@ -89,10 +91,10 @@ struct L2SweepPasses {
   // Settles and costs the `size` starts of the list, in place.
   void (*sweep)(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list,
                 L2SweepSelection& selection) noexcept;
-  // Removes, in order, the starts dropped at `end`; returns how many remain.
-  std::size_t (*pack)(std::size_t size, const L2SweepColumns& list, double end) noexcept;
-  // Writes one value per column to entry `at`, as a whole-block store.
-  void (*place)(const L2SweepColumns& list, std::size_t at, const double* values) noexcept;
+  // Removes, in order, the starts dropped at `end`, and sets each remaining
+  // start's interval where the entry now before it beats it by more than
+  // `margin`; returns how many remain.
+  std::size_t (*pack)(std::size_t size, const L2SweepColumns& list, double end, double margin) noexcept;
 };
 
 // The fused passes, or nothing when this processor lacks AVX2.

@@ -60,7 +60,6 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
   const __m256d magnitude_bits = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
   const __m256d zero = _mm256_setzero_pd();
   const __m256d one = _mm256_set1_pd(1.0);
-  const __m256d two = _mm256_set1_pd(2.0);
   const __m256d relative_slack = _mm256_set1_pd(l2_interval_relative_slack);
   const __m256d margin = _mm256_set1_pd(step.margin);
   const __m256d pen = _mm256_set1_pd(step.pen);
@@ -77,20 +76,10 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
   const auto select = [](__m256d mask, __m256d if_true, __m256d if_false) {
     return _mm256_blendv_pd(if_false, if_true, mask);
   };
-  // Lane l of the result is entry l - 1: the block's own lanes moved up one,
-  // with the last entry of the block before in lane 0.
-  const auto entries_before = [](__m256d block, __m256d previous_block) {
-    return _mm256_blend_pd(_mm256_permute4x64_pd(block, 0x93), _mm256_permute4x64_pd(previous_block, 0xff), 0x1);
-  };
-
   __m256d lowest = infinity;
   __m256d runner_up = infinity;
   __m256d lowest_at = zero;
   __m256d non_finite = zero;
-  __m256d previous_position = _mm256_load_pd(list[Column::position] - 4);
-  __m256d previous_sum = _mm256_load_pd(list[Column::sum] - 4);
-  __m256d previous_square = _mm256_load_pd(list[Column::square] - 4);
-  __m256d previous_best = _mm256_load_pd(list[Column::best] - 4);
   std::size_t candidates = 0;
   std::size_t dropped = 0;
   for (std::size_t i = 0; i < size; i += 4) {
@@ -122,40 +111,15 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
     const __m256d old_high = load(Column::high);
     const __m256d low = select(_mm256_cmp_pd(old_low, candidate_low, _CMP_LT_OQ), candidate_low, old_low);
     const __m256d high = select(_mm256_cmp_pd(old_high, candidate_high, _CMP_GT_OQ), candidate_high, old_high);
-    const __m256d outside = _mm256_or_pd(
-        _mm256_cmp_pd(low, high, _CMP_GT_OQ),
-        _mm256_and_pd(_mm256_cmp_pd(low, load(Column::hole_low), _CMP_GE_OQ),
-                      _mm256_cmp_pd(high, load(Column::hole_high), _CMP_LE_OQ)));
-    // The entry before it in the list beats it on all of its interval.
-    const __m256d partner_length = _mm256_sub_pd(position, entries_before(position, previous_position));
-    const __m256d partner_sum = _mm256_sub_pd(sum, entries_before(sum, previous_sum));
-    const __m256d partner_squares = _mm256_sub_pd(square, entries_before(square, previous_square));
-    const __m256d partner_best = entries_before(best, previous_best);
-    previous_position = position;
-    previous_sum = sum;
-    previous_square = square;
-    previous_best = best;
-    const auto partner_quadratic = [&](__m256d at) {
-      return _mm256_add_pd(_mm256_sub_pd(partner_squares, _mm256_mul_pd(_mm256_mul_pd(two, at), partner_sum)),
-                           _mm256_mul_pd(_mm256_mul_pd(partner_length, at), at));
+    // Dominated when the later starts leave it nothing, or when what they
+    // leave lies where its predecessor, or the entry before it in the list,
+    // is lower by more than the margin.
+    const auto inside = [&](Column from, Column to) {
+      return _mm256_and_pd(_mm256_cmp_pd(low, load(from), _CMP_GE_OQ), _mm256_cmp_pd(high, load(to), _CMP_LE_OQ));
     };
-    const __m256d at_low = partner_quadratic(low);
-    const __m256d at_high = partner_quadratic(high);
-    const __m256d extent = _mm256_max_pd(abs(low), abs(high));
-    const __m256d magnitude =
-        _mm256_add_pd(abs(partner_squares),
-                      _mm256_mul_pd(extent, _mm256_add_pd(_mm256_mul_pd(two, abs(partner_sum)),
-                                                          _mm256_mul_pd(partner_length, extent))));
-    const __m256d rounding = _mm256_mul_pd(relative_slack, magnitude);
-    const __m256d advantage = _mm256_sub_pd(_mm256_sub_pd(best, partner_best), margin);
-    const __m256d bounded =
-        _mm256_and_pd(_mm256_cmp_pd(low, negative_infinity, _CMP_GT_OQ), _mm256_cmp_pd(high, infinity, _CMP_LT_OQ));
-    const __m256d beaten = _mm256_and_pd(
-        _mm256_and_pd(bounded, _mm256_cmp_pd(partner_length, zero, _CMP_GT_OQ)),
-        _mm256_and_pd(_mm256_cmp_pd(advantage, _mm256_add_pd(at_low, rounding), _CMP_GT_OQ),
-                      _mm256_cmp_pd(advantage, _mm256_add_pd(at_high, rounding), _CMP_GT_OQ)));
     const __m256d dominated = _mm256_or_pd(
-        _mm256_or_pd(_mm256_and_pd(known, _mm256_cmp_pd(reach, zero, _CMP_LE_OQ)), outside), beaten);
+        _mm256_or_pd(_mm256_and_pd(known, _mm256_cmp_pd(reach, zero, _CMP_LE_OQ)), _mm256_cmp_pd(low, high, _CMP_GT_OQ)),
+        _mm256_or_pd(inside(Column::hole_low, Column::hole_high), inside(Column::partner_low, Column::partner_high)));
     const __m256d expiry_after =
         select(_mm256_and_pd(dominated, _mm256_cmp_pd(expires_at, expiry, _CMP_LT_OQ)), expires_at, expiry);
 
@@ -193,34 +157,42 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
     store(Column::expiry, expiry_after);
   }
 
-  // The lanes' smallest values, first occurrences first.
+  // The lanes' smallest values, first occurrences first, without branches
+  // on the values (their order is not predictable).
   alignas(32) double lane_lowest[4];
   alignas(32) double lane_runner_up[4];
   alignas(32) double lane_at[4];
   _mm256_store_pd(lane_lowest, lowest);
   _mm256_store_pd(lane_runner_up, runner_up);
   _mm256_store_pd(lane_at, lowest_at);
-  double best_value = std::numeric_limits<double>::infinity();
-  double second = best_value;
-  double best_at = 0.0;
-  for (int lane = 0; lane < 4; ++lane) {
+  double best_value = lane_lowest[0];
+  double best_at = lane_at[0];
+  double second = lane_runner_up[0];
+  for (int lane = 1; lane < 4; ++lane) {
     const double value = lane_lowest[lane];
-    if (value < best_value || (value == best_value && lane_at[lane] < best_at)) {
-      second = best_value < second ? best_value : second;
-      best_value = value;
-      best_at = lane_at[lane];
-    } else {
-      second = value < second ? value : second;
-    }
+    const bool lower = value < best_value || (value == best_value && lane_at[lane] < best_at);
+    const double displaced = lower ? best_value : value;
+    second = displaced < second ? displaced : second;
     second = lane_runner_up[lane] < second ? lane_runner_up[lane] : second;
+    best_at = lower ? lane_at[lane] : best_at;
+    best_value = lower ? value : best_value;
   }
   selection = {best_value, second, static_cast<std::size_t>(best_at), candidates, dropped,
                _mm256_movemask_pd(non_finite) == 0};
 }
 
+// Lane l of the result is entry l - 1: the block's own lanes moved up one,
+// with the last entry of the block before in lane 0.
+__m256d entries_before(__m256d block, __m256d previous_block) noexcept {
+  return _mm256_blend_pd(_mm256_permute4x64_pd(block, 0x93), _mm256_permute4x64_pd(previous_block, 0xff), 0x1);
+}
+
 // Moves the starts not dropped at `end` to the front, in order, four at a
-// time (a block is read before anything at or after it is written).
-std::size_t pack(std::size_t size, const L2SweepColumns& list, double end_position) noexcept {
+// time (a block is read before anything at or after it is written), then
+// gives every start the interval where its new neighbour before it is lower
+// by more than `margin`, as the scalar admission does (empty when there is
+// none, and for the first, whose neighbour is the sentinel).
+std::size_t pack(std::size_t size, const L2SweepColumns& list, double end_position, double margin_value) noexcept {
   using Column = L2SweepColumn;
   const __m256d end = _mm256_set1_pd(end_position);
   const __m256d entries = _mm256_set1_pd(static_cast<double>(size));
@@ -240,23 +212,52 @@ std::size_t pack(std::size_t size, const L2SweepColumns& list, double end_positi
     }
     kept += static_cast<std::size_t>(__builtin_popcount(keep));
   }
-  return kept;
-}
 
-void place(const L2SweepColumns& list, std::size_t at, const double* values) noexcept {
-  const std::size_t block_start = at - at % 4;
-  alignas(32) static constexpr std::int64_t lanes[4][4] = {{-1, 0, 0, 0}, {0, -1, 0, 0}, {0, 0, -1, 0}, {0, 0, 0, -1}};
-  const __m256d lane = _mm256_castsi256_pd(_mm256_load_si256(reinterpret_cast<const __m256i*>(lanes[at % 4])));
-  for (std::size_t column = 0; column < l2_sweep_column_count; ++column) {
-    double* block = list.column[column] + block_start;
-    _mm256_store_pd(block, _mm256_blendv_pd(_mm256_load_pd(block), _mm256_set1_pd(values[column]), lane));
+  const __m256d infinity = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+  const __m256d magnitude_bits = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d relative_slack = _mm256_set1_pd(l2_interval_relative_slack);
+  const __m256d margin = _mm256_set1_pd(margin_value);
+  __m256d previous_position = _mm256_load_pd(list[Column::position] - 4);
+  __m256d previous_sum = _mm256_load_pd(list[Column::sum] - 4);
+  __m256d previous_square = _mm256_load_pd(list[Column::square] - 4);
+  __m256d previous_best = _mm256_load_pd(list[Column::best] - 4);
+  for (std::size_t i = 0; i < kept; i += 4) {
+    const __m256d position = _mm256_load_pd(list[Column::position] + i);
+    const __m256d sum = _mm256_load_pd(list[Column::sum] + i);
+    const __m256d square = _mm256_load_pd(list[Column::square] + i);
+    const __m256d best = _mm256_load_pd(list[Column::best] + i);
+    const __m256d length = _mm256_sub_pd(position, entries_before(position, previous_position));
+    const __m256d between = _mm256_sub_pd(sum, entries_before(sum, previous_sum));
+    const __m256d squares = _mm256_sub_pd(square, entries_before(square, previous_square));
+    const __m256d best_gap = _mm256_sub_pd(best, entries_before(best, previous_best));
+    previous_position = position;
+    previous_sum = sum;
+    previous_square = square;
+    previous_best = best;
+    const __m256d mean = _mm256_div_pd(between, length);
+    const __m256d within = _mm256_sub_pd(squares, _mm256_mul_pd(between, mean));
+    const __m256d reach = _mm256_sub_pd(_mm256_sub_pd(best_gap, within), margin);
+    const __m256d radius = _mm256_sqrt_pd(_mm256_div_pd(_mm256_max_pd(reach, zero), length));
+    const __m256d slack = _mm256_mul_pd(relative_slack, _mm256_add_pd(_mm256_and_pd(mean, magnitude_bits), radius));
+    // A finite positive length (not the sentinel's), a positive reach and a
+    // radius wider than its rounding; NaN anywhere fails these.
+    const __m256d exists = _mm256_and_pd(
+        _mm256_and_pd(_mm256_cmp_pd(length, zero, _CMP_GT_OQ), _mm256_cmp_pd(length, infinity, _CMP_LT_OQ)),
+        _mm256_and_pd(_mm256_cmp_pd(reach, zero, _CMP_GT_OQ), _mm256_cmp_pd(radius, slack, _CMP_GT_OQ)));
+    _mm256_store_pd(list[Column::partner_low] + i,
+                    _mm256_blendv_pd(infinity, _mm256_add_pd(_mm256_sub_pd(mean, radius), slack), exists));
+    _mm256_store_pd(list[Column::partner_high] + i,
+                    _mm256_blendv_pd(_mm256_sub_pd(zero, infinity), _mm256_sub_pd(_mm256_add_pd(mean, radius), slack),
+                                     exists));
   }
+  return kept;
 }
 
 }  // namespace
 
 const L2SweepPasses* l2_interval_sweep_avx2() noexcept {
-  static constexpr L2SweepPasses passes{sweep, pack, place};
+  static constexpr L2SweepPasses passes{sweep, pack};
   return __builtin_cpu_supports("avx2") ? &passes : nullptr;
 }
 

@@ -101,7 +101,7 @@ Status run_swept_steps(const Cost& cost, const SearchGrid& grid, PeltTables& tab
     // Packing costs the next step its overlap with this one: only once a
     // block's worth of starts has been dropped. The count of the step before
     // decides, so that the branch does not wait for this sweep to finish.
-    if (dropped_before >= List::block) size = passes.pack(size, list.columns(), static_cast<double>(next_end));
+    if (dropped_before >= List::block) size = passes.pack(size, list.columns(), static_cast<double>(next_end), pruner.margin());
     dropped_before = selection.dropped;
     if (settled) {
       if (size + 1 > list.capacity()) {
@@ -117,13 +117,13 @@ Status run_swept_steps(const Cost& cost, const SearchGrid& grid, PeltTables& tab
         // Offered last, after every earlier start.
         const double value = (cost_to_next + optimum) + pen;
         selection.all_finite &= is_finite_value(value);
-        if (value < selection.lowest) {
-          selection.runner_up = selection.lowest;
-          selection.lowest = value;
-          lowest_index = j;
-        } else if (value < selection.runner_up) {
-          selection.runner_up = value;
-        }
+        // Without branches: whether the newest start is the lowest or the
+        // runner-up follows the data.
+        const bool lower = value < selection.lowest;
+        const double displaced = lower ? selection.lowest : value;
+        selection.runner_up = displaced < selection.runner_up ? displaced : selection.runner_up;
+        lowest_index = lower ? j : lowest_index;
+        selection.lowest = lower ? value : selection.lowest;
         ++selection.candidates;
       }
     }
