@@ -54,8 +54,6 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
            L2SweepSelection& selection) noexcept {
   using Column = L2SweepColumn;
   const __m256d infinity = _mm256_set1_pd(std::numeric_limits<double>::infinity());
-  const __m256d negative_infinity = _mm256_set1_pd(-std::numeric_limits<double>::infinity());
-  const __m256d not_a_number = _mm256_set1_pd(std::numeric_limits<double>::quiet_NaN());
   const __m256d largest = _mm256_set1_pd(std::numeric_limits<double>::max());
   const __m256d magnitude_bits = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
   const __m256d zero = _mm256_setzero_pd();
@@ -95,18 +93,20 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
 
     // Settling against the optimum at `end`, as in the portable marking
     // pass, with the cost and mean at `end` from the previous sweep. A start
-    // whose cost there is unknown (NaN) learns nothing at this end.
+    // whose cost there is unknown (NaN) learns nothing at this end: its reach
+    // and radius are NaN, its bounds NaN, and every comparison keeps the old
+    // interval and drops nothing.
     const __m256d within = load(Column::cost);
     const __m256d mean = load(Column::mean);
-    const __m256d known = _mm256_cmp_pd(within, within, _CMP_ORD_Q);
     const __m256d length = _mm256_sub_pd(end, position);
     const __m256d reach = _mm256_sub_pd(_mm256_add_pd(margin, _mm256_sub_pd(optimum, best)), within);
     // The division waits only for the positions, not for the optimum.
     const __m256d inverse_length = _mm256_div_pd(one, length);
-    const __m256d radius = _mm256_sqrt_pd(_mm256_mul_pd(_mm256_max_pd(reach, zero), inverse_length));
+    // The maximum returns its second operand when either is NaN.
+    const __m256d radius = _mm256_sqrt_pd(_mm256_mul_pd(_mm256_max_pd(zero, reach), inverse_length));
     const __m256d slack = _mm256_mul_pd(relative_slack, _mm256_add_pd(abs(mean), radius));
-    const __m256d candidate_low = select(known, _mm256_sub_pd(_mm256_sub_pd(mean, radius), slack), negative_infinity);
-    const __m256d candidate_high = select(known, _mm256_add_pd(_mm256_add_pd(mean, radius), slack), infinity);
+    const __m256d candidate_low = _mm256_sub_pd(_mm256_sub_pd(mean, radius), slack);
+    const __m256d candidate_high = _mm256_add_pd(_mm256_add_pd(mean, radius), slack);
     const __m256d old_low = load(Column::low);
     const __m256d old_high = load(Column::high);
     const __m256d low = select(_mm256_cmp_pd(old_low, candidate_low, _CMP_LT_OQ), candidate_low, old_low);
@@ -118,7 +118,7 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
       return _mm256_and_pd(_mm256_cmp_pd(low, load(from), _CMP_GE_OQ), _mm256_cmp_pd(high, load(to), _CMP_LE_OQ));
     };
     const __m256d dominated = _mm256_or_pd(
-        _mm256_or_pd(_mm256_and_pd(known, _mm256_cmp_pd(reach, zero, _CMP_LE_OQ)), _mm256_cmp_pd(low, high, _CMP_GT_OQ)),
+        _mm256_or_pd(_mm256_cmp_pd(reach, zero, _CMP_LE_OQ), _mm256_cmp_pd(low, high, _CMP_GT_OQ)),
         _mm256_or_pd(inside(Column::hole_low, Column::hole_high), inside(Column::partner_low, Column::partner_high)));
     const __m256d expiry_after =
         select(_mm256_and_pd(dominated, _mm256_cmp_pd(expires_at, expiry, _CMP_LT_OQ)), expires_at, expiry);
@@ -129,9 +129,11 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
     const __m256d sum_delta = _mm256_sub_pd(sum_next, sum);
     const __m256d next_mean = _mm256_div_pd(sum_delta, next_length);
     const __m256d term = _mm256_sub_pd(_mm256_sub_pd(square_next, square), _mm256_mul_pd(next_mean, sum_delta));
-    const __m256d settled = select(_mm256_cmp_pd(abs(term), largest, _CMP_LE_OQ), term, not_a_number);
-    const __m256d checked = select(_mm256_cmp_pd(term, zero, _CMP_GE_OQ), settled, not_a_number);
-    const __m256d next_cost = select(_mm256_cmp_pd(next_length, one, _CMP_EQ_OQ), zero, checked);
+    // A negative, overflowing or NaN term becomes a NaN (all bits set).
+    const __m256d refused =
+        _mm256_or_pd(_mm256_cmp_pd(term, zero, _CMP_NGE_UQ), _mm256_cmp_pd(term, largest, _CMP_NLE_UQ));
+    const __m256d checked = _mm256_or_pd(term, refused);
+    const __m256d next_cost = _mm256_andnot_pd(_mm256_cmp_pd(next_length, one, _CMP_EQ_OQ), checked);
 
     // Offered: listed, not dropped before this step (a start dominated at
     // `end` is far above the optimum at the next end, and offering it once
