@@ -159,26 +159,29 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
     store(Column::expiry, expiry_after);
   }
 
-  // The lanes' smallest values, first occurrences first, without branches
-  // on the values (their order is not predictable).
-  alignas(32) double lane_lowest[4];
-  alignas(32) double lane_runner_up[4];
-  alignas(32) double lane_at[4];
-  _mm256_store_pd(lane_lowest, lowest);
-  _mm256_store_pd(lane_runner_up, runner_up);
-  _mm256_store_pd(lane_at, lowest_at);
-  double best_value = lane_lowest[0];
-  double best_at = lane_at[0];
-  double second = lane_runner_up[0];
-  for (int lane = 1; lane < 4; ++lane) {
-    const double value = lane_lowest[lane];
-    const bool lower = value < best_value || (value == best_value && lane_at[lane] < best_at);
-    const double displaced = lower ? best_value : value;
-    second = displaced < second ? displaced : second;
-    second = lane_runner_up[lane] < second ? lane_runner_up[lane] : second;
-    best_at = lower ? lane_at[lane] : best_at;
-    best_value = lower ? value : best_value;
-  }
+  // The lanes' smallest values, first occurrences first, combined pairwise
+  // in the vectors (lanes two apart, then neighbours), without branches on
+  // the values: their order is not predictable. No value here is NaN.
+  const auto combine = [&](int halves, int neighbours) {
+    const auto swap = [&](__m256d values) {
+      return halves != 0 ? _mm256_permute2f128_pd(values, values, 1) : _mm256_permute_pd(values, neighbours);
+    };
+    const __m256d other_lowest = swap(lowest);
+    const __m256d other_at = swap(lowest_at);
+    const __m256d other_runner_up = swap(runner_up);
+    const __m256d other_lower = _mm256_or_pd(
+        _mm256_cmp_pd(other_lowest, lowest, _CMP_LT_OQ),
+        _mm256_and_pd(_mm256_cmp_pd(other_lowest, lowest, _CMP_EQ_OQ), _mm256_cmp_pd(other_at, lowest_at, _CMP_LT_OQ)));
+    const __m256d displaced = select(other_lower, lowest, other_lowest);
+    runner_up = _mm256_min_pd(_mm256_min_pd(runner_up, other_runner_up), displaced);
+    lowest_at = select(other_lower, other_at, lowest_at);
+    lowest = select(other_lower, other_lowest, lowest);
+  };
+  combine(1, 0);
+  combine(0, 0x5);
+  const double best_value = _mm256_cvtsd_f64(lowest);
+  const double second = _mm256_cvtsd_f64(runner_up);
+  const double best_at = _mm256_cvtsd_f64(lowest_at);
   selection = {best_value, second, static_cast<std::size_t>(best_at), candidates, dropped,
                _mm256_movemask_pd(non_finite) == 0};
 }
