@@ -98,10 +98,12 @@ Status run_swept_steps(const Cost& cost, const SearchGrid& grid, PeltTables& tab
     if (selection.candidates > 0) {
       lowest_index = static_cast<std::uint64_t>(list.at(List::Column::index, selection.lowest_at));
     }
-    // Packing costs the next step its overlap with this one: only once a
-    // block's worth of starts has been dropped. The count of the step before
-    // decides, so that the branch does not wait for this sweep to finish.
-    if (dropped_before >= List::block) size = passes.pack(size, list.columns(), static_cast<double>(next_end), pruner.margin());
+    // Packing is a pass over every column and resets the partner intervals:
+    // only once a block's worth of starts has been dropped. The count of the
+    // step before decides, so the branch need not wait for this sweep.
+    if (dropped_before >= List::block) {
+      size = passes.pack(size, list.columns(), static_cast<double>(next_end), pruner.margin());
+    }
     dropped_before = selection.dropped;
     if (settled) {
       if (size + 1 > list.capacity()) {
