@@ -1,8 +1,11 @@
 // The fused sweep of the one-feature interval pruning in AVX2, four starts
 // per iteration. The costs use the same operations, in the same order, as
 // the cost's own batch (no fused multiply-adds), so they are bit-identical
-// to it; the marking repeats the tests of the portable passes, reading the
-// cost and mean at the current end that the previous sweep stored.
+// to it. The marking makes the tests of the portable passes, reading the
+// cost and mean at the current end that the previous sweep stored; the test
+// against the entry before a start compares with an interval that the
+// packing pass (or the admission) sets whenever that entry changes, instead
+// of evaluating the two quadratics every step.
 #include "cost/l2/l2_interval_sweep.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
