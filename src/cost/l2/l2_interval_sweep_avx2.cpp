@@ -165,13 +165,7 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
   // The lanes' smallest values, first occurrences first, combined pairwise
   // in the vectors (lanes two apart, then neighbours), without branches on
   // the values: their order is not predictable. No value here is NaN.
-  const auto combine = [&](int halves, int neighbours) {
-    const auto swap = [&](__m256d values) {
-      return halves != 0 ? _mm256_permute2f128_pd(values, values, 1) : _mm256_permute_pd(values, neighbours);
-    };
-    const __m256d other_lowest = swap(lowest);
-    const __m256d other_at = swap(lowest_at);
-    const __m256d other_runner_up = swap(runner_up);
+  const auto combine = [&](__m256d other_lowest, __m256d other_at, __m256d other_runner_up) {
     const __m256d other_lower = _mm256_or_pd(
         _mm256_cmp_pd(other_lowest, lowest, _CMP_LT_OQ),
         _mm256_and_pd(_mm256_cmp_pd(other_lowest, lowest, _CMP_EQ_OQ), _mm256_cmp_pd(other_at, lowest_at, _CMP_LT_OQ)));
@@ -180,8 +174,9 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
     lowest_at = select(other_lower, other_at, lowest_at);
     lowest = select(other_lower, other_lowest, lowest);
   };
-  combine(1, 0);
-  combine(0, 0x5);
+  combine(_mm256_permute2f128_pd(lowest, lowest, 1), _mm256_permute2f128_pd(lowest_at, lowest_at, 1),
+          _mm256_permute2f128_pd(runner_up, runner_up, 1));
+  combine(_mm256_permute_pd(lowest, 0x5), _mm256_permute_pd(lowest_at, 0x5), _mm256_permute_pd(runner_up, 0x5));
   const double best_value = _mm256_cvtsd_f64(lowest);
   const double second = _mm256_cvtsd_f64(runner_up);
   const double best_at = _mm256_cvtsd_f64(lowest_at);
