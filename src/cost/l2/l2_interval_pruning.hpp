@@ -71,14 +71,12 @@ class L2IntervalPruning {
                      std::uint64_t predecessor, double predecessor_best, std::uint64_t next_end) const noexcept {
     double state[fixed_state_columns];
     admit(position, best, predecessor, predecessor_best, state);
-    const double length = static_cast<double>(next_end - position);
-    const double sum_delta = sums_[next_end] - state[start_sum];
-    const double mean = sum_delta / length;
-    const double term = (squares_[next_end] - state[start_square]) - mean * sum_delta;
-    const double settled = std::fabs(term) <= std::numeric_limits<double>::max() && term >= 0.0
-                               ? term
-                               : std::numeric_limits<double>::quiet_NaN();
-    const double cost = length == 1.0 ? 0.0 : settled;
+    // The cost through the batch pass itself, so that its handling of
+    // one-sample segments and refused terms lives in one place.
+    double cost;
+    passes_->costs(1, static_cast<double>(next_end), sums_[next_end], squares_[next_end], &state[start_sum],
+                   &state[start_square], &state[start_position], &cost);
+    const double mean = (sums_[next_end] - state[start_sum]) / static_cast<double>(next_end - position);
     using C = L2SweepColumn;
     double partner_low = infinity_;
     double partner_high = -infinity_;

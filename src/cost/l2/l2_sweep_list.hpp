@@ -44,7 +44,6 @@ class L2SweepList {
   }
 
  private:
-  static constexpr std::size_t block_entries = l2_sweep_block;
   static constexpr std::align_val_t alignment{32};
 
   struct AlignedDelete {
@@ -53,21 +52,21 @@ class L2SweepList {
 
   void allocate(std::size_t capacity, std::size_t size) {
     // Whole blocks, the sentinel block first and one spare block after.
-    const std::size_t blocks = (capacity + block_entries - 1) / block_entries;
-    const std::size_t stride = (blocks + 2) * block_entries;
+    const std::size_t blocks = (capacity + block - 1) / block;
+    const std::size_t stride = (blocks + 2) * block;
     const std::size_t total = stride * l2_sweep_column_count;
     std::unique_ptr<double[], AlignedDelete> storage(new (alignment) double[total]);
     // Zeroed, so that a pass reading past the last entry reads defined values.
     std::fill_n(storage.get(), total, 0.0);
     L2SweepColumns columns{};
     for (std::size_t column = 0; column < l2_sweep_column_count; ++column) {
-      columns.column[column] = storage.get() + column * stride + block_entries;
+      columns.column[column] = storage.get() + column * stride + block;
       if (storage_) std::copy_n(columns_.column[column], size, columns.column[column]);
     }
     columns[Column::position][-1] = std::numeric_limits<double>::infinity();
     storage_ = std::move(storage);
     columns_ = columns;
-    capacity_ = blocks * block_entries;
+    capacity_ = blocks * block;
   }
 
   std::unique_ptr<double[], AlignedDelete> storage_;
