@@ -135,7 +135,9 @@ Status StateReader::get_count(std::uint64_t& value, std::string_view name) {
   return {};
 }
 
-Status StateReader::get(std::vector<double>& values, std::uint64_t expected, std::string_view name) {
+// Exactly `expected` finite values into a vector of either allocator.
+template <class Values>
+Status StateReader::get_values(Values& values, std::uint64_t expected, std::string_view name) {
   std::uint64_t length = 0;
   TARNWELL_CHECK(get(length));
   if (length != expected) {
@@ -151,6 +153,14 @@ Status StateReader::get(std::vector<double>& values, std::uint64_t expected, std
     if (!is_finite_value(value)) return errors::fail(invalid(std::string(name) + " holds a non-finite value"));
   }
   return {};
+}
+
+Status StateReader::get(std::vector<double>& values, std::uint64_t expected, std::string_view name) {
+  return get_values(values, expected, name);
+}
+
+Status StateReader::get(LargeTable<double>& values, std::uint64_t expected, std::string_view name) {
+  return get_values(values, expected, name);
 }
 
 Status StateReader::finish() const {

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/large_table.hpp"
 #include "core/signal.hpp"
 #include "python/error/error_kind.hpp"
 
@@ -60,6 +61,7 @@ class StateReader {
   Status get_count(std::uint64_t& value, std::string_view name);
   // Exactly `expected` finite values.
   Status get(std::vector<double>& values, std::uint64_t expected, std::string_view name);
+  Status get(LargeTable<double>& values, std::uint64_t expected, std::string_view name);
   // Fails unless every field was read.
   Status finish() const;
 
@@ -72,6 +74,8 @@ class StateReader {
   StateReader(std::span<const std::byte> fields, std::string class_name)
       : fields_(fields), class_name_(std::move(class_name)) {}
   Status take(void* out, std::uint64_t count, std::string_view what);
+  template <class Values>
+  Status get_values(Values& values, std::uint64_t expected, std::string_view name);
 
   std::span<const std::byte> fields_;  // between the header and the checksum
   std::uint64_t position_ = 0;

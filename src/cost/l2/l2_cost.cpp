@@ -81,8 +81,11 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
   std::vector<KahanSum> squares;
   TARNWELL_CHECK(try_allocate("allocating L2 prefix statistics", [&] {
     cost.reference_.assign(d, 0.0);
-    cost.prefix_sums_.assign(*table_size, 0.0);
-    cost.prefix_squares_.assign(*table_size, 0.0);
+    // Every row is written below; the first holds the empty prefix.
+    cost.prefix_sums_.resize(*table_size);
+    cost.prefix_squares_.resize(*table_size);
+    std::fill_n(cost.prefix_sums_.data(), d, 0.0);
+    std::fill_n(cost.prefix_squares_.data(), d, 0.0);
     cost.largest_magnitude_.assign(d, 0.0);
     cost.magnitude_sum_.assign(d, 0.0);
     sums.resize(d);

@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "core/kahan_sum.hpp"
+#include "core/large_table.hpp"
 #include "core/signal.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/endpoint_batch.hpp"
@@ -63,8 +64,8 @@ class L2Cost {
   double prefix_optimum_bound(double pen, std::uint64_t block) const;
 
   std::vector<double> reference_;       // row 0, the centring point of every column
-  std::vector<double> prefix_sums_;     // (n + 1) x d, sums of centred values
-  std::vector<double> prefix_squares_;  // (n + 1) x d, sums of squared centred values
+  LargeTable<double> prefix_sums_;     // (n + 1) x d, sums of centred values
+  LargeTable<double> prefix_squares_;  // (n + 1) x d, sums of squared centred values
   std::vector<double> largest_magnitude_;  // d: max over samples of |centred value|
   std::vector<double> magnitude_sum_;      // d: sum over samples of |centred value|, a bound on
                                            // the round-off the prefix tables carry

@@ -69,51 +69,35 @@ class L2IntervalPruning {
   // that cost.
   double admit_swept(SweepList& list, std::size_t at, std::uint64_t index, std::uint64_t position, double best,
                      std::uint64_t predecessor, double predecessor_best, std::uint64_t next_end) const noexcept {
-    double state[fixed_state_columns];
-    admit(position, best, predecessor, predecessor_best, state);
-    // The cost through the batch pass itself, so that its handling of
-    // one-sample segments and refused terms lives in one place.
-    double cost;
-    passes_->costs(1, static_cast<double>(next_end), sums_[next_end], squares_[next_end], &state[start_sum],
-                   &state[start_square], &state[start_position], &cost);
-    const double mean = (sums_[next_end] - state[start_sum]) / static_cast<double>(next_end - position);
-    using C = L2SweepColumn;
-    double partner_low = infinity_;
-    double partner_high = -infinity_;
-    if (at > 0) {
-      const double partner_position = list.at(C::position, at - 1);
-      beaten_interval(state[start_position] - partner_position, state[start_sum] - list.at(C::sum, at - 1),
-                      state[start_square] - list.at(C::square, at - 1), best - list.at(C::best, at - 1),
-                      partner_low, partner_high);
-    }
-    const auto set = [&](C which, double value) { list.at(which, at) = value; };
-    set(C::sum, state[start_sum]);
-    set(C::square, state[start_square]);
-    set(C::position, state[start_position]);
-    set(C::best, best);
-    set(C::low, state[low]);
-    set(C::high, state[high]);
-    set(C::hole_low, state[hole_low]);
-    set(C::hole_high, state[hole_high]);
-    set(C::partner_low, partner_low);
-    set(C::partner_high, partner_high);
-    set(C::cost, cost);
-    set(C::mean, mean);
-    set(C::index, static_cast<double>(index));
-    set(C::expiry, infinity_);
-    return cost;
+    const auto exact = [](std::uint64_t value) { return static_cast<double>(static_cast<std::int64_t>(value)); };
+    // Without a predecessor (one at `position` itself) the hole is empty.
+    const std::uint64_t before = predecessor < position ? predecessor : position;
+    const L2SweepAdmission start{exact(position),   sums_[position],   squares_[position],   best,
+                                 exact(before),     sums_[before],     squares_[before],     predecessor_best,
+                                 exact(index),      exact(next_end),   sums_[next_end],      squares_[next_end],
+                                 margin_};
+    return sweep_->admit(list.columns(), at, start);
   }
 
   // The sweep that settles the starts at `end`, whose optimum is `optimum`
   // (infinite: nothing is settled), dropping a dominated one from
-  // `expires_at` on, and takes their costs at `next_end`.
-  L2SweepStep sweep_step(std::uint64_t end, double optimum, std::uint64_t expires_at, std::uint64_t next_end,
-                         std::uint64_t min_size, double pen) const noexcept {
-    const auto exact = [](std::uint64_t value) {
-      return value == std::numeric_limits<std::uint64_t>::max() ? infinity_ : static_cast<double>(value);
-    };
-    return {static_cast<double>(end), sums_[end], squares_[end], optimum, exact(expires_at),
-            static_cast<double>(next_end), sums_[next_end], squares_[next_end], exact(min_size), pen, margin_};
+  // `end + min_size` on, and takes their costs at `next_end`. Positions are
+  // below 2^53, so their doubles are exact; a sum beyond that rounds to
+  // beyond every position.
+  L2SweepStep sweep_step(std::uint64_t end, double optimum, std::uint64_t next_end, double min_size,
+                         double pen) const noexcept {
+    const double end_position = static_cast<double>(static_cast<std::int64_t>(end));
+    return {end_position,
+            sums_[end],
+            squares_[end],
+            optimum,
+            std::isinf(optimum) ? infinity_ : end_position + min_size,
+            static_cast<double>(static_cast<std::int64_t>(next_end)),
+            sums_[next_end],
+            squares_[next_end],
+            min_size,
+            pen,
+            margin_};
   }
 
   // The start at `position` with optimal value `best`, whose own optimum

@@ -87,6 +87,26 @@ struct L2SweepSelection {
   bool all_finite;
 };
 
+// A start joining the list: its position, prefix sums and optimal value;
+// those of its predecessor (the start of the last segment of its optimum,
+// its own when it has none); its grid index; and the next end, with its
+// prefix sums, where its cost is taken.
+struct L2SweepAdmission {
+  double position;
+  double sum;
+  double square;
+  double best;
+  double predecessor_position;
+  double predecessor_sum;
+  double predecessor_square;
+  double predecessor_best;
+  double index;
+  double next_end;
+  double sum_next;
+  double square_next;
+  double margin;
+};
+
 struct L2SweepPasses {
   // Settles and costs the `size` starts of the list, in place.
   void (*sweep)(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list,
@@ -95,6 +115,11 @@ struct L2SweepPasses {
   // start's interval where the entry now before it beats it by more than
   // `margin`; returns how many remain.
   std::size_t (*pack)(std::size_t size, const L2SweepColumns& list, double end, double margin) noexcept;
+  // Writes the start to entry `at`, after the entry before it, with the
+  // intervals where its predecessor and that entry beat it by more than the
+  // margin, and its cost and mean at the next end; returns that cost, as
+  // the cost's own batch computes it (NaN where the cost must handle it).
+  double (*admit)(const L2SweepColumns& list, std::size_t at, const L2SweepAdmission& start) noexcept;
 };
 
 // The fused passes, or nothing when this processor lacks AVX2.

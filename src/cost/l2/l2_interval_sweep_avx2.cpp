@@ -184,6 +184,42 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
                _mm256_movemask_pd(non_finite) == 0};
 }
 
+// For each lane, an earlier start e and a later one τ, `length` samples
+// apart, whose samples in between have the sum `between` and the sum of
+// squares `squares`, and whose optimal values differ by `best_gap`: the
+// interval of means on which e is lower than τ by more than `margin`,
+// narrowed for round-off, and empty (infinite low, negative infinite high)
+// when there is none or `length` is not a finite positive number. Also the
+// mean of those samples and their sum of squared deviations, in the
+// operations and order of the cost's own batch.
+struct BeatenIntervals {
+  __m256d low;
+  __m256d high;
+  __m256d mean;
+  __m256d within;
+};
+
+BeatenIntervals beaten_intervals(__m256d length, __m256d between, __m256d squares, __m256d best_gap,
+                                 __m256d margin) noexcept {
+  const __m256d infinity = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+  const __m256d magnitude_bits = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d relative_slack = _mm256_set1_pd(l2_interval_relative_slack);
+  const __m256d mean = _mm256_div_pd(between, length);
+  const __m256d within = _mm256_sub_pd(squares, _mm256_mul_pd(between, mean));
+  const __m256d reach = _mm256_sub_pd(_mm256_sub_pd(best_gap, within), margin);
+  const __m256d radius = _mm256_sqrt_pd(_mm256_div_pd(_mm256_max_pd(reach, zero), length));
+  const __m256d slack = _mm256_mul_pd(relative_slack, _mm256_add_pd(_mm256_and_pd(mean, magnitude_bits), radius));
+  // A finite positive length (not the sentinel's), a positive reach and a
+  // radius wider than its rounding; NaN anywhere fails these.
+  const __m256d exists = _mm256_and_pd(
+      _mm256_and_pd(_mm256_cmp_pd(length, zero, _CMP_GT_OQ), _mm256_cmp_pd(length, infinity, _CMP_LT_OQ)),
+      _mm256_and_pd(_mm256_cmp_pd(reach, zero, _CMP_GT_OQ), _mm256_cmp_pd(radius, slack, _CMP_GT_OQ)));
+  return {_mm256_blendv_pd(infinity, _mm256_add_pd(_mm256_sub_pd(mean, radius), slack), exists),
+          _mm256_blendv_pd(_mm256_sub_pd(zero, infinity), _mm256_sub_pd(_mm256_add_pd(mean, radius), slack), exists),
+          mean, within};
+}
+
 // Lane l of the result is entry l - 1: the block's own lanes moved up one,
 // with the last entry of the block before in lane 0.
 __m256d entries_before(__m256d block, __m256d previous_block) noexcept {
@@ -216,10 +252,6 @@ std::size_t pack(std::size_t size, const L2SweepColumns& list, double end_positi
     kept += static_cast<std::size_t>(__builtin_popcount(keep));
   }
 
-  const __m256d infinity = _mm256_set1_pd(std::numeric_limits<double>::infinity());
-  const __m256d magnitude_bits = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
-  const __m256d zero = _mm256_setzero_pd();
-  const __m256d relative_slack = _mm256_set1_pd(l2_interval_relative_slack);
   const __m256d margin = _mm256_set1_pd(margin_value);
   __m256d previous_position = _mm256_load_pd(list[Column::position] - 4);
   __m256d previous_sum = _mm256_load_pd(list[Column::sum] - 4);
@@ -238,29 +270,79 @@ std::size_t pack(std::size_t size, const L2SweepColumns& list, double end_positi
     previous_sum = sum;
     previous_square = square;
     previous_best = best;
-    const __m256d mean = _mm256_div_pd(between, length);
-    const __m256d within = _mm256_sub_pd(squares, _mm256_mul_pd(between, mean));
-    const __m256d reach = _mm256_sub_pd(_mm256_sub_pd(best_gap, within), margin);
-    const __m256d radius = _mm256_sqrt_pd(_mm256_div_pd(_mm256_max_pd(reach, zero), length));
-    const __m256d slack = _mm256_mul_pd(relative_slack, _mm256_add_pd(_mm256_and_pd(mean, magnitude_bits), radius));
-    // A finite positive length (not the sentinel's), a positive reach and a
-    // radius wider than its rounding; NaN anywhere fails these.
-    const __m256d exists = _mm256_and_pd(
-        _mm256_and_pd(_mm256_cmp_pd(length, zero, _CMP_GT_OQ), _mm256_cmp_pd(length, infinity, _CMP_LT_OQ)),
-        _mm256_and_pd(_mm256_cmp_pd(reach, zero, _CMP_GT_OQ), _mm256_cmp_pd(radius, slack, _CMP_GT_OQ)));
-    _mm256_store_pd(list[Column::partner_low] + i,
-                    _mm256_blendv_pd(infinity, _mm256_add_pd(_mm256_sub_pd(mean, radius), slack), exists));
-    _mm256_store_pd(list[Column::partner_high] + i,
-                    _mm256_blendv_pd(_mm256_sub_pd(zero, infinity), _mm256_sub_pd(_mm256_add_pd(mean, radius), slack),
-                                     exists));
+    const BeatenIntervals beaten = beaten_intervals(length, between, squares, best_gap, margin);
+    _mm256_store_pd(list[Column::partner_low] + i, beaten.low);
+    _mm256_store_pd(list[Column::partner_high] + i, beaten.high);
   }
   return kept;
+}
+
+// The start's two intervals and its cost at the next end in the lanes of
+// one computation: lane 0 against its predecessor, lane 1 against the entry
+// before it in the list (the sentinel for the first), lane 2 its own
+// segment up to the next end, whose sum of squared deviations is the cost's
+// term, operation for operation.
+double admit(const L2SweepColumns& list, std::size_t at, const L2SweepAdmission& start) noexcept {
+  using Column = L2SweepColumn;
+  const __m256d position = _mm256_set1_pd(start.position);
+  const __m256d sum = _mm256_set1_pd(start.sum);
+  const __m256d square = _mm256_set1_pd(start.square);
+  const __m256d best = _mm256_set1_pd(start.best);
+  // The entry before the first is the sentinel block's last.
+  const std::ptrdiff_t before = static_cast<std::ptrdiff_t>(at) - 1;
+  const __m256d earlier_position = _mm256_set_pd(0.0, start.next_end, list[Column::position][before],
+                                                 start.predecessor_position);
+  const __m256d earlier_sum = _mm256_set_pd(0.0, start.sum_next, list[Column::sum][before], start.predecessor_sum);
+  const __m256d earlier_square =
+      _mm256_set_pd(0.0, start.square_next, list[Column::square][before], start.predecessor_square);
+  const __m256d earlier_best = _mm256_set_pd(0.0, 0.0, list[Column::best][before], start.predecessor_best);
+  // Lane 2 runs forwards from the start, the others backwards to it; only
+  // the signs of the differences change, which rounding does not see.
+  const __m256d forwards = _mm256_castsi256_pd(_mm256_set_epi64x(0, -1, 0, 0));
+  const auto difference = [&](__m256d own, __m256d other) {
+    return _mm256_blendv_pd(_mm256_sub_pd(own, other), _mm256_sub_pd(other, own), forwards);
+  };
+  const BeatenIntervals beaten =
+      beaten_intervals(difference(position, earlier_position), difference(sum, earlier_sum),
+                       difference(square, earlier_square), _mm256_sub_pd(best, earlier_best),
+                       _mm256_set1_pd(start.margin));
+  alignas(32) double low[4];
+  alignas(32) double high[4];
+  alignas(32) double mean[4];
+  alignas(32) double within[4];
+  _mm256_store_pd(low, beaten.low);
+  _mm256_store_pd(high, beaten.high);
+  _mm256_store_pd(mean, beaten.mean);
+  _mm256_store_pd(within, beaten.within);
+  // The cost's term checks: negative, overflowing or NaN is refused (NaN),
+  // one sample costs 0.
+  const double term = within[2];
+  const double checked =
+      term >= 0.0 && term <= std::numeric_limits<double>::max() ? term : std::numeric_limits<double>::quiet_NaN();
+  const double cost = start.next_end - start.position == 1.0 ? 0.0 : checked;
+  const double infinity = std::numeric_limits<double>::infinity();
+  const auto set = [&](Column which, double value) { list[which][at] = value; };
+  set(Column::sum, start.sum);
+  set(Column::square, start.square);
+  set(Column::position, start.position);
+  set(Column::best, start.best);
+  set(Column::low, -infinity);
+  set(Column::high, infinity);
+  set(Column::hole_low, low[0]);
+  set(Column::hole_high, high[0]);
+  set(Column::partner_low, low[1]);
+  set(Column::partner_high, high[1]);
+  set(Column::cost, cost);
+  set(Column::mean, mean[2]);
+  set(Column::index, start.index);
+  set(Column::expiry, infinity);
+  return cost;
 }
 
 }  // namespace
 
 const L2SweepPasses* l2_interval_sweep_avx2() noexcept {
-  static constexpr L2SweepPasses passes{sweep, pack};
+  static constexpr L2SweepPasses passes{sweep, pack, admit};
   return __builtin_cpu_supports("avx2") ? &passes : nullptr;
 }
 

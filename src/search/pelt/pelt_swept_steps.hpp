@@ -84,14 +84,14 @@ Status run_swept_steps(const Cost& cost, const SearchGrid& grid, PeltTables& tab
   std::size_t size = 0;
   std::size_t dropped_before = 0;
   std::uint64_t candidates = 0;
+  const double min_length = static_cast<double>(min_size);
   for (std::size_t j = 0; j + 1 < grid.size(); ++j) {
     TARNWELL_CHECK(check_interruption());
     const std::uint64_t end = grid[j];
     const std::uint64_t next_end = grid[j + 1];
     const double optimum = tables.best(j);
     const bool settled = !std::isinf(optimum);
-    const std::uint64_t expires_at = settled ? saturating_add(end, min_size) : List::never;
-    const auto step = pruner.sweep_step(end, optimum, expires_at, next_end, min_size, pen);
+    const auto step = pruner.sweep_step(end, optimum, next_end, min_length, pen);
     typename List::Selection selection{};
     passes.sweep(step, size, list.columns(), selection);
     std::uint64_t lowest_index = 0;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/large_table.hpp"
 #include "python/error/error_kind.hpp"
 #include "search/common/search_grid.hpp"
 #include "search/common/tie_rule.hpp"
@@ -87,8 +88,8 @@ class PeltTables {
  private:
   SearchGrid grid_;
   TieRule tie_;
-  std::vector<double> best_;
-  std::vector<std::uint64_t> predecessor_;
+  LargeTable<double> best_;
+  LargeTable<std::uint64_t> predecessor_;
 };
 
 }  // namespace tarnwell::pelt_detail
