@@ -62,42 +62,12 @@ class L2IntervalPruning {
   using SweepList = L2SweepList;
   const L2SweepPasses* sweep() const noexcept { return sweep_; }
 
-  // Writes the start at `position` (grid index `index`), as `admit` does,
-  // to entry `at` of a swept list, after the entry before it, with its
-  // endpoint cost and segment mean at `next_end` computed as the cost's own
-  // batch computes them (NaN where the cost must handle the value); returns
-  // that cost.
-  double admit_swept(SweepList& list, std::size_t at, std::uint64_t index, std::uint64_t position, double best,
-                     std::uint64_t predecessor, double predecessor_best, std::uint64_t next_end) const noexcept {
-    const auto exact = [](std::uint64_t value) { return static_cast<double>(static_cast<std::int64_t>(value)); };
-    // Without a predecessor (one at `position` itself) the hole is empty.
-    const std::uint64_t before = predecessor < position ? predecessor : position;
-    const L2SweepAdmission start{exact(position),   sums_[position],   squares_[position],   best,
-                                 exact(before),     sums_[before],     squares_[before],     predecessor_best,
-                                 exact(index),      exact(next_end),   sums_[next_end],      squares_[next_end],
-                                 margin_};
-    return sweep_->admit(list.columns(), at, start);
-  }
-
-  // The sweep that settles the starts at `end`, whose optimum is `optimum`
-  // (infinite: nothing is settled), dropping a dominated one from
-  // `end + min_size` on, and takes their costs at `next_end`. Positions are
-  // below 2^53, so their doubles are exact; a sum beyond that rounds to
-  // beyond every position.
-  L2SweepStep sweep_step(std::uint64_t end, double optimum, std::uint64_t next_end, double min_size,
-                         double pen) const noexcept {
-    const double end_position = static_cast<double>(static_cast<std::int64_t>(end));
-    return {end_position,
-            sums_[end],
-            squares_[end],
-            optimum,
-            std::isinf(optimum) ? infinity_ : end_position + min_size,
-            static_cast<double>(static_cast<std::int64_t>(next_end)),
-            sums_[next_end],
-            squares_[next_end],
-            min_size,
-            pen,
-            margin_};
+  // The search the fused passes run: over the grid of `grid_size` entries
+  // (ends k·jump, the last at n), writing the given tables.
+  L2SweepSearch sweep_search(std::uint64_t n_samples, std::uint64_t jump, std::size_t grid_size,
+                             std::uint64_t min_size, double pen, const TieRule& tie, double* best,
+                             std::uint64_t* predecessor) const noexcept {
+    return {sums_, squares_, n_samples, jump, grid_size, min_size, pen, margin_, tie, best, predecessor};
   }
 
   // The start at `position` with optimal value `best`, whose own optimum

@@ -1,8 +1,11 @@
-// One fused pass of the one-feature interval pruning over Pelt's start list,
-// for processors with AVX2: at grid step j it settles every start against
-// the optimum at end e_j (the marking of the interval pruning), computes
-// each start's endpoint cost at the next end e_{j+1}, and the smallest and
-// second smallest value there.
+// Pelt's steps over one feature with the interval pruning fused into one
+// pass over the start list per step, for processors with AVX2: at grid
+// step j the pass settles every start against the optimum at end e_j (the
+// marking of the interval pruning), computes each start's endpoint cost at
+// the next end e_{j+1}, and the smallest and second smallest value there;
+// the start at e_j then joins the list and the optimum at e_{j+1} is taken,
+// unless a near-tie (or a value the cost must compute itself) needs the
+// search's sequential offers, for which the run returns to the search.
 //
 // The list is updated in place, four starts per aligned block: the sweep
 // writes back only the five columns a step changes. A start found dominated
@@ -16,6 +19,9 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#include "python/error/error_kind.hpp"
+#include "search/common/tie_rule.hpp"
 
 namespace tarnwell {
 
@@ -56,70 +62,51 @@ struct L2SweepColumns {
   double* operator[](L2SweepColumn which) const noexcept { return column[static_cast<std::size_t>(which)]; }
 };
 
-struct L2SweepStep {
-  // The end the starts are settled at, its prefix sums and optimum
-  // (infinite when it has none: nothing is settled), and the position from
-  // which a start dominated there is dropped (infinite: never).
-  double end;
-  double sum_end;
-  double square_end;
-  double optimum;
-  double expires_at;
-  // The next end, where the costs are taken, and its prefix sums.
-  double next_end;
-  double sum_next;
-  double square_next;
-  double min_size;
+// One search: the prefix tables, the grid (ends k·jump, the last at n),
+// the minimum segment length, the penalty, the pruning margin, the tie rule,
+// and the search's tables of optimal values (infinite where none is known)
+// and predecessors (the largest integer for none), which the steps write.
+struct L2SweepSearch {
+  const double* sums;
+  const double* squares;
+  std::uint64_t n_samples;
+  std::uint64_t jump;
+  std::size_t grid_size;
+  std::uint64_t min_size;
   double pen;
   double margin;
+  TieRule tie;
+  double* best;
+  std::uint64_t* predecessor;
 };
 
-// The smallest and second smallest value at the next end among the starts
-// that are usable there and not yet dropped, the list entry of the first
-// smallest, how many values there were, whether all were finite, and how
-// many listed starts are dropped by then.
-struct L2SweepSelection {
-  double lowest;
-  double runner_up;
-  std::size_t lowest_at;
-  std::size_t candidates;
-  std::size_t dropped;
-  bool all_finite;
+// The list between runs: its entries and room, the starts it still holds
+// that were dropped at the last step (packed once a block's worth have
+// gathered), and the values offered so far.
+struct L2SweepCursor {
+  std::size_t size = 0;
+  std::size_t capacity = 0;
+  std::size_t dropped = 0;
+  std::uint64_t candidates = 0;
 };
 
-// A start joining the list: its position, prefix sums and optimal value;
-// those of its predecessor (the start of the last segment of its optimum,
-// its own when it has none); its grid index; and the next end, with its
-// prefix sums, where its cost is taken.
-struct L2SweepAdmission {
-  double position;
-  double sum;
-  double square;
-  double best;
-  double predecessor_position;
-  double predecessor_sum;
-  double predecessor_square;
-  double predecessor_best;
-  double index;
-  double next_end;
-  double sum_next;
-  double square_next;
-  double margin;
+// Why a run returned at grid step `step`: every step is done; the start at
+// that step needs more room in the list (nothing of the step is done yet);
+// or the optimum at the next entry needs the search's sequential offers
+// (the list holds every start usable there, with its cost, NaN where the
+// cost must compute it).
+enum class L2SweepStop { finished, needs_room, needs_offers };
+
+struct L2SweepRun {
+  std::size_t step;
+  L2SweepStop stop;
 };
 
 struct L2SweepPasses {
-  // Settles and costs the `size` starts of the list, in place.
-  void (*sweep)(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list,
-                L2SweepSelection& selection) noexcept;
-  // Removes, in order, the starts dropped at `end`, and sets each remaining
-  // start's interval where the entry now before it beats it by more than
-  // `margin`; returns how many remain.
-  std::size_t (*pack)(std::size_t size, const L2SweepColumns& list, double end, double margin) noexcept;
-  // Writes the start to entry `at`, after the entry before it, with the
-  // intervals where its predecessor and that entry beat it by more than the
-  // margin, and its cost and mean at the next end; returns that cost, as
-  // the cost's own batch computes it (NaN where the cost must handle it).
-  double (*admit)(const L2SweepColumns& list, std::size_t at, const L2SweepAdmission& start) noexcept;
+  // Runs the search's steps from grid step `from` on, until one of the stops
+  // above or an interruption (the error).
+  Result<L2SweepRun> (*run)(const L2SweepSearch& search, const L2SweepColumns& list, L2SweepCursor& cursor,
+                            std::size_t from) noexcept;
 };
 
 // The fused passes, or nothing when this processor lacks AVX2.

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/interruption.hpp"
+#include "core/strided_matrix.hpp"
 #include "cost/l2/l2_interval_passes.hpp"
 
 // Everything included above is compiled for the baseline; only this unit's
@@ -53,8 +55,63 @@ constexpr std::array<std::array<std::int32_t, 8>, 16> left_pack_table() {
 
 alignas(32) constexpr std::array<std::array<std::int32_t, 8>, 16> left_pack = left_pack_table();
 
-void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list,
-           L2SweepSelection& selection) noexcept {
+// One step's sweep: the end the starts are settled at, its prefix sums and
+// optimum (infinite when it has none: nothing is settled), and the position
+// from which a start dominated there is dropped (infinite: never); the next
+// end, where the costs are taken, and its prefix sums.
+struct Step {
+  double end;
+  double sum_end;
+  double square_end;
+  double optimum;
+  double expires_at;
+  double next_end;
+  double sum_next;
+  double square_next;
+};
+
+// The search's constants, as the sweep uses them.
+struct Constants {
+  double min_size;
+  double pen;
+  double margin;
+};
+
+// The smallest and second smallest value at the next end among the starts
+// that are usable there and not yet dropped, the list entry of the first
+// smallest, how many values there were, whether all were finite, and how
+// many listed starts are dropped by then.
+struct Selection {
+  double lowest;
+  double runner_up;
+  std::size_t lowest_at;
+  std::size_t candidates;
+  std::size_t dropped;
+  bool all_finite;
+};
+
+// A start joining the list: its position, prefix sums and optimal value;
+// those of its predecessor (the start of the last segment of its optimum,
+// its own when it has none); its grid index; and the next end, with its
+// prefix sums, where its cost is taken.
+struct Admission {
+  double position;
+  double sum;
+  double square;
+  double best;
+  double predecessor_position;
+  double predecessor_sum;
+  double predecessor_square;
+  double predecessor_best;
+  double index;
+  double next_end;
+  double sum_next;
+  double square_next;
+  double margin;
+};
+
+inline Selection sweep(const Step& step, const Constants& search, std::size_t size,
+                       const L2SweepColumns& list) noexcept {
   using Column = L2SweepColumn;
   const __m256d infinity = _mm256_set1_pd(std::numeric_limits<double>::infinity());
   const __m256d largest = _mm256_set1_pd(std::numeric_limits<double>::max());
@@ -62,15 +119,15 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
   const __m256d zero = _mm256_setzero_pd();
   const __m256d one = _mm256_set1_pd(1.0);
   const __m256d relative_slack = _mm256_set1_pd(l2_interval_relative_slack);
-  const __m256d margin = _mm256_set1_pd(step.margin);
-  const __m256d pen = _mm256_set1_pd(step.pen);
+  const __m256d margin = _mm256_set1_pd(search.margin);
+  const __m256d pen = _mm256_set1_pd(search.pen);
   const __m256d end = _mm256_set1_pd(step.end);
   const __m256d optimum = _mm256_set1_pd(step.optimum);
   const __m256d expires_at = _mm256_set1_pd(step.expires_at);
   const __m256d next_end = _mm256_set1_pd(step.next_end);
   const __m256d sum_next = _mm256_set1_pd(step.sum_next);
   const __m256d square_next = _mm256_set1_pd(step.square_next);
-  const __m256d min_size = _mm256_set1_pd(step.min_size);
+  const __m256d min_size = _mm256_set1_pd(search.min_size);
   const __m256d entries = _mm256_set1_pd(static_cast<double>(size));
   const __m256d lane_offsets = _mm256_set_pd(3.0, 2.0, 1.0, 0.0);
   const auto abs = [&](__m256d value) { return _mm256_and_pd(value, magnitude_bits); };
@@ -180,8 +237,8 @@ void sweep(const L2SweepStep& step, std::size_t size, const L2SweepColumns& list
   const double best_value = _mm256_cvtsd_f64(lowest);
   const double second = _mm256_cvtsd_f64(runner_up);
   const double best_at = _mm256_cvtsd_f64(lowest_at);
-  selection = {best_value, second, static_cast<std::size_t>(best_at), candidates, dropped,
-               _mm256_movemask_pd(non_finite) == 0};
+  return {best_value, second, static_cast<std::size_t>(best_at), candidates, dropped,
+          _mm256_movemask_pd(non_finite) == 0};
 }
 
 // For each lane, an earlier start e and a later one τ, `length` samples
@@ -282,7 +339,7 @@ std::size_t pack(std::size_t size, const L2SweepColumns& list, double end_positi
 // before it in the list (the sentinel for the first), lane 2 its own
 // segment up to the next end, whose sum of squared deviations is the cost's
 // term, operation for operation.
-double admit(const L2SweepColumns& list, std::size_t at, const L2SweepAdmission& start) noexcept {
+inline double admit(const L2SweepColumns& list, std::size_t at, const Admission& start) noexcept {
   using Column = L2SweepColumn;
   const __m256d position = _mm256_set1_pd(start.position);
   const __m256d sum = _mm256_set1_pd(start.sum);
@@ -339,10 +396,102 @@ double admit(const L2SweepColumns& list, std::size_t at, const L2SweepAdmission&
   return cost;
 }
 
+Result<L2SweepRun> run(const L2SweepSearch& search, const L2SweepColumns& list, L2SweepCursor& cursor,
+                       std::size_t from) noexcept {
+  constexpr std::uint64_t no_predecessor = std::numeric_limits<std::uint64_t>::max();
+  const auto grid = [&](std::size_t k) { return k + 1 < search.grid_size ? k * search.jump : search.n_samples; };
+  const auto exact = [](std::uint64_t value) { return static_cast<double>(static_cast<std::int64_t>(value)); };
+  const double infinity = std::numeric_limits<double>::infinity();
+  const Constants constants{static_cast<double>(search.min_size), search.pen, search.margin};
+  std::size_t size = cursor.size;
+  std::size_t dropped_before = cursor.dropped;
+  std::uint64_t candidates = cursor.candidates;
+  const auto stop = [&](std::size_t step, L2SweepStop why) {
+    cursor.size = size;
+    cursor.dropped = dropped_before;
+    cursor.candidates = candidates;
+    return L2SweepRun{step, why};
+  };
+  for (std::size_t j = from; j + 1 < search.grid_size; ++j) {
+    TARNWELL_CHECK(check_interruption());
+    const std::uint64_t end = grid(j);
+    const std::uint64_t next_end = grid(j + 1);
+    const double optimum = search.best[j];
+    const bool settled = !std::isinf(optimum);
+    if (settled && size + 1 > cursor.capacity) return stop(j, L2SweepStop::needs_room);
+    // Positions are below 2^53, so their doubles are exact; a sum beyond
+    // that rounds to beyond every position.
+    const double end_position = exact(end);
+    const double next_position = exact(next_end);
+    const Step step{end_position,
+                    search.sums[end],
+                    search.squares[end],
+                    optimum,
+                    settled ? end_position + constants.min_size : infinity,
+                    next_position,
+                    search.sums[next_end],
+                    search.squares[next_end]};
+    Selection selection = sweep(step, constants, size, list);
+    std::uint64_t lowest_index = 0;
+    if (selection.candidates > 0) {
+      lowest_index = static_cast<std::uint64_t>(list[L2SweepColumn::index][selection.lowest_at]);
+    }
+    // Packing is a pass over every column and resets the partner intervals:
+    // only once a block's worth of starts has been dropped. The count of the
+    // step before decides, so the branch need not wait for this sweep.
+    if (dropped_before >= l2_sweep_block) size = pack(size, list, next_position, search.margin);
+    dropped_before = selection.dropped;
+    if (settled) {
+      const std::uint64_t predecessor = search.predecessor[j];
+      // Without a predecessor the hole is empty: its segment is empty.
+      const std::uint64_t predecessor_position = predecessor == no_predecessor ? end : grid(predecessor);
+      const double predecessor_best = predecessor == no_predecessor ? optimum : search.best[predecessor];
+      const Admission start{end_position,
+                            step.sum_end,
+                            step.square_end,
+                            optimum,
+                            exact(predecessor_position),
+                            search.sums[predecessor_position],
+                            search.squares[predecessor_position],
+                            predecessor_best,
+                            exact(j),
+                            next_position,
+                            step.sum_next,
+                            step.square_next,
+                            search.margin};
+      const double cost_to_next = admit(list, size, start);
+      ++size;
+      if (next_end - end >= search.min_size) {
+        // Offered last, after every earlier start.
+        const double value = (cost_to_next + optimum) + search.pen;
+        selection.all_finite &= is_finite_value(value);
+        // Without branches: whether the newest start is the lowest or the
+        // runner-up follows the data.
+        const bool lower = value < selection.lowest;
+        const double displaced = lower ? selection.lowest : value;
+        selection.runner_up = displaced < selection.runner_up ? displaced : selection.runner_up;
+        lowest_index = lower ? j : lowest_index;
+        selection.lowest = lower ? value : selection.lowest;
+        ++selection.candidates;
+      }
+    }
+    candidates += selection.candidates;
+    if (selection.candidates == 0) continue;
+    if (selection.all_finite &&
+        (std::isinf(selection.runner_up) || search.tie.well_separated(selection.runner_up, selection.lowest))) {
+      search.best[j + 1] = selection.lowest;
+      search.predecessor[j + 1] = lowest_index;
+    } else {
+      return stop(j, L2SweepStop::needs_offers);
+    }
+  }
+  return stop(search.grid_size, L2SweepStop::finished);
+}
+
 }  // namespace
 
 const L2SweepPasses* l2_interval_sweep_avx2() noexcept {
-  static constexpr L2SweepPasses passes{sweep, pack, admit};
+  static constexpr L2SweepPasses passes{run};
   return __builtin_cpu_supports("avx2") ? &passes : nullptr;
 }
 

@@ -19,7 +19,8 @@ namespace tarnwell {
 class L2SweepList {
  public:
   using Column = L2SweepColumn;
-  using Selection = L2SweepSelection;
+  using Cursor = L2SweepCursor;
+  using Stop = L2SweepStop;
   static constexpr std::uint64_t never = std::numeric_limits<std::uint64_t>::max();
   // Starts per block: the sweep packs the list once this many are dropped.
   static constexpr std::size_t block = l2_sweep_block;

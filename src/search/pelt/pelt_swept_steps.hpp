@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <utility>
@@ -71,6 +72,8 @@ template <SegmentCost Cost, SweepingPruner Pruner>
 Status run_swept_steps(const Cost& cost, const SearchGrid& grid, PeltTables& tables, std::uint64_t min_size,
                        double pen, const Pruner& pruner, SearchCounters* counters) {
   using List = typename Pruner::SweepList;
+  static_assert(no_predecessor == std::numeric_limits<std::uint64_t>::max(),
+                "the fused passes read the largest integer as no predecessor");
   const auto& passes = *pruner.sweep();
   std::optional<List> storage;
   TARNWELL_CHECK(try_allocate("allocating Pelt search tables", [&] { storage.emplace(); }));
@@ -78,69 +81,28 @@ Status run_swept_steps(const Cost& cost, const SearchGrid& grid, PeltTables& tab
   std::vector<std::size_t> entries;
   std::vector<std::uint64_t> starts;
   EndpointBatch batch;
-  // The list holds the starts of the ends before the current one, some of
-  // them already dropped; the start at the current end joins it after the
-  // sweep, with its cost at the next end taken on its own.
-  std::size_t size = 0;
-  std::size_t dropped_before = 0;
-  std::uint64_t candidates = 0;
-  const double min_length = static_cast<double>(min_size);
-  for (std::size_t j = 0; j + 1 < grid.size(); ++j) {
-    TARNWELL_CHECK(check_interruption());
-    const std::uint64_t end = grid[j];
-    const std::uint64_t next_end = grid[j + 1];
-    const double optimum = tables.best(j);
-    const bool settled = !std::isinf(optimum);
-    const auto step = pruner.sweep_step(end, optimum, next_end, min_length, pen);
-    typename List::Selection selection{};
-    passes.sweep(step, size, list.columns(), selection);
-    std::uint64_t lowest_index = 0;
-    if (selection.candidates > 0) {
-      lowest_index = static_cast<std::uint64_t>(list.at(List::Column::index, selection.lowest_at));
+  const auto search = pruner.sweep_search(grid.n_samples(), grid.jump(), grid.size(), min_size, pen,
+                                          tables.tie_rule(), tables.best_table(), tables.predecessor_table());
+  typename List::Cursor cursor;
+  cursor.capacity = list.capacity();
+  // The passes run the steps the selection decides alone and return for
+  // more room or for the sequential offers of a near-tie.
+  std::size_t from = 0;
+  while (true) {
+    TARNWELL_TRY(run, passes.run(search, list.columns(), cursor, from));
+    if (run.stop == List::Stop::finished) break;
+    if (run.stop == List::Stop::needs_room) {
+      TARNWELL_CHECK(try_allocate("allocating Pelt search tables", [&] { list.reserve(cursor.size + 1, cursor.size); }));
+      cursor.capacity = list.capacity();
+      from = run.step;
+      continue;
     }
-    // Packing is a pass over every column and resets the partner intervals:
-    // only once a block's worth of starts has been dropped. The count of the
-    // step before decides, so the branch need not wait for this sweep.
-    if (dropped_before >= List::block) {
-      size = passes.pack(size, list.columns(), static_cast<double>(next_end), pruner.margin());
-    }
-    dropped_before = selection.dropped;
-    if (settled) {
-      if (size + 1 > list.capacity()) {
-        TARNWELL_CHECK(try_allocate("allocating Pelt search tables", [&] { list.reserve(size + 1, size); }));
-      }
-      const std::uint64_t predecessor = tables.predecessor(j);
-      const std::uint64_t predecessor_position = predecessor == no_predecessor ? end : grid[predecessor];
-      const double predecessor_best = predecessor == no_predecessor ? optimum : tables.best(predecessor);
-      const double cost_to_next =
-          pruner.admit_swept(list, size, j, end, optimum, predecessor_position, predecessor_best, next_end);
-      ++size;
-      if (next_end - end >= min_size) {
-        // Offered last, after every earlier start.
-        const double value = (cost_to_next + optimum) + pen;
-        selection.all_finite &= is_finite_value(value);
-        // Without branches: whether the newest start is the lowest or the
-        // runner-up follows the data.
-        const bool lower = value < selection.lowest;
-        const double displaced = lower ? selection.lowest : value;
-        selection.runner_up = displaced < selection.runner_up ? displaced : selection.runner_up;
-        lowest_index = lower ? j : lowest_index;
-        selection.lowest = lower ? value : selection.lowest;
-        ++selection.candidates;
-      }
-    }
-    candidates += selection.candidates;
-    if (selection.candidates > 0) {
-      if (selection.all_finite &&
-          (std::isinf(selection.runner_up) || tables.tie_rule().well_separated(selection.runner_up, selection.lowest))) {
-        tables.take(j + 1, lowest_index, selection.lowest);
-      } else {
-        TARNWELL_CHECK(offer_swept_list(cost, list, size, next_end, min_size, pen, j, tables, entries, starts, batch));
-      }
-    }
+    TARNWELL_CHECK(offer_swept_list(cost, list, cursor.size, grid[run.step + 1], min_size, pen, run.step, tables,
+                                    entries, starts, batch));
+    from = run.step + 1;
   }
   if (counters != nullptr) {
-    counters->candidate_segments += candidates;
+    counters->candidate_segments += cursor.candidates;
     counters->end_positions += grid.size() - 1;
   }
   return {};

@@ -37,6 +37,11 @@ class PeltTables {
   double best(std::size_t index) const noexcept { return best_[index]; }
   std::uint64_t predecessor(std::size_t index) const noexcept { return predecessor_[index]; }
 
+  // The tables themselves, for a search that decides many entries in a
+  // row without the rules above (each of its decisions is a `take`).
+  double* best_table() noexcept { return best_.data(); }
+  std::uint64_t* predecessor_table() noexcept { return predecessor_.data(); }
+
   void take(std::size_t j, std::size_t k, double value) noexcept {
     best_[j] = value;
     predecessor_[j] = k;
