@@ -293,6 +293,9 @@ std::size_t pack(std::size_t size, const L2SweepColumns& list, double end_positi
   const __m256d end = _mm256_set1_pd(end_position);
   const __m256d entries = _mm256_set1_pd(static_cast<double>(size));
   const __m256d lane_offsets = _mm256_set_pd(3.0, 2.0, 1.0, 0.0);
+  // Whole blocks before the first dropped start stay where they are, and so
+  // do their neighbours: neither pass touches them.
+  std::size_t unchanged = 0;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < size; i += 4) {
     const __m256d entry = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(i)), lane_offsets);
@@ -300,6 +303,11 @@ std::size_t pack(std::size_t size, const L2SweepColumns& list, double end_positi
     const __m256d remains =
         _mm256_and_pd(listed, _mm256_cmp_pd(_mm256_load_pd(list[Column::expiry] + i), end, _CMP_GT_OQ));
     const int keep = _mm256_movemask_pd(remains);
+    if (keep == 0xf && kept == i) {
+      kept += 4;
+      unchanged = kept;
+      continue;
+    }
     const __m256i order = _mm256_load_si256(reinterpret_cast<const __m256i*>(left_pack[keep].data()));
     for (std::size_t column = 0; column < l2_sweep_column_count; ++column) {
       const __m256d values = _mm256_load_pd(list.column[column] + i);
@@ -310,11 +318,13 @@ std::size_t pack(std::size_t size, const L2SweepColumns& list, double end_positi
   }
 
   const __m256d margin = _mm256_set1_pd(margin_value);
-  __m256d previous_position = _mm256_load_pd(list[Column::position] - 4);
-  __m256d previous_sum = _mm256_load_pd(list[Column::sum] - 4);
-  __m256d previous_square = _mm256_load_pd(list[Column::square] - 4);
-  __m256d previous_best = _mm256_load_pd(list[Column::best] - 4);
-  for (std::size_t i = 0; i < kept; i += 4) {
+  // The block before the first changed one; the sentinel block for the first.
+  const std::ptrdiff_t before = static_cast<std::ptrdiff_t>(unchanged) - 4;
+  __m256d previous_position = _mm256_load_pd(list[Column::position] + before);
+  __m256d previous_sum = _mm256_load_pd(list[Column::sum] + before);
+  __m256d previous_square = _mm256_load_pd(list[Column::square] + before);
+  __m256d previous_best = _mm256_load_pd(list[Column::best] + before);
+  for (std::size_t i = unchanged; i < kept; i += 4) {
     const __m256d position = _mm256_load_pd(list[Column::position] + i);
     const __m256d sum = _mm256_load_pd(list[Column::sum] + i);
     const __m256d square = _mm256_load_pd(list[Column::square] + i);
