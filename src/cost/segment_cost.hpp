@@ -49,9 +49,9 @@ namespace tarnwell {
 //     state, a non-finite value where the cost must handle one itself (false
 //     where the cost must compute the whole batch).
 // A pruner may also offer a fused sweep (`sweep()`, non-null where the
-// processor runs it, with a `SweepList` type, `admit_swept` and
-// `sweep_step`): the search then settles and costs its starts in one pass per
-// step instead of the separate passes above.
+// processor runs it, with a `SweepList` type and `sweep_search`): the
+// passes then run the search's steps, settling and costing its starts in
+// one pass per step instead of the separate passes above.
 // The search detects the capability at compile time; costs without it are
 // pruned by the inequality alone.
 template <class Pruner>

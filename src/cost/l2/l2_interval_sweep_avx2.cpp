@@ -1,11 +1,14 @@
 // The fused sweep of the one-feature interval pruning in AVX2, four starts
-// per iteration. The costs use the same operations, in the same order, as
-// the cost's own batch (no fused multiply-adds), so they are bit-identical
-// to it. The marking makes the tests of the portable passes, reading the
-// cost and mean at the current end that the previous sweep stored; the test
-// against the entry before a start compares with an interval that the
-// packing pass (or the admission) sets whenever that entry changes, instead
-// of evaluating the two quadratics every step.
+// per iteration, and the loop of Pelt steps around it. The costs use the
+// same operations, in the same order, as the cost's own batch (no fused
+// multiply-adds), so they are bit-identical to it. The marking makes the
+// tests of the portable passes, reading the cost and mean at the current end
+// that the previous sweep stored; the test against the entry before a start
+// compares with an interval that the packing pass (or the admission) sets
+// whenever that entry changes, instead of evaluating the two quadratics
+// every step. The steps run here, not in the search, so that the search's
+// constants stay in registers and a step costs no call: they return to the
+// search only for what it must do itself.
 #include "cost/l2/l2_interval_sweep.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -406,6 +409,10 @@ inline double admit(const L2SweepColumns& list, std::size_t at, const Admission&
   return cost;
 }
 
+// The search's steps from `from` on: each sweeps the list, packs it when a
+// block's worth of starts was dropped at the step before, admits the start
+// at its end, and takes the optimum at the next end when the selection
+// settles it alone, as the search's own steps would.
 Result<L2SweepRun> run(const L2SweepSearch& search, const L2SweepColumns& list, L2SweepCursor& cursor,
                        std::size_t from) noexcept {
   constexpr std::uint64_t no_predecessor = std::numeric_limits<std::uint64_t>::max();

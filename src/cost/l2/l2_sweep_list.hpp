@@ -21,7 +21,6 @@ class L2SweepList {
   using Column = L2SweepColumn;
   using Cursor = L2SweepCursor;
   using Stop = L2SweepStop;
-  static constexpr std::uint64_t never = std::numeric_limits<std::uint64_t>::max();
   // Starts per block: the sweep packs the list once this many are dropped.
   static constexpr std::size_t block = l2_sweep_block;
 

@@ -1,10 +1,12 @@
-// Pruned Pelt steps for a functional pruning that offers a fused sweep: one
-// pass per grid entry settles the listed starts at its end and takes their
-// costs at the next end, updating the list in place; dropped starts are
-// packed away once a block's worth has gathered. The values offered, the
-// tie rule and the path tie-break are those of the stepwise form; only
-// starts proven to stay above the optimum by more than the pruning margin
-// are offered one step longer, which changes no optimum and no tie.
+// Pruned Pelt steps for a functional pruning that offers a fused sweep: the
+// pruner's passes run the steps (one pass per grid entry settles the listed
+// starts at its end and takes their costs at the next end, updating the list
+// in place; dropped starts are packed away once a block's worth has
+// gathered) and return here for more room in the list and for the
+// sequential offers of a near-tie. The values offered, the tie rule and the
+// path tie-break are those of the stepwise form; only starts proven to stay
+// above the optimum by more than the pruning margin are offered one step
+// longer, which changes no optimum and no tie.
 #pragma once
 
 #include <cmath>
@@ -16,7 +18,6 @@
 #include <vector>
 
 #include "core/fallible_allocation.hpp"
-#include "core/interruption.hpp"
 #include "cost/endpoint_batch.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/search_counters.hpp"
@@ -92,7 +93,8 @@ Status run_swept_steps(const Cost& cost, const SearchGrid& grid, PeltTables& tab
     TARNWELL_TRY(run, passes.run(search, list.columns(), cursor, from));
     if (run.stop == List::Stop::finished) break;
     if (run.stop == List::Stop::needs_room) {
-      TARNWELL_CHECK(try_allocate("allocating Pelt search tables", [&] { list.reserve(cursor.size + 1, cursor.size); }));
+      TARNWELL_CHECK(
+          try_allocate("allocating Pelt search tables", [&] { list.reserve(cursor.size + 1, cursor.size); }));
       cursor.capacity = list.capacity();
       from = run.step;
       continue;
