@@ -15,6 +15,8 @@ LONG_SEARCHES = {
     # Each runs for many seconds if left alone.
     "Dynp": "tarnwell.Dynp(min_size=1, jump=1).fit(x).predict(60)",
     "Pelt": "tarnwell.Pelt(model='l1', min_size=2, jump=1).fit(x).predict(1e-9)",
+    # The one-feature squared-error search runs its steps in one compiled loop.
+    "Pelt-l2": "tarnwell.Pelt(model='l2', min_size=1000, jump=1).fit(np.tile(x, 34)).predict(10)",
     "KernelCPD": "tarnwell.KernelCPD(gamma=0.5).fit(x).predict(n_bkps=5)",
     "KernelCPD-median": "tarnwell.KernelCPD().fit(np.tile(x, 2))",
 }
