@@ -62,12 +62,10 @@ class L2IntervalPruning {
   using SweepList = L2SweepList;
   const L2SweepPasses* sweep() const noexcept { return sweep_; }
 
-  // The search the fused passes run: over the grid of `grid_size` entries
-  // (ends k·jump, the last at n), writing the given tables.
-  L2SweepSearch sweep_search(std::uint64_t n_samples, std::uint64_t jump, std::size_t grid_size,
-                             std::uint64_t min_size, double pen, const TieRule& tie, double* best,
-                             std::uint64_t* predecessor) const noexcept {
-    return {sums_, squares_, n_samples, jump, grid_size, min_size, pen, margin_, tie, best, predecessor};
+  // The search the fused passes run over `grid`, writing the given tables.
+  L2SweepSearch sweep_search(const SearchGrid& grid, std::uint64_t min_size, double pen, const TieRule& tie,
+                             double* best, std::uint64_t* predecessor) const noexcept {
+    return {sums_, squares_, grid, min_size, pen, margin_, tie, best, predecessor};
   }
 
   // The start at `position` with optimal value `best`, whose own optimum

@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "python/error/error_kind.hpp"
+#include "search/common/search_grid.hpp"
 #include "search/common/tie_rule.hpp"
 
 namespace tarnwell {
@@ -62,16 +63,14 @@ struct L2SweepColumns {
   double* operator[](L2SweepColumn which) const noexcept { return column[static_cast<std::size_t>(which)]; }
 };
 
-// One search: the prefix tables, the grid (ends k·jump, the last at n),
-// the minimum segment length, the penalty, the pruning margin, the tie rule,
-// and the search's tables of optimal values (infinite where none is known)
-// and predecessors (the largest integer for none), which the steps write.
+// One search: the prefix tables, the grid of ends, the minimum segment
+// length, the penalty, the pruning margin, the tie rule, and the search's
+// tables of optimal values (infinite where none is known) and predecessors
+// (the largest integer for none), which the steps write.
 struct L2SweepSearch {
   const double* sums;
   const double* squares;
-  std::uint64_t n_samples;
-  std::uint64_t jump;
-  std::size_t grid_size;
+  SearchGrid grid;
   std::uint64_t min_size;
   double pen;
   double margin;

@@ -416,7 +416,7 @@ inline double admit(const L2SweepColumns& list, std::size_t at, const Admission&
 Result<L2SweepRun> run(const L2SweepSearch& search, const L2SweepColumns& list, L2SweepCursor& cursor,
                        std::size_t from) noexcept {
   constexpr std::uint64_t no_predecessor = std::numeric_limits<std::uint64_t>::max();
-  const auto grid = [&](std::size_t k) { return k + 1 < search.grid_size ? k * search.jump : search.n_samples; };
+  const SearchGrid& grid = search.grid;
   const auto exact = [](std::uint64_t value) { return static_cast<double>(static_cast<std::int64_t>(value)); };
   const double infinity = std::numeric_limits<double>::infinity();
   const Constants constants{static_cast<double>(search.min_size), search.pen, search.margin};
@@ -429,10 +429,10 @@ Result<L2SweepRun> run(const L2SweepSearch& search, const L2SweepColumns& list, 
     cursor.candidates = candidates;
     return L2SweepRun{step, why};
   };
-  for (std::size_t j = from; j + 1 < search.grid_size; ++j) {
+  for (std::size_t j = from; j + 1 < grid.size(); ++j) {
     TARNWELL_CHECK(check_interruption());
-    const std::uint64_t end = grid(j);
-    const std::uint64_t next_end = grid(j + 1);
+    const std::uint64_t end = grid[j];
+    const std::uint64_t next_end = grid[j + 1];
     const double optimum = search.best[j];
     const bool settled = !std::isinf(optimum);
     if (settled && size + 1 > cursor.capacity) return stop(j, L2SweepStop::needs_room);
@@ -461,7 +461,7 @@ Result<L2SweepRun> run(const L2SweepSearch& search, const L2SweepColumns& list, 
     if (settled) {
       const std::uint64_t predecessor = search.predecessor[j];
       // Without a predecessor the hole is empty: its segment is empty.
-      const std::uint64_t predecessor_position = predecessor == no_predecessor ? end : grid(predecessor);
+      const std::uint64_t predecessor_position = predecessor == no_predecessor ? end : grid[predecessor];
       const double predecessor_best = predecessor == no_predecessor ? optimum : search.best[predecessor];
       const Admission start{end_position,
                             step.sum_end,
@@ -502,7 +502,7 @@ Result<L2SweepRun> run(const L2SweepSearch& search, const L2SweepColumns& list, 
       return stop(j, L2SweepStop::needs_offers);
     }
   }
-  return stop(search.grid_size, L2SweepStop::finished);
+  return stop(grid.size(), L2SweepStop::finished);
 }
 
 }  // namespace

@@ -37,8 +37,6 @@ class SearchGrid {
       : n_samples_(n_samples), jump_(jump), size_((n_samples - 1) / jump + 2) {}
 
   std::size_t size() const noexcept { return size_; }
-  std::uint64_t n_samples() const noexcept { return n_samples_; }
-  std::uint64_t jump() const noexcept { return jump_; }
   std::uint64_t operator[](std::size_t k) const noexcept { return k + 1 < size_ ? k * jump_ : n_samples_; }
 
   // Number of indices k < limit with end - (*this)[k] >= min_size, a prefix.

@@ -82,8 +82,8 @@ Status run_swept_steps(const Cost& cost, const SearchGrid& grid, PeltTables& tab
   std::vector<std::size_t> entries;
   std::vector<std::uint64_t> starts;
   EndpointBatch batch;
-  const auto search = pruner.sweep_search(grid.n_samples(), grid.jump(), grid.size(), min_size, pen,
-                                          tables.tie_rule(), tables.best_table(), tables.predecessor_table());
+  const auto search =
+      pruner.sweep_search(grid, min_size, pen, tables.tie_rule(), tables.best_table(), tables.predecessor_table());
   typename List::Cursor cursor;
   cursor.capacity = list.capacity();
   // The passes run the steps the selection decides alone and return for
