@@ -113,11 +113,20 @@ struct Admission {
   double margin;
 };
 
+// The cost's endpoint value from a segment's sum of squared deviations and
+// its length: a negative, overflowing or NaN term becomes a NaN (all bits
+// set), for the cost to handle itself, and one sample costs 0.
+inline __m256d endpoint_cost(__m256d term, __m256d length) noexcept {
+  const __m256d refused =
+      _mm256_or_pd(_mm256_cmp_pd(term, _mm256_setzero_pd(), _CMP_NGE_UQ),
+                   _mm256_cmp_pd(term, _mm256_set1_pd(std::numeric_limits<double>::max()), _CMP_NLE_UQ));
+  return _mm256_andnot_pd(_mm256_cmp_pd(length, _mm256_set1_pd(1.0), _CMP_EQ_OQ), _mm256_or_pd(term, refused));
+}
+
 inline Selection sweep(const Step& step, const Constants& search, std::size_t size,
                        const L2SweepColumns& list) noexcept {
   using Column = L2SweepColumn;
   const __m256d infinity = _mm256_set1_pd(std::numeric_limits<double>::infinity());
-  const __m256d largest = _mm256_set1_pd(std::numeric_limits<double>::max());
   const __m256d magnitude_bits = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
   const __m256d zero = _mm256_setzero_pd();
   const __m256d one = _mm256_set1_pd(1.0);
@@ -192,11 +201,7 @@ inline Selection sweep(const Step& step, const Constants& search, std::size_t si
     const __m256d sum_delta = _mm256_sub_pd(sum_next, sum);
     const __m256d next_mean = _mm256_div_pd(sum_delta, next_length);
     const __m256d term = _mm256_sub_pd(_mm256_sub_pd(square_next, square), _mm256_mul_pd(next_mean, sum_delta));
-    // A negative, overflowing or NaN term becomes a NaN (all bits set).
-    const __m256d refused =
-        _mm256_or_pd(_mm256_cmp_pd(term, zero, _CMP_NGE_UQ), _mm256_cmp_pd(term, largest, _CMP_NLE_UQ));
-    const __m256d checked = _mm256_or_pd(term, refused);
-    const __m256d next_cost = _mm256_andnot_pd(_mm256_cmp_pd(next_length, one, _CMP_EQ_OQ), checked);
+    const __m256d next_cost = endpoint_cost(term, next_length);
 
     // Offered: listed, not dropped before this step (a start dominated at
     // `end` is far above the optimum at the next end, and offering it once
@@ -372,24 +377,19 @@ inline double admit(const L2SweepColumns& list, std::size_t at, const Admission&
   const auto difference = [&](__m256d own, __m256d other) {
     return _mm256_blendv_pd(_mm256_sub_pd(own, other), _mm256_sub_pd(other, own), forwards);
   };
-  const BeatenIntervals beaten =
-      beaten_intervals(difference(position, earlier_position), difference(sum, earlier_sum),
-                       difference(square, earlier_square), _mm256_sub_pd(best, earlier_best),
-                       _mm256_set1_pd(start.margin));
+  const __m256d length = difference(position, earlier_position);
+  const BeatenIntervals beaten = beaten_intervals(length, difference(sum, earlier_sum),
+                                                  difference(square, earlier_square),
+                                                  _mm256_sub_pd(best, earlier_best), _mm256_set1_pd(start.margin));
   alignas(32) double low[4];
   alignas(32) double high[4];
   alignas(32) double mean[4];
-  alignas(32) double within[4];
+  alignas(32) double costs[4];
   _mm256_store_pd(low, beaten.low);
   _mm256_store_pd(high, beaten.high);
   _mm256_store_pd(mean, beaten.mean);
-  _mm256_store_pd(within, beaten.within);
-  // The cost's term checks: negative, overflowing or NaN is refused (NaN),
-  // one sample costs 0.
-  const double term = within[2];
-  const double checked =
-      term >= 0.0 && term <= std::numeric_limits<double>::max() ? term : std::numeric_limits<double>::quiet_NaN();
-  const double cost = start.next_end - start.position == 1.0 ? 0.0 : checked;
+  _mm256_store_pd(costs, endpoint_cost(beaten.within, length));
+  const double cost = costs[2];
   const double infinity = std::numeric_limits<double>::infinity();
   const auto set = [&](Column which, double value) { list[which][at] = value; };
   set(Column::sum, start.sum);
