@@ -58,6 +58,14 @@ constexpr std::array<std::array<std::int32_t, 8>, 16> left_pack_table() {
 
 alignas(32) constexpr std::array<std::array<std::int32_t, 8>, 16> left_pack = left_pack_table();
 
+// The numbers of the four entries from `first` on, as doubles. The list is
+// far below 2^63 entries; converting as signed takes one instruction where
+// an unsigned conversion tests the top bit first.
+inline __m256d entry_numbers(std::size_t first) noexcept {
+  return _mm256_add_pd(_mm256_set1_pd(static_cast<double>(static_cast<std::int64_t>(first))),
+                       _mm256_set_pd(3.0, 2.0, 1.0, 0.0));
+}
+
 // One step's sweep: the end the starts are settled at, its prefix sums and
 // optimum (infinite when it has none: nothing is settled), and the position
 // from which a start dominated there is dropped (infinite: never); the next
@@ -141,7 +149,6 @@ inline Selection sweep(const Step& step, const Constants& search, std::size_t si
   const __m256d square_next = _mm256_set1_pd(step.square_next);
   const __m256d min_size = _mm256_set1_pd(search.min_size);
   const __m256d entries = _mm256_set1_pd(static_cast<double>(size));
-  const __m256d lane_offsets = _mm256_set_pd(3.0, 2.0, 1.0, 0.0);
   const auto abs = [&](__m256d value) { return _mm256_and_pd(value, magnitude_bits); };
   const auto select = [](__m256d mask, __m256d if_true, __m256d if_false) {
     return _mm256_blendv_pd(if_false, if_true, mask);
@@ -160,7 +167,7 @@ inline Selection sweep(const Step& step, const Constants& search, std::size_t si
     const __m256d square = load(Column::square);
     const __m256d best = load(Column::best);
     const __m256d expiry = load(Column::expiry);
-    const __m256d entry = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(i)), lane_offsets);
+    const __m256d entry = entry_numbers(i);
     const __m256d listed = _mm256_cmp_pd(entry, entries, _CMP_LT_OQ);
 
     // Settling against the optimum at `end`, as in the portable marking
@@ -300,13 +307,12 @@ std::size_t pack(std::size_t size, const L2SweepColumns& list, double end_positi
   using Column = L2SweepColumn;
   const __m256d end = _mm256_set1_pd(end_position);
   const __m256d entries = _mm256_set1_pd(static_cast<double>(size));
-  const __m256d lane_offsets = _mm256_set_pd(3.0, 2.0, 1.0, 0.0);
   // Whole blocks before the first dropped start stay where they are, and so
   // do their neighbours: neither pass touches them.
   std::size_t unchanged = 0;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < size; i += 4) {
-    const __m256d entry = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(i)), lane_offsets);
+    const __m256d entry = entry_numbers(i);
     const __m256d listed = _mm256_cmp_pd(entry, entries, _CMP_LT_OQ);
     const __m256d remains =
         _mm256_and_pd(listed, _mm256_cmp_pd(_mm256_load_pd(list[Column::expiry] + i), end, _CMP_GT_OQ));
