@@ -32,8 +32,9 @@ namespace tarnwell {
 // every later start, the intervals where its predecessor and the entry
 // before it in the list beat it by more than the margin, its
 // endpoint cost and segment mean at the current end (NaN when unknown: the
-// marking then learns nothing about it at that end), its grid index and the
-// end position from which it is dropped (infinite while it is not).
+// marking then learns nothing about it at that end) and the inverse of its
+// length there, its grid index and the end position from which it is
+// dropped (infinite while it is not).
 enum class L2SweepColumn : std::size_t {
   sum,
   square,
@@ -47,10 +48,11 @@ enum class L2SweepColumn : std::size_t {
   partner_high,
   cost,
   mean,
+  inverse_length,
   index,
   expiry,
 };
-inline constexpr std::size_t l2_sweep_column_count = 14;
+inline constexpr std::size_t l2_sweep_column_count = 15;
 
 // Columns are 32-byte aligned and begin with a block of four entries before
 // the first, whose last entry (-1) is the list's sentinel (an infinite

@@ -66,12 +66,11 @@ inline __m256d entry_numbers(std::size_t first) noexcept {
                        _mm256_set_pd(3.0, 2.0, 1.0, 0.0));
 }
 
-// One step's sweep: the end the starts are settled at, its prefix sums and
-// optimum (infinite when it has none: nothing is settled), and the position
-// from which a start dominated there is dropped (infinite: never); the next
-// end, where the costs are taken, and its prefix sums.
+// One step's sweep: the prefix sums at the end the starts are settled at,
+// its optimum (infinite when it has none: nothing is settled), and the
+// position from which a start dominated there is dropped (infinite: never);
+// the next end, where the costs are taken, and its prefix sums.
 struct Step {
-  double end;
   double sum_end;
   double square_end;
   double optimum;
@@ -141,7 +140,6 @@ inline Selection sweep(const Step& step, const Constants& search, std::size_t si
   const __m256d relative_slack = _mm256_set1_pd(l2_interval_relative_slack);
   const __m256d margin = _mm256_set1_pd(search.margin);
   const __m256d pen = _mm256_set1_pd(search.pen);
-  const __m256d end = _mm256_set1_pd(step.end);
   const __m256d optimum = _mm256_set1_pd(step.optimum);
   const __m256d expires_at = _mm256_set1_pd(step.expires_at);
   const __m256d next_end = _mm256_set1_pd(step.next_end);
@@ -171,16 +169,16 @@ inline Selection sweep(const Step& step, const Constants& search, std::size_t si
     const __m256d listed = _mm256_cmp_pd(entry, entries, _CMP_LT_OQ);
 
     // Settling against the optimum at `end`, as in the portable marking
-    // pass, with the cost and mean at `end` from the previous sweep. A start
+    // pass, with the cost, mean and inverse length at `end` from the previous
+    // sweep. The inverse is taken there, where nothing waits for it, so that
+    // the settling's chain to its square root starts with a product. A start
     // whose cost there is unknown (NaN) learns nothing at this end: its reach
     // and radius are NaN, its bounds NaN, and every comparison keeps the old
     // interval and drops nothing.
     const __m256d within = load(Column::cost);
     const __m256d mean = load(Column::mean);
-    const __m256d length = _mm256_sub_pd(end, position);
     const __m256d reach = _mm256_sub_pd(_mm256_add_pd(margin, _mm256_sub_pd(optimum, best)), within);
-    // The division waits only for the positions, not for the optimum.
-    const __m256d inverse_length = _mm256_div_pd(one, length);
+    const __m256d inverse_length = load(Column::inverse_length);
     // The maximum returns its second operand when either is NaN.
     const __m256d radius = _mm256_sqrt_pd(_mm256_mul_pd(_mm256_max_pd(zero, reach), inverse_length));
     const __m256d slack = _mm256_mul_pd(relative_slack, _mm256_add_pd(abs(mean), radius));
@@ -231,6 +229,7 @@ inline Selection sweep(const Step& step, const Constants& search, std::size_t si
     store(Column::high, high);
     store(Column::cost, next_cost);
     store(Column::mean, next_mean);
+    store(Column::inverse_length, _mm256_div_pd(one, next_length));
     store(Column::expiry, expiry_after);
   }
 
@@ -252,7 +251,9 @@ inline Selection sweep(const Step& step, const Constants& search, std::size_t si
   const double best_value = _mm256_cvtsd_f64(lowest);
   const double second = _mm256_cvtsd_f64(runner_up);
   const double best_at = _mm256_cvtsd_f64(lowest_at);
-  return {best_value, second, static_cast<std::size_t>(best_at), candidates, dropped,
+  // Entry numbers and grid indices convert as signed: one instruction, where
+  // an unsigned conversion compares with 2^63 first.
+  return {best_value, second, static_cast<std::size_t>(static_cast<std::int64_t>(best_at)), candidates, dropped,
           _mm256_movemask_pd(non_finite) == 0};
 }
 
@@ -278,9 +279,13 @@ BeatenIntervals beaten_intervals(__m256d length, __m256d between, __m256d square
   const __m256d zero = _mm256_setzero_pd();
   const __m256d relative_slack = _mm256_set1_pd(l2_interval_relative_slack);
   const __m256d mean = _mm256_div_pd(between, length);
+  // Taken beside the mean's division rather than after the reach, so that
+  // the chain to the square root holds one division, not two; the product
+  // rounds once more, far inside the slack.
+  const __m256d inverse_length = _mm256_div_pd(_mm256_set1_pd(1.0), length);
   const __m256d within = _mm256_sub_pd(squares, _mm256_mul_pd(between, mean));
   const __m256d reach = _mm256_sub_pd(_mm256_sub_pd(best_gap, within), margin);
-  const __m256d radius = _mm256_sqrt_pd(_mm256_div_pd(_mm256_max_pd(reach, zero), length));
+  const __m256d radius = _mm256_sqrt_pd(_mm256_mul_pd(_mm256_max_pd(reach, zero), inverse_length));
   const __m256d slack = _mm256_mul_pd(relative_slack, _mm256_add_pd(_mm256_and_pd(mean, magnitude_bits), radius));
   // A finite positive length (not the sentinel's), a positive reach and a
   // radius wider than its rounding; NaN anywhere fails these.
@@ -390,12 +395,12 @@ inline double admit(const L2SweepColumns& list, std::size_t at, const Admission&
   alignas(32) double low[4];
   alignas(32) double high[4];
   alignas(32) double mean[4];
-  alignas(32) double costs[4];
   _mm256_store_pd(low, beaten.low);
   _mm256_store_pd(high, beaten.high);
   _mm256_store_pd(mean, beaten.mean);
-  _mm256_store_pd(costs, endpoint_cost(beaten.within, length));
-  const double cost = costs[2];
+  // Lane 2 moved to the bottom rather than stored and read back: the step's
+  // optimum waits for this value.
+  const double cost = _mm256_cvtsd_f64(_mm256_permute4x64_pd(endpoint_cost(beaten.within, length), 0x2));
   const double infinity = std::numeric_limits<double>::infinity();
   const auto set = [&](Column which, double value) { list[which][at] = value; };
   set(Column::sum, start.sum);
@@ -410,6 +415,7 @@ inline double admit(const L2SweepColumns& list, std::size_t at, const Admission&
   set(Column::partner_high, high[1]);
   set(Column::cost, cost);
   set(Column::mean, mean[2]);
+  set(Column::inverse_length, 1.0 / (start.next_end - start.position));
   set(Column::index, start.index);
   set(Column::expiry, infinity);
   return cost;
@@ -435,19 +441,22 @@ Result<L2SweepRun> run(const L2SweepSearch& search, const L2SweepColumns& list, 
     cursor.candidates = candidates;
     return L2SweepRun{step, why};
   };
+  // The optimum and predecessor at the step's end, carried from the step
+  // that took them rather than read back from the tables it just wrote.
+  double optimum_here = search.best[from];
+  std::uint64_t predecessor_here = search.predecessor[from];
   for (std::size_t j = from; j + 1 < grid.size(); ++j) {
     TARNWELL_CHECK(check_interruption());
     const std::uint64_t end = grid[j];
     const std::uint64_t next_end = grid[j + 1];
-    const double optimum = search.best[j];
+    const double optimum = optimum_here;
     const bool settled = !std::isinf(optimum);
     if (settled && size + 1 > cursor.capacity) return stop(j, L2SweepStop::needs_room);
     // Positions are below 2^53, so their doubles are exact; a sum beyond
     // that rounds to beyond every position.
     const double end_position = exact(end);
     const double next_position = exact(next_end);
-    const Step step{end_position,
-                    search.sums[end],
+    const Step step{search.sums[end],
                     search.squares[end],
                     optimum,
                     settled ? end_position + constants.min_size : infinity,
@@ -457,7 +466,8 @@ Result<L2SweepRun> run(const L2SweepSearch& search, const L2SweepColumns& list, 
     Selection selection = sweep(step, constants, size, list);
     std::uint64_t lowest_index = 0;
     if (selection.candidates > 0) {
-      lowest_index = static_cast<std::uint64_t>(list[L2SweepColumn::index][selection.lowest_at]);
+      lowest_index = static_cast<std::uint64_t>(
+          static_cast<std::int64_t>(list[L2SweepColumn::index][selection.lowest_at]));
     }
     // Packing is a pass over every column and resets the partner intervals:
     // only once a block's worth of starts has been dropped. The count of the
@@ -465,7 +475,7 @@ Result<L2SweepRun> run(const L2SweepSearch& search, const L2SweepColumns& list, 
     if (dropped_before >= l2_sweep_block) size = pack(size, list, next_position, search.margin);
     dropped_before = selection.dropped;
     if (settled) {
-      const std::uint64_t predecessor = search.predecessor[j];
+      const std::uint64_t predecessor = predecessor_here;
       // Without a predecessor the hole is empty: its segment is empty.
       const std::uint64_t predecessor_position = predecessor == no_predecessor ? end : grid[predecessor];
       const double predecessor_best = predecessor == no_predecessor ? optimum : search.best[predecessor];
@@ -499,11 +509,17 @@ Result<L2SweepRun> run(const L2SweepSearch& search, const L2SweepColumns& list, 
       }
     }
     candidates += selection.candidates;
-    if (selection.candidates == 0) continue;
+    if (selection.candidates == 0) {
+      optimum_here = search.best[j + 1];
+      predecessor_here = search.predecessor[j + 1];
+      continue;
+    }
     if (selection.all_finite &&
         (std::isinf(selection.runner_up) || search.tie.well_separated(selection.runner_up, selection.lowest))) {
       search.best[j + 1] = selection.lowest;
       search.predecessor[j + 1] = lowest_index;
+      optimum_here = selection.lowest;
+      predecessor_here = lowest_index;
     } else {
       return stop(j, L2SweepStop::needs_offers);
     }
