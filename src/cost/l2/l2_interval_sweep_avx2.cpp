@@ -264,12 +264,13 @@ inline Selection sweep(const Step& step, const Constants& search, std::size_t si
 // narrowed for round-off, and empty (infinite low, negative infinite high)
 // when there is none or `length` is not a finite positive number. Also the
 // mean of those samples and their sum of squared deviations, in the
-// operations and order of the cost's own batch.
+// operations and order of the cost's own batch, and the inverse length.
 struct BeatenIntervals {
   __m256d low;
   __m256d high;
   __m256d mean;
   __m256d within;
+  __m256d inverse_length;
 };
 
 BeatenIntervals beaten_intervals(__m256d length, __m256d between, __m256d squares, __m256d best_gap,
@@ -294,7 +295,7 @@ BeatenIntervals beaten_intervals(__m256d length, __m256d between, __m256d square
       _mm256_and_pd(_mm256_cmp_pd(reach, zero, _CMP_GT_OQ), _mm256_cmp_pd(radius, slack, _CMP_GT_OQ)));
   return {_mm256_blendv_pd(infinity, _mm256_add_pd(_mm256_sub_pd(mean, radius), slack), exists),
           _mm256_blendv_pd(_mm256_sub_pd(zero, infinity), _mm256_sub_pd(_mm256_add_pd(mean, radius), slack), exists),
-          mean, within};
+          mean, within, inverse_length};
 }
 
 // Lane l of the result is entry l - 1: the block's own lanes moved up one,
@@ -400,7 +401,8 @@ inline double admit(const L2SweepColumns& list, std::size_t at, const Admission&
   _mm256_store_pd(mean, beaten.mean);
   // Lane 2 moved to the bottom rather than stored and read back: the step's
   // optimum waits for this value.
-  const double cost = _mm256_cvtsd_f64(_mm256_permute4x64_pd(endpoint_cost(beaten.within, length), 0x2));
+  const auto lane_2 = [](__m256d values) { return _mm256_cvtsd_f64(_mm256_permute4x64_pd(values, 0x2)); };
+  const double cost = lane_2(endpoint_cost(beaten.within, length));
   const double infinity = std::numeric_limits<double>::infinity();
   const auto set = [&](Column which, double value) { list[which][at] = value; };
   set(Column::sum, start.sum);
@@ -415,7 +417,7 @@ inline double admit(const L2SweepColumns& list, std::size_t at, const Admission&
   set(Column::partner_high, high[1]);
   set(Column::cost, cost);
   set(Column::mean, mean[2]);
-  set(Column::inverse_length, 1.0 / (start.next_end - start.position));
+  set(Column::inverse_length, lane_2(beaten.inverse_length));
   set(Column::index, start.index);
   set(Column::expiry, infinity);
   return cost;
