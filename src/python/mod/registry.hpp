@@ -28,4 +28,7 @@ PyMethodDef* pw_linear_function();
 PyMethodDef* pw_normal_function();
 PyMethodDef* pw_wavy_function();
 
+// Private functions for the tests, set on the module outside __all__.
+PyMethodDef* use_l1_median_index_function();
+
 }  // namespace tarnwell::python
