@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/double_double.hpp"
 #include "core/fallible_allocation.hpp"
 #include "core/thread_scratch.hpp"
 #include "cost/generic_endpoint_costs.hpp"
@@ -38,14 +39,28 @@ void sort_column(std::span<double> values) {
   std::sort(values.begin(), values.end());
 }
 
-// The deviations of sorted values from their lower median, summed in sorted
-// order from -0.0, so the total does not depend on the order of the samples
-// inside the segment. Every sorted evaluation of a segment ends here.
+// The deviations of sorted values from their lower median, each exact as a
+// pair of doubles, summed in a double-double: the result is the correctly
+// rounded sum (see core/double_double.hpp), which the median index gives as
+// well, and it does not depend on the order of the samples. Every sorted
+// evaluation of a segment ends here.
 double sorted_deviation(std::span<const double> sorted) {
   const double median = sorted[(sorted.size() - 1) / 2];
-  double deviation = -0.0;
-  for (const double value : sorted) deviation += std::fabs(value - median);
-  return deviation;
+  DoubleDouble total;
+  for (const double value : sorted) {
+    const TwoTerms deviation = two_sum(value, -median);
+    if (deviation.high < 0.0) {
+      total.add(-deviation.high, -deviation.low);
+    } else {
+      total.add(deviation.high, deviation.low);
+    }
+  }
+  if (is_finite_value(total.high)) return total.high;
+  // An overflowing sum: the plain one, so the failure reports it as infinite
+  // (the error-free steps would turn it into NaN).
+  double plain = 0.0;
+  for (const double value : sorted) plain += std::fabs(value - median);
+  return plain;
 }
 
 }  // namespace

@@ -7,17 +7,19 @@
 #include <utility>
 
 #include "core/fallible_allocation.hpp"
-#include "core/kahan_sum.hpp"
+#include "core/double_double.hpp"
 
 namespace tarnwell {
 namespace {
 
-constexpr int quantum_bits = 56;
+// A deviation is at most 2^72 quanta (plus rounding up), a block of 64 at most
+// 2^78: the 80 bits of a prefix entry. Indexes beyond 2^32 samples are not
+// built (group sums must stay below 2^106, where a double-double holds them).
+constexpr int quantum_bits = 72;
 constexpr std::uint64_t block_size = 64;
-// An answer is given when its rounding bound is at most this share of it.
-constexpr double accepted_relative_error = 0x1p-46;
-// One conversion, product or difference of doubles, with room to spare (4u).
-constexpr double rounding = 0x1p-51;
+constexpr std::uint64_t largest_indexed = std::uint64_t{1} << 32;
+// The error of one double-double step relative to its result, with room.
+constexpr double double_double_rounding = 0x1p-103;
 
 // value * 2^k, exact unless the result is subnormal; by a bit pattern when
 // 2^k is a normal double, through std::ldexp otherwise.
@@ -27,14 +29,36 @@ double scaled(double value, int k) noexcept {
 }
 
 // The quantum of a child whose values span `width` (finite, not negative):
-// 2^(e - 56) for the e with width < 2^e, so that no deviation inside the
-// child exceeds 2^56 quanta. Returns the exponent e - 56.
+// 2^(e - 72) for the e with width < 2^e, so that no deviation inside the
+// child exceeds 2^72 quanta (its rounding aside). Returns the exponent e - 72.
 int quantum_exponent(double width) noexcept {
   const int biased = static_cast<int>(std::bit_cast<std::uint64_t>(width) >> 52);
   if (biased != 0) return biased - 1022 - quantum_bits;
   int exponent = 0;
   std::frexp(width, &exponent);  // subnormal (or zero, whose children have no deviations)
   return exponent - quantum_bits;
+}
+
+// ceil(deviation / 2^exponent) for the exact, non-negative deviation
+// high + low (|low| at most half an ulp of high), computed without rounding;
+// nothing when scaling by the quantum is not exact (subnormal results).
+std::optional<unsigned __int128> quanta_of(TwoTerms deviation, int exponent) noexcept {
+  const double high = scaled(deviation.high, -exponent);
+  const double low = scaled(deviation.low, -exponent);
+  if (scaled(high, exponent) != deviation.high || scaled(low, exponent) != deviation.low) return std::nullopt;
+  if (high >= 0x1p52) {  // an integer, and low a correction of at most 2^20
+    return static_cast<unsigned __int128>(static_cast<__int128>(high) + static_cast<__int128>(std::ceil(low)));
+  }
+  // Below 2^52, |low| <= 1/4: the exact fraction + low lies in (-1/4, 5/4).
+  const double whole = std::floor(high);
+  const TwoTerms rest = two_sum(high - whole, low);
+  auto quanta = static_cast<unsigned __int128>(whole);
+  if (rest.high > 1.0 || (rest.high == 1.0 && rest.low > 0.0)) {
+    quanta += 2;
+  } else if (rest.high > 0.0 || (rest.high == 0.0 && rest.low > 0.0)) {
+    quanta += 1;
+  }
+  return quanta;
 }
 
 std::uint64_t child_end(std::uint64_t base, unsigned bit, std::uint64_t n) noexcept {
@@ -71,7 +95,7 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
     }
   }
   // A range whose width overflows leaves the index empty: every segment is sorted.
-  if (n < 2 || !std::isfinite(index.sorted_[n - 1] - index.sorted_[0])) return index;
+  if (n < 2 || n > largest_indexed || !std::isfinite(index.sorted_[n - 1] - index.sorted_[0])) return index;
 
   const unsigned level_count = static_cast<unsigned>(std::bit_width(n - 1));
   const std::uint64_t block_count = n / block_size + 1;
@@ -82,7 +106,10 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
     Level& level = index.levels_[depth];
     TARNWELL_CHECK(try_allocate(context, [&] {
       level.blocks.resize(block_count);
-      if (bit > 0) level.within.resize(n + 1);
+      if (bit > 0) {
+        level.within_low.resize(n + 1);
+        level.within_high.resize(n + 1);
+      }
     }));
     std::uint64_t zeros = 0;
     for (std::uint64_t block = 0; block < block_count; ++block) {
@@ -111,31 +138,36 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
       // Each sample's deviation from its child's end nearest the rest of
       // the node, in quanta of its child, summed in the next level's order.
       unsigned __int128 running = 0;
-      std::uint64_t in_block = 0;
+      unsigned __int128 in_block = 0;
       for (std::uint64_t p = 0;; ++p) {
         if (p % block_size == 0) {
           level.blocks[p / block_size].quanta_before = running;
           in_block = 0;
         }
-        level.within[p] = in_block;
+        level.within_low[p] = static_cast<std::uint64_t>(in_block);
+        level.within_high[p] = static_cast<std::uint16_t>(in_block >> 64);
         if (p == n) break;
         const std::uint64_t rank = next[p];
         const std::uint64_t base = rank >> (bit + 1) << (bit + 1);
         const std::uint64_t mid = base + (std::uint64_t{1} << bit);
-        double deviation;
+        TwoTerms deviation;
         double width;
         if (rank < mid) {
           const double ref = sorted[std::min(mid, n) - 1];
-          deviation = ref - sorted[rank];
+          deviation = two_sum(ref, -sorted[rank]);
           width = ref - sorted[base];
         } else {
           const double ref = sorted[mid];
-          deviation = sorted[rank] - ref;
+          deviation = two_sum(sorted[rank], -ref);
           width = sorted[child_end(base, bit, n) - 1] - ref;
         }
-        const auto quanta = static_cast<std::uint64_t>(std::ceil(scaled(deviation, -quantum_exponent(width))));
-        in_block += quanta;
-        running += quanta;
+        const std::optional<unsigned __int128> quanta = quanta_of(deviation, quantum_exponent(width));
+        if (!quanta) {  // a range reaching into subnormals: no index
+          index.levels_.clear();
+          return index;
+        }
+        in_block += *quanta;
+        running += *quanta;
       }
     }
     std::swap(current, next);
@@ -151,19 +183,21 @@ std::uint64_t MedianDeviationIndex::zeros_before(const Level& level, std::uint64
 }
 
 unsigned __int128 MedianDeviationIndex::quanta_before(const Level& level, std::uint64_t position) const noexcept {
-  return level.blocks[position / block_size].quanta_before + level.within[position];
+  const unsigned __int128 within =
+      (static_cast<unsigned __int128>(level.within_high[position]) << 64) | level.within_low[position];
+  return level.blocks[position / block_size].quanta_before + within;
 }
 
 std::optional<double> MedianDeviationIndex::deviation_sum(std::uint64_t start, std::uint64_t end) const noexcept {
   if (levels_.empty()) return std::nullopt;
   struct Group {
-    double deviations;  // from ref
-    double count;
+    unsigned __int128 quanta;  // deviations from ref
+    int exponent;              // of the quantum
+    std::uint64_t count;
     double ref;
   };
   Group groups[64];
   std::size_t group_count = 0;
-  double bound = 0.0;
   const std::uint64_t n = n_samples_;
   const double* sorted = sorted_.data();
   const auto level_count = static_cast<unsigned>(levels_.size());
@@ -203,40 +237,51 @@ std::optional<double> MedianDeviationIndex::deviation_sum(std::uint64_t start, s
       ref = sorted[mid - 1];
       width = ref - sorted[node_base];
     }
-    const auto count = static_cast<double>(group_high - group_low);
-    double deviations = 0.0;
-    if (bit > 0) {
-      const unsigned __int128 quanta = quanta_before(level, group_high) - quanta_before(level, group_low);
-      if (quanta != 0) {
-        const int exponent = quantum_exponent(width);
-        const auto whole = static_cast<double>(quanta);
-        deviations = scaled(whole, exponent);
-        // Rounding every deviation up adds less than a quantum per sample
-        // with a non-zero count; a subnormal result rounds once more.
-        bound += scaled(std::min(count, whole), exponent) + rounding * deviations +
-                 std::numeric_limits<double>::min();
-      }
-    }
-    groups[group_count++] = {deviations, count, ref};
+    const unsigned __int128 quanta =
+        bit > 0 ? quanta_before(level, group_high) - quanta_before(level, group_low) : 0;
+    groups[group_count++] = {quanta, quantum_exponent(width), group_high - group_low, ref};
   }
+
   const double median = sorted[base];
-  KahanSum total;
+  DoubleDouble total;
+  double bound = 0.0;
   for (std::size_t g = 0; g < group_count; ++g) {
-    const double offset = groups[g].count * std::fabs(median - groups[g].ref);
-    total.add(groups[g].deviations);
-    total.add(offset);
-    bound += rounding * offset;
+    const Group& group = groups[g];
+    const auto count = static_cast<double>(group.count);
+    if (group.quanta != 0) {
+      // The group sum exactly as a pair (it stays below 2^106).
+      const auto quanta_high = static_cast<double>(group.quanta);
+      const auto quanta_low = static_cast<double>(static_cast<__int128>(group.quanta) -
+                                                  static_cast<__int128>(static_cast<unsigned __int128>(quanta_high)));
+      total.add(scaled(quanta_high, group.exponent), scaled(quanta_low, group.exponent));
+      // Rounding every deviation up adds less than a quantum per sample with
+      // a non-zero count; a subnormal result rounds once more.
+      bound += scaled(std::min(count, quanta_high), group.exponent) + std::numeric_limits<double>::min();
+    }
+    const TwoTerms gap = group.ref >= median ? two_sum(group.ref, -median) : two_sum(median, -group.ref);
+    const TwoTerms offset = two_product(gap.high, count);
+    total.add(offset.high, offset.low + gap.low * count);
+    bound += 0x1p-104 * offset.high;
   }
-  const double value = total.sum;
-  bound += rounding * value;
-  if (!std::isfinite(value) || !(bound <= accepted_relative_error * value)) return std::nullopt;
-  return value;
+  bound += double_double_rounding * static_cast<double>(2 * group_count + 2) * total.high;
+  const double value = total.high;
+  if (!std::isfinite(value) || !std::isfinite(total.low) || !std::isfinite(bound)) return std::nullopt;
+  if (bound == 0.0) return value;  // every deviation was exactly zero
+  // The correctly rounded cost is `value` when the exact cost, within
+  // `bound` of value + total.low, lies strictly inside value's rounding
+  // interval (the bound doubled for the rounding of this test).
+  bound *= 2.0;
+  const double half_below = 0.5 * (value - std::nextafter(value, -1.0));
+  const double half_above = 0.5 * (std::nextafter(value, std::numeric_limits<double>::infinity()) - value);
+  if (total.low - bound > -half_below && total.low + bound < half_above) return value;
+  return std::nullopt;
 }
 
 std::uint64_t MedianDeviationIndex::memory_bytes() const noexcept {
   std::uint64_t bytes = sorted_.capacity() * sizeof(double) + levels_.capacity() * sizeof(Level);
   for (const Level& level : levels_) {
-    bytes += level.blocks.capacity() * sizeof(Block) + level.within.capacity() * sizeof(std::uint64_t);
+    bytes += level.blocks.capacity() * sizeof(Block) + level.within_low.capacity() * sizeof(std::uint64_t) +
+             level.within_high.capacity() * sizeof(std::uint16_t);
   }
   return bytes;
 }

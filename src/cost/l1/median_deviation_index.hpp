@@ -13,22 +13,23 @@
 // for the value `ref` at the child's end nearest the median. So the cost is a
 // sum of non-negative terms (no cancellation at any offset): per group its
 // count times |ref - median| and its own deviations from `ref`, which each
-// level stores per sample as a whole number of quanta (rounded up), the
-// quantum being 2^-56 of the child's value range rounded to a power of two.
-// Group sums are then exact integer differences of prefix sums: a segment's
-// cost depends only on which ranks it holds, never on the order of its
-// samples or on the samples around it, and integer-valued signals come out
-// exact.
+// level stores per sample as a whole number of quanta (the exact deviation
+// rounded up), the quantum being 2^-72 of the child's value range rounded to
+// a power of two. Group sums are exact integer differences of prefix sums, so
+// an answer depends only on which ranks the segment holds.
 //
-// Each answer carries a bound on its rounding (the quantisation, the
-// conversions and the final sum); above 2^-46 of the value the caller sorts
-// the segment instead (a heavy-tailed node, whose range dwarfs the segment's
-// deviations, or a value range that overflows).
+// The answer is the correctly rounded cost, the value the sorted evaluation
+// gives (core/double_double.hpp): the terms are added in double-double with
+// a bound on the quantisation and rounding, and the answer is given only
+// when the bound leaves a single double possible. Otherwise (the exact cost
+// next to a midpoint between doubles, or a heavy-tailed node whose range
+// dwarfs the segment's deviations) the caller sorts the segment.
 //
-// Memory: per level, one 64-bit count of quanta per sample (none on the last
-// level, whose children are single ranks) and 32 bytes per 64 samples (the
-// level's bits, their running count and the quanta before each block), plus
-// the sorted values: about 8.5 * ceil(log2 n) + 8 bytes per sample.
+// Memory: per level, a prefix count of quanta per sample in 10 bytes (none on
+// the last level, whose children are single ranks) and 32 bytes per 64
+// samples (the level's bits, their running count and the quanta before each
+// block), plus the sorted values: about 10.5 * ceil(log2 n) + 8 bytes per
+// sample.
 #pragma once
 
 #include <cstdint>
@@ -60,9 +61,12 @@ class MedianDeviationIndex {
     std::uint64_t zeros_before;
     unsigned __int128 quanta_before;
   };
+  // Quanta since the block's start at each of the n + 1 positions, split in
+  // a low 64 and a high 16 bits (both empty on the last level).
   struct Level {
-    LargeTable<Block> blocks;           // n / 64 + 1
-    LargeTable<std::uint64_t> within;  // n + 1 quanta since the block's start (empty on the last level)
+    LargeTable<Block> blocks;  // n / 64 + 1
+    LargeTable<std::uint64_t> within_low;
+    LargeTable<std::uint16_t> within_high;
     std::uint64_t zeros = 0;
   };
 
