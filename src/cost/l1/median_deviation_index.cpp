@@ -13,11 +13,12 @@ namespace tarnwell {
 namespace {
 
 // A deviation is at most 2^72 quanta (plus rounding up), a block of 64 at most
-// 2^78: the 80 bits of a prefix entry. Indexes beyond 2^32 samples are not
-// built (group sums must stay below 2^106, where a double-double holds them).
+// 2^78: the 80 bits of a prefix entry. Indexes beyond 2^31 samples are not
+// built (group sums stay below 2^104, where the pair of doubles
+// `split_quanta` makes of them is exact).
 constexpr int quantum_bits = 72;
 constexpr std::uint64_t block_size = 64;
-constexpr std::uint64_t largest_indexed = std::uint64_t{1} << 32;
+constexpr std::uint64_t largest_indexed = std::uint64_t{1} << 31;
 // The error of one double-double step relative to its result, with room.
 constexpr double double_double_rounding = 0x1p-103;
 
@@ -39,6 +40,25 @@ int quantum_exponent(double width) noexcept {
   return exponent - quantum_bits;
 }
 
+// An integral double in [0, 2^127) as an integer (the library's conversion
+// is a slow call): above 2^63, its top 63 bits shifted into place.
+unsigned __int128 wide_integer(double value) noexcept {
+  if (value < 0x1p63) return static_cast<std::uint64_t>(value);
+  const int shift = static_cast<int>(std::bit_cast<std::uint64_t>(value) >> 52) - 1023 - 62;
+  return static_cast<unsigned __int128>(static_cast<std::uint64_t>(scaled(value, -shift))) << shift;
+}
+
+// A sum of quanta below 2^104 as high + low exactly (high within an ulp and
+// a half of it, the remainder then below 2^53).
+TwoTerms split_quanta(unsigned __int128 quanta) noexcept {
+  const auto upper = static_cast<std::uint64_t>(quanta >> 64);
+  const auto lower = static_cast<std::uint64_t>(quanta);
+  const double high = upper == 0 ? static_cast<double>(lower)
+                                 : static_cast<double>(upper) * 0x1p64 + static_cast<double>(lower);
+  const auto remainder = static_cast<__int128>(quanta) - static_cast<__int128>(wide_integer(high));
+  return {high, static_cast<double>(static_cast<std::int64_t>(remainder))};
+}
+
 // ceil(deviation / 2^exponent) for the exact, non-negative deviation
 // high + low (|low| at most half an ulp of high), computed without rounding;
 // nothing when scaling by the quantum is not exact (subnormal results).
@@ -47,12 +67,13 @@ std::optional<unsigned __int128> quanta_of(TwoTerms deviation, int exponent) noe
   const double low = scaled(deviation.low, -exponent);
   if (scaled(high, exponent) != deviation.high || scaled(low, exponent) != deviation.low) return std::nullopt;
   if (high >= 0x1p52) {  // an integer, and low a correction of at most 2^20
-    return static_cast<unsigned __int128>(static_cast<__int128>(high) + static_cast<__int128>(std::ceil(low)));
+    return static_cast<unsigned __int128>(static_cast<__int128>(wide_integer(high)) +
+                                          static_cast<std::int64_t>(std::ceil(low)));
   }
   // Below 2^52, |low| <= 1/4: the exact fraction + low lies in (-1/4, 5/4).
   const double whole = std::floor(high);
   const TwoTerms rest = two_sum(high - whole, low);
-  auto quanta = static_cast<unsigned __int128>(whole);
+  auto quanta = static_cast<unsigned __int128>(static_cast<std::uint64_t>(whole));
   if (rest.high > 1.0 || (rest.high == 1.0 && rest.low > 0.0)) {
     quanta += 2;
   } else if (rest.high > 0.0 || (rest.high == 0.0 && rest.low > 0.0)) {
@@ -73,26 +94,28 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
   constexpr std::string_view context = "building the L1 median index";
   MedianDeviationIndex index;
   index.n_samples_ = n;
-  std::vector<std::uint64_t> current;
-  std::vector<std::uint64_t> next;
-  {
-    std::vector<std::pair<double, std::uint64_t>> order;
-    TARNWELL_CHECK(try_allocate(context, [&] {
-      order.resize(n);
-      index.sorted_.resize(n);
-      current.resize(n);
-      next.resize(n);
-    }));
-    for (std::uint64_t t = 0; t < n; ++t) order[t] = {values[t * stride], t};
-    // By value, equal values (-0.0 and +0.0 among them) by position: every
-    // sample gets its own rank.
-    std::sort(order.begin(), order.end(), [](const auto& left, const auto& right) {
-      return left.first < right.first || (!(right.first < left.first) && left.second < right.second);
-    });
-    for (std::uint64_t rank = 0; rank < n; ++rank) {
-      index.sorted_[rank] = order[rank].first;
-      current[order[rank].second] = rank;
-    }
+  // Samples with their ranks, in one level's order and the next's; each
+  // carries its value so the levels read it in sequence.
+  struct Ranked {
+    double value;
+    std::uint64_t rank;
+  };
+  std::vector<Ranked> current;
+  std::vector<Ranked> next;
+  TARNWELL_CHECK(try_allocate(context, [&] {
+    index.sorted_.resize(n);
+    current.resize(n);
+    next.resize(n);
+  }));
+  for (std::uint64_t t = 0; t < n; ++t) next[t] = {values[t * stride], t};
+  // By value, equal values (-0.0 and +0.0 among them) by position: every
+  // sample gets its own rank.
+  std::sort(next.begin(), next.end(), [](const Ranked& left, const Ranked& right) {
+    return left.value < right.value || (!(right.value < left.value) && left.rank < right.rank);
+  });
+  for (std::uint64_t rank = 0; rank < n; ++rank) {
+    index.sorted_[rank] = next[rank].value;
+    current[next[rank].rank] = {next[rank].value, rank};
   }
   // A range whose width overflows leaves the index empty: every segment is sorted.
   if (n < 2 || n > largest_indexed || !std::isfinite(index.sorted_[n - 1] - index.sorted_[0])) return index;
@@ -116,7 +139,7 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
       const std::uint64_t first = block * block_size;
       const std::uint64_t last = std::min(first + block_size, n);
       std::uint64_t bits = 0;
-      for (std::uint64_t p = first; p < last; ++p) bits |= ((current[p] >> bit) & 1u) << (p - first);
+      for (std::uint64_t p = first; p < last; ++p) bits |= ((current[p].rank >> bit) & 1u) << (p - first);
       level.blocks[block].bits = bits;
       level.blocks[block].zeros_before = zeros;
       level.blocks[block].quanta_before = 0;
@@ -127,11 +150,10 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
     std::uint64_t zero_at = 0;
     std::uint64_t one_at = zeros;
     for (std::uint64_t p = 0; p < n; ++p) {
-      const std::uint64_t rank = current[p];
-      if ((rank >> bit) & 1u) {
-        next[one_at++] = rank;
+      if ((current[p].rank >> bit) & 1u) {
+        next[one_at++] = current[p];
       } else {
-        next[zero_at++] = rank;
+        next[zero_at++] = current[p];
       }
     }
     if (bit > 0) {
@@ -147,18 +169,19 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
         level.within_low[p] = static_cast<std::uint64_t>(in_block);
         level.within_high[p] = static_cast<std::uint16_t>(in_block >> 64);
         if (p == n) break;
-        const std::uint64_t rank = next[p];
+        const std::uint64_t rank = next[p].rank;
+        const double value = next[p].value;
         const std::uint64_t base = rank >> (bit + 1) << (bit + 1);
         const std::uint64_t mid = base + (std::uint64_t{1} << bit);
         TwoTerms deviation;
         double width;
         if (rank < mid) {
           const double ref = sorted[std::min(mid, n) - 1];
-          deviation = two_sum(ref, -sorted[rank]);
+          deviation = two_sum(ref, -value);
           width = ref - sorted[base];
         } else {
           const double ref = sorted[mid];
-          deviation = two_sum(sorted[rank], -ref);
+          deviation = two_sum(value, -ref);
           width = sorted[child_end(base, bit, n) - 1] - ref;
         }
         const std::optional<unsigned __int128> quanta = quanta_of(deviation, quantum_exponent(width));
@@ -249,11 +272,9 @@ std::optional<double> MedianDeviationIndex::deviation_sum(std::uint64_t start, s
     const Group& group = groups[g];
     const auto count = static_cast<double>(group.count);
     if (group.quanta != 0) {
-      // The group sum exactly as a pair (it stays below 2^106).
-      const auto quanta_high = static_cast<double>(group.quanta);
-      const auto quanta_low = static_cast<double>(static_cast<__int128>(group.quanta) -
-                                                  static_cast<__int128>(static_cast<unsigned __int128>(quanta_high)));
-      total.add(scaled(quanta_high, group.exponent), scaled(quanta_low, group.exponent));
+      const TwoTerms quanta = split_quanta(group.quanta);
+      const double quanta_high = quanta.high;
+      total.add(scaled(quanta.high, group.exponent), scaled(quanta.low, group.exponent));
       // Rounding every deviation up adds less than a quantum per sample with
       // a non-zero count; a subnormal result rounds once more.
       bound += scaled(std::min(count, quanta_high), group.exponent) + std::numeric_limits<double>::min();
