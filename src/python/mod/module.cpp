@@ -85,7 +85,7 @@ void add_members(PyObject* module) {
                                 pw_linear_function(), pw_normal_function(), pw_wavy_function()}) {
     add_function(module, function);
   }
-  for (PyMethodDef* function : {force_portable_paths_function(), vector_path_counts_function()}) {
+  for (PyMethodDef* function : {cost_models_function(), force_portable_paths_function(), vector_path_counts_function()}) {
     add_private_function(module, function);
   }
 }

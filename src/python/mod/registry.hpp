@@ -31,5 +31,6 @@ PyMethodDef* pw_wavy_function();
 // Private module functions (not in __all__).
 PyMethodDef* force_portable_paths_function();
 PyMethodDef* vector_path_counts_function();
+PyMethodDef* cost_models_function();
 
 }  // namespace tarnwell::python
