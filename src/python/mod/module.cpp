@@ -37,19 +37,20 @@ void add_class(PyObject* module, const char* name, PyTypeObject* type) {
   add_member(module, name, reinterpret_cast<PyObject*>(type));
 }
 
-PyRef module_function(PyObject* module, PyMethodDef* definition) {
+PyRef new_function(PyObject* module, PyMethodDef* definition) {
   PyRef module_name = PyRef::require(PyModule_GetNameObject(module));
   return PyRef::require(PyCFunction_NewEx(definition, nullptr, module_name.get()));
 }
 
 void add_function(PyObject* module, PyMethodDef* definition) {
-  add_member(module, definition->ml_name, module_function(module, definition).get());
+  add_member(module, definition->ml_name, new_function(module, definition).get());
 }
 
-// A module attribute only, outside __all__.
+// A module attribute that is not part of __all__.
 void add_private_function(PyObject* module, PyMethodDef* definition) {
-  PyRef function = module_function(module, definition);
-  if (PyModule_AddObjectRef(module, definition->ml_name, function.get()) < 0) throw PythonErrorAlreadySet{};
+  if (PyModule_AddObjectRef(module, definition->ml_name, new_function(module, definition).get()) < 0) {
+    throw PythonErrorAlreadySet{};
+  }
 }
 
 // Each cost model with a class of its own, in list order; an alias class
@@ -84,7 +85,10 @@ void add_members(PyObject* module) {
                                 pw_linear_function(), pw_normal_function(), pw_wavy_function()}) {
     add_function(module, function);
   }
-  add_private_function(module, use_l1_median_index_function());
+  for (PyMethodDef* function : {cost_models_function(), force_portable_paths_function(), vector_path_counts_function(),
+                                use_l1_median_index_function()}) {
+    add_private_function(module, function);
+  }
 }
 
 int execute_module(PyObject* module) {

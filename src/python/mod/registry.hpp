@@ -28,7 +28,10 @@ PyMethodDef* pw_linear_function();
 PyMethodDef* pw_normal_function();
 PyMethodDef* pw_wavy_function();
 
-// Private functions for the tests, set on the module outside __all__.
+// Private module functions (not in __all__).
+PyMethodDef* force_portable_paths_function();
+PyMethodDef* vector_path_counts_function();
+PyMethodDef* cost_models_function();
 PyMethodDef* use_l1_median_index_function();
 
 }  // namespace tarnwell::python

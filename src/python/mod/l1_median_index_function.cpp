@@ -1,4 +1,6 @@
-// Private module functions for the test suite; not part of __all__.
+// _use_l1_median_index(enabled): the tests' handle on the L1 median index, so
+// that indexed and sorted L1 costs are compared on the same problems.
+// Private: not in __all__.
 #include "cost/l1/median_index_switch.hpp"
 #include "python/mod/class_builder.hpp"
 #include "python/mod/registry.hpp"
