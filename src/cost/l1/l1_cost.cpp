@@ -40,22 +40,20 @@ void sort_column(std::span<double> values) {
 }
 
 // The deviations of sorted values from their lower median, each exact as a
-// pair of doubles, summed in a double-double: the result is the correctly
-// rounded sum (see core/double_double.hpp), which the median index gives as
-// well, and it does not depend on the order of the samples. Every sorted
-// evaluation of a segment ends here.
+// double-double, summed in double-double: the result is the correctly
+// rounded sum (unless the exact sum lies within about 2^-104 of it from a
+// midpoint between doubles), which the median index gives as well, and it
+// does not depend on the order of the samples. Every sorted evaluation of a
+// segment ends here.
 double sorted_deviation(std::span<const double> sorted) {
   const double median = sorted[(sorted.size() - 1) / 2];
-  DoubleDouble total;
+  DoubleDoubleSum total;
   for (const double value : sorted) {
-    const TwoTerms deviation = two_sum(value, -median);
-    if (deviation.high < 0.0) {
-      total.add(-deviation.high, -deviation.low);
-    } else {
-      total.add(deviation.high, deviation.low);
-    }
+    const DoubleDouble deviation = exact_difference(value, median);
+    total.add(deviation.hi < 0.0 ? -deviation : deviation);
   }
-  if (is_finite_value(total.high)) return total.high;
+  // The leading part is the rounded sum: every addition normalises the pair.
+  if (is_finite_value(total.sum.hi)) return total.sum.hi;
   // An overflowing sum: the plain one, so the failure reports it as infinite
   // (the error-free steps would turn it into NaN).
   double plain = 0.0;

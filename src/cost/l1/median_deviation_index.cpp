@@ -6,8 +6,8 @@
 #include <limits>
 #include <utility>
 
-#include "core/fallible_allocation.hpp"
 #include "core/double_double.hpp"
+#include "core/fallible_allocation.hpp"
 
 namespace tarnwell {
 namespace {
@@ -50,7 +50,7 @@ unsigned __int128 wide_integer(double value) noexcept {
 
 // A sum of quanta below 2^104 as high + low exactly (high within an ulp and
 // a half of it, the remainder then below 2^53).
-TwoTerms split_quanta(unsigned __int128 quanta) noexcept {
+DoubleDouble split_quanta(unsigned __int128 quanta) noexcept {
   const auto upper = static_cast<std::uint64_t>(quanta >> 64);
   const auto lower = static_cast<std::uint64_t>(quanta);
   const double high = upper == 0 ? static_cast<double>(lower)
@@ -62,21 +62,21 @@ TwoTerms split_quanta(unsigned __int128 quanta) noexcept {
 // ceil(deviation / 2^exponent) for the exact, non-negative deviation
 // high + low (|low| at most half an ulp of high), computed without rounding;
 // nothing when scaling by the quantum is not exact (subnormal results).
-std::optional<unsigned __int128> quanta_of(TwoTerms deviation, int exponent) noexcept {
-  const double high = scaled(deviation.high, -exponent);
-  const double low = scaled(deviation.low, -exponent);
-  if (scaled(high, exponent) != deviation.high || scaled(low, exponent) != deviation.low) return std::nullopt;
+std::optional<unsigned __int128> quanta_of(DoubleDouble deviation, int exponent) noexcept {
+  const double high = scaled(deviation.hi, -exponent);
+  const double low = scaled(deviation.lo, -exponent);
+  if (scaled(high, exponent) != deviation.hi || scaled(low, exponent) != deviation.lo) return std::nullopt;
   if (high >= 0x1p52) {  // an integer, and low a correction of at most 2^20
     return static_cast<unsigned __int128>(static_cast<__int128>(wide_integer(high)) +
                                           static_cast<std::int64_t>(std::ceil(low)));
   }
   // Below 2^52, |low| <= 1/4: the exact fraction + low lies in (-1/4, 5/4).
   const double whole = std::floor(high);
-  const TwoTerms rest = two_sum(high - whole, low);
+  const DoubleDouble rest = exact_difference(high - whole, -low);
   auto quanta = static_cast<unsigned __int128>(static_cast<std::uint64_t>(whole));
-  if (rest.high > 1.0 || (rest.high == 1.0 && rest.low > 0.0)) {
+  if (rest.hi > 1.0 || (rest.hi == 1.0 && rest.lo > 0.0)) {
     quanta += 2;
-  } else if (rest.high > 0.0 || (rest.high == 0.0 && rest.low > 0.0)) {
+  } else if (rest.hi > 0.0 || (rest.hi == 0.0 && rest.lo > 0.0)) {
     quanta += 1;
   }
   return quanta;
@@ -173,15 +173,15 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
         const double value = next[p].value;
         const std::uint64_t base = rank >> (bit + 1) << (bit + 1);
         const std::uint64_t mid = base + (std::uint64_t{1} << bit);
-        TwoTerms deviation;
+        DoubleDouble deviation;
         double width;
         if (rank < mid) {
           const double ref = sorted[std::min(mid, n) - 1];
-          deviation = two_sum(ref, -value);
+          deviation = exact_difference(ref, value);
           width = ref - sorted[base];
         } else {
           const double ref = sorted[mid];
-          deviation = two_sum(value, -ref);
+          deviation = exact_difference(value, ref);
           width = sorted[child_end(base, bit, n) - 1] - ref;
         }
         const std::optional<unsigned __int128> quanta = quanta_of(deviation, quantum_exponent(width));
@@ -266,35 +266,38 @@ std::optional<double> MedianDeviationIndex::deviation_sum(std::uint64_t start, s
   }
 
   const double median = sorted[base];
-  DoubleDouble total;
+  DoubleDoubleSum total;
   double bound = 0.0;
   for (std::size_t g = 0; g < group_count; ++g) {
     const Group& group = groups[g];
     const auto count = static_cast<double>(group.count);
     if (group.quanta != 0) {
-      const TwoTerms quanta = split_quanta(group.quanta);
-      const double quanta_high = quanta.high;
-      total.add(scaled(quanta.high, group.exponent), scaled(quanta.low, group.exponent));
+      const DoubleDouble quanta = split_quanta(group.quanta);
+      const double quanta_high = quanta.hi;
+      total.add({scaled(quanta.hi, group.exponent), scaled(quanta.lo, group.exponent)});
       // Rounding every deviation up adds less than a quantum per sample with
       // a non-zero count; a subnormal result rounds once more.
       bound += scaled(std::min(count, quanta_high), group.exponent) + std::numeric_limits<double>::min();
     }
-    const TwoTerms gap = group.ref >= median ? two_sum(group.ref, -median) : two_sum(median, -group.ref);
-    const TwoTerms offset = two_product(gap.high, count);
-    total.add(offset.high, offset.low + gap.low * count);
-    bound += 0x1p-104 * offset.high;
+    const DoubleDouble gap =
+        group.ref >= median ? exact_difference(group.ref, median) : exact_difference(median, group.ref);
+    const DoubleDouble offset = gap * count;
+    total.add(offset);
+    bound += 0x1p-104 * offset.hi;
   }
-  bound += double_double_rounding * static_cast<double>(2 * group_count + 2) * total.high;
-  const double value = total.high;
-  if (!std::isfinite(value) || !std::isfinite(total.low) || !std::isfinite(bound)) return std::nullopt;
+  // Each addition normalises the pair: its leading part is the rounded sum.
+  const double value = total.sum.hi;
+  const double remainder = total.sum.lo;
+  bound += double_double_rounding * static_cast<double>(2 * group_count + 2) * value;
+  if (!std::isfinite(value) || !std::isfinite(remainder) || !std::isfinite(bound)) return std::nullopt;
   if (bound == 0.0) return value;  // every deviation was exactly zero
   // The correctly rounded cost is `value` when the exact cost, within
-  // `bound` of value + total.low, lies strictly inside value's rounding
+  // `bound` of value + remainder, lies strictly inside value's rounding
   // interval (the bound doubled for the rounding of this test).
   bound *= 2.0;
   const double half_below = 0.5 * (value - std::nextafter(value, -1.0));
   const double half_above = 0.5 * (std::nextafter(value, std::numeric_limits<double>::infinity()) - value);
-  if (total.low - bound > -half_below && total.low + bound < half_above) return value;
+  if (remainder - bound > -half_below && remainder + bound < half_above) return value;
   return std::nullopt;
 }
 
