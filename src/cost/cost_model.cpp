@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "python/error/message.hpp"
+#include "core/error/message.hpp"
 
 namespace tarnwell {
 namespace {

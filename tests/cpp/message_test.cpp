@@ -2,8 +2,8 @@
 #include <limits>
 
 #include "check.hpp"
-#include "python/error/error_kind.hpp"
-#include "python/error/message.hpp"
+#include "core/error/error_kind.hpp"
+#include "core/error/message.hpp"
 
 using namespace tarnwell;
 

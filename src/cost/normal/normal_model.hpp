@@ -10,7 +10,7 @@
 #include "core/strided_matrix.hpp"
 #include "cost/cost_descriptor.hpp"
 #include "cost/normal/normal_cost.hpp"
-#include "python/error/message.hpp"
+#include "core/error/message.hpp"
 
 namespace tarnwell {
 

@@ -8,7 +8,7 @@
 #include "kernel/gram_prefix_memory.hpp"
 #include "kernel/kernel_saved_state.hpp"
 #include "kernel/prepare_kernel.hpp"
-#include "python/error/message.hpp"
+#include "core/error/message.hpp"
 #include "python/mod/registry.hpp"
 #include "python/mod/search_class.hpp"
 #include "python/mod/search_dispatch.hpp"

@@ -1,8 +1,8 @@
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 #include <array>
 
-#include "python/error/message.hpp"
+#include "core/error/message.hpp"
 
 namespace tarnwell {
 namespace {

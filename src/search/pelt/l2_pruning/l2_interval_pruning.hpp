@@ -25,9 +25,9 @@
 #include <limits>
 #include <span>
 
-#include "cost/l2/l2_interval_passes.hpp"
-#include "cost/l2/l2_interval_sweep.hpp"
-#include "cost/l2/l2_sweep_list.hpp"
+#include "search/pelt/l2_pruning/l2_interval_passes.hpp"
+#include "search/pelt/l2_pruning/l2_interval_sweep.hpp"
+#include "search/pelt/l2_pruning/l2_sweep_list.hpp"
 
 namespace tarnwell {
 
