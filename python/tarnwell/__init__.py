@@ -23,6 +23,7 @@ from .detection import DetectionResult as DetectionResult
 from .detection import detect as detect
 from .detection import detect_many as detect_many
 from .penalty import OverSegmentationWarning as OverSegmentationWarning
+from .penalty import UnderSegmentationWarning as UnderSegmentationWarning
 from .plotting import plot as plot
 
 

@@ -67,56 +67,86 @@ from __future__ import annotations
 
 import math
 import warnings
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import numpy.typing as npt
 
-from ._costs import fitted_model_cost, kernel_segment_costs, segmentation_cost
+from . import _noise
+from ._costs import _cosine_rows, segmentation_cost
 from ._intake import as_signal
 from ._methods import normalise, search_info
+from ._tarnwell import Pelt
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
 
 __all__ = [
-    "OverSegmentationWarning", "PenaltyPath", "default_penalty", "oversegmentation_message",
-    "penalty_path", "warn_if_oversegmented",
+    "OverSegmentationWarning", "PENALTY_RULES", "PenaltyChoice", "PenaltyPath", "PenaltyRule",
+    "UnderSegmentationWarning", "choose_penalty", "default_penalty", "oversegmentation_message",
+    "penalty_path", "undersegmentation_message", "warn_if_oversegmented", "warn_if_undersegmented",
 ]
 
 _Matrix = npt.NDArray[np.float64]
 
-_SQUARED, _ABSOLUTE, _LIKELIHOOD = "squared", "absolute", "likelihood"
+@dataclass(frozen=True)
+class PenaltyRule:
+    """How the default penalty of one cost is formed (see the module text)."""
+
+    parameters: Callable[[int], int]
+    """Parameters one more segment adds, for d features."""
+    unit: str
+    """How the noise unit in the cost's units is measured: "squared",
+    "absolute", "likelihood", "ranks", "regression", "innovations",
+    "marginal", "cosine" or "rbf"."""
+    inflated: bool
+    """Whether the bounded long-run factor for correlated noise applies."""
+    excursions: bool
+    """Whether the penalty is raised for short excursions."""
+    gradual: bool
+    """Whether the penalty is raised for trends and smooth rises."""
+    per_sample: float = 0.0
+    """A floor on the noise term, in noise units per sample: for costs
+    whose spurious savings grow with the segment length."""
 
 
-def _rule(model: str, d: int) -> tuple[str, int, int]:
-    """(scale kind, parameters per segment, residual coordinates) of a model."""
-    key = model.lower()
-    if key in ("l2", "mahalanobis", "ml", "clinear"):
-        return _SQUARED, d, d
-    if key == "linear":
-        return _SQUARED, max(d - 1, 1), 1
-    if key == "ar":
-        return _SQUARED, d * (1 + 4 * d), d
-    if key == "l1":
-        return _ABSOLUTE, d, d
-    if key == "normal":
-        return _LIKELIHOOD, d + d * (d + 1) // 2, d
-    if key == "rank":
-        return _LIKELIHOOD, d, d
-    if key == "custom":
-        raise ValueError("there is no default penalty for a custom cost: its units are unknown; "
-                         "pass pen= (tarnwell.penalty.penalty_path shows the candidates)")
-    raise ValueError(f"no default penalty for model {model!r}; pass pen=")
+def _level(d: int) -> int:
+    return d
 
 
-def _clipped(matrix: _Matrix) -> _Matrix:
-    low, high = np.percentile(matrix, [25.0, 75.0], axis=0)
-    spread = high - low
-    fence = np.where(spread > 0, 3.0 * spread, np.inf)
-    return np.ascontiguousarray(np.clip(matrix, low - fence, high + fence))
+# The penalty knowledge of every cost, in one place: model names of the
+# model-based searches, "kernel <name>" for KernelCPD, and "l1potts".
+PENALTY_RULES: dict[str, PenaltyRule] = {
+    "l2": PenaltyRule(_level, "squared", True, True, True),
+    "mahalanobis": PenaltyRule(_level, "squared", True, True, True),
+    "ml": PenaltyRule(_level, "squared", True, True, True),
+    "l1": PenaltyRule(_level, "absolute", True, True, True),
+    "rank": PenaltyRule(_level, "ranks", True, True, True),
+    "normal": PenaltyRule(lambda d: d + d * (d + 1) // 2, "likelihood", True, True, True),
+    "linear": PenaltyRule(lambda d: max(d - 1, 1), "regression", True, True, True),
+    "ar": PenaltyRule(lambda d: d * (1 + AR_ORDER * d), "innovations", False, False, False),
+    # The joining line of "clinear" passes through single samples, so moving
+    # a cut to a sample with little noise saves in proportion to the length
+    # of the segments it anchors: on pure noise the penalty that keeps the
+    # whole grows about like n (measured: 0.2·n at n = 100 to 1.3·n at 600).
+    "clinear": PenaltyRule(_level, "marginal", False, True, False, per_sample=1.5),
+    "kernel linear": PenaltyRule(_level, "squared", True, True, True),
+    "kernel cosine": PenaltyRule(_level, "cosine", True, True, True),
+    "kernel rbf": PenaltyRule(_level, "rbf", True, True, True),
+    "l1potts": PenaltyRule(lambda d: 1, "absolute", True, True, True),
+}
+
+AR_ORDER = 4
+"""The order of the searches' "ar" model."""
+
+_CUSTOM_COST = ("there is no default penalty for a custom cost: its units are unknown; "
+                "pass pen= (tarnwell.penalty.penalty_path shows the candidates)")
+
+# E|X| / sd of a Gaussian: converts a noise standard deviation into the
+# scale of the Laplace likelihood behind the absolute-deviation costs.
+_LAPLACE_PER_SD = math.sqrt(2.0 / math.pi)
 
 
 def _log_n(n: int) -> float:
@@ -124,19 +154,184 @@ def _log_n(n: int) -> float:
     return max(math.log(n), 1.0)
 
 
-def _finish(p: int, n: int, scale: float) -> float:
-    if not math.isfinite(scale) or scale <= 0:
-        scale = 1.0  # a constant signal: any positive penalty keeps it whole
-    return (p + 2) * _log_n(n) * scale
+@dataclass(frozen=True)
+class PenaltyChoice:
+    """The default penalty and what it was made of."""
+
+    value: float
+    """The penalty: noise_term · max(excursion, gradual)."""
+    noise_term: float
+    """(p + 2) · ln(n) · noise unit (inflated for correlated noise), in the cost's units."""
+    excursion: float
+    """The raise for short excursions (at least 1)."""
+    gradual: float
+    """The raise for trends and smooth rises (at least 1)."""
+    rule: str
+    """The key of the rule in PENALTY_RULES."""
+
+
+def rule_key(estimator: Any) -> str:
+    """The key of PENALTY_RULES that applies to a search object."""
+    if getattr(estimator, "uses_custom_cost", False):
+        raise ValueError(_CUSTOM_COST)
+    model = getattr(estimator, "model", None)
+    if isinstance(model, str):
+        key = model.lower()
+    elif isinstance(getattr(estimator, "kernel", None), str):
+        key = f"kernel {estimator.kernel.lower()}"
+    else:
+        key = normalise(type(estimator).__name__)
+    if key not in PENALTY_RULES:
+        raise ValueError(f"no default penalty for {key!r}; pass pen=")
+    return key
+
+
+def _level_signal(rule: PenaltyRule, matrix: _Matrix) -> _Matrix:
+    """What the search cuts into levels: the signal, the residuals of the
+    whole-signal regression for "linear", the unit rows for the cosine kernel."""
+    if rule.unit == "regression":  # "linear": the first column regressed on the others
+        return _noise.regression_residuals(matrix[:, :1], matrix[:, 1:]) if matrix.shape[1] > 1 else matrix
+    if rule.unit == "cosine":
+        return _cosine_rows(matrix)
+    if rule.unit in ("ranks", "rbf"):  # costs that bound the pull of extreme values
+        return np.argsort(np.argsort(matrix, axis=0, kind="stable"), axis=0).astype(np.float64)
+    return matrix
+
+
+def _noise_unit(rule: PenaltyRule, matrix: _Matrix, noise: _noise.NoiseScale, *, gamma: float | None,
+                weights: npt.NDArray[np.float64] | None) -> float:
+    """The noise unit in the cost's units, inflated where the rule says so;
+    `noise` is measured on the level signal."""
+    factor = noise.inflation if rule.inflated else np.ones_like(noise.rho)
+    kind = rule.unit
+    if kind in ("squared", "regression", "cosine"):
+        return float(np.mean(noise.variance * factor))
+    if kind == "absolute":
+        # Half the Laplace scale: the absolute costs are a log-likelihood times that scale, over 2;
+        # a sample of weight w counts w times.
+        unit = float(np.mean(np.sqrt(noise.variance) * factor)) * _LAPLACE_PER_SD / 2.0
+        return unit * (float(np.mean(weights)) if weights is not None else 1.0)
+    if kind in ("likelihood", "ranks"):
+        return float(np.mean(factor))
+    if kind == "innovations":
+        n, d = matrix.shape
+        if n > 2 * (AR_ORDER * d + 1):
+            sd = _noise.robust_sd(_noise.autoregression_residuals(matrix, AR_ORDER))
+            return float(np.mean(sd * sd))
+        return float(np.mean(noise.variance))  # too short to fit the autoregression
+    if kind == "marginal":
+        return float(np.mean(noise.variance))
+    if kind == "rbf":
+        if gamma is None:
+            raise ValueError("the rbf kernel's default penalty needs the fitted bandwidth")
+        steps = matrix[1:] - matrix[:-1]
+        close = float(np.mean(1.0 - np.exp(-gamma * np.sum(steps * steps, axis=1)))) if len(steps) else 0.0
+        # Neighbours of correlated noise are closer than two independent
+        # samples: undo that as for the variance, then inflate; a kernel
+        # cost per sample never exceeds 1.
+        return min(close / (1.0 - float(np.mean(noise.rho))), 1.0) * float(np.mean(factor))
+    raise AssertionError(f"unknown penalty unit {kind!r}")
+
+
+def _best_split_gain(matrix: _Matrix) -> float:
+    """The largest squared-error saving of one cut, over every position."""
+    n = matrix.shape[0]
+    if n < 2:
+        return 0.0
+    sums = np.cumsum(matrix - matrix.mean(axis=0), axis=0)[:-1]
+    left = np.arange(1, n, dtype=np.float64)
+    return float(np.max(np.sum(sums * sums, axis=1) * n / (left * (n - left))))
+
+
+def gradual_penalty(matrix: _Matrix, breakpoints: Sequence[int], noise: _noise.NoiseScale) -> float:
+    """Half the saving of the best single cut of the gradual part of a
+    piecewise-constant fit, or 0 when it has fewer than GRADUAL_STEPS
+    gradual steps.
+
+    A step of the fit is abrupt when the lines fitted on either side of it
+    are more than ABRUPT noise deviations apart, and gradual otherwise: what
+    a piecewise-constant model makes of a trend or a smooth rise is a
+    staircase of gradual steps. Raising the penalty to half the saving of
+    the gradual staircase's best cut leaves the rise cut at most once or
+    twice, while an abrupt shift that stands out from it still pays.
+    """
+    if len(breakpoints) - 1 < GRADUAL_STEPS:
+        return 0.0
+    bounds = [0, *breakpoints]
+    jumps, sds = _noise.abrupt_jumps(matrix, list(zip(bounds[:-2], bounds[1:-1], bounds[2:])), noise)
+    abrupt = np.any(np.abs(jumps) > ABRUPT * sds, axis=1)
+    if np.count_nonzero(~abrupt) < GRADUAL_STEPS:
+        return 0.0
+    edges = np.asarray(bounds, dtype=np.int64)
+    means = np.add.reduceat(matrix, edges[:-1], axis=0) / np.diff(edges)[:, None]
+    steps = np.where(abrupt[:, None], 0.0, np.diff(means, axis=0))
+    gradual = np.concatenate([np.zeros((1, matrix.shape[1])), np.cumsum(steps, axis=0)])
+    return GRADUAL_SHARE * _best_split_gain(np.repeat(gradual, np.diff(edges), axis=0))
+
+
+GRADUAL_STEPS = 2
+ABRUPT = 2.5
+GRADUAL_SHARE = 1.25
+
+
+def _first_pass(estimator: Any, rule: PenaltyRule, level: _Matrix, pen: float) -> list[int]:
+    """The breakpoints of a squared-error search on the level signal: the
+    search itself when it minimises that cost, else a Pelt with its grid."""
+    if rule.unit == "squared" and level.shape[1] == getattr(estimator, "n_features", level.shape[1]):
+        return [int(b) for b in estimator.predict(pen=pen)]
+    first = Pelt(model="l2", min_size=max(int(getattr(estimator, "min_size", 1)), 1),
+                 jump=int(getattr(estimator, "jump", 1)))
+    return [int(b) for b in first.fit(np.ascontiguousarray(level)).predict(pen=pen)]
+
+
+def choose_penalty(estimator: Any, matrix: _Matrix,
+                   fit_params: dict[str, Any]) -> tuple[PenaltyChoice, list[int] | None]:
+    """The default penalty for a fitted search object (see the module text),
+    with the search's result at that penalty when computing it needed it anyway."""
+    key = rule_key(estimator)
+    rule = PENALTY_RULES[key]
+    n, d = matrix.shape
+    level = _level_signal(rule, matrix)
+    noise = _noise.noise_scale(level)
+    weights = fit_params.get("weights")
+    if key == "l1potts" and weights is None:
+        weights = np.ones(n)
+    unit = _noise_unit(rule, matrix, noise, gamma=getattr(estimator, "gamma", None), weights=weights)
+    if not math.isfinite(unit) or unit <= 0:
+        unit = 1.0  # a constant signal: any positive penalty keeps it whole
+    noise_term = max((rule.parameters(d) + 2) * _log_n(n), rule.per_sample * n) * unit
+    if not (rule.excursions or rule.gradual):
+        return PenaltyChoice(noise_term, noise_term, 1.0, 1.0, key), None
+    # The two raises are measured in squared error on the level signal, as
+    # multiples of its own noise term, and applied to the cost's noise term.
+    squared_unit = noise.inflated
+    if not math.isfinite(squared_unit) or squared_unit <= 0:
+        return PenaltyChoice(noise_term, noise_term, 1.0, 1.0, key), None
+    squared_term = (level.shape[1] + 2) * _log_n(n) * squared_unit
+    excursion = 1.0
+    if rule.excursions:
+        excursion = max(1.0, _noise.excursion_gain(level, shortest=int(getattr(estimator, "min_size", 1)))
+                        / squared_term)
+    if not rule.gradual:
+        return PenaltyChoice(noise_term * excursion, noise_term, excursion, 1.0, key), None
+    first = _first_pass(estimator, rule, level, squared_term * excursion)
+    gradual = max(1.0, gradual_penalty(level, first, noise) / squared_term)
+    value = noise_term * max(excursion, gradual)
+    reuse = gradual <= excursion and rule.unit == "squared"
+    return PenaltyChoice(value, noise_term, excursion, gradual, key), first if reuse else None
+
+
+def penalty_for(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> float:
+    """The default penalty for a fitted search object."""
+    return choose_penalty(estimator, matrix, fit_params)[0].value
 
 
 def default_penalty(signal: Any, model: str | None = None, *, method: str = "pelt", **params: Any) -> float:
     """The default penalty of a penalized search on `signal` (see the module text).
 
     `method`, `model` and `params` choose the search as in `tarnwell.detect`
-    (for example ``model="l1"``, or ``method="kernelcpd", kernel="rbf"``);
-    the search runs once at the first-pass penalty to measure how strongly
-    what is left within its segments is autocorrelated.
+    (for example ``model="l1"``, or ``method="kernelcpd", kernel="rbf"``).
+    No search runs: the penalty comes from robust statistics of the signal.
     """
     from .detection import _build
 
@@ -144,138 +339,6 @@ def default_penalty(signal: Any, model: str | None = None, *, method: str = "pel
     estimator, fit_params, _ = _build(search_info(method), model, params)
     estimator.fit(intake.values, **fit_params)
     return penalty_for(estimator, intake.matrix, fit_params)
-
-
-def _model_penalty(matrix: _Matrix, model: str) -> float:
-    n, d = matrix.shape
-    kind, p, residuals = _rule(model, d)
-    if kind == _LIKELIHOOD:
-        return _finish(p, n, 1.0)
-    clipped = _clipped(matrix)
-    if kind == _ABSOLUTE:
-        deviation = np.abs(clipped - np.median(clipped, axis=0))
-        return _finish(p, n, float(deviation.mean()) / 2.0)
-    try:
-        whole = float(fitted_model_cost(clipped, model).error(0, n))
-    except ValueError:  # shorter than the model's minimum segment: use the variance
-        whole = float(np.sum(np.var(clipped, axis=0))) * n / d * residuals
-    return _finish(p, n, whole / (n * residuals))
-
-
-def _kernel_penalty(matrix: _Matrix, kernel: str, gamma: float | None) -> float:
-    n, d = matrix.shape
-    clipped = _clipped(matrix) if kernel.lower() != "cosine" else matrix
-    whole = kernel_segment_costs(clipped, [n], kernel, gamma)[0]
-    return _finish(d, n, whole / (n * d))
-
-
-def _l1potts_penalty(values: _Matrix, weights: npt.NDArray[np.float64] | None) -> float:
-    column = _clipped(values.reshape(values.shape[0], -1))[:, 0]
-    n = column.shape[0]
-    w = np.ones(n) if weights is None else np.asarray(weights, dtype=np.float64)
-    if w.sum() <= 0:
-        return _finish(1, n, 1.0)
-    whole = segmentation_cost(column[:, None], [n], weights=w)
-    return _finish(1, n, whole / w.sum() / 2.0)
-
-
-def _first_pass(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> tuple[float, bool, bool]:
-    """The first-pass penalty; whether the first pass's residuals are
-    measured (not for "ar"); whether the cost squares them (so heavy tails
-    make short segments pay)."""
-    name = type(estimator).__name__
-    if getattr(estimator, "uses_custom_cost", False):
-        _rule("custom", 1)
-    model = getattr(estimator, "model", None)
-    if isinstance(model, str):
-        key = model.lower()
-        squared = key in ("l2", "mahalanobis", "ml", "linear", "clinear")
-        return _model_penalty(matrix, model), key != "ar", squared
-    kernel = getattr(estimator, "kernel", None)
-    if isinstance(kernel, str):
-        return _kernel_penalty(matrix, kernel, getattr(estimator, "gamma", None)), True, kernel.lower() == "linear"
-    if name == "L1Potts":
-        return _l1potts_penalty(matrix, fit_params.get("weights")), True, False
-    raise ValueError(f"no default penalty for {name}; pass pen=")
-
-
-def _segment_residuals(segment: _Matrix, before: _Matrix | None, model: str | None) -> _Matrix:
-    if model == "linear":  # the first column regressed on the others, no intercept
-        response, design = segment[:, :1], segment[:, 1:]
-        if design.shape[1] == 0:
-            return response
-        coefficients = np.linalg.lstsq(design, response, rcond=None)[0]
-        return np.asarray(response - design @ coefficients)
-    if model == "clinear":  # deviations from the line joining the previous sample to the last
-        anchor = segment[0] if before is None else before
-        steps = np.arange(segment.shape[0], dtype=np.float64) + (0.0 if before is None else 1.0)
-        span = steps[-1] if steps[-1] > 0 else 1.0
-        return np.asarray(segment - (anchor + (segment[-1] - anchor) * (steps / span)[:, None]))
-    return np.asarray(segment - np.median(segment, axis=0))
-
-
-def _residuals(matrix: _Matrix, breakpoints: Sequence[int], model: str | None) -> _Matrix:
-    """What the segments' fits leave (deviations from the segment medians,
-    or the regression residuals of "linear" and "clinear"), clipped to their
-    Tukey fences."""
-    parts = [_segment_residuals(matrix[start:end], matrix[start - 1] if start > 0 else None, model)
-             for start, end in zip([0, *breakpoints[:-1]], breakpoints)]
-    return _clipped(np.concatenate(parts))
-
-
-def _autocorrelation(residuals: _Matrix, breakpoints: Sequence[int]) -> float:
-    """Lag-one autocorrelation pooled over segments and features."""
-    products = sum(float(np.sum(residuals[start + 1:end] * residuals[start:end - 1]))
-                   for start, end in zip([0, *breakpoints[:-1]], breakpoints))
-    squares = float(np.sum(residuals * residuals))
-    return products / squares if squares > 0 else 0.0
-
-
-def _kurtosis(residuals: _Matrix) -> float:
-    second = np.mean(residuals * residuals, axis=0)
-    fourth = np.mean(residuals**4, axis=0)
-    usable = second > 0
-    return float(np.mean(fourth[usable] / second[usable] ** 2)) if usable.any() else 3.0
-
-
-def penalty_and_result(estimator: Any, matrix: _Matrix,
-                       fit_params: dict[str, Any]) -> tuple[float, list[int] | None]:
-    """The default penalty for a fitted search object, with the search's
-    result at that penalty when the first pass already computed it.
-
-    The first-pass penalty is multiplied by two factors measured on the
-    residuals of the search's own result at that penalty (deviations from
-    the segment medians, clipped at three interquartile ranges):
-
-    - the long-run variance factor (1 + ρ)/(1 − ρ), ρ the lag-one
-      autocorrelation clipped to [0, 0.9]: correlated noise makes segment
-      means wander, and a smooth curve leaves long runs of same-signed
-      residuals;
-    - for squared-error costs, the tail factor max(1, (κ − 1)/2), κ the
-      kurtosis (3 for Gaussian noise): with heavy tails a segment of a couple
-      of samples around an extreme value is not a change.
-    """
-    first, level_model, squared = _first_pass(estimator, matrix, fit_params)
-    if not level_model or matrix.shape[0] < 3:
-        return first, None
-    breakpoints = [int(b) for b in estimator.predict(pen=first)]
-    model = getattr(estimator, "model", None)
-    residuals = _residuals(matrix, breakpoints, model.lower() if isinstance(model, str) else None)
-    rho = min(max(_autocorrelation(residuals, breakpoints), 0.0), _MAX_RHO)
-    factor = (1.0 + rho) / (1.0 - rho)
-    if squared:
-        factor *= max(1.0, (_kurtosis(residuals) - 1.0) / 2.0)
-    if factor == 1.0:
-        return first, breakpoints
-    return first * factor, None
-
-
-def penalty_for(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> float:
-    """The default penalty for a fitted search object (see `penalty_and_result`)."""
-    return penalty_and_result(estimator, matrix, fit_params)[0]
-
-
-_MAX_RHO = 0.9
 
 
 # -- over-segmentation -------------------------------------------------------------------------
@@ -314,6 +377,71 @@ def warn_if_oversegmented(breakpoints: Sequence[int], *, min_size: int = 1, jump
     message = oversegmentation_message(breakpoints, min_size=min_size, jump=jump)
     if message is not None:
         warnings.warn(message, OverSegmentationWarning, stacklevel=stacklevel + 1)
+
+
+# -- under-segmentation ------------------------------------------------------------------------
+
+
+class UnderSegmentationWarning(UserWarning):
+    """A segment of a result probably holds a large shift of level."""
+
+
+LARGE_SHIFT = 3.0
+"""Shifts of level at least this many noise standard deviations are large."""
+
+
+def _best_inner_cut(segment: _Matrix, sd: npt.NDArray[np.float64], side: int) -> int:
+    """The segment's best single cut (squared error, features in noise
+    units) with at least `side` samples on each side."""
+    n = segment.shape[0]
+    sums = np.cumsum((segment - segment.mean(axis=0)) / sd, axis=0)[:-1]
+    left = np.arange(1, n, dtype=np.float64)
+    gains = np.sum(sums * sums, axis=1) * n / (left * (n - left))
+    return side + int(np.argmax(gains[side - 1:n - side]))
+
+
+def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_size: int = 1) -> str | None:
+    """Why a segmentation looks under-segmented, or None when it looks sound.
+
+    It looks under-segmented when some segment, cut at its best single
+    position with at least max(10, min_size) samples on each side, shows an
+    abrupt shift of level there of at least LARGE_SHIFT noise standard
+    deviations: the lines fitted on either side of the cut (up to 100
+    samples each) are that far apart, so a trend is not mistaken for a
+    shift. The noise is measured from lag differences (the marginal
+    deviation, correlated noise included), so shifts do not inflate it.
+    Shifts of level only: the regression models ("linear", "ar", "clinear")
+    are not judged this way.
+    """
+    matrix = as_signal(signal).matrix
+    noise = _noise.noise_scale(matrix)
+    sd = np.sqrt(noise.variance)
+    if not np.all(sd > 0):
+        return None
+    side = max(10, min_size)
+    cuts = [(start, start + _best_inner_cut(matrix[start:end], sd, side), end)
+            for start, end in zip([0, *breakpoints[:-1]], breakpoints) if end - start >= 2 * side]
+    if not cuts:
+        return None
+    jumps, _ = _noise.abrupt_jumps(matrix, cuts, noise)
+    sizes = np.max(np.abs(jumps) / sd, axis=1)
+    worst = int(np.argmax(sizes))
+    if sizes[worst] < LARGE_SHIFT:
+        return None
+    start, at, end = cuts[worst]
+    return (f"segment [{start}, {end}) holds a shift of level of {sizes[worst]:.1f} noise standard deviations "
+            f"at sample {at}: the result looks under-segmented. Likely cause: a penalty raised by strongly "
+            "correlated noise, by large isolated excursions or by a trend (the default penalty grows with "
+            "each), or a model that does not describe the change. Remedy: compare the segmentations of "
+            "tarnwell.penalty.penalty_path(...) or pass a smaller pen")
+
+
+def warn_if_undersegmented(signal: Any, breakpoints: Sequence[int], *, min_size: int = 1,
+                           stacklevel: int = 2) -> None:
+    """Warns with UnderSegmentationWarning when `undersegmentation_message` finds a reason."""
+    message = undersegmentation_message(signal, breakpoints, min_size=min_size)
+    if message is not None:
+        warnings.warn(message, UnderSegmentationWarning, stacklevel=stacklevel + 1)
 
 
 # -- penalty path ------------------------------------------------------------------------------
