@@ -4,7 +4,7 @@ current one against them after the package has moved on.
 - `previous`: (p + 2) · ln(n) · σ̂², σ̂ the noise scale from sample-to-sample
   differences (median absolute deviation of the first differences over
   0.6745·√2, per feature, averaged): blind to trends and seasonal swings.
-- `today`: the default until the calibrated one: the whole signal's
+- `replaced`: the default until the calibrated one: the whole signal's
   variability (after clipping at three interquartile ranges) times
   (1 + ρ)/(1 − ρ), ρ ≤ 0.9, and a kurtosis factor, both measured on the
   residuals of a first search (the code below is that version, unchanged
@@ -187,7 +187,7 @@ def _kurtosis(residuals: _Matrix) -> float:
     return float(np.mean(fourth[usable] / second[usable] ** 2)) if usable.any() else 3.0
 
 
-def today_penalty_and_result(estimator: Any, matrix: _Matrix,
+def replaced_penalty_and_result(estimator: Any, matrix: _Matrix,
                        fit_params: dict[str, Any]) -> tuple[float, list[int] | None]:
     """The default penalty for a fitted search object, with the search's
     result at that penalty when the first pass already computed it.
@@ -219,9 +219,9 @@ def today_penalty_and_result(estimator: Any, matrix: _Matrix,
     return first * factor, None
 
 
-def today_penalty(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> float:
+def replaced_penalty(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> float:
     """The default penalty for a fitted search object (see `penalty_and_result`)."""
-    return today_penalty_and_result(estimator, matrix, fit_params)[0]
+    return replaced_penalty_and_result(estimator, matrix, fit_params)[0]
 
 
 _MAX_RHO = 0.9

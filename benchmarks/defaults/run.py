@@ -4,8 +4,9 @@
     ... run.py --models l2,l1,normal --max-length 2000   # other costs on shorter series
 
 Rows: every family of `series.py` and the whole suite, for the previous
-default (noise from sample-to-sample differences), the default before the
-calibrated one ("today", as it stood) and the current one ("new"). Columns:
+default ("previous": noise from sample-to-sample differences), the default
+the calibrated one replaced ("replaced": the whole signal's variability
+with factors from a first search) and the current one ("new"). Columns:
 mean F1 (margin 5) and covering; false alarms (share of the family's
 series without changes where anything was found); the share of true shifts
 found within 5 samples per size in noise units; mean changes found against
@@ -29,7 +30,7 @@ import numpy as np
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import tarnwell  # noqa: E402
-from baselines import previous_penalty, today_penalty  # noqa: E402
+from baselines import previous_penalty, replaced_penalty  # noqa: E402
 from scoring import covering, f1_score, matched  # noqa: E402
 from series import FAMILIES, Series, suite  # noqa: E402
 from tarnwell._methods import search_info  # noqa: E402
@@ -75,16 +76,16 @@ def detectors(choice: str) -> dict[str, Detector]:
         pen = previous_penalty(matrix, kind, getattr(estimator, "gamma", None))
         return [int(b) for b in estimator.predict(pen=pen)]
 
-    def today(y: np.ndarray) -> list[int]:
+    def replaced(y: np.ndarray) -> list[int]:
         signal = _shaped(choice, y)
         estimator = fitted(signal)
-        pen = today_penalty(estimator, signal.reshape(signal.shape[0], -1), {})
+        pen = replaced_penalty(estimator, signal.reshape(signal.shape[0], -1), {})
         return [int(b) for b in estimator.predict(pen=pen)]
 
     def new(y: np.ndarray) -> list[int]:
         return tarnwell.detect(_shaped(choice, y), method, warn=False, **options).breakpoints
 
-    return {"previous": previous, "today": today, "new": new}
+    return {"previous": previous, "replaced": replaced, "new": new}
 
 
 @dataclass

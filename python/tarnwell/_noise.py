@@ -89,42 +89,52 @@ def noise_scale(matrix: _Matrix) -> NoiseScale:
     return NoiseScale(s1 * s1 / (2.0 * (1.0 - rho)), rho)
 
 
-def _block_levels(matrix: _Matrix, block: int, offset: int, absolute: bool) -> _Matrix:
-    count = (matrix.shape[0] - offset) // block
-    blocks = matrix[offset:offset + count * block].reshape(count, block, matrix.shape[1])
-    return np.asarray(np.median(blocks, axis=1) if absolute else blocks.mean(axis=1))
+def _median_of_five(a: _Matrix, b: _Matrix, c: _Matrix, d: _Matrix, e: _Matrix) -> _Matrix:
+    # The median of five by comparisons alone: the larger of the two pair
+    # minima and the smaller of the two pair maxima bracket it with e.
+    low = np.maximum(np.minimum(a, b), np.minimum(c, d))
+    high = np.minimum(np.maximum(a, b), np.maximum(c, d))
+    return np.asarray(np.maximum(np.minimum(e, low), np.minimum(np.maximum(e, low), high)))
 
 
 def _running_median_of_five(levels: _Matrix) -> _Matrix:
+    """Median of each level and its two neighbours on either side (the end
+    levels repeated beyond the ends)."""
     padded = np.concatenate([levels[:1], levels[:1], levels, levels[-1:], levels[-1:]])
-    window = np.lib.stride_tricks.sliding_window_view(padded, 5, axis=0)
-    return np.asarray(np.median(window, axis=-1))
+    count = levels.shape[0]
+    return _median_of_five(padded[0:count], padded[1:count + 1], padded[3:count + 3], padded[4:count + 4],
+                           padded[2:count + 2])
 
 
-def excursion_gain(matrix: _Matrix, *, absolute: bool = False, shortest: int = 1) -> float:
-    """The largest cost a search saves by cutting out one short block that
-    departs from its surroundings and comes back: an outlier, a burst of
-    heavy-tailed noise, the crest of a seasonal swing, an excursion of
-    correlated noise.
+def despiked(matrix: _Matrix) -> _Matrix:
+    """Every sample replaced by the median of itself and its two neighbours
+    on either side: isolated glitches go, steps and straight lines stay."""
+    return _running_median_of_five(matrix) if matrix.shape[0] >= 5 else matrix
+
+
+def excursion_gain(matrix: _Matrix, *, shortest: int = 1) -> float:
+    """The largest squared error a search saves by cutting out one short
+    block that departs from its surroundings and comes back: an outlier, a
+    burst of heavy-tailed noise, the crest of a seasonal swing, an excursion
+    of correlated noise.
 
     For each block length b of BLOCKS (at least `shortest`, with at least
-    MIN_BLOCKS blocks in the signal) and two alignments, every block's level
-    (mean, or median for absolute costs) is compared with the running median
-    of five block levels around it. A running median follows a lasting shift
-    but not a block that departs and returns, so shifts do not count. The
-    saving of isolating a block whose level is off by e is b·e² for squared
-    costs, b·|e| for absolute ones, summed over features.
+    MIN_BLOCKS blocks in the signal) and two alignments, every block's mean
+    is compared with the running median of five block means around it. A
+    running median follows a lasting shift but not a block that departs and
+    returns, so shifts do not count. Isolating a block whose mean is off by
+    e saves b·e², summed over features.
     """
-    n = matrix.shape[0]
+    n, d = matrix.shape
     best = 0.0
     for block in BLOCKS:
         if block < shortest or n < MIN_BLOCKS * block:
             continue
         for offset in sorted({0, block // 2}):
-            levels = _block_levels(matrix, block, offset, absolute)
+            count = (n - offset) // block
+            levels = matrix[offset:offset + count * block].reshape(count, block, d).mean(axis=1)
             departure = levels - _running_median_of_five(levels)
-            per_block = np.abs(departure).sum(axis=1) if absolute else (departure * departure).sum(axis=1)
-            best = max(best, block * float(per_block.max()))
+            best = max(best, block * float((departure * departure).sum(axis=1).max()))
     return best
 
 
@@ -147,35 +157,40 @@ def autoregression_residuals(matrix: _Matrix, order: int) -> _Matrix:
 LINE_WINDOW = 100
 
 
-def _line_end(rows: _Matrix, at_end: bool) -> npt.NDArray[np.float64]:
-    """The least-squares line through `rows`, read half a sample beyond its
-    last row (or before its first)."""
-    length = rows.shape[0]
-    t = np.arange(length, dtype=np.float64) - (length - 1) / 2.0
-    mean = rows.mean(axis=0)
-    spread = float(np.dot(t, t))
-    slope = (t @ (rows - mean)) / spread if spread > 0 else np.zeros(rows.shape[1])
-    where = (length - 1) / 2.0 + 0.5 if at_end else -(length - 1) / 2.0 - 0.5
-    return np.asarray(mean + slope * where)
-
-
-def abrupt_jumps(matrix: _Matrix, bounds: list[tuple[int, int, int]],
-                 noise: NoiseScale) -> tuple[_Matrix, _Matrix]:
-    """For each (start, cut, end): the jump at `cut` between the lines fitted
-    to up to LINE_WINDOW samples on either side within [start, end), per
-    feature, and its standard deviation under the noise.
+def abrupt_jumps(matrix: _Matrix, bounds: list[tuple[int, int, int]], noise: NoiseScale,
+                 window: int = LINE_WINDOW) -> tuple[_Matrix, _Matrix]:
+    """For each (start, cut, end): the jump at `cut` between the
+    least-squares lines fitted to up to `window` samples on either side
+    within [start, end), per feature, and its standard deviation under the
+    noise.
 
     A trend, cut into steps by a piecewise-constant model, has no jump
     between the lines on either side of a cut; a shift of level has the
     shift's size whatever the slope around it.
     """
-    jumps, sds = [], []
-    spread = noise.variance * noise.inflation
-    for start, cut, end in bounds:
-        left = matrix[max(start, cut - LINE_WINDOW):cut]
-        right = matrix[cut:min(end, cut + LINE_WINDOW)]
-        jumps.append(_line_end(right, at_end=False) - _line_end(left, at_end=True))
-        # The end of a fitted line of k samples has variance about 4σ²/k.
-        sds.append(np.sqrt(spread * (4.0 / left.shape[0] + 4.0 / right.shape[0])))
     d = matrix.shape[1]
-    return np.asarray(jumps).reshape(-1, d), np.asarray(sds).reshape(-1, d)
+    if not bounds:
+        return np.zeros((0, d)), np.zeros((0, d))
+    start, cut, end = (np.asarray(column, dtype=np.int64) for column in zip(*bounds))
+    # Prefix sums of the values and of position times value, centred so that
+    # an offset or a long series costs no precision.
+    centred = matrix - np.median(matrix, axis=0)
+    position = np.arange(matrix.shape[0], dtype=np.float64)[:, None]
+    sums = np.concatenate([np.zeros((1, d)), np.cumsum(centred, axis=0)])
+    moments = np.concatenate([np.zeros((1, d)), np.cumsum(position * centred, axis=0)])
+
+    def line_at_cut(first: npt.NDArray[np.int64], last: npt.NDArray[np.int64]) -> _Matrix:
+        length = (last - first).astype(np.float64)[:, None]
+        middle = (first + last - 1).astype(np.float64)[:, None] / 2.0
+        total = sums[last] - sums[first]
+        spread = (length**3 - length) / 12.0  # the sum of squared positions around the middle
+        slope = np.divide(moments[last] - moments[first] - middle * total, spread,
+                          out=np.zeros_like(total), where=spread > 0)
+        return np.asarray(total / length + slope * (cut[:, None] - 0.5 - middle))
+
+    left_first = np.maximum(start, cut - window)
+    right_last = np.minimum(end, cut + window)
+    jumps = line_at_cut(cut, right_last) - line_at_cut(left_first, cut)
+    # The end of a fitted line of k samples has variance about 4σ²/k.
+    inverse = (4.0 / (cut - left_first) + 4.0 / (right_last - cut))[:, None]
+    return jumps, np.sqrt(noise.variance * noise.inflation * inverse)

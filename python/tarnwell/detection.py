@@ -176,18 +176,19 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     estimator, fit_params, choice = _build(info, model, params)
     estimator.fit(intake.values, **fit_params)
     known: list[int] | None = None
+    noise = None
     if not given:
         if "pen" not in info.rules:
             raise ValueError(f"{info.name} needs one of {', '.join(info.rules)}")
         chosen, known = choose_penalty(estimator, intake.matrix, fit_params)
-        given = {"pen": chosen.value}
+        given, noise = {"pen": chosen.value}, chosen.signal_noise
     breakpoints = known if known is not None else [int(b) for b in estimator.predict(**given)]
     if warn:
         warn_if_oversegmented(breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
                               jump=int(getattr(estimator, "jump", 1)), stacklevel=2)
         if getattr(estimator, "model", None) not in _TREND_MODELS:
             warn_if_undersegmented(intake.matrix, breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
-                                   stacklevel=2)
+                                   noise=noise, stacklevel=2)
     model_name = getattr(estimator, "model", None) or getattr(estimator, "kernel", None)
     return DetectionResult(breakpoints=breakpoints, method=info.name, model=model_name,
                            penalty=given.get("pen"), signal=intake, _cost_choice=choice(estimator))

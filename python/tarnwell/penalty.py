@@ -190,6 +190,9 @@ class PenaltyChoice:
     """The raise for trends and smooth rises (at least 1)."""
     rule: str
     """The key of the rule in PENALTY_RULES."""
+    signal_noise: _noise.NoiseScale | None = field(default=None, repr=False, compare=False)
+    """The noise of the signal itself, when the rule measured it (reused by
+    the under-segmentation check)."""
 
 
 def rule_key(estimator: Any) -> str:
@@ -322,25 +325,26 @@ def choose_penalty(estimator: Any, matrix: _Matrix,
     if not math.isfinite(unit) or unit <= 0:
         unit = 1.0  # a constant signal: any positive penalty keeps it whole
     noise_term = max((rule.parameters(d) + 2) * _log_n(n), rule.per_sample * n) * unit
+    own = noise if level is matrix else None
     if not (rule.excursions or rule.gradual):
-        return PenaltyChoice(noise_term, noise_term, 1.0, 1.0, key), None
+        return PenaltyChoice(noise_term, noise_term, 1.0, 1.0, key, own), None
     # The two raises are measured in squared error on the level signal, as
     # multiples of its own noise term, and applied to the cost's noise term.
     squared_unit = noise.inflated
     if not math.isfinite(squared_unit) or squared_unit <= 0:
-        return PenaltyChoice(noise_term, noise_term, 1.0, 1.0, key), None
+        return PenaltyChoice(noise_term, noise_term, 1.0, 1.0, key, own), None
     squared_term = (level.shape[1] + 2) * _log_n(n) * squared_unit
     excursion = 1.0
     if rule.excursions:
         excursion = max(1.0, _noise.excursion_gain(level, shortest=int(getattr(estimator, "min_size", 1)))
                         / squared_term)
     if not rule.gradual:
-        return PenaltyChoice(noise_term * excursion, noise_term, excursion, 1.0, key), None
+        return PenaltyChoice(noise_term * excursion, noise_term, excursion, 1.0, key, own), None
     first = _first_pass(estimator, rule, level, squared_term * excursion)
     gradual = max(1.0, gradual_penalty(level, first, noise) / squared_term)
     value = noise_term * max(excursion, gradual)
     reuse = gradual <= excursion and rule.unit == "squared"
-    return PenaltyChoice(value, noise_term, excursion, gradual, key), first if reuse else None
+    return PenaltyChoice(value, noise_term, excursion, gradual, key, own), first if reuse else None
 
 
 def penalty_for(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> float:
@@ -411,6 +415,9 @@ class UnderSegmentationWarning(UserWarning):
 LARGE_SHIFT = 3.0
 """Shifts of level at least this many noise standard deviations are large."""
 
+SHIFT_WINDOW = 30
+"""Samples on either side of a cut whose lines measure the shift there."""
+
 
 def _best_inner_cut(segment: _Matrix, sd: npt.NDArray[np.float64], side: int) -> int:
     """The segment's best single cut (squared error, features in noise
@@ -422,21 +429,25 @@ def _best_inner_cut(segment: _Matrix, sd: npt.NDArray[np.float64], side: int) ->
     return side + int(np.argmax(gains[side - 1:n - side]))
 
 
-def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_size: int = 1) -> str | None:
+def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_size: int = 1,
+                              noise: _noise.NoiseScale | None = None) -> str | None:
     """Why a segmentation looks under-segmented, or None when it looks sound.
 
     It looks under-segmented when some segment, cut at its best single
     position with at least max(10, min_size) samples on each side, shows an
     abrupt shift of level there of at least LARGE_SHIFT noise standard
-    deviations: the lines fitted on either side of the cut (up to 100
-    samples each) are that far apart, so a trend is not mistaken for a
-    shift. The noise is measured from lag differences (the marginal
+    deviations: the lines fitted on either side of the cut (up to
+    SHIFT_WINDOW samples each, after each sample is replaced by the median
+    of the five around it, so a glitch does not count) are that far apart,
+    so neither a trend nor an outlier is mistaken for a shift. The noise is measured from lag differences (the marginal
     deviation, correlated noise included), so shifts do not inflate it.
     Shifts of level only: the regression models ("linear", "ar", "clinear")
-    are not judged this way.
+    are not judged this way. `noise` is the signal's noise when already
+    measured (``choose_penalty(...)[0].signal_noise``).
     """
     matrix = as_signal(signal).matrix
-    noise = _noise.noise_scale(matrix)
+    if noise is None:
+        noise = _noise.noise_scale(matrix)
     sd = np.sqrt(noise.variance)
     if not np.all(sd > 0):
         return None
@@ -445,7 +456,7 @@ def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_si
             for start, end in zip([0, *breakpoints[:-1]], breakpoints) if end - start >= 2 * side]
     if not cuts:
         return None
-    jumps, _ = _noise.abrupt_jumps(matrix, cuts, noise)
+    jumps, _ = _noise.abrupt_jumps(_noise.despiked(matrix), cuts, noise, window=SHIFT_WINDOW)
     sizes = np.max(np.abs(jumps) / sd, axis=1)
     worst = int(np.argmax(sizes))
     if sizes[worst] < LARGE_SHIFT:
@@ -459,9 +470,9 @@ def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_si
 
 
 def warn_if_undersegmented(signal: Any, breakpoints: Sequence[int], *, min_size: int = 1,
-                           stacklevel: int = 2) -> None:
+                           noise: _noise.NoiseScale | None = None, stacklevel: int = 2) -> None:
     """Warns with UnderSegmentationWarning when `undersegmentation_message` finds a reason."""
-    message = undersegmentation_message(signal, breakpoints, min_size=min_size)
+    message = undersegmentation_message(signal, breakpoints, min_size=min_size, noise=noise)
     if message is not None:
         warnings.warn(message, UnderSegmentationWarning, stacklevel=stacklevel + 1)
 
