@@ -175,6 +175,16 @@ def table(results: dict[str, list[Outcome]]) -> str:
     return "\n".join(lines)
 
 
+def summary_row(model: str, results: dict[str, list[Outcome]]) -> str:
+    """One row: F1 and covering of each default over the whole suite, and the new one's bars."""
+    cells = []
+    for outcomes in results.values():
+        s = Summary.of(outcomes)
+        cells.append(f"{s.f1:.3f} / {s.cover:.3f}")
+    alarms, _ = acceptance(results["new"])
+    return f"| {model} | {' | '.join(cells)} | {alarms:.2f}, {_cell(Summary.of(results['new']).found[-1])} |"
+
+
 def main(argv: list[str] | None = None) -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--models", default="l2",
@@ -184,10 +194,13 @@ def main(argv: list[str] | None = None) -> None:
     parser.add_argument("--seed", type=int, default=2026)
     parser.add_argument("--max-length", type=int, default=None, help="cap every series at this length")
     parser.add_argument("--no-long", action="store_true", help="leave out the series of 1e4 to 1e5 samples")
+    parser.add_argument("--summary", action="store_true",
+                        help="one row per cost (the whole suite) instead of a table per family")
     args = parser.parse_args(argv)
     cases = list(suite(args.seed, args.per_family, long=not args.no_long, max_length=args.max_length))
     print(f"{len(cases)} series, {sum(c.n for c in cases)} samples, lengths {min(c.n for c in cases)}–"
           f"{max(c.n for c in cases)}, seed {args.seed}")
+    rows = []
     for model in args.models.split(","):
         results = {}
         for name, detector in detectors(model).items():
@@ -196,9 +209,16 @@ def main(argv: list[str] | None = None) -> None:
             alarms, large = acceptance(results[name])
             print(f"model {model}, {name}: {time.perf_counter() - start:.1f} s; false alarms (rho <= 0.6) "
                   f"{alarms:.2f}; series whose shifts >= 3 were all found (rho <= 0.6) {large:.2f}")
-        print(f"\nmodel {model!r}\n")
-        print(table(results))
-        print()
+        if args.summary:
+            rows.append(summary_row(model, results))
+        else:
+            print(f"\nmodel {model!r}\n")
+            print(table(results))
+            print()
+    if rows:
+        names = " | ".join(f"{name} F1 / cover" for name in detectors("l2"))
+        print(f"\n| cost | {names} | new: false alarms, shifts ≥ 3 found |\n|---|---|---|---|---|")
+        print("\n".join(rows))
 
 
 if __name__ == "__main__":

@@ -35,11 +35,12 @@ pieces::
   kernel one minus the mean kernel value of neighbouring samples, corrected
   for their correlation, with the factor. "ar" models the correlation
   itself: u is the robust variance of the innovations of one order-4
-  autoregression over the whole signal, with no factor and no raise.
+  autoregression over the whole signal, without the factor.
   "clinear" draws each segment's line through single samples, so moving a
   cut to a quiet sample saves in proportion to the segments' length: its
-  noise term is at least 1.5·n·σ² (measured on pure noise, keeping it
-  whole needs about 0.2·n·σ² at n = 100 and 1.3·n·σ² at n = 600).
+  noise term is at least 0.5·n·σ² (on pure noise, keeping it whole needs
+  about 0.2·n·σ² at n = 100 and 1.3·n·σ² at n = 600; 0.5 found the
+  suite's slope changes best).
 - E prices short excursions: outliers, bursts of heavy-tailed noise, the
   crests of a seasonal swing. For blocks of 2 to 32 samples (at least 25
   blocks in the signal, none shorter than min_size) every block's mean is
@@ -148,12 +149,13 @@ PENALTY_RULES: dict[str, PenaltyRule] = {
     "rank": PenaltyRule(_level, "ranks", True, True, True),
     "normal": PenaltyRule(lambda d: d + d * (d + 1) // 2, "likelihood", True, True, True),
     "linear": PenaltyRule(lambda d: max(d - 1, 1), "regression", True, True, True),
-    "ar": PenaltyRule(lambda d: d * (1 + AR_ORDER * d), "innovations", False, False, False),
+    "ar": PenaltyRule(lambda d: d * (1 + AR_ORDER * d), "innovations", False, True, True),
     # The joining line of "clinear" passes through single samples, so moving
     # a cut to a sample with little noise saves in proportion to the length
     # of the segments it anchors: on pure noise the penalty that keeps the
-    # whole grows about like n (measured: 0.2·n at n = 100 to 1.3·n at 600).
-    "clinear": PenaltyRule(_level, "marginal", False, True, False, per_sample=1.5),
+    # whole grows about like n (measured: 0.2·n·σ² at n = 100, 1.3·n·σ² at
+    # 600). A floor of 0.5·n·σ² found the suite's slope changes best.
+    "clinear": PenaltyRule(_level, "marginal", False, True, False, per_sample=0.5),
     "kernel linear": PenaltyRule(_level, "squared", True, True, True),
     "kernel cosine": PenaltyRule(_level, "cosine", True, True, True),
     "kernel rbf": PenaltyRule(_level, "rbf", True, True, True),
