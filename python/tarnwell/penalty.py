@@ -450,16 +450,20 @@ def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_si
     matrix = as_signal(signal).matrix
     if noise is None:
         noise = _noise.noise_scale(matrix)
+    # A feature without noise (its "noise" is rounding) gives no scale to
+    # judge a shift by: it is left out.
+    spread = np.max(np.abs(matrix - np.median(matrix, axis=0)), axis=0)
     sd = np.sqrt(noise.variance)
-    if not np.all(sd > 0):
+    usable = sd > 1e-6 * spread
+    if not usable.any():
         return None
     side = max(10, min_size)
-    cuts = [(start, start + _best_inner_cut(matrix[start:end], sd, side), end)
+    cuts = [(start, start + _best_inner_cut(matrix[start:end], np.where(usable, sd, 1.0), side), end)
             for start, end in zip([0, *breakpoints[:-1]], breakpoints) if end - start >= 2 * side]
     if not cuts:
         return None
     jumps, _ = _noise.abrupt_jumps(_noise.despiked(matrix), cuts, noise, window=SHIFT_WINDOW)
-    sizes = np.max(np.abs(jumps) / sd, axis=1)
+    sizes = np.max(np.abs(jumps[:, usable]) / sd[usable], axis=1)
     worst = int(np.argmax(sizes))
     if sizes[worst] < LARGE_SHIFT:
         return None
