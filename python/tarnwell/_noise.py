@@ -138,6 +138,13 @@ def excursion_gain(matrix: _Matrix, *, shortest: int = 1) -> float:
     return best
 
 
+def unit_rows(matrix: _Matrix) -> _Matrix:
+    """Every row divided by its length (zero rows stay zero): what the
+    cosine kernel compares, to measure its noise on."""
+    norms = np.sqrt(np.sum(matrix * matrix, axis=1))
+    return np.asarray(matrix / np.where(norms > 0, norms, 1.0)[:, None])
+
+
 def regression_residuals(response: _Matrix, design: _Matrix) -> _Matrix:
     """Residuals of one least-squares fit over the whole signal."""
     coefficients = np.linalg.lstsq(design, response, rcond=None)[0]

@@ -98,7 +98,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _noise
-from ._costs import _cosine_rows, segmentation_cost
+from ._costs import segmentation_cost
 from ._intake import as_signal
 from ._methods import normalise, search_info
 from ._tarnwell import Pelt
@@ -219,7 +219,7 @@ def _level_signal(rule: PenaltyRule, matrix: _Matrix) -> _Matrix:
     if rule.unit == "regression":  # "linear": the first column regressed on the others
         return _noise.regression_residuals(matrix[:, :1], matrix[:, 1:]) if matrix.shape[1] > 1 else matrix
     if rule.unit == "cosine":
-        return _cosine_rows(matrix)
+        return _noise.unit_rows(matrix)
     if rule.unit in ("ranks", "rbf"):  # costs that bound the pull of extreme values
         return np.argsort(np.argsort(matrix, axis=0, kind="stable"), axis=0).astype(np.float64)
     return matrix
