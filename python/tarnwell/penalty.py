@@ -114,6 +114,7 @@ __all__ = [
 
 _Matrix = npt.NDArray[np.float64]
 
+
 @dataclass(frozen=True)
 class PenaltyRule:
     """How the default penalty of one cost is formed (see the module text)."""
@@ -135,18 +136,21 @@ class PenaltyRule:
     whose spurious savings grow with the segment length."""
 
 
-def _level(d: int) -> int:
+def _per_feature(d: int) -> int:
     return d
 
+
+AR_ORDER = 4
+"""The order of the searches' "ar" model."""
 
 # The penalty knowledge of every cost, in one place: model names of the
 # model-based searches, "kernel <name>" for KernelCPD, and "l1potts".
 PENALTY_RULES: dict[str, PenaltyRule] = {
-    "l2": PenaltyRule(_level, "squared", True, True, True),
-    "mahalanobis": PenaltyRule(_level, "squared", True, True, True),
-    "ml": PenaltyRule(_level, "squared", True, True, True),
-    "l1": PenaltyRule(_level, "absolute", True, True, True),
-    "rank": PenaltyRule(_level, "ranks", True, True, True),
+    "l2": PenaltyRule(_per_feature, "squared", True, True, True),
+    "mahalanobis": PenaltyRule(_per_feature, "squared", True, True, True),
+    "ml": PenaltyRule(_per_feature, "squared", True, True, True),
+    "l1": PenaltyRule(_per_feature, "absolute", True, True, True),
+    "rank": PenaltyRule(_per_feature, "ranks", True, True, True),
     "normal": PenaltyRule(lambda d: d + d * (d + 1) // 2, "likelihood", True, True, True),
     "linear": PenaltyRule(lambda d: max(d - 1, 1), "regression", True, True, True),
     "ar": PenaltyRule(lambda d: d * (1 + AR_ORDER * d), "innovations", False, True, True),
@@ -155,15 +159,12 @@ PENALTY_RULES: dict[str, PenaltyRule] = {
     # of the segments it anchors: on pure noise the penalty that keeps the
     # whole grows about like n (measured: 0.2·n·σ² at n = 100, 1.3·n·σ² at
     # 600). A floor of 0.5·n·σ² found the suite's slope changes best.
-    "clinear": PenaltyRule(_level, "marginal", False, True, False, per_sample=0.5),
-    "kernel linear": PenaltyRule(_level, "squared", True, True, True),
-    "kernel cosine": PenaltyRule(_level, "cosine", True, True, True),
-    "kernel rbf": PenaltyRule(_level, "rbf", True, True, True),
+    "clinear": PenaltyRule(_per_feature, "marginal", False, True, False, per_sample=0.5),
+    "kernel linear": PenaltyRule(_per_feature, "squared", True, True, True),
+    "kernel cosine": PenaltyRule(_per_feature, "cosine", True, True, True),
+    "kernel rbf": PenaltyRule(_per_feature, "rbf", True, True, True),
     "l1potts": PenaltyRule(lambda d: 1, "absolute", True, True, True),
 }
-
-AR_ORDER = 4
-"""The order of the searches' "ar" model."""
 
 _CUSTOM_COST = ("there is no default penalty for a custom cost: its units are unknown; "
                 "pass pen= (tarnwell.penalty.penalty_path shows the candidates)")
@@ -271,16 +272,16 @@ def _best_split_gain(matrix: _Matrix) -> float:
 
 
 def gradual_penalty(matrix: _Matrix, breakpoints: Sequence[int], noise: _noise.NoiseScale) -> float:
-    """Half the saving of the best single cut of the gradual part of a
-    piecewise-constant fit, or 0 when it has fewer than GRADUAL_STEPS
-    gradual steps.
+    """GRADUAL_SHARE times the saving of the best single cut of the gradual
+    part of a piecewise-constant fit, or 0 when it has fewer than
+    GRADUAL_STEPS gradual steps.
 
     A step of the fit is abrupt when the lines fitted on either side of it
     are more than ABRUPT noise deviations apart, and gradual otherwise: what
     a piecewise-constant model makes of a trend or a smooth rise is a
-    staircase of gradual steps. Raising the penalty to half the saving of
-    the gradual staircase's best cut leaves the rise cut at most once or
-    twice, while an abrupt shift that stands out from it still pays.
+    staircase of gradual steps. A penalty above the saving of the gradual
+    staircase's best cut leaves the rise whole or cut once, while an abrupt
+    shift that stands out from it still pays.
     """
     if len(breakpoints) - 1 < GRADUAL_STEPS:
         return 0.0
@@ -296,6 +297,8 @@ def gradual_penalty(matrix: _Matrix, breakpoints: Sequence[int], noise: _noise.N
     return GRADUAL_SHARE * _best_split_gain(np.repeat(gradual, np.diff(edges), axis=0))
 
 
+# Chosen on the calibration suite (benchmarks/defaults): fewer gradual
+# steps or a lower threshold let trends through, a larger share costs shifts.
 GRADUAL_STEPS = 2
 ABRUPT = 2.5
 GRADUAL_SHARE = 1.25
