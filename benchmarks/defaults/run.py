@@ -217,7 +217,7 @@ def main(argv: list[str] | None = None) -> None:
             print()
     if rows:
         names = " | ".join(f"{name} F1 / cover" for name in detectors("l2"))
-        print(f"\n| cost | {names} | new: false alarms, shifts ≥ 3 found |\n|---|---|---|---|---|")
+        print(f"\n| cost | {names} | new: false alarms, shifts 3–4 found |\n|---|---|---|---|---|")
         print("\n".join(rows))
 
 
