@@ -100,14 +100,14 @@ import numpy.typing as npt
 from . import _noise
 from ._costs import segmentation_cost
 from ._intake import as_signal
-from ._methods import normalise, search_info
+from ._methods import KNOWN_MODELS, model_entry, normalise, search_info
 from ._tarnwell import Pelt
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
 
 __all__ = [
-    "OverSegmentationWarning", "PENALTY_RULES", "PenaltyChoice", "PenaltyPath", "PenaltyRule",
+    "OverSegmentationWarning", "PENALTY_RULES", "PenaltyChoice", "PenaltyPath", "PenaltyRule", "penalty_rule",
     "UnderSegmentationWarning", "choose_penalty", "default_penalty", "oversegmentation_message",
     "penalty_path", "undersegmentation_message", "warn_if_oversegmented", "warn_if_undersegmented",
 ]
@@ -136,35 +136,53 @@ class PenaltyRule:
     whose spurious savings grow with the segment length."""
 
 
-def _per_feature(d: int) -> int:
-    return d
+def _listed(model: str) -> Callable[[int], int]:
+    """The values a new segment adds, for d features, as the cost list says."""
+    return lambda d: int(model_entry(model, d)["segment_parameters"])
 
 
-AR_ORDER = 4
-"""The order of the searches' "ar" model."""
+AR_ORDER = int(model_entry("ar")["parameters"]["order"])
+"""The order of the searches' "ar" model, from the cost list."""
+
+# How the noise unit of each scale of the cost list is measured, for models
+# the table below does not tune.
+_UNIT_OF_SCALE = {"squared": "squared", "absolute": "absolute", "likelihood": "likelihood"}
 
 # The penalty knowledge of every cost, in one place: model names of the
-# model-based searches, "kernel <name>" for KernelCPD, and "l1potts".
+# model-based searches, "kernel <name>" for KernelCPD, and "l1potts". The
+# parameter counts of the models come from the compiled cost list; a model
+# listed there but not here gets the plain rule of its scale (penalty_rule).
 PENALTY_RULES: dict[str, PenaltyRule] = {
-    "l2": PenaltyRule(_per_feature, "squared", True, True, True),
-    "mahalanobis": PenaltyRule(_per_feature, "squared", True, True, True),
-    "ml": PenaltyRule(_per_feature, "squared", True, True, True),
-    "l1": PenaltyRule(_per_feature, "absolute", True, True, True),
-    "rank": PenaltyRule(_per_feature, "ranks", True, True, True),
-    "normal": PenaltyRule(lambda d: d + d * (d + 1) // 2, "likelihood", True, True, True),
-    "linear": PenaltyRule(lambda d: max(d - 1, 1), "regression", True, True, True),
-    "ar": PenaltyRule(lambda d: d * (1 + AR_ORDER * d), "innovations", False, True, True),
+    "l2": PenaltyRule(_listed("l2"), "squared", True, True, True),
+    "mahalanobis": PenaltyRule(_listed("mahalanobis"), "squared", True, True, True),
+    "ml": PenaltyRule(_listed("ml"), "squared", True, True, True),
+    "l1": PenaltyRule(_listed("l1"), "absolute", True, True, True),
+    "rank": PenaltyRule(_listed("rank"), "ranks", True, True, True),
+    "normal": PenaltyRule(_listed("normal"), "likelihood", True, True, True),
+    "linear": PenaltyRule(_listed("linear"), "regression", True, True, True),
+    "ar": PenaltyRule(_listed("ar"), "innovations", False, True, True),
     # The joining line of "clinear" passes through single samples, so moving
     # a cut to a sample with little noise saves in proportion to the length
     # of the segments it anchors: on pure noise the penalty that keeps the
     # whole grows about like n (measured: 0.2·n·σ² at n = 100, 1.3·n·σ² at
     # 600). A floor of 0.5·n·σ² found the suite's slope changes best.
-    "clinear": PenaltyRule(_per_feature, "marginal", False, True, False, per_sample=0.5),
-    "kernel linear": PenaltyRule(_per_feature, "squared", True, True, True),
-    "kernel cosine": PenaltyRule(_per_feature, "cosine", True, True, True),
-    "kernel rbf": PenaltyRule(_per_feature, "rbf", True, True, True),
+    "clinear": PenaltyRule(_listed("clinear"), "marginal", False, True, False, per_sample=0.5),
+    "kernel linear": PenaltyRule(lambda d: d, "squared", True, True, True),
+    "kernel cosine": PenaltyRule(lambda d: d, "cosine", True, True, True),
+    "kernel rbf": PenaltyRule(lambda d: d, "rbf", True, True, True),
     "l1potts": PenaltyRule(lambda d: 1, "absolute", True, True, True),
 }
+
+
+def penalty_rule(key: str) -> PenaltyRule:
+    """The rule of a cost: its entry in PENALTY_RULES, or for a model of the
+    cost list that the table does not tune, the plain rule of its scale."""
+    if key in PENALTY_RULES:
+        return PENALTY_RULES[key]
+    if key in KNOWN_MODELS:
+        return PenaltyRule(_listed(key), _UNIT_OF_SCALE[model_entry(key)["scale"]], True, True, True)
+    raise ValueError(f"no default penalty for {key!r}; pass pen=")
+
 
 _CUSTOM_COST = ("there is no default penalty for a custom cost: its units are unknown; "
                 "pass pen= (tarnwell.penalty.penalty_path shows the candidates)")
@@ -209,8 +227,7 @@ def rule_key(estimator: Any) -> str:
         key = f"kernel {estimator.kernel.lower()}"
     else:
         key = normalise(type(estimator).__name__)
-    if key not in PENALTY_RULES:
-        raise ValueError(f"no default penalty for {key!r}; pass pen=")
+    penalty_rule(key)  # a clear error for a cost without one
     return key
 
 
@@ -319,7 +336,7 @@ def choose_penalty(estimator: Any, matrix: _Matrix,
     """The default penalty for a fitted search object (see the module text),
     with the search's result at that penalty when computing it needed it anyway."""
     key = rule_key(estimator)
-    rule = PENALTY_RULES[key]
+    rule = penalty_rule(key)
     n, d = matrix.shape
     level = _level_signal(rule, matrix)
     noise = _noise.noise_scale(level)
