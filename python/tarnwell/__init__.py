@@ -3,8 +3,8 @@
 The compiled searches, costs, metrics and generators are re-exported from
 ``tarnwell._tarnwell`` (``__all__`` lists exactly those). Beside them:
 ``detect`` and ``detect_many`` (any array-like in, a result object out),
-``tarnwell.penalty`` (default penalty, penalty path, over-segmentation
-warning) and ``plot``.
+``tarnwell.penalty`` (default penalty, penalty path, over- and
+under-segmentation warnings) and ``plot``.
 """
 
 import copyreg as _copyreg
@@ -23,6 +23,7 @@ from .detection import DetectionResult as DetectionResult
 from .detection import detect as detect
 from .detection import detect_many as detect_many
 from .penalty import OverSegmentationWarning as OverSegmentationWarning
+from .penalty import UnderSegmentationWarning as UnderSegmentationWarning
 from .plotting import plot as plot
 
 
