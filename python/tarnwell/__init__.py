@@ -1,10 +1,11 @@
 """Offline change-point detection with an exact, compiled core.
 
 The compiled searches, costs, metrics and generators are re-exported from
-``tarnwell._tarnwell`` (``__all__`` lists exactly those). Beside them:
+``tarnwell._tarnwell``. Beside them:
 ``detect`` and ``detect_many`` (any array-like in, a result object out),
 ``tarnwell.penalty`` (default penalty, penalty path, over-segmentation
-warning) and ``plot``.
+warning) and ``plot``; ``__all__`` lists both. ``tarnwell.sktime`` adapts
+the searches to sktime's detection interface (imported on demand).
 """
 
 import copyreg as _copyreg
@@ -15,7 +16,7 @@ from . import _tarnwell
 from ._tarnwell import *  # noqa: F401,F403
 from ._tarnwell import __version__ as __version__
 
-from ._tarnwell import __all__ as __all__
+from ._tarnwell import __all__ as _native_names
 from . import penalty as penalty
 from ._intake import TransposedSignalWarning as TransposedSignalWarning
 from .detection import DetectionFailure as DetectionFailure
@@ -24,6 +25,11 @@ from .detection import detect as detect
 from .detection import detect_many as detect_many
 from .penalty import OverSegmentationWarning as OverSegmentationWarning
 from .plotting import plot as plot
+
+# The compiled names, then the package's own, so `from tarnwell import *`
+# brings detect and its companions too.
+__all__ = [*_native_names, "detect", "detect_many", "DetectionResult", "DetectionFailure", "plot", "penalty",
+           "OverSegmentationWarning", "TransposedSignalWarning"]
 
 
 # The error class is named "_tarnwell.TarnwellError", and "_tarnwell" is not

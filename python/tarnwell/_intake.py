@@ -51,8 +51,26 @@ def _describe_dtype(dtype: np.dtype[Any]) -> str:
     return f"signal values must be numbers, got dtype {dtype}"
 
 
+def _check_order(index: Any) -> None:
+    """Rows are samples in time order: an index of dates, durations or
+    numbers (a depth, a time in seconds) must run one way."""
+    if getattr(index.dtype, "kind", "O") not in "Mmiuf" or len(index) < 2:
+        return
+    if index.is_monotonic_increasing or index.is_monotonic_decreasing:
+        return
+    values = np.asarray(index)
+    steps = values[1:] > values[:-1] if values[1] >= values[0] else values[1:] < values[:-1]
+    steps |= values[1:] == values[:-1]
+    row = int(np.argmin(steps)) + 1
+    raise ValueError(f"the index is not sorted: row {row} (label {index[row]!r}) comes after "
+                     f"{index[row - 1]!r}; rows must be samples in time order, so sort first "
+                     "(for example frame.sort_index())")
+
+
 def _from_pandas(obj: Any) -> tuple[npt.NDArray[Any], Any, list[str] | None]:
     kind = type(obj).__name__
+    if kind in ("Series", "DataFrame"):
+        _check_order(obj.index)
     if kind == "Series":
         if obj.dtype.kind not in "biuf":
             raise TypeError(f"the Series holds non-numeric values (dtype {obj.dtype}); "

@@ -141,7 +141,7 @@ def default_penalty(signal: Any, model: str | None = None, *, method: str = "pel
     from .detection import _build
 
     intake = as_signal(signal)
-    estimator, fit_params, _ = _build(search_info(method), model, params)
+    estimator, fit_params, _ = _build(search_info(method), model, params, intake.matrix.shape[1])
     estimator.fit(intake.values, **fit_params)
     return penalty_for(estimator, intake.matrix, fit_params)
 
@@ -424,7 +424,7 @@ def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | Non
     if normalise(info.name) not in _EXACT_PENALIZED:
         raise ValueError(f"the penalty path needs an exact penalized search (Pelt, KernelCPD or L1Potts), "
                          f"not {info.name}: a greedy search's result is not optimal for its penalty")
-    estimator, fit_params, choice = _build(info, model, params)
+    estimator, fit_params, choice = _build(info, model, params, intake.matrix.shape[1])
     estimator.fit(intake.values, **fit_params)
     matrix = intake.matrix
     if pen_min is None or pen_max is None:
