@@ -31,7 +31,7 @@ def test_mapping_keeps_keys_and_generators_are_accepted():
     assert len(tarnwell.detect_many(s for s in SIGNALS[:3])) == 3
 
 
-@pytest.mark.parametrize("n_jobs", [0, -2, 1.5, "2"])
+@pytest.mark.parametrize("n_jobs", [0, 1.5, "2", True])
 def test_bad_thread_counts(n_jobs):
     with pytest.raises(ValueError, match="n_jobs"):
         tarnwell.detect_many(SIGNALS, n_jobs=n_jobs)

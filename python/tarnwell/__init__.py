@@ -16,7 +16,6 @@ from . import _tarnwell
 from ._tarnwell import *  # noqa: F401,F403
 from ._tarnwell import __version__ as __version__
 
-from ._tarnwell import __all__ as _native_names
 from . import penalty as penalty
 from ._intake import TransposedSignalWarning as TransposedSignalWarning
 from .detection import DetectionFailure as DetectionFailure
@@ -26,10 +25,16 @@ from .detection import detect_many as detect_many
 from .penalty import OverSegmentationWarning as OverSegmentationWarning
 from .plotting import plot as plot
 
-# The compiled names, then the package's own, so `from tarnwell import *`
-# brings detect and its companions too.
-__all__ = [*_native_names, "detect", "detect_many", "DetectionResult", "DetectionFailure", "plot", "penalty",
-           "OverSegmentationWarning", "TransposedSignalWarning"]
+# The compiled names (in the module's order), then the package's own, so
+# `from tarnwell import *` brings detect and its companions too. Written out
+# for type checkers; a test checks the compiled part against the module.
+__all__ = [
+    "TarnwellError", "__version__", "CostL2", "CostL1", "CostRank", "CostNormal", "CostLinear", "CostAR",
+    "CostCLinear", "CostMahalanobis", "CostMl", "Dynp", "Pelt", "Binseg", "BottomUp", "Window", "L1Potts",
+    "KernelCPD", "version", "validate_signal", "hausdorff", "precision_recall", "rand_index", "pw_constant",
+    "pw_linear", "pw_normal", "pw_wavy", "detect", "detect_many", "DetectionResult", "DetectionFailure",
+    "plot", "penalty", "OverSegmentationWarning", "TransposedSignalWarning"
+]
 
 
 # The error class is named "_tarnwell.TarnwellError", and "_tarnwell" is not

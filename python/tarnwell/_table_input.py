@@ -6,6 +6,7 @@ given, and whatever the rule changed is reported."""
 from __future__ import annotations
 
 import csv
+import importlib
 import warnings
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -40,7 +41,7 @@ class Table:
 
 def _pandas() -> Any:
     try:
-        import pandas
+        pandas = importlib.import_module("pandas")
     except ImportError:
         raise InputError("reading CSV files needs pandas: pip install pandas "
                          "(or save the signal as a .npy array)") from None
@@ -132,10 +133,13 @@ def _read_csv(path: Path, columns: list[str] | None, index: str | None, delimite
 
     index_key = _column_key(index, header, "index column", path) if index is not None else None
     index_values = None
-    if index_key is None and columns is None:
+    if index_key is None:
         # A date column is recognised by itself: the first text column whose
-        # cells all read as dates.
+        # cells all read as dates (and that was not asked for as a signal).
         for name in header:
+            if name in (columns or ()) or (columns and name in [_column_key(c, header, "column", path)
+                                                                for c in columns]):
+                continue
             if raw[name].dtype.kind == "O" and (dates := _as_dates(raw[name])) is not None:
                 index_key, index_values = name, dates
                 table.notes.append(f"column {name!r} read as dates: used as the index")

@@ -274,37 +274,6 @@ def _workers(n_jobs: int | None) -> int:
 @overload
 def detect_many(signals: Mapping[Any, Any], method: str = ..., model: str | None = ..., *,
                 n_jobs: int | None = ..., **options: Any) -> dict[Any, DetectionResult | DetectionFailure]: ...
-def _predict(estimator: Any, intake: Intake, rule: dict[str, Any]) -> list[int]:
-    try:
-        return [int(b) for b in estimator.predict(**rule)]
-    except ValueError as error:
-        width = getattr(estimator, "width", None)
-        if width is None or "n_bkps" not in rule or not str(error).startswith("cannot segment"):
-            raise
-        # Window's candidates are the peaks of its gain, at least width / 2
-        # from the ends and from each other: the width, not the length, limits them.
-        n, n_bkps = intake.matrix.shape[0], rule["n_bkps"]
-        raise ValueError(f"{error}: Window(width={width}) finds at most one change per peak of its window "
-                         f"gain, and each needs width / 2 = {width // 2} samples on both sides; this signal "
-                         f"gave fewer than {n_bkps} such peaks. Use a smaller width (about "
-                         f"{max(2, n // (n_bkps + 1))} or less here) or another method") from None
-
-
-def _workers(n_jobs: int | None) -> int:
-    """Threads for `n_jobs` in the joblib convention: None or 1 serial, k > 1
-    k threads, -1 every CPU, -k every CPU but k - 1 (at least one)."""
-    cores = os.cpu_count() or 1
-    if n_jobs is None:
-        return 1
-    if isinstance(n_jobs, int) and not isinstance(n_jobs, bool):
-        if n_jobs >= 1:
-            return n_jobs
-        if n_jobs <= -1:
-            return max(1, cores + 1 + n_jobs)
-    raise ValueError(f"n_jobs must be None, a positive integer or a negative one counting back from the "
-                     f"number of CPUs (-1: all), got {n_jobs!r}")
-
-
 @overload
 def detect_many(signals: Iterable[Any], method: str = ..., model: str | None = ..., *,
                 n_jobs: int | None = ..., **options: Any) -> list[DetectionResult | DetectionFailure]: ...

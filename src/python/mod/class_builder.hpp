@@ -56,7 +56,13 @@ PyObject* run_function(const char* operation, const ArgumentSpec& spec, const Ta
   });
 }
 
-// The arguments a call was given (non-NULL slots of `table`), a dict by name.
+// Whether a parameter's value is the caller's object itself (kept by the
+// state, which then reports that very object).
+template <class Parameter>
+inline constexpr bool keeps_object = std::is_same_v<typename Parameter::Value, PyObject*>;
+
+// The arguments a call was given (non-NULL slots of `table`), a dict by name;
+// objects the state keeps itself are not held a second time.
 template <class... Parameters>
 PyRef given_arguments(const std::tuple<Parameters...>& table, std::span<PyObject* const> slots) {
   PyRef given = PyRef::require(PyDict_New());
@@ -65,6 +71,7 @@ PyRef given_arguments(const std::tuple<Parameters...>& table, std::span<PyObject
       [&](const auto&... parameter) {
         (([&] {
            PyObject* value = slots[index++];
+           if (keeps_object<std::remove_cvref_t<decltype(parameter)>>) return;
            if (value != nullptr && PyDict_SetItemString(given.get(), parameter.name, value) < 0) {
              throw PythonErrorAlreadySet{};
            }

@@ -30,6 +30,11 @@ std::array<const char*, sizeof...(Parameters)> parameter_names(const std::tuple<
                     table);
 }
 
+template <class... Parameters>
+constexpr std::array<bool, sizeof...(Parameters)> kept_objects(const std::tuple<Parameters...>&) {
+  return {keeps_object<Parameters>...};
+}
+
 // "Name(a=1, b=\"text\", c=None)" from the constructor's stored values: text
 // quoted as model names are, everything else as Python writes it.
 template <class Table>
@@ -143,8 +148,16 @@ struct EstimatorParameters {
         throw PythonErrorAlreadySet{};
       }
       const auto names = parameter_names(Policy::table());
+      // The current values: those given, and the objects the state keeps.
+      PyRef stored =
+          with_shared<State>(self, [](const State& state) { return Policy::constructor_arguments(state); });
+      const auto kept = kept_objects(Policy::table());
       std::array<PyObject*, count> slots{};
-      for (std::size_t index = 0; index < count; ++index) slots[index] = given_argument(self, names[index]);
+      for (std::size_t index = 0; index < count; ++index) {
+        slots[index] = kept[index] ? PyTuple_GET_ITEM(stored.get(), static_cast<Py_ssize_t>(index))
+                                   : given_argument(self, names[index]);
+        if (slots[index] == Py_None) slots[index] = nullptr;
+      }
       PyRef own_values = PyRef::require(PyDict_New());  // keeps the previous given values alive
       if (PyObject* given = instance_of<State>(self)->given_parameters) {
         if (PyDict_Update(own_values.get(), given) < 0) throw PythonErrorAlreadySet{};
