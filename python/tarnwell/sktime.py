@@ -3,12 +3,13 @@
     from tarnwell.sktime import TarnwellDetector
 
     detector = TarnwellDetector("pelt", model="l2")
-    change_points = detector.fit_predict(frame)      # pd.Series of ilocs
+    change_points = detector.fit_predict(frame)["ilocs"]   # integer positions
 
 `TarnwellDetector` follows sktime's detection interface (`BaseDetector`):
 `fit` learns nothing (the searches are unsupervised), `predict(X)` returns
-the change points of `X` as a Series of integer positions (the first sample
-of each new segment, sktime's "ilocs"), and `predict_segments`,
+the change points of `X` in sktime's format, a DataFrame whose "ilocs"
+column holds their integer positions (the first sample of each new
+segment), and `predict_segments`,
 `transform` and the other methods sktime derives from them work as for any
 of its detectors.
 """
@@ -54,7 +55,7 @@ class TarnwellDetector(_base.BaseDetector):  # type: ignore[misc]
     >>> import pandas as pd
     >>> from tarnwell.sktime import TarnwellDetector
     >>> X = pd.DataFrame({"level": np.repeat([0.0, 5.0], 50)})
-    >>> TarnwellDetector("dynp", n_bkps=1).fit_predict(X).tolist()
+    >>> TarnwellDetector("dynp", n_bkps=1).fit_predict(X)["ilocs"].tolist()
     [50]
     """
 

@@ -207,7 +207,7 @@ struct EstimatorParameters {
       Py_XSETREF(instance_of<State>(self)->given_parameters, given.release());
       cursor = 0;
       while (PyDict_Next(nested.get(), &cursor, &position, &group)) {
-        PyObject* target = given_argument(self, names[PyLong_AsSize_t(position)]);
+        PyObject* target = slots[PyLong_AsSize_t(position)];  // kept alive by `stored`, `own_values` or the call
         PyRef method = PyRef::require(PyObject_GetAttrString(target, "set_params"));
         PyRef empty = PyRef::require(PyTuple_New(0));
         PyRef ignored = PyRef::require(PyObject_Call(method.get(), empty.get(), group));
