@@ -59,11 +59,12 @@ def _check_order(index: Any) -> None:
     if index.is_monotonic_increasing or index.is_monotonic_decreasing:
         return
     values = np.asarray(index)
-    steps = values[1:] > values[:-1] if values[1] >= values[0] else values[1:] < values[:-1]
+    # The direction the index runs overall; the first row against it is reported.
+    steps = values[1:] > values[:-1] if values[-1] >= values[0] else values[1:] < values[:-1]
     steps |= values[1:] == values[:-1]
     row = int(np.argmin(steps)) + 1
-    raise ValueError(f"the index is not sorted: row {row} (label {index[row]!r}) comes after "
-                     f"{index[row - 1]!r}; rows must be samples in time order, so sort first "
+    raise ValueError(f"the index is not sorted: row {row} (label {index[row]}) comes after "
+                     f"{index[row - 1]}; rows must be samples in time order, so sort first "
                      "(for example frame.sort_index())")
 
 
