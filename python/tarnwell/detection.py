@@ -253,7 +253,7 @@ def _predict(estimator: Any, intake: Intake, rule: dict[str, Any]) -> list[int]:
         raise ValueError(f"{error}: Window(width={width}) finds at most one change per peak of its window "
                          f"gain, and each needs width / 2 = {width // 2} samples on both sides; this signal "
                          f"gave fewer than {n_bkps} such peaks. Use a smaller width (about "
-                         f"{max(2, n // (n_bkps + 1))} or less here) or another method") from None
+                         f"{max(2, min(width // 2, n // (n_bkps + 1)))} or less here) or another method") from None
 
 
 def _workers(n_jobs: int | None) -> int:
