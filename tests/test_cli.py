@@ -175,3 +175,4 @@ def test_default_penalty_path_and_interruption(files, monkeypatch, capsys):
     monkeypatch.setattr("tarnwell.cli.read_table", interrupted)
     assert main([str(files["npy"])]) == 130
     assert capsys.readouterr().err.splitlines()[-1] == "tarnwell: interrupted"
+

@@ -115,8 +115,10 @@ def _read_csv(path: Path, columns: list[str] | None, index: str | None, delimite
     header_row = 0 if has_header else None
     separator = r"\s+" if delimiter == " " else delimiter
     try:
-        raw = pandas.read_csv(path, sep=separator, header=header_row, skip_blank_lines=False,
-                              skipinitialspace=True, engine="c", low_memory=False)
+        with warnings.catch_warnings():
+            # Mixed text and numbers in a column: handled below, cell by cell.
+            warnings.simplefilter("ignore", pandas.errors.DtypeWarning)
+            raw = pandas.read_csv(path, sep=separator, header=header_row, skip_blank_lines=False, engine="c")
     except (pandas.errors.ParserError, UnicodeDecodeError, ValueError) as error:
         raise InputError(f"cannot read {path} as CSV: {str(error).strip()}") from None
     raw.columns = [str(c).strip() for c in raw.columns]
