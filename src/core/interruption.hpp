@@ -6,7 +6,7 @@
 // installed poller the check does nothing.
 #pragma once
 
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

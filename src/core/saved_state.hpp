@@ -18,7 +18,7 @@
 
 #include "core/large_table.hpp"
 #include "core/signal.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/strided_matrix.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <span>
 
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

@@ -9,7 +9,7 @@
 #include <variant>
 
 #include "cost/cost_list.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

@@ -4,7 +4,7 @@
 
 #include "core/signal.hpp"
 #include "core/strided_matrix.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

@@ -5,7 +5,7 @@
 #include <span>
 
 #include "cost/endpoint_batch.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

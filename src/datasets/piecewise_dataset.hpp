@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "datasets/segment_shapes.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

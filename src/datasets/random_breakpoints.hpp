@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "datasets/dataset_rng.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

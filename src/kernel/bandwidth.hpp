@@ -8,7 +8,7 @@
 
 #include "core/signal.hpp"
 #include "kernel/kernel_spec.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

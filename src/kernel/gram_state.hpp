@@ -20,7 +20,7 @@
 #include "cost/endpoint_batch.hpp"
 #include "kernel/kernel_spec.hpp"
 #include "kernel/prepared_rows.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

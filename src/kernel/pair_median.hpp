@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "core/signal.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

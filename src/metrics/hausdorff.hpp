@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

@@ -12,7 +12,7 @@
 
 #include "check.hpp"
 #include "cost/l2/l2_cost.hpp"
-#include "cost/l2/l2_interval_passes.hpp"
+#include "search/pelt/l2_pruning/l2_interval_passes.hpp"
 #include "search/pelt/pelt_engine.hpp"
 
 using namespace tarnwell;

@@ -13,7 +13,7 @@
 
 #include "core/signal.hpp"
 #include "cost/endpoint_batch.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

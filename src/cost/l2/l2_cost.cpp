@@ -11,9 +11,6 @@
 
 namespace tarnwell {
 
-static_assert(OffersPeltFunctionalPruning<L2Cost>);
-static_assert(PeltFunctionalPruner<L2IntervalPruning> && PeltFunctionalPruner<L2BallPruning>);
-
 namespace {
 constexpr double infinity = std::numeric_limits<double>::infinity();
 }  // namespace
@@ -147,8 +144,8 @@ double L2Cost::prefix_optimum_bound(double pen, std::uint64_t block) const {
   return blocks + widest + pen * static_cast<double>(count);
 }
 
-std::optional<L2FunctionalPruning> L2Cost::pelt_functional_pruning(double pen, std::uint64_t min_size,
-                                                                   std::uint64_t jump, const TieRule& tie_rule) const {
+std::optional<double> L2Cost::functional_pruning_margin(double pen, std::uint64_t min_size, std::uint64_t jump,
+                                                       const TieRule& tie_rule) const {
   if (jump == 0 || min_size == 0) return std::nullopt;
   const std::uint64_t d = n_features_;
   // The optimal values the search can meet lie in [-pen, reach]; the best of
@@ -190,7 +187,7 @@ std::optional<L2FunctionalPruning> L2Cost::pelt_functional_pruning(double pen, s
   const double test_error = (d == 1 ? 0x1p-48 : 0x1p-44 * columns) * (squares + scale);
   const double margin = 2.0 * tie + 8.0 * value_error + test_error;
   if (!is_finite_value(margin)) return std::nullopt;
-  return L2FunctionalPruning(prefix_sums_.data(), prefix_squares_.data(), d, margin);
+  return margin;
 }
 
 }  // namespace tarnwell

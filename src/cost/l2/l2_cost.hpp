@@ -17,10 +17,9 @@
 #include "core/strided_matrix.hpp"
 #include "cost/endpoint_batch.hpp"
 #include "cost/generic_endpoint_costs.hpp"
-#include "cost/l2/l2_functional_pruning.hpp"
 #include "cost/segment_validation.hpp"
-#include "python/error/error_kind.hpp"
-#include "search/common/tie_rule.hpp"
+#include "core/error/error_kind.hpp"
+#include "core/tie_rule.hpp"
 
 namespace tarnwell {
 
@@ -38,11 +37,14 @@ class L2Cost {
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
 
-  // Pelt's functional pruning for a search with this penalty, minimum
-  // segment length, grid step and tie rule (nothing when the margin it
-  // needs is not finite: the search then keeps its inequality pruning).
-  std::optional<L2FunctionalPruning> pelt_functional_pruning(double pen, std::uint64_t min_size, std::uint64_t jump,
-                                                             const TieRule& tie) const;
+  // The margin by which Pelt's functional pruning must see a start beaten
+  // before it drops it, for a search with this penalty, minimum segment
+  // length, grid step and tie rule: it covers the tie tolerance at every
+  // value the search can reach and the round-off of this cost's own
+  // arithmetic (nothing when it is not finite: the search then keeps its
+  // inequality pruning). The pruning itself works on the prefix tables below.
+  std::optional<double> functional_pruning_margin(double pen, std::uint64_t min_size, std::uint64_t jump,
+                                                  const TieRule& tie) const;
 
   // Row `position` of the prefix tables: d sums (squares) of centred values
   // over samples [0, position).

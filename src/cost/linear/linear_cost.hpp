@@ -11,7 +11,7 @@
 #include "core/signal.hpp"
 #include "cost/endpoint_batch.hpp"
 #include "cost/linear/regression_model.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

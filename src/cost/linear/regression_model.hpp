@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cost/endpoint_batch.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

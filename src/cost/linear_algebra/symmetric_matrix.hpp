@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/signal.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

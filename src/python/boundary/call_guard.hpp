@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 #include "python/error/exception.hpp"
 #include "python/mod/py_ref.hpp"
 

@@ -9,7 +9,7 @@
 
 #include "core/strided_matrix.hpp"
 #include "cost/segment_validation.hpp"
-#include "python/error/message.hpp"
+#include "core/error/message.hpp"
 
 namespace tarnwell::python {
 namespace {

@@ -20,7 +20,7 @@
 #include "cost/endpoint_batch.hpp"
 #include "python/custom_cost/custom_cost_protocol.hpp"
 #include "python/custom_cost/python_exception.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 #include "python/mod/py_ref.hpp"
 #include "python/mod/signal_argument.hpp"
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "python/error/message.hpp"
+#include "core/error/message.hpp"
 #include "python/mod/py_ref.hpp"
 
 namespace tarnwell::python {

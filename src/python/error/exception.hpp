@@ -3,7 +3,7 @@
 
 #include <Python.h>
 
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell::python {
 

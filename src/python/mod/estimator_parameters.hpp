@@ -19,7 +19,7 @@
 #include <tuple>
 #include <utility>
 
-#include "python/error/message.hpp"
+#include "core/error/message.hpp"
 #include "python/mod/class_builder.hpp"
 
 namespace tarnwell::python {

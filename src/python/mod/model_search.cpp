@@ -1,6 +1,6 @@
 #include "python/mod/model_search.hpp"
 
-#include "python/error/message.hpp"
+#include "core/error/message.hpp"
 
 namespace tarnwell::python {
 

@@ -11,7 +11,7 @@
 #include <variant>
 
 #include "core/interruption.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 #include "python/mod/arguments.hpp"
 #include "python/mod/heap_type.hpp"
 #include "search/common/segmentation.hpp"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/fallible_allocation.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 #include "search/common/segmentation.hpp"
 
 namespace tarnwell {

@@ -12,8 +12,8 @@
 #include <span>
 #include <vector>
 
-#include "python/error/error_kind.hpp"
-#include "search/common/tie_rule.hpp"
+#include "core/error/error_kind.hpp"
+#include "core/tie_rule.hpp"
 
 namespace tarnwell {
 

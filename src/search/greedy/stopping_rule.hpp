@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "python/error/error_kind.hpp"
-#include "search/common/tie_rule.hpp"
+#include "core/error/error_kind.hpp"
+#include "core/tie_rule.hpp"
 #include "search/common/segmentation.hpp"
 
 namespace tarnwell {

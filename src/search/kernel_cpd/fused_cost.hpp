@@ -8,7 +8,7 @@
 #include <cfloat>
 #include <cstdint>
 
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

@@ -6,7 +6,7 @@
 // values and one parent flag byte per (sample, level).
 #pragma once
 
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 #include "search/common/segmentation.hpp"
 #include "search/l1_potts/l1_potts_data.hpp"
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 

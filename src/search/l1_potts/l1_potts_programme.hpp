@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "search/common/tie_rule.hpp"
+#include "core/tie_rule.hpp"
 
 namespace tarnwell {
 

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "search/common/tie_rule.hpp"
+#include "core/tie_rule.hpp"
 
 namespace tarnwell {
 

@@ -17,14 +17,16 @@
 #include "core/fallible_allocation.hpp"
 #include "core/interruption.hpp"
 #include "core/strided_matrix.hpp"
+#include "core/vector_paths.hpp"
 #include "cost/generic_endpoint_costs.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/search_counters.hpp"
 #include "search/common/search_grid.hpp"
 #include "search/common/segmentation.hpp"
 #include "search/common/segmentation_cost.hpp"
-#include "search/common/tie_rule.hpp"
+#include "core/tie_rule.hpp"
 #include "search/pelt/pelt_active_set.hpp"
+#include "search/pelt/pelt_functional_pruning.hpp"
 #include "search/pelt/pelt_swept_steps.hpp"
 #include "search/pelt/pelt_tables.hpp"
 
@@ -275,12 +277,12 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
     bool searched = false;
     if constexpr (OffersPeltFunctionalPruning<Cost>) {
       if (pruning == PeltPruning::as_declared || pruning == PeltPruning::stepwise) {
-        if (const auto pruner = cost.pelt_functional_pruning(pen, min_size, parameters.jump, tie)) {
+        if (const auto pruner = pelt_functional_pruning(cost, pen, min_size, parameters.jump, tie)) {
           TARNWELL_CHECK(pelt_detail::with_concrete_pruner(*pruner, [&](const auto& concrete) -> Status {
             if constexpr (pelt_detail::SweepingPruner<std::decay_t<decltype(concrete)>>) {
-              if (pruning == PeltPruning::as_declared && concrete.sweep() != nullptr) {
-                return pelt_detail::run_swept_steps(cost, grid, tables, min_size, pen, concrete, counters);
-              }
+              const bool swept = pruning == PeltPruning::as_declared && concrete.sweep() != nullptr;
+              record_vector_path(VectorPath::pelt_sweep, swept);
+              if (swept) return pelt_detail::run_swept_steps(cost, grid, tables, min_size, pen, concrete, counters);
             }
             return pelt_detail::run_pruned_steps(cost, grid, tables, min_size, pen, *pruning_constant, &concrete,
                                                  counters);

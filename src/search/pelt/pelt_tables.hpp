@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "core/large_table.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 #include "search/common/search_grid.hpp"
-#include "search/common/tie_rule.hpp"
+#include "core/tie_rule.hpp"
 
 namespace tarnwell::pelt_detail {
 

@@ -20,9 +20,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 #include "search/common/search_grid.hpp"
-#include "search/common/tie_rule.hpp"
+#include "core/tie_rule.hpp"
 
 namespace tarnwell {
 

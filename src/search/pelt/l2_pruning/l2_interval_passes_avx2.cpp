@@ -5,12 +5,12 @@
 #include <cstddef>
 #include <limits>
 
-#include "cost/l2/l2_interval_passes.hpp"
+#include "search/pelt/l2_pruning/l2_interval_passes.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #pragma GCC push_options
 #pragma GCC target("avx2")
-#include "cost/l2/l2_interval_passes_body.hpp"
+#include "search/pelt/l2_pruning/l2_interval_passes_body.hpp"
 #pragma GCC pop_options
 
 namespace tarnwell {

@@ -1,10 +1,10 @@
-#include "cost/l2/l2_interval_passes.hpp"
+#include "search/pelt/l2_pruning/l2_interval_passes.hpp"
 
 #include <cmath>
 #include <cstddef>
 #include <limits>
 
-#include "cost/l2/l2_interval_passes_body.hpp"
+#include "search/pelt/l2_pruning/l2_interval_passes_body.hpp"
 
 namespace tarnwell {
 

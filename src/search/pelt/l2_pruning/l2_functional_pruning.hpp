@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
-#include "cost/l2/l2_ball_pruning.hpp"
-#include "cost/l2/l2_interval_pruning.hpp"
+#include "core/tie_rule.hpp"
+#include "cost/l2/l2_cost.hpp"
+#include "search/pelt/l2_pruning/l2_ball_pruning.hpp"
+#include "search/pelt/l2_pruning/l2_interval_pruning.hpp"
 
 namespace tarnwell {
 
@@ -27,5 +30,14 @@ class L2FunctionalPruning {
   L2IntervalPruning interval_;
   L2BallPruning ball_;
 };
+
+// The pruning for a search over `cost`, with the margin its arithmetic needs.
+inline std::optional<L2FunctionalPruning> pelt_functional_pruning(const L2Cost& cost, double pen,
+                                                                  std::uint64_t min_size, std::uint64_t jump,
+                                                                  const TieRule& tie) {
+  const std::optional<double> margin = cost.functional_pruning_margin(pen, min_size, jump, tie);
+  if (!margin) return std::nullopt;
+  return L2FunctionalPruning(cost.prefix_sum_row(0), cost.prefix_square_row(0), cost.n_features(), *margin);
+}
 
 }  // namespace tarnwell

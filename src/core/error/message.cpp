@@ -1,4 +1,4 @@
-#include "python/error/message.hpp"
+#include "core/error/message.hpp"
 
 #include <charconv>
 #include <cmath>

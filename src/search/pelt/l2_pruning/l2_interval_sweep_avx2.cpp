@@ -9,7 +9,7 @@
 // every step. The steps run here, not in the search, so that the search's
 // constants stay in registers and a step costs no call: they return to the
 // search only for what it must do itself.
-#include "cost/l2/l2_interval_sweep.hpp"
+#include "search/pelt/l2_pruning/l2_interval_sweep.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -20,7 +20,7 @@
 
 #include "core/interruption.hpp"
 #include "core/strided_matrix.hpp"
-#include "cost/l2/l2_interval_passes.hpp"
+#include "search/pelt/l2_pruning/l2_interval_passes.hpp"
 
 // Everything included above is compiled for the baseline; only this unit's
 // own functions, lambdas included, are compiled for AVX2, and they run only

@@ -12,7 +12,7 @@
 #include <memory>
 #include <new>
 
-#include "cost/l2/l2_interval_sweep.hpp"
+#include "search/pelt/l2_pruning/l2_interval_sweep.hpp"
 
 namespace tarnwell {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "core/strided_matrix.hpp"
-#include "python/error/error_kind.hpp"
+#include "core/error/error_kind.hpp"
 
 namespace tarnwell {
 
