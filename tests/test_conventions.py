@@ -75,8 +75,11 @@ def test_clone_and_parameter_round_trips(cls, arguments, refused):
     copy = sklearn_base.clone(estimator)                  # raises if a parameter is not reported back
     assert type(copy) is cls and not copy.is_fitted and repr(copy).split("(")[0] == cls.__name__
     assert pickle.loads(pickle.dumps(copy)).get_params(deep=False).keys() == params.keys()
-    # set_params: the same values keep the object's behaviour; it is unfitted afterwards.
-    assert estimator.set_params(**copy.get_params(deep=False)) is estimator and not estimator.is_fitted
+    # set_params: the same values keep the object's behaviour; it is unfitted afterwards
+    # unless nothing was given.
+    assert estimator.set_params() is estimator and estimator.is_fitted
+    assert estimator.set_params(**copy.get_params(deep=False)) is estimator
+    assert estimator.is_fitted == (not params)
     assert repr(estimator) == repr(copy)
     if refused is not None:
         with pytest.raises((ValueError, TypeError, OverflowError)) as constructing:

@@ -139,7 +139,8 @@ struct EstimatorParameters {
   // The parameters not named keep their current values; the new state is
   // built by the constructor's checks and replaces the current one (fitted
   // or not) only when they pass, so a refused value changes nothing. The
-  // object is unfitted afterwards, as a new one would be. "name__key"
+  // object is unfitted afterwards, as a new one would be; a call without
+  // parameters changes nothing at all. "name__key"
   // entries go to the set_params of the object in parameter `name`.
   static PyObject* set_params(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_guarded(setting().c_str(), [&]() -> Result<PyRef> {
@@ -147,6 +148,7 @@ struct EstimatorParameters {
         PyErr_Format(PyExc_TypeError, "set_params() of %s takes keyword arguments only", Policy::class_name());
         throw PythonErrorAlreadySet{};
       }
+      if (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) return PyRef::borrow(self);  // nothing changes
       const auto names = parameter_names(Policy::table());
       // The current values: those given, and the objects the state keeps.
       PyRef stored =
@@ -225,7 +227,7 @@ struct EstimatorParameters {
       "set_params($self, /, **params)\n--\n\n"
       "Change constructor parameters by name and return the object itself. The new values are checked as the "
       "constructor checks them; a refused value raises and leaves the object unchanged. The object is unfitted "
-      "afterwards. \"name__key\" sets the parameter key of the object held in parameter name.";
+      "afterwards (unless no parameter is given). \"name__key\" sets the parameter key of the object held in parameter name.";
 
   static void add_methods(std::vector<PyMethodDef>& methods) {
     methods.push_back(fastcall_definition("get_params", &get_params, get_params_doc));
