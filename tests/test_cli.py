@@ -176,3 +176,10 @@ def test_default_penalty_path_and_interruption(files, monkeypatch, capsys):
     assert main([str(files["npy"])]) == 130
     assert capsys.readouterr().err.splitlines()[-1] == "tarnwell: interrupted"
 
+
+
+def test_an_unsorted_date_column_is_an_input_error(files, capsys):
+    shuffled = files["root"] / "shuffled.csv"
+    shuffled.write_text("when,x\n2024-01-01,1\n2024-01-03,2\n2024-01-02,3\n2024-01-04,4\n")
+    assert main([str(shuffled)]) == 3
+    assert "line 4: the index column 'when' is not sorted" in capsys.readouterr().err

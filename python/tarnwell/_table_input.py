@@ -14,6 +14,8 @@ from typing import Any
 
 import numpy as np
 
+from ._intake import first_unsorted_row
+
 __all__ = ["FILL_RULES", "InputError", "Table", "read_table"]
 
 FILL_RULES = ("linear", "ffill", "drop")
@@ -138,11 +140,9 @@ def _read_csv(path: Path, columns: list[str] | None, index: str | None, delimite
     if index_key is None:
         # A date column is recognised by itself: the first text column whose
         # cells all read as dates (and that was not asked for as a signal).
+        asked = {_column_key(name, header, "column", path) for name in columns or ()}
         for name in header:
-            if name in (columns or ()) or (columns and name in [_column_key(c, header, "column", path)
-                                                                for c in columns]):
-                continue
-            if raw[name].dtype.kind == "O" and (dates := _as_dates(raw[name])) is not None:
+            if name not in asked and raw[name].dtype.kind == "O" and (dates := _as_dates(raw[name])) is not None:
                 index_key, index_values = name, dates
                 table.notes.append(f"column {name!r} read as dates: used as the index")
                 break
@@ -150,9 +150,15 @@ def _read_csv(path: Path, columns: list[str] | None, index: str | None, delimite
         index_values = _as_dates(raw[index_key])
         if index_values is None:
             index_values = raw[index_key]
-    if index_key is not None and index_values is not None and index_values.isna().any():
-        row = int(np.argmax(index_values.isna().to_numpy()))
-        raise InputError(f"{path}, line {lines[row]}: the index column {index_key!r} has no value")
+    if index_key is not None and index_values is not None:
+        if index_values.isna().any():
+            row = int(np.argmax(index_values.isna().to_numpy()))
+            raise InputError(f"{path}, line {lines[row]}: the index column {index_key!r} has no value")
+        unsorted = first_unsorted_row(pandas.Index(index_values))
+        if unsorted is not None:
+            raise InputError(f"{path}, line {lines[unsorted]}: the index column {index_key!r} is not sorted "
+                             f"({index_values.iloc[unsorted]} comes after {index_values.iloc[unsorted - 1]}); "
+                             "rows must be samples in time order")
 
     if columns:
         chosen = [_column_key(name, header, "column", path) for name in columns]
