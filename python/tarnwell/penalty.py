@@ -408,6 +408,7 @@ class PenaltyPath:
         costs_ax.legend(loc="upper right")
         if max(self.n_changes) > 50 * max(1, min(self.n_changes)):
             costs_ax.set_xscale("symlog", linthresh=10)
+        costs_ax.set_xlim(left=0)
         edges = [*self.pen_low, self.pen_high[-1]]
         penalty_ax.stairs(self.n_changes, edges, color="tab:blue", baseline=None)
         penalty_ax.axvspan(self.pen_low[best], self.pen_high[best], color="tab:red", alpha=0.15,
@@ -418,6 +419,7 @@ class PenaltyPath:
         penalty_ax.set_xscale("log")
         if max(self.n_changes) > 50 * max(1, min(self.n_changes)):
             penalty_ax.set_yscale("symlog", linthresh=10)
+        penalty_ax.set_ylim(bottom=0)
         penalty_ax.set_xlabel("penalty")
         penalty_ax.set_ylabel("number of changes")
         penalty_ax.legend(loc="upper right", fontsize=8)
