@@ -3,9 +3,10 @@
 The compiled searches, costs, metrics and generators are re-exported from
 ``tarnwell._tarnwell``. Beside them:
 ``detect`` and ``detect_many`` (any array-like in, a result object out),
-``tarnwell.penalty`` (default penalty, penalty path, over-segmentation
-warning) and ``plot``; ``__all__`` lists both. ``tarnwell.sktime`` adapts
-the searches to sktime's detection interface (imported on demand).
+``tarnwell.penalty`` (default penalty, penalty path, over- and
+under-segmentation warnings) and ``plot``; ``__all__`` lists both.
+``tarnwell.sktime`` adapts the searches to sktime's detection interface
+(imported on demand).
 """
 
 import copyreg as _copyreg
@@ -23,6 +24,7 @@ from .detection import DetectionResult as DetectionResult
 from .detection import detect as detect
 from .detection import detect_many as detect_many
 from .penalty import OverSegmentationWarning as OverSegmentationWarning
+from .penalty import UnderSegmentationWarning as UnderSegmentationWarning
 from .plotting import plot as plot
 
 # The compiled names (in the module's order), then the package's own, so
@@ -33,7 +35,7 @@ __all__ = [
     "CostCLinear", "CostMahalanobis", "CostMl", "Dynp", "Pelt", "Binseg", "BottomUp", "Window", "L1Potts",
     "KernelCPD", "version", "validate_signal", "hausdorff", "precision_recall", "rand_index", "pw_constant",
     "pw_linear", "pw_normal", "pw_wavy", "detect", "detect_many", "DetectionResult", "DetectionFailure",
-    "plot", "penalty", "OverSegmentationWarning", "TransposedSignalWarning"
+    "plot", "penalty", "OverSegmentationWarning", "UnderSegmentationWarning", "TransposedSignalWarning"
 ]
 
 

@@ -14,7 +14,7 @@ import numpy as np
 from ._costs import segmentation_cost
 from ._intake import Intake, as_signal
 from ._methods import SearchInfo, search_info
-from .penalty import penalty_and_result, warn_if_oversegmented
+from .penalty import choose_penalty, warn_if_oversegmented, warn_if_undersegmented
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
@@ -22,6 +22,10 @@ if TYPE_CHECKING:
 __all__ = ["DetectionFailure", "DetectionResult", "default_min_size", "detect", "detect_many"]
 
 _CostChoice = Callable[[Any], dict[str, Any]]
+
+# Models whose segments follow a regression, not a level: a level shift
+# inside one of their segments is not a sign of a missed change.
+_TREND_MODELS = ("linear", "ar", "clinear")
 
 
 @dataclass(eq=False)
@@ -199,7 +203,8 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
         accepts. With none, a method that takes a penalty uses
         `tarnwell.penalty.default_penalty`.
     warn: warn with OverSegmentationWarning when most segments are only a
-        few samples long.
+        few samples long, and with UnderSegmentationWarning when a segment
+        holds a large shift of level (see tarnwell.penalty).
     params: the method's other parameters (min_size, jump, width, kernel,
         custom_cost, weights, ...), passed to its constructor or to `fit`.
 
@@ -226,15 +231,19 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     estimator, fit_params, choice = _build(info, model, params, intake.matrix.shape[1])
     estimator.fit(intake.values, **fit_params)
     known: list[int] | None = None
+    noise = None
     if not given:
         if "pen" not in info.rules:
             raise ValueError(f"{info.name} needs one of {', '.join(info.rules)}")
-        pen, known = penalty_and_result(estimator, intake.matrix, fit_params)
-        given = {"pen": pen}
+        chosen, known = choose_penalty(estimator, intake.matrix, fit_params)
+        given, noise = {"pen": chosen.value}, chosen.signal_noise
     breakpoints = known if known is not None else _predict(estimator, intake, given)
     if warn:
         warn_if_oversegmented(breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
                               jump=int(getattr(estimator, "jump", 1)), stacklevel=2)
+        if getattr(estimator, "model", None) not in _TREND_MODELS:
+            warn_if_undersegmented(intake.matrix, breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
+                                   noise=noise, stacklevel=2)
     model_name = getattr(estimator, "model", None) or getattr(estimator, "kernel", None)
     return DetectionResult(breakpoints=breakpoints, method=info.name, model=model_name,
                            penalty=given.get("pen"), signal=intake, _cost_choice=choice(estimator))
