@@ -140,8 +140,8 @@ struct EstimatorParameters {
   // built by the constructor's checks and replaces the current one (fitted
   // or not) only when they pass, so a refused value changes nothing. The
   // object is unfitted afterwards, as a new one would be; a call without
-  // parameters changes nothing at all. "name__key"
-  // entries go to the set_params of the object in parameter `name`.
+  // parameters changes nothing at all. "name__key" entries go to the
+  // set_params of the object in parameter `name`.
   static PyObject* set_params(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_guarded(setting().c_str(), [&]() -> Result<PyRef> {
       if (nargs != 0) {
