@@ -80,10 +80,12 @@ segment of a result holds a large abrupt shift, ``detect`` warns with
 Penalty path
 ------------
 ``penalty_path`` finds every distinct optimal segmentation for the penalties
-in [pen_min, pen_max] with the CROPS procedure of Haynes, Eckley and
+in [pen_min, pen_max] (by default the default penalty divided and
+multiplied by 10) with the CROPS procedure of Haynes, Eckley and
 Fearnhead (2017): each segmentation is optimal on an interval of penalties,
 and only about two exact searches per segmentation are needed. Its
-``plot()`` draws the elbow curve of cost against the number of changes.
+``elbow()`` is the segmentation optimal over the widest span of log-penalty
+near the default penalty, and ``plot()`` draws the path.
 """
 
 from __future__ import annotations
@@ -99,6 +101,7 @@ import numpy.typing as npt
 
 from . import _noise
 from ._costs import segmentation_cost
+from ._estimators import build_estimator
 from ._intake import as_signal
 from ._methods import KNOWN_MODELS, model_entry, normalise, search_info
 from ._tarnwell import Pelt
@@ -381,10 +384,9 @@ def default_penalty(signal: Any, model: str | None = None, *, method: str = "pel
     (for example ``model="l1"``, or ``method="kernelcpd", kernel="rbf"``).
     No search runs: the penalty comes from robust statistics of the signal.
     """
-    from .detection import _build
 
     intake = as_signal(signal)
-    estimator, fit_params, _ = _build(search_info(method), model, params)
+    estimator, fit_params, _ = build_estimator(search_info(method), model, params, intake.matrix.shape[1])
     estimator.fit(intake.values, **fit_params)
     return penalty_for(estimator, intake.matrix, fit_params)
 
@@ -525,6 +527,8 @@ class PenaltyPath:
     breakpoints: list[list[int]]
     n_searches: int = field(default=0, compare=False)
     """How many searches the procedure ran."""
+    reference_penalty: float | None = field(default=None, compare=False)
+    """The default penalty of the search on this signal (None for a custom cost)."""
 
     def __len__(self) -> int:
         return len(self.n_changes)
@@ -540,43 +544,79 @@ class PenaltyPath:
         raise AssertionError("the penalty intervals cover the range")
 
     def elbow(self) -> int:
-        """Row index of the elbow of the cost curve.
+        """Row index of the elbow: the segmentation that stays optimal over
+        the widest span of penalties on a logarithmic scale.
 
-        The elbow is the point of the curve (number of changes, cost), both
-        rescaled to [0, 1], farthest from the chord joining its two ends; with
-        fewer than three segmentations it is the one with the fewest changes.
+        Each row is optimal on [pen_low, pen_high]; its width
+        ln(pen_high / pen_low) is how much the gain of one more change drops
+        after it: wide where the cost curve of changes bends most. Widths
+        are measured within the default penalty's neighbourhood (a factor
+        of ELBOW_SPAN below and above it) when the path knows that penalty,
+        so any range containing that neighbourhood gives the same elbow;
+        otherwise within the path's own range. Ties go to fewer changes.
         """
-        if len(self) < 3:
-            return len(self) - 1
-        x = np.asarray(self.n_changes, dtype=np.float64)
-        y = np.asarray(self.costs, dtype=np.float64)
-        x = (x - x.min()) / (np.ptp(x) or 1.0)
-        y = (y - y.min()) / (np.ptp(y) or 1.0)
-        chord = np.array([x[-1] - x[0], y[-1] - y[0]])
-        distance = np.abs(chord[0] * (y - y[0]) - chord[1] * (x - x[0])) / (np.hypot(*chord) or 1.0)
-        return int(np.argmax(distance))
+        low_end, high_end = self.pen_low[0], self.pen_high[-1]
+        if self.reference_penalty is not None:
+            low_end = max(low_end, self.reference_penalty / ELBOW_SPAN)
+            high_end = min(high_end, self.reference_penalty * ELBOW_SPAN)
+        best, widest = len(self) - 1, -math.inf
+        for row in range(len(self) - 1, -1, -1):  # fewest changes first, so ties keep them
+            low, high = max(self.pen_low[row], low_end), min(self.pen_high[row], high_end)
+            if high <= low:
+                continue
+            width = math.log(high / low)
+            if width > widest * (1.0 + 1e-12):
+                best, widest = row, width
+        return best
 
     def plot(self, *, ax: Any = None) -> Figure:
-        """Elbow plot: cost against the number of changes, the elbow marked,
-        each point labelled with its penalty interval. Needs matplotlib."""
+        """The path in two panels: cost against the number of changes, and
+        the number of changes against the penalty (logarithmic), the elbow
+        marked on both and the default penalty drawn when known. Readable
+        for hundreds of rows: only the elbow is labelled. `ax` takes two
+        axes to draw into. Needs matplotlib."""
         from .plotting import _pyplot
 
         if ax is None:
-            fig, ax = _pyplot().subplots(figsize=(7, 4), layout="constrained")
+            fig, axes = _pyplot().subplots(1, 2, figsize=(11, 4), layout="constrained")
         else:
-            fig = ax.figure
-        ax.plot(self.n_changes, self.costs, "o-", color="tab:blue")
+            axes = list(np.ravel(np.asarray(ax, dtype=object)))
+            if len(axes) != 2:
+                raise ValueError(f"ax must hold two axes (cost and penalty panels), got {len(axes)}")
+            fig = axes[0].figure
+        costs_ax, penalty_ax = axes
         best = self.elbow()
-        ax.plot([self.n_changes[best]], [self.costs[best]], "o", markersize=12, markerfacecolor="none",
-                color="tab:red", label=f"elbow: {self.n_changes[best]} changes")
-        for changes, cost, low, high in zip(self.n_changes, self.costs, self.pen_low, self.pen_high):
-            ax.annotate(f"[{low:.3g}, {high:.3g}]", (changes, cost), textcoords="offset points",
-                        xytext=(4, 4), fontsize=7, color="0.35")
-        ax.set_xlabel("number of changes")
-        ax.set_ylabel("total cost")
-        ax.set_title("penalty path (labels: penalty intervals)")
-        ax.legend()
+        marker = "o" if len(self) <= 40 else None
+        costs_ax.plot(self.n_changes, self.costs, marker=marker, markersize=3, color="tab:blue", linewidth=1)
+        costs_ax.plot([self.n_changes[best]], [self.costs[best]], "o", markersize=11, markerfacecolor="none",
+                      color="tab:red", label=f"elbow: {self.n_changes[best]} changes")
+        costs_ax.set_xlabel("number of changes")
+        costs_ax.set_ylabel("total cost")
+        costs_ax.legend(loc="upper right")
+        if max(self.n_changes) > 50 * max(1, min(self.n_changes)):
+            costs_ax.set_xscale("symlog", linthresh=10)
+        costs_ax.set_xlim(left=0)
+        edges = [*self.pen_low, self.pen_high[-1]]
+        penalty_ax.stairs(self.n_changes, edges, color="tab:blue", baseline=None)
+        penalty_ax.axvspan(self.pen_low[best], self.pen_high[best], color="tab:red", alpha=0.15,
+                           label=f"elbow: pen in [{self.pen_low[best]:.3g}, {self.pen_high[best]:.3g}]")
+        if self.reference_penalty is not None and edges[0] <= self.reference_penalty <= edges[-1]:
+            penalty_ax.axvline(self.reference_penalty, color="0.3", linestyle="--", linewidth=1,
+                               label=f"default penalty {self.reference_penalty:.3g}")
+        penalty_ax.set_xscale("log")
+        if max(self.n_changes) > 50 * max(1, min(self.n_changes)):
+            penalty_ax.set_yscale("symlog", linthresh=10)
+        penalty_ax.set_ylim(bottom=0)
+        penalty_ax.set_xlabel("penalty")
+        penalty_ax.set_ylabel("number of changes")
+        penalty_ax.legend(loc="upper right", fontsize=8)
+        fig.suptitle(f"penalty path: {len(self)} segmentations")
         return fig  # type: ignore[no-any-return]
+
+
+# The elbow is sought within this factor of the default penalty, which is
+# also the default range of `penalty_path`.
+ELBOW_SPAN = 10.0
 
 
 @dataclass
@@ -596,7 +636,9 @@ def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | Non
     `method` is an exact penalized search ("pelt", "kernelcpd" or "l1potts");
     `model` and `params` go to its constructor (or `fit`, for example
     `weights`) as in `tarnwell.detect`. Without `pen_min` and `pen_max` the
-    range is the default penalty divided and multiplied by 10.
+    range is the default penalty divided and multiplied by 10 (ELBOW_SPAN),
+    in the cost's own units, so it suits the signal whatever its scale; the
+    path's `elbow()` looks within that neighbourhood whatever the range.
 
     The procedure (CROPS) runs the search at both ends; whenever the two
     segmentations of an interval differ by more than one change, it runs it
@@ -604,20 +646,22 @@ def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | Non
     there is one of the two, they are neighbours on the path, otherwise the
     interval is split there.
     """
-    from .detection import _build
 
     intake = as_signal(signal)
     info = search_info(method)
     if normalise(info.name) not in _EXACT_PENALIZED:
         raise ValueError(f"the penalty path needs an exact penalized search (Pelt, KernelCPD or L1Potts), "
                          f"not {info.name}: a greedy search's result is not optimal for its penalty")
-    estimator, fit_params, choice = _build(info, model, params)
+    estimator, fit_params, choice = build_estimator(info, model, params, intake.matrix.shape[1])
     estimator.fit(intake.values, **fit_params)
     matrix = intake.matrix
+    reference = _reference_penalty(estimator, matrix, fit_params)
     if pen_min is None or pen_max is None:
-        reference = penalty_for(estimator, matrix, fit_params)
-        pen_min = reference / 10.0 if pen_min is None else pen_min
-        pen_max = reference * 10.0 if pen_max is None else pen_max
+        if reference is None:
+            raise ValueError("give pen_min and pen_max: there is no default penalty for a custom cost to "
+                             "centre the range on")
+        pen_min = reference / ELBOW_SPAN if pen_min is None else pen_min
+        pen_max = reference * ELBOW_SPAN if pen_max is None else pen_max
     low_end, high_end = float(pen_min), float(pen_max)
     if not (math.isfinite(low_end) and math.isfinite(high_end) and 0 < low_end < high_end):
         raise ValueError(f"need finite penalties 0 < pen_min < pen_max, got {pen_min} and {pen_max}")
@@ -652,4 +696,12 @@ def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | Non
     highs = [*(min(max(s, low_end), high_end) for s in switches), high_end]
     return PenaltyPath(pen_low=lows, pen_high=highs, n_changes=[r.changes for r in ordered],
                        costs=[r.cost for r in ordered], breakpoints=[r.breakpoints for r in ordered],
-                       n_searches=len(runs))
+                       n_searches=len(runs), reference_penalty=reference)
+
+
+def _reference_penalty(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> float | None:
+    """The default penalty the path's default range and elbow centre on;
+    None where there is none (a custom cost, whose units are unknown)."""
+    if getattr(estimator, "uses_custom_cost", False):
+        return None
+    return penalty_for(estimator, matrix, fit_params)
