@@ -129,7 +129,7 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
     Level& level = index.levels_[depth];
     TARNWELL_CHECK(try_allocate(context, [&] {
       level.blocks.resize(block_count);
-      if (bit > 0) {
+      if (bit > 1) {
         level.within_low.resize(n + 1);
         level.within_high.resize(n + 1);
       }
@@ -156,7 +156,7 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
         next[zero_at++] = current[p];
       }
     }
-    if (bit > 0) {
+    if (bit > 1) {
       // Each sample's deviation from its child's end nearest the rest of
       // the node, in quanta of its child, summed in the next level's order.
       unsigned __int128 running = 0;
@@ -218,6 +218,8 @@ std::optional<double> MedianDeviationIndex::deviation_sum(std::uint64_t start, s
     int exponent;              // of the quantum
     std::uint64_t count;
     double ref;
+    std::uint64_t far_count;  // children of two ranks: samples at the other rank,
+    double far;               // and its value
   };
   Group groups[64];
   std::size_t group_count = 0;
@@ -260,9 +262,21 @@ std::optional<double> MedianDeviationIndex::deviation_sum(std::uint64_t start, s
       ref = sorted[mid - 1];
       width = ref - sorted[node_base];
     }
-    const unsigned __int128 quanta =
-        bit > 0 ? quanta_before(level, group_high) - quanta_before(level, group_low) : 0;
-    groups[group_count++] = {quanta, quantum_exponent(width), group_high - group_low, ref};
+    Group& group = groups[group_count++];
+    group = {0, quantum_exponent(width), group_high - group_low, ref, 0, ref};
+    if (bit > 1) {
+      group.quanta = quanta_before(level, group_high) - quanta_before(level, group_low);
+    } else if (bit == 1) {
+      // A child of two ranks (or one): the last level's bits tell how many
+      // of the group's samples hold the rank away from ref, the lower one
+      // below the median, the upper one above it.
+      const Level& last = levels_[depth + 1];
+      const std::uint64_t lower = zeros_before(last, group_high) - zeros_before(last, group_low);
+      const bool below = base == mid;  // the search went on above the group
+      const std::uint64_t far_rank = below ? mid - 2 : mid + 1;
+      group.far_count = below ? lower : group.count - lower;
+      if (group.far_count != 0) group.far = sorted[far_rank];
+    }
   }
 
   const double median = sorted[base];
@@ -284,11 +298,18 @@ std::optional<double> MedianDeviationIndex::deviation_sum(std::uint64_t start, s
     const DoubleDouble offset = gap * count;
     total.add(offset);
     bound += 0x1p-104 * offset.hi;
+    if (group.far_count != 0) {
+      const DoubleDouble step = group.ref >= group.far ? exact_difference(group.ref, group.far)
+                                                       : exact_difference(group.far, group.ref);
+      const DoubleDouble far = step * static_cast<double>(group.far_count);
+      total.add(far);
+      bound += 0x1p-104 * far.hi;
+    }
   }
   // Each addition normalises the pair: its leading part is the rounded sum.
   const double value = total.sum.hi;
   const double remainder = total.sum.lo;
-  bound += double_double_rounding * static_cast<double>(2 * group_count + 2) * value;
+  bound += double_double_rounding * static_cast<double>(3 * group_count + 2) * value;
   if (!std::isfinite(value) || !std::isfinite(remainder) || !std::isfinite(bound)) return std::nullopt;
   if (bound == 0.0) return value;  // every deviation was exactly zero
   // The correctly rounded cost is `value` when the exact cost, within

@@ -25,11 +25,14 @@
 // next to a midpoint between doubles, or a heavy-tailed node whose range
 // dwarfs the segment's deviations) the caller sorts the segment.
 //
+// Children of at most two ranks need no quanta: the last level's bits say
+// how many of a group's samples sit at the rank away from `ref`.
+//
 // Memory: per level, a prefix count of quanta per sample in 10 bytes (none on
-// the last level, whose children are single ranks) and 32 bytes per 64
-// samples (the level's bits, their running count and the quanta before each
-// block), plus the sorted values: about 10.5 * ceil(log2 n) + 8 bytes per
-// sample.
+// the last two levels) and 32 bytes per 64 samples (the level's bits, their
+// running count and the quanta before each block), plus the sorted values:
+// 10.5 * ceil(log2 n) - 12 bytes per sample (135 at 10^4, 167 at 10^5, 198
+// at 10^6).
 #pragma once
 
 #include <cstdint>
@@ -62,7 +65,7 @@ class MedianDeviationIndex {
     unsigned __int128 quanta_before;
   };
   // Quanta since the block's start at each of the n + 1 positions, split in
-  // a low 64 and a high 16 bits (both empty on the last level).
+  // a low 64 and a high 16 bits (both empty on the last two levels).
   struct Level {
     LargeTable<Block> blocks;  // n / 64 + 1
     LargeTable<std::uint64_t> within_low;
