@@ -24,7 +24,11 @@ class MahalanobisCost {
   std::uint64_t n_samples() const noexcept { return scatter_.n_samples(); }
   std::uint64_t n_features() const noexcept { return scatter_.n_features(); }
   std::uint64_t min_segment_length() const noexcept { return 2; }
-  std::optional<double> pelt_pruning_constant() const noexcept { return std::nullopt; }
+  // Pruning constant 0: splitting a segment never raises the total. The
+  // whole's scatter is the parts' scatters plus the positive semidefinite
+  // between-parts term len_a len_b / len (m_a - m_b)(m_a - m_b)^T, and
+  // tr(M X) >= 0 for positive semidefinite M and X.
+  std::optional<double> pelt_pruning_constant() const noexcept { return 0.0; }
 
   // Any segment of length at least 1 has a cost (0 for one sample up to rounding).
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
