@@ -45,8 +45,8 @@ def tarnwell_runner(search, model):
 def skchange_runner(search, model, d):
     if search != "Pelt":
         raise SystemExit("skchange: Pelt only")
-    from skchange.change_detectors import PELT
-    from skchange import costs
+    from skchange import interval_scorers as costs
+    from skchange.detectors import PELT
 
     if model == "normal":
         cost = costs.GaussianCost() if d == 1 else costs.MultivariateGaussianCost()
@@ -58,8 +58,7 @@ def skchange_runner(search, model, d):
     def run(x, argument):
         frame = x.reshape(len(x), -1)
         detector = PELT(cost=cost, penalty=argument, min_segment_length=MIN_SIZE)
-        found = detector.fit(frame).predict(frame)
-        return np.asarray(found["ilocs"]).tolist()
+        return np.asarray(detector.fit(frame).predict(frame)).tolist()
     return run
 
 

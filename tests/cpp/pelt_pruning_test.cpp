@@ -57,7 +57,8 @@ struct Outcome {
   std::uint64_t candidates;
 };
 
-Outcome search(const L2Cost& cost, SearchParameters parameters, double pen, PeltPruning pruning) {
+template <class Cost>
+Outcome search(const Cost& cost, SearchParameters parameters, double pen, PeltPruning pruning) {
   SearchCounters counters;
   Result<Segmentation> result = run_pelt(cost, parameters, pen, pruning, &counters);
   return {std::move(result), counters.candidate_segments};

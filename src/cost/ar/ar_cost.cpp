@@ -38,10 +38,10 @@ Result<ARCost> ARCost::fit(const Signal& signal, std::uint64_t order) {
   }
   response.assign(signal.values().begin(), signal.values().end());
   TARNWELL_TRY(regression, RegressionModel::create(std::move(design), p, std::move(response), d));
-  // Every feature, in the response and in each lag, shifted by its first
-  // value: the intercept absorbs the shift, so a segment's residuals do not
-  // change, except where a lag reaches before sample 0 and reads a zero that
-  // is not shifted (rows before `order`).
+  // Every feature, in the response and in each lag column, shifted by its
+  // first value: an affine change of every row's regressors (zeros before
+  // sample 0 included) that the intercept absorbs, so no segment's residuals
+  // change.
   std::vector<double> design_shift;
   std::vector<double> response_shift;
   TARNWELL_CHECK(try_allocate("allocating regression checkpoint statistics", [&] {
@@ -52,7 +52,7 @@ Result<ARCost> ARCost::fit(const Signal& signal, std::uint64_t order) {
       std::copy(response_shift.begin(), response_shift.end(), design_shift.begin() + 1 + lag * d);
     }
   }));
-  TARNWELL_CHECK(regression.fit_checkpoints(std::move(design_shift), std::move(response_shift), order));
+  TARNWELL_CHECK(regression.fit_checkpoints(std::move(design_shift), std::move(response_shift), 0));
   return ARCost(std::move(regression), d, order);
 }
 

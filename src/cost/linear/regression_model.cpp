@@ -34,6 +34,7 @@ struct BatchWorkspace {
 
 struct RegressionScratchTag;
 struct SegmentScratchTag;
+struct ShiftedRowsTag;
 
 // The residual sum of squares from the normal equations, or false when any
 // of the checks says the shortcut cannot be trusted for this segment.
@@ -109,6 +110,11 @@ Result<RegressionModel> RegressionModel::create(std::vector<double> design, std:
   model.n_rows_ = design_rows;
   model.p_ = p;
   model.k_ = k;
+  // Unshifted rows until fit_checkpoints says otherwise.
+  TARNWELL_CHECK(try_allocate("allocating regression checkpoint statistics", [&] {
+    model.design_shift_.assign(p, 0.0);
+    model.response_shift_.assign(k, 0.0);
+  }));
   return model;
 }
 
@@ -201,6 +207,25 @@ void RegressionModel::accumulate_rows(std::uint64_t first, std::uint64_t last, d
   }
 }
 
+Result<double> RegressionModel::shifted_exact_cost(std::uint64_t start, std::uint64_t end) const {
+  const bool shifted = std::any_of(design_shift_.begin(), design_shift_.end(), [](double v) { return v != 0.0; }) ||
+                       std::any_of(response_shift_.begin(), response_shift_.end(), [](double v) { return v != 0.0; });
+  if (!shifted || start < checkpoint_first_row_) return exact_cost(start, end);
+  const std::uint64_t rows = end - start;
+  const std::optional<std::uint64_t> size = checked_product(rows, p_ + k_);
+  if (!size) return errors::fail(errors::numerical_failure("solving a least-squares segment model"));
+  TARNWELL_TRY(scratch, (thread_scratch<ShiftedRowsTag>(*size, "allocating a least-squares segment copy")));
+  double* design = scratch.data();
+  double* response = scratch.data() + rows * p_;
+  for (std::uint64_t r = 0; r < rows; ++r) {
+    const double* x = design_.data() + (start + r) * p_;
+    const double* y = response_.data() + (start + r) * k_;
+    for (std::uint64_t i = 0; i < p_; ++i) design[r * p_ + i] = x[i] - design_shift_[i];
+    for (std::uint64_t c = 0; c < k_; ++c) response[r * k_ + c] = y[c] - response_shift_[c];
+  }
+  return least_squares_residual(design, response, rows, p_, k_);
+}
+
 Result<double> RegressionModel::segment_cost(std::uint64_t start, std::uint64_t end) const {
   if (checkpoints_.empty() || start < checkpoint_first_row_) return exact_cost(start, end);
   const std::uint64_t p = p_;
@@ -234,7 +259,7 @@ Result<double> RegressionModel::segment_cost(std::uint64_t start, std::uint64_t 
   }
   double rss = 0.0;
   if (normal_equation_rss(w, total_squares, p, k, rss)) return rss;
-  return exact_cost(start, end);
+  return shifted_exact_cost(start, end);
 }
 
 Status RegressionModel::endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end,
@@ -275,25 +300,15 @@ Status RegressionModel::endpoint_costs(std::span<const std::uint64_t> starts, st
     const std::uint64_t start = starts[index];
     TARNWELL_CHECK(check_segment(start, end, n_rows_));
     TARNWELL_CHECK(check_segment_length(start, end, minimum));
-    for (std::uint64_t row = lowest; row-- > start;) {
-      const double* x = design_.data() + row * p;
-      const double* y = response_.data() + row * k;
-      for (std::uint64_t i = 0; i < p; ++i) {
-        const double xi = x[i];
-        double* gram_row = w.gram + i * p;
-        for (std::uint64_t j = 0; j <= i; ++j) gram_row[j] += xi * x[j];
-        double* cross_row = w.cross + i * k;
-        for (std::uint64_t c = 0; c < k; ++c) cross_row[c] += xi * y[c];
-      }
-      double row_squares = -0.0;
-      for (std::uint64_t c = 0; c < k; ++c) row_squares += y[c] * y[c];
-      total_squares += row_squares;
-    }
+    // Rows are added last to first; the shifted rows keep the sums small
+    // for a signal far from zero. Segments reaching the rows before the
+    // shift's first row use the exact solver on the rows as they are.
+    for (std::uint64_t row = lowest; row-- > start;) accumulate_rows(row, row + 1, w.gram, w.cross, total_squares);
     lowest = start;
     double rss = 0.0;
-    if (!normal_equation_rss(w, total_squares, p, k, rss)) {
+    if (start < checkpoint_first_row_ || !normal_equation_rss(w, total_squares, p, k, rss)) {
       ++fallback_count;
-      TARNWELL_TRY(exact, exact_cost(start, end));
+      TARNWELL_TRY(exact, shifted_exact_cost(start, end));
       rss = exact;
     }
     values[index] = rss;

@@ -57,6 +57,9 @@ class RegressionModel {
  private:
   RegressionModel() = default;
 
+  // The exact solver on the shifted rows where the shift is allowed: the
+  // same residuals, without the digits a signal far from zero costs it.
+  Result<double> shifted_exact_cost(std::uint64_t start, std::uint64_t end) const;
   // Adds the shifted rows [first, last) to a workspace's running sums.
   void accumulate_rows(std::uint64_t first, std::uint64_t last, double* gram, double* cross,
                        double& total_squares) const noexcept;
