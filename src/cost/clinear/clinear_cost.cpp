@@ -1,5 +1,7 @@
 #include "cost/clinear/clinear_cost.hpp"
 
+#include <cmath>
+
 #include "core/fallible_allocation.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/generic_endpoint_costs.hpp"
@@ -74,12 +76,20 @@ std::optional<double> CLinearCost::prefix_cost(std::uint64_t start, std::uint64_
   const std::uint64_t anchor = start > 0 ? start - 1 : 0;
   const std::uint64_t offset = start > 0 ? 1 : 0;
   const double span = static_cast<double>(start > 0 ? length : length - 1);
-  // Sums of f and f^2 over the segment, exact as integers.
-  const unsigned __int128 len = length;
-  const unsigned __int128 pairs = len * (len - 1) / 2;
-  const DoubleDouble abscissa_sum = from_integer(pairs + offset * len);
-  const DoubleDouble abscissa_squares =
-      from_integer(pairs * (2 * len - 1) / 3 + 2 * offset * pairs + offset * len);
+  // Sums of f and f^2 over the segment, exact as integers: 64 bits hold
+  // them up to lengths of 2^20, longer segments take 128.
+  DoubleDouble abscissa_sum;
+  DoubleDouble abscissa_squares;
+  if (length < (std::uint64_t{1} << 20)) {
+    const std::uint64_t pairs = length * (length - 1) / 2;
+    abscissa_sum = from_integer(pairs + offset * length);
+    abscissa_squares = from_integer(pairs * (2 * length - 1) / 3 + 2 * offset * pairs + offset * length);
+  } else {
+    const unsigned __int128 len = length;
+    const unsigned __int128 pairs = len * (len - 1) / 2;
+    abscissa_sum = from_integer(pairs + offset * len);
+    abscissa_squares = from_integer(pairs * (2 * len - 1) / 3 + 2 * offset * pairs + offset * len);
+  }
   const double shift = static_cast<double>(start - offset);  // f_t = t - shift
   const double count = static_cast<double>(length);
   double total = 0.0;
@@ -89,18 +99,22 @@ std::optional<double> CLinearCost::prefix_cost(std::uint64_t start, std::uint64_
     const DoubleDouble sum = high.sum - low.sum;
     const DoubleDouble square = high.square - low.square;
     const DoubleDouble indexed = high.indexed - low.indexed;
-    const DoubleDouble first = centred(anchor, feature);
-    const DoubleDouble slope = (centred(end - 1, feature) - first) / span;
-    const DoubleDouble deviations = square - first * sum * 2.0 + first * first * count;
-    const DoubleDouble weighted = indexed - sum * shift - first * abscissa_sum;
-    const DoubleDouble residuals = deviations - slope * weighted * 2.0 + slope * slope * abscissa_squares;
+    // The line through the anchor and the last sample, its two parameters
+    // rounded to doubles as the direct arithmetic rounds them; the squares
+    // of the residuals against exactly that line are then summed without
+    // further loss.
+    const double first = centred(anchor, feature).value();
+    const double slope = (centred(end - 1, feature).value() - first) / span;
+    const DoubleDouble weighted = indexed - sum * shift - abscissa_sum * first;
+    const DoubleDouble residuals = square - scaled(sum * first, 2.0) + exact_product(first, first) * count -
+                                   scaled(weighted * slope, 2.0) + exact_product(slope, slope) * abscissa_squares;
     const double value = residuals.value();
     // Every quantity above is exact to about 2^-100 of the largest magnitude
     // it was made from (the prefix sums accumulate one such rounding per
     // sample); the result is kept only where that stays far below its own
     // rounding, which it cannot do for a nearly perfect fit.
-    const double a = std::fabs(first.hi);
-    const double b = std::fabs(slope.hi);
+    const double a = std::fabs(first);
+    const double b = std::fabs(slope);
     const double magnitude = std::fabs(high.square.hi) + std::fabs(low.square.hi) +
                              2.0 * a * (std::fabs(high.sum.hi) + std::fabs(low.sum.hi)) + count * a * a +
                              2.0 * b * (std::fabs(high.indexed.hi) + std::fabs(low.indexed.hi) +
