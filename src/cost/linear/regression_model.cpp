@@ -129,6 +129,7 @@ Status RegressionModel::fit_checkpoints(std::vector<double> design_shift, std::v
   const std::uint64_t k = k_;
   // p and k fit the signal's storage, so the entry count cannot overflow.
   const std::uint64_t entries = checkpoint_entries();
+  checkpoint_stride = std::clamp<std::uint64_t>((entries + 3) / 4, 2, 16);
   const std::uint64_t rows = n_rows_ / checkpoint_stride + 1;
   const std::optional<std::uint64_t> size = checked_product(rows, entries);
   if (!size) return errors::fail(errors::numerical_failure(context));

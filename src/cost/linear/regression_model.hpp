@@ -65,7 +65,10 @@ class RegressionModel {
                        double& total_squares) const noexcept;
   std::uint64_t checkpoint_entries() const noexcept { return p_ * (p_ + 1) / 2 + p_ * k_ + 1; }
 
-  static constexpr std::uint64_t checkpoint_stride = 8;
+  // Rows between checkpoints: a segment adds up to twice this many rows
+  // itself, and the checkpoints take 16 bytes per entry; about 4 entries
+  // per row (64 bytes per sample) balance the two.
+  std::uint64_t checkpoint_stride = 8;
 
   std::vector<double> design_;
   std::vector<double> response_;
