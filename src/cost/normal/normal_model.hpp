@@ -21,6 +21,8 @@ struct NormalModel {
       "Gaussian segment cost: the segment length times the log-determinant of the segment's sample\n"
       "covariance plus ridge times the identity. Costs can be negative.";
   static constexpr std::array<std::string_view, 1> model_names{"normal"};
+  static constexpr CostScale scale = CostScale::likelihood;
+  static constexpr std::string_view use_when = "changes in mean or in spread (variance, covariance)";
 
   double ridge = 1.0e-6;
 
@@ -36,6 +38,7 @@ struct NormalModel {
     return {};
   }
   std::uint64_t min_segment_length() const noexcept { return 2; }
+  std::uint64_t segment_parameters(std::uint64_t d) const noexcept { return d + d * (d + 1) / 2; }
   Result<NormalCost> fit(const Signal& signal) const {
     TARNWELL_CHECK(check());
     return NormalCost::fit(signal, ridge);
