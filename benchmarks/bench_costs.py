@@ -144,8 +144,9 @@ def scaling_table():
     print("|---|---|---|---|---|---|---|---|---|")
     for package, search, model, spacing in scaling_cases():
         previous = None
-        for n in SIZES:
-            growth = GROWTH.get(search, GROWTH.get(f"{model} {search}", 10)) * n / SIZES[0] / 10
+        for index, n in enumerate(SIZES):
+            ratio = n / SIZES[index - 1] if index > 0 else 1
+            growth = GROWTH.get(search, GROWTH.get(f"{model} {search}", 10)) * ratio / 10
             label = f"| {package} | {search} | {model} | {spacing or n // 21:,} | {n:,} "
             if previous is not None and previous * growth > LIMIT_S:
                 print(label + "| skipped | | | |", flush=True)
