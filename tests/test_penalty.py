@@ -209,3 +209,16 @@ def test_regression_models_measure_their_own_residuals(model):
     for name in ("seasonal, period 12", "autocorrelated noise"):
         for scale in (0.1, 100.0):
             assert tarnwell.detect(shaped(CHANGELESS[name][0] * scale), model=model, jump=5).n_changes == 0, name
+
+
+def test_default_path_range_and_an_elbow_that_ignores_the_range():
+    signal = STEP_SIGNALS["short and small steps"][0] * 30.0            # the signal's own units
+    path = penalty_path(signal)
+    reference = default_penalty(signal)
+    assert path.reference_penalty == pytest.approx(reference)
+    assert (path.pen_low[0], path.pen_high[-1]) == pytest.approx((reference / 10, reference * 10))
+    elbows = {path.n_changes[path.elbow()]}
+    for low, high in [(reference / 100, reference * 10), (reference / 10, reference * 1000), (1e-3, 1e9)]:
+        other = penalty_path(signal, low, high)
+        elbows.add(other.n_changes[other.elbow()])
+    assert elbows == {4}

@@ -14,14 +14,18 @@ import numpy as np
 from ._costs import segmentation_cost
 from ._intake import Intake, as_signal
 from ._methods import SearchInfo, search_info
-from .penalty import penalty_and_result, warn_if_oversegmented
+from .penalty import choose_penalty, warn_if_oversegmented, warn_if_undersegmented
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
 
-__all__ = ["DetectionFailure", "DetectionResult", "detect", "detect_many"]
+__all__ = ["DetectionFailure", "DetectionResult", "default_min_size", "detect", "detect_many"]
 
 _CostChoice = Callable[[Any], dict[str, Any]]
+
+# Models whose segments follow a regression, not a level: a level shift
+# inside one of their segments is not a sign of a missed change.
+_TREND_MODELS = ("linear", "ar", "clinear")
 
 
 @dataclass(eq=False)
@@ -119,8 +123,55 @@ def _route(info: SearchInfo, model: str | None, params: dict[str, Any]) -> tuple
     return constructor, fit
 
 
-def _build(info: SearchInfo, model: str | None, params: dict[str, Any]) -> tuple[Any, dict[str, Any], _CostChoice]:
-    constructor, fit = _route(info, model, params)
+# -- detect's own defaults for jump and min_size ----------------------------------------------
+
+# The order of the autoregressive cost that the model name "ar" stands for.
+_AR_ORDER = 4
+
+
+def default_min_size(model: str | None, n_features: int = 1) -> int:
+    """The shortest segment `detect` allows by default for a model.
+
+    The shortest segment on which the model's fit says something: two
+    samples for the models of a level or a distribution ("l2", "l1",
+    "rank", "mahalanobis" and the kernels; one sample is an outlier, not a
+    segment), three for "clinear" (a line through the previous sample needs
+    two more points to have a residual), one more than the coefficients of
+    "linear" (d - 1 regressors: d + 1 samples), two more than the features
+    for "normal" (a covariance estimate is singular below d + 1 samples),
+    and 2 * (order + 1) for "ar", so the lagged regression has more equations
+    than coefficients. A custom cost reports its own minimum.
+    """
+    key = (model or "l2").lower()
+    if key == "clinear":
+        return 3
+    if key == "linear":
+        return max(n_features + 1, 3)
+    if key == "normal":
+        return n_features + 2
+    if key == "ar":
+        return 2 * (_AR_ORDER + 1)
+    return 2
+
+
+def with_detect_defaults(info: SearchInfo, model: str | None, params: dict[str, Any],
+                         n_features: int = 1) -> dict[str, Any]:
+    """`params` with detect's defaults added where the caller gave none:
+    jump=1 (exact positions) and min_size from `default_min_size`. The
+    classes keep their own defaults; only the one-call functions use these."""
+    completed = dict(params)
+    if "jump" in info.constructor and completed.get("jump") is None:
+        completed["jump"] = 1
+    if "min_size" in info.constructor and completed.get("min_size") is None \
+            and completed.get("custom_cost") is None:
+        chosen = model if "model" in info.constructor else None
+        completed["min_size"] = default_min_size(chosen, n_features)
+    return completed
+
+
+def _build(info: SearchInfo, model: str | None, params: dict[str, Any],
+           n_features: int = 1) -> tuple[Any, dict[str, Any], _CostChoice]:
+    constructor, fit = _route(info, model, with_detect_defaults(info, model, params, n_features))
     estimator = info.cls(**constructor)
 
     def choice(fitted: Any) -> dict[str, Any]:
@@ -152,9 +203,18 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
         accepts. With none, a method that takes a penalty uses
         `tarnwell.penalty.default_penalty`.
     warn: warn with OverSegmentationWarning when most segments are only a
-        few samples long.
+        few samples long, and with UnderSegmentationWarning when a segment
+        holds a large shift of level (see tarnwell.penalty).
     params: the method's other parameters (min_size, jump, width, kernel,
         custom_cost, weights, ...), passed to its constructor or to `fit`.
+
+    Defaults differ from the classes' own: `jump` is 1, so change points are
+    exact sample positions. `jump` trades precision for time: the search
+    only considers multiples of `jump` (plus the end), so a change can be
+    reported up to jump - 1 samples late, while the work shrinks about
+    jump-fold for Pelt and the greedy searches and jump²-fold for Dynp's
+    table. `min_size` defaults to `default_min_size(model)`: 2 samples for
+    level and distribution models, more for the regression models.
     """
     intake = as_signal(signal)
     info = search_info(method)
@@ -168,21 +228,56 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     if not given and params.get("custom_cost") is not None:
         raise ValueError("there is no default penalty for a custom cost: its units are unknown; pass pen= "
                          "(tarnwell.penalty.penalty_path shows the candidates)")
-    estimator, fit_params, choice = _build(info, model, params)
+    estimator, fit_params, choice = _build(info, model, params, intake.matrix.shape[1])
     estimator.fit(intake.values, **fit_params)
     known: list[int] | None = None
+    noise = None
     if not given:
         if "pen" not in info.rules:
             raise ValueError(f"{info.name} needs one of {', '.join(info.rules)}")
-        pen, known = penalty_and_result(estimator, intake.matrix, fit_params)
-        given = {"pen": pen}
-    breakpoints = known if known is not None else [int(b) for b in estimator.predict(**given)]
+        chosen, known = choose_penalty(estimator, intake.matrix, fit_params)
+        given, noise = {"pen": chosen.value}, chosen.signal_noise
+    breakpoints = known if known is not None else _predict(estimator, intake, given)
     if warn:
         warn_if_oversegmented(breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
                               jump=int(getattr(estimator, "jump", 1)), stacklevel=2)
+        if getattr(estimator, "model", None) not in _TREND_MODELS:
+            warn_if_undersegmented(intake.matrix, breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
+                                   noise=noise, stacklevel=2)
     model_name = getattr(estimator, "model", None) or getattr(estimator, "kernel", None)
     return DetectionResult(breakpoints=breakpoints, method=info.name, model=model_name,
                            penalty=given.get("pen"), signal=intake, _cost_choice=choice(estimator))
+
+
+def _predict(estimator: Any, intake: Intake, rule: dict[str, Any]) -> list[int]:
+    try:
+        return [int(b) for b in estimator.predict(**rule)]
+    except ValueError as error:
+        width = getattr(estimator, "width", None)
+        if width is None or "n_bkps" not in rule or not str(error).startswith("cannot segment"):
+            raise
+        # Window's candidates are the peaks of its gain, at least width / 2
+        # from the ends and from each other: the width, not the length, limits them.
+        n, n_bkps = intake.matrix.shape[0], rule["n_bkps"]
+        raise ValueError(f"{error}: Window(width={width}) finds at most one change per peak of its window "
+                         f"gain, and each needs width / 2 = {width // 2} samples on both sides; this signal "
+                         f"gave fewer than {n_bkps} such peaks. Use a smaller width (about "
+                         f"{max(2, min(width // 2, n // (n_bkps + 1)))} or less here) or another method") from None
+
+
+def _workers(n_jobs: int | None) -> int:
+    """Threads for `n_jobs` in the joblib convention: None or 1 serial, k > 1
+    k threads, -1 every CPU, -k every CPU but k - 1 (at least one)."""
+    cores = os.cpu_count() or 1
+    if n_jobs is None:
+        return 1
+    if isinstance(n_jobs, int) and not isinstance(n_jobs, bool):
+        if n_jobs >= 1:
+            return n_jobs
+        if n_jobs <= -1:
+            return max(1, cores + 1 + n_jobs)
+    raise ValueError(f"n_jobs must be None, a positive integer or a negative one counting back from the "
+                     f"number of CPUs (-1: all), got {n_jobs!r}")
 
 
 @overload
@@ -202,20 +297,14 @@ def detect_many(signals: Iterable[Any] | Mapping[Any, Any], method: str = "pelt"
     parallel. Results come back in the order of `signals` (or under the same
     keys, for a mapping). A signal whose detection raises yields a
     `DetectionFailure` in its place instead of stopping the others.
-    n_jobs: None or 1 runs serially, -1 uses every CPU, k uses k threads.
+    n_jobs: None or 1 runs serially, k uses k threads, -1 every CPU and -k
+        every CPU but k - 1, as in joblib.
     options: anything `detect` takes (n_bkps, pen, min_size, ...).
     """
     keyed = isinstance(signals, Mapping)
     keys = list(signals) if keyed else None
     items = [signals[k] for k in keys] if keys is not None else list(signals)  # type: ignore[index]
-    if n_jobs is None:
-        workers = 1
-    elif n_jobs == -1:
-        workers = os.cpu_count() or 1
-    elif isinstance(n_jobs, int) and n_jobs >= 1:
-        workers = n_jobs
-    else:
-        raise ValueError(f"n_jobs must be None, -1 or a positive integer, got {n_jobs!r}")
+    workers = _workers(n_jobs)
 
     def one(position: int) -> DetectionResult | DetectionFailure:
         try:
