@@ -52,7 +52,7 @@ Result<ARCost> ARCost::fit(const Signal& signal, std::uint64_t order) {
       std::copy(response_shift.begin(), response_shift.end(), design_shift.begin() + 1 + lag * d);
     }
   }));
-  TARNWELL_CHECK(regression.fit_checkpoints(std::move(design_shift), std::move(response_shift), 0));
+  TARNWELL_CHECK(regression.fit_checkpoints(std::move(design_shift), std::move(response_shift)));
   return ARCost(std::move(regression), d, order);
 }
 

@@ -26,7 +26,7 @@ Result<LinearCost> LinearCost::fit(const Signal& signal) {
     design_shift.assign(d - 1, 0.0);
     response_shift.assign(1, 0.0);
   }));
-  TARNWELL_CHECK(regression.fit_checkpoints(std::move(design_shift), std::move(response_shift), 0));
+  TARNWELL_CHECK(regression.fit_checkpoints(std::move(design_shift), std::move(response_shift)));
   return LinearCost(std::move(regression), d);
 }
 

@@ -122,8 +122,7 @@ Result<double> RegressionModel::exact_cost(std::uint64_t start, std::uint64_t en
   return least_squares_residual(design_.data() + start * p_, response_.data() + start * k_, end - start, p_, k_);
 }
 
-Status RegressionModel::fit_checkpoints(std::vector<double> design_shift, std::vector<double> response_shift,
-                                        std::uint64_t first_row) {
+Status RegressionModel::fit_checkpoints(std::vector<double> design_shift, std::vector<double> response_shift) {
   constexpr const char* context = "allocating regression checkpoint statistics";
   const std::uint64_t p = p_;
   const std::uint64_t k = k_;
@@ -161,7 +160,6 @@ Status RegressionModel::fit_checkpoints(std::vector<double> design_shift, std::v
     after[e] = before[e] + DoubleDouble{squares, 0.0};
   }
   checkpoints_ = std::move(checkpoints);
-  checkpoint_first_row_ = first_row;
   return {};
 }
 
@@ -211,7 +209,7 @@ void RegressionModel::accumulate_rows(std::uint64_t first, std::uint64_t last, d
 Result<double> RegressionModel::shifted_exact_cost(std::uint64_t start, std::uint64_t end) const {
   const bool shifted = std::any_of(design_shift_.begin(), design_shift_.end(), [](double v) { return v != 0.0; }) ||
                        std::any_of(response_shift_.begin(), response_shift_.end(), [](double v) { return v != 0.0; });
-  if (!shifted || start < checkpoint_first_row_) return exact_cost(start, end);
+  if (!shifted) return exact_cost(start, end);
   const std::uint64_t rows = end - start;
   const std::optional<std::uint64_t> size = checked_product(rows, p_ + k_);
   if (!size) return errors::fail(errors::numerical_failure("solving a least-squares segment model"));
@@ -228,7 +226,7 @@ Result<double> RegressionModel::shifted_exact_cost(std::uint64_t start, std::uin
 }
 
 Result<double> RegressionModel::segment_cost(std::uint64_t start, std::uint64_t end) const {
-  if (checkpoints_.empty() || start < checkpoint_first_row_) return exact_cost(start, end);
+  if (checkpoints_.empty()) return exact_cost(start, end);
   const std::uint64_t p = p_;
   const std::uint64_t k = k_;
   const std::uint64_t square = p * p;
@@ -302,12 +300,11 @@ Status RegressionModel::endpoint_costs(std::span<const std::uint64_t> starts, st
     TARNWELL_CHECK(check_segment(start, end, n_rows_));
     TARNWELL_CHECK(check_segment_length(start, end, minimum));
     // Rows are added last to first; the shifted rows keep the sums small
-    // for a signal far from zero. Segments reaching the rows before the
-    // shift's first row use the exact solver on the rows as they are.
+    // for a signal far from zero.
     for (std::uint64_t row = lowest; row-- > start;) accumulate_rows(row, row + 1, w.gram, w.cross, total_squares);
     lowest = start;
     double rss = 0.0;
-    if (start < checkpoint_first_row_ || !normal_equation_rss(w, total_squares, p, k, rss)) {
+    if (!normal_equation_rss(w, total_squares, p, k, rss)) {
       ++fallback_count;
       TARNWELL_TRY(exact, shifted_exact_cost(start, end));
       rss = exact;

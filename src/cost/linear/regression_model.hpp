@@ -39,10 +39,8 @@ class RegressionModel {
   // over shifted rows (design minus `design_shift`, response minus
   // `response_shift`, one value per column), which keeps them small for a
   // signal far from zero; the caller guarantees the shift leaves the residual
-  // sum of squares of every segment starting at `first_row` or later
-  // unchanged. Segments starting earlier use the exact solver.
-  Status fit_checkpoints(std::vector<double> design_shift, std::vector<double> response_shift,
-                         std::uint64_t first_row);
+  // sum of squares of every segment unchanged.
+  Status fit_checkpoints(std::vector<double> design_shift, std::vector<double> response_shift);
 
   // The cost of rows [start, end), which the caller has validated: from the
   // checkpoints where their normal equations are trustworthy (the batch's
@@ -57,8 +55,8 @@ class RegressionModel {
  private:
   RegressionModel() = default;
 
-  // The exact solver on the shifted rows where the shift is allowed: the
-  // same residuals, without the digits a signal far from zero costs it.
+  // The exact solver on the shifted rows: the same residuals, without the
+  // digits a signal far from zero costs it.
   Result<double> shifted_exact_cost(std::uint64_t start, std::uint64_t end) const;
   // Adds the shifted rows [first, last) to a workspace's running sums.
   void accumulate_rows(std::uint64_t first, std::uint64_t last, double* gram, double* cross,
@@ -77,7 +75,6 @@ class RegressionModel {
   std::vector<DoubleDouble> checkpoints_;
   std::vector<double> design_shift_;
   std::vector<double> response_shift_;
-  std::uint64_t checkpoint_first_row_ = 0;
   std::uint64_t n_rows_ = 0;
   std::uint64_t p_ = 0;
   std::uint64_t k_ = 0;
