@@ -101,6 +101,7 @@ import numpy.typing as npt
 
 from . import _noise
 from ._costs import segmentation_cost
+from ._estimators import build_estimator
 from ._intake import as_signal
 from ._methods import KNOWN_MODELS, model_entry, normalise, search_info
 from ._tarnwell import Pelt
@@ -383,10 +384,9 @@ def default_penalty(signal: Any, model: str | None = None, *, method: str = "pel
     (for example ``model="l1"``, or ``method="kernelcpd", kernel="rbf"``).
     No search runs: the penalty comes from robust statistics of the signal.
     """
-    from .detection import _build
 
     intake = as_signal(signal)
-    estimator, fit_params, _ = _build(search_info(method), model, params, intake.matrix.shape[1])
+    estimator, fit_params, _ = build_estimator(search_info(method), model, params, intake.matrix.shape[1])
     estimator.fit(intake.values, **fit_params)
     return penalty_for(estimator, intake.matrix, fit_params)
 
@@ -646,14 +646,13 @@ def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | Non
     there is one of the two, they are neighbours on the path, otherwise the
     interval is split there.
     """
-    from .detection import _build
 
     intake = as_signal(signal)
     info = search_info(method)
     if normalise(info.name) not in _EXACT_PENALIZED:
         raise ValueError(f"the penalty path needs an exact penalized search (Pelt, KernelCPD or L1Potts), "
                          f"not {info.name}: a greedy search's result is not optimal for its penalty")
-    estimator, fit_params, choice = _build(info, model, params, intake.matrix.shape[1])
+    estimator, fit_params, choice = build_estimator(info, model, params, intake.matrix.shape[1])
     estimator.fit(intake.values, **fit_params)
     matrix = intake.matrix
     reference = _reference_penalty(estimator, matrix, fit_params)
