@@ -73,6 +73,8 @@ def piecewise(rng, n, d, spacing, kind):
     noise = rng.normal(size=(n, d))
     if kind == "offset":
         return 1e6 + 1e-3 * (levels + noise)
+    if kind == "offset_unit":
+        return 1e6 + levels + noise
     return levels + noise
 
 
@@ -132,7 +134,7 @@ def make_cost(name, d):
 
 
 @pytest.mark.parametrize("name", sorted(SPLIT_BOUNDS))
-@pytest.mark.parametrize("kind", ["gaussian", "integers", "offset"])
+@pytest.mark.parametrize("kind", ["gaussian", "integers", "offset", "offset_unit"])
 def test_a_split_raises_the_total_by_at_most_the_declared_bound(name, kind):
     rng = np.random.default_rng(len(name) * 13 + len(kind))
     for d in (1, 2, 3):
@@ -181,7 +183,7 @@ class Unpruned:
 
 @pytest.mark.parametrize("model, name", [("l1", "CostL1"), ("rank", "CostRank"), ("normal", "CostNormal"),
                                          ("mahalanobis", "CostMahalanobis")])
-@pytest.mark.parametrize("kind", ["gaussian", "integers", "offset"])
+@pytest.mark.parametrize("kind", ["gaussian", "integers", "offset", "offset_unit"])
 def test_pruned_models_match_the_exhaustive_search(model, name, kind):
     rng = np.random.default_rng(len(model) + 7 * len(kind))
     for d, (min_size, jump) in zip((1, 2, 3, 1), [(2, 1), (3, 2), (4, 5), (2, 3)]):
