@@ -324,3 +324,28 @@ def test_mutated_payloads_with_valid_checksums_never_crash():
                 target.error(0, target.n_samples)
         except Exception:  # the object's own errors (or the custom cost's) for nonsense statistics
             pass
+
+
+# A CostMahalanobis with the identity metric pickled by the previous release,
+# whose saved form ends before the squared-error statistics kept since.
+_EARLIER_IDENTITY_MAHALANOBIS = (
+    "gASVtgIAAAAAAACMEnRhcm53ZWxsLl90YXJud2VsbJSMD0Nvc3RNYWhhbGFub2Jpc5STlIwWbnVtcHkuX2NvcmUubXVsdGlhcnJheZSMDF9y"
+    "ZWNvbnN0cnVjdJSTlIwFbnVtcHmUjAduZGFycmF5lJOUSwCFlEMBYpSHlFKUKEsBSwJLAoaUaAaMBWR0eXBllJOUjAJmOJSJiIeUUpQoSwOM"
+    "ATyUTk5OSv////9K/////0sAdJRiiUMgAAAAAAAA8D8AAAAAAAAAAAAAAAAAAAAAAAAAAAAA8D+UdJRihZRSlELXAQAAVFdTVEFURQABAAAA"
+    "AAAAAAgHBgUEAwIBDwAAAAAAAABDb3N0TWFoYWxhbm9iaXPNO39mnqD2PwYAAAAAAAAAAgAAAAAAAAAOAAAAAAAAAAAAAAAAAAAAAAAAAAAA"
+    "AAAAAAAAAAAAAAAAAAAAAAAAAAAAzTt/Zp6gBkCAOUIu3MgQQPPOn5knqCVAkg6fmcPALEBcwNZbfoY5QBUhaIGR5T9AFP4qYY4TSECKELTA"
+    "yPJMQJS7+cKi8VNAfyY5w0tYV0AcAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"
+    "AAAAAAAAAAAAAAAAAAABAAAAAAAgQNPibYStvCdA0+JthK28J0BA497okZsxQAAAAAAAAFJALK4LM+tTV0Asrgsz61NXQFw8mBnPT15AAAAA"
+    "AAAAckAOenvs4ux1QA56e+zi7HVA3PvSz03DekABAAAAAACJQJ4dhSnyWI1Anh2FKfJYjUD3vvRz00CRQAAAAAAAIJxAOMN80l4aoEA4w3zS"
+    "XhqgQJhtzEN7dqJABAAAAAAAAAAAAAAAAADwPwAAAAAAAAAAAAAAAAAAAAAAAAAAAADwP7hxQtmY7AJ+lGIu"
+)
+
+
+def test_identity_mahalanobis_pickled_by_the_previous_release_still_loads():
+    import base64
+
+    earlier = pickle.loads(base64.b64decode(_EARLIER_IDENTITY_MAHALANOBIS))
+    x = np.arange(12.0).reshape(6, 2) ** 1.5
+    fresh = t.CostMahalanobis(np.eye(2)).fit(x)
+    for start, end in [(0, 6), (1, 5), (2, 4)]:
+        assert earlier.error(start, end) == pytest.approx(fresh.error(start, end), rel=1e-12)

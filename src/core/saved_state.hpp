@@ -64,6 +64,9 @@ class StateReader {
   Status get(LargeTable<double>& values, std::uint64_t expected, std::string_view name);
   // Fails unless every field was read.
   Status finish() const;
+  // Whether every field has been read (a saved form that an older version
+  // ended earlier).
+  bool at_end() const noexcept { return position_ == fields_.size(); }
 
   // left * right, or an invalid-state error when it overflows.
   Result<std::uint64_t> product(std::uint64_t left, std::uint64_t right) const;

@@ -19,7 +19,9 @@ Result<MahalanobisCost> MahalanobisCost::restore(StateReader& in) {
   std::vector<double> metric;
   TARNWELL_CHECK(in.get(metric, square, "the metric"));
   std::optional<L2Cost> squared_error;
-  if (is_identity(metric, d)) {
+  // Saved forms from before the identity metric kept squared-error
+  // statistics end here; such a cost takes the general path.
+  if (is_identity(metric, d) && !in.at_end()) {
     TARNWELL_TRY(l2, L2Cost::restore(in));
     if (l2.n_samples() != scatter.n_samples() || l2.n_features() != d) {
       return errors::fail(in.invalid("its squared-error statistics describe another signal"));
