@@ -3,6 +3,7 @@ for many independent signals on a thread pool."""
 
 from __future__ import annotations
 
+import itertools
 import os
 from collections.abc import Callable, Iterable, Mapping
 from concurrent.futures import ThreadPoolExecutor
@@ -11,6 +12,7 @@ from typing import TYPE_CHECKING, Any, overload
 
 import numpy as np
 
+from . import _tarnwell
 from ._costs import segmentation_cost
 from ._intake import Intake, as_signal
 from ._methods import SearchInfo, search_info
@@ -22,6 +24,10 @@ if TYPE_CHECKING:
 __all__ = ["DetectionFailure", "DetectionResult", "detect", "detect_many"]
 
 _CostChoice = Callable[[Any], dict[str, Any]]
+
+# Interruption groups of detect_many calls: the workers' searches watch their
+# call's group, so Ctrl-C on the main thread reaches them too.
+_interruption_groups = itertools.count(1)
 
 
 @dataclass(eq=False)
@@ -226,8 +232,34 @@ def detect_many(signals: Iterable[Any] | Mapping[Any, Any], method: str = "pelt"
     if workers == 1 or len(items) <= 1:
         outcomes = [one(i) for i in range(len(items))]
     else:
-        with ThreadPoolExecutor(max_workers=min(workers, len(items))) as pool:
-            outcomes = list(pool.map(one, range(len(items))))
+        outcomes = _run_on_threads(one, len(items), min(workers, len(items)))
     if keys is not None:
         return dict(zip(keys, outcomes))
+    return outcomes
+
+
+def _run_on_threads(one: Callable[[int], Any], count: int, workers: int) -> list[Any]:
+    """[one(0), ..., one(count - 1)] on `workers` threads. Ctrl-C (or any
+    exception) on the calling thread cancels the signals not yet started and
+    interrupts the running searches, so it propagates within a poll of theirs
+    instead of after they finish; no partial list is returned."""
+    group = next(_interruption_groups)
+
+    def watched(position: int) -> Any:
+        previous = _tarnwell._watch_interruption_group(group)
+        try:
+            return one(position)
+        finally:
+            _tarnwell._watch_interruption_group(previous)
+
+    pool = ThreadPoolExecutor(max_workers=workers)
+    try:
+        outcomes = list(pool.map(watched, range(count)))
+    except BaseException:
+        _tarnwell._interrupt_group(group)
+        pool.shutdown(wait=True, cancel_futures=True)
+        raise
+    finally:
+        pool.shutdown(wait=True)
+        _tarnwell._end_interruption_group(group)
     return outcomes

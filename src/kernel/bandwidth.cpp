@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "core/fallible_allocation.hpp"
 #include "core/interruption.hpp"
@@ -24,14 +25,17 @@ Result<std::vector<double>> reserve_distances(std::uint64_t count) {
   return reserve_buffer<double>(count, "allocating bandwidth distances");
 }
 
+// n (n - 1) / 2 without overflow: halve whichever factor is even.
+std::optional<std::uint64_t> pair_count(std::uint64_t n) {
+  return n % 2 == 0 ? checked_product(n / 2, n - 1) : checked_product(n, (n - 1) / 2);
+}
+
 }  // namespace
 
 Result<std::vector<double>> all_pair_distances(const Signal& signal) {
   const std::uint64_t n = signal.n_samples();
   const std::uint64_t d = signal.n_features();
-  // n (n - 1) / 2 without overflow: halve whichever factor is even.
-  const std::optional<std::uint64_t> pairs =
-      n % 2 == 0 ? checked_product(n / 2, n - 1) : checked_product(n, (n - 1) / 2);
+  const std::optional<std::uint64_t> pairs = pair_count(n);
   if (!pairs) return errors::fail(errors::allocation_failed("allocating bandwidth distances"));
   TARNWELL_TRY(distances, reserve_distances(*pairs));
   const double* rows = signal.values().data();
@@ -83,6 +87,16 @@ Result<double> resolve_gamma(const Signal& signal, const KernelSpec& spec) {
         median = exact;
       } else {
         if (spec.gamma_samples == 0) return errors::fail(errors::sampled_median_pairs(0));
+        // The draws are stored, so their number is checked against the data
+        // before anything is allocated: more draws than there are pairs add
+        // nothing the exact median would not give.
+        const std::optional<std::uint64_t> pairs = pair_count(signal.n_samples());
+        if (pairs && spec.gamma_samples > *pairs) {
+          return errors::fail(errors::value_error_text(
+              "gamma_samples " + std::to_string(spec.gamma_samples) + " exceeds the " + std::to_string(*pairs) +
+              " pairs of " + std::to_string(signal.n_samples()) +
+              " samples; draw at most that many or use gamma_policy=\"exact\""));
+        }
         TARNWELL_TRY(sampled, sampled_pair_distances(signal, spec.gamma_samples, spec.seed));
         TARNWELL_TRY(sampled_median, median_in_place(sampled));
         median = sampled_median;

@@ -7,6 +7,7 @@
 #include "python/boundary/call_guard.hpp"
 #include "python/error/exception.hpp"
 #include "python/mod/cost_class.hpp"
+#include "python/mod/interruption_groups.hpp"
 #include "python/mod/registry.hpp"
 #include "python/mod/version.hpp"
 
@@ -75,6 +76,8 @@ void add_members(PyObject* module) {
                                 pw_linear_function(), pw_normal_function(), pw_wavy_function()}) {
     add_function(module, function);
   }
+  // Helpers of the package's own code, outside __all__.
+  add_interruption_group_functions(module);
 }
 
 int execute_module(PyObject* module) {
