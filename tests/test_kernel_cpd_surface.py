@@ -219,3 +219,12 @@ def test_repeated_calls_do_not_leak(memory_growth):
     x = steps(n=40)
     search = KernelCPD(backend="streaming")
     assert memory_growth(lambda: search.fit_predict(x, n_bkps=2), repetitions=1000) < 2_000_000
+
+
+@pytest.mark.parametrize("n, samples", [(2, 2), (2, 2**27), (3, 4), (50, 1226)])
+def test_gamma_samples_beyond_the_number_of_pairs_is_refused_before_allocating(n, samples):
+    pairs = n * (n - 1) // 2
+    search = KernelCPD(gamma_policy="sampled", gamma_samples=samples)
+    with pytest.raises(ValueError, match=f"^gamma_samples {samples} exceeds the {pairs} pairs of {n} samples"):
+        search.fit(np.arange(float(n)))
+    assert KernelCPD(gamma_policy="sampled", gamma_samples=pairs).fit(np.arange(float(n))).gamma > 0

@@ -27,13 +27,12 @@ thread_local RunningSearches running;
 }  // namespace
 
 CustomSearchNesting::CustomSearchNesting(const CustomCostAdapter& adapter, const char* search_name) {
-  const auto active = std::span(running.adapters).first(running.depth);
-  if (std::find(active.begin(), active.end(), &adapter) != active.end()) {
-    refuse(std::string(search_name) + " was called again from a callback of its own custom cost while searching");
-  }
   if (running.depth == max_nested_custom_searches) {
-    refuse("custom-cost searches nested more than " + std::to_string(max_nested_custom_searches) +
-           " deep: a custom cost callback started a search that started another");
+    const auto active = std::span(running.adapters);
+    const bool reentered = std::find(active.begin(), active.end(), &adapter) != active.end();
+    refuse(std::string(search_name) + (reentered ? " re-entered from a callback of its own custom cost"
+                                                 : " started from custom cost callbacks") +
+           " more than " + std::to_string(max_nested_custom_searches) + " searches deep on one thread");
   }
   running.adapters[running.depth++] = &adapter;
 }

@@ -1,12 +1,13 @@
 // The depth guard of searches over Python custom costs. A callback is Python
-// code and may start another search, even on the estimator that is calling
-// it; every such level adds the engine's native frames to the thread's stack,
-// which the interpreter's recursion limit (counting Python frames) does not
-// see. So each thread keeps the adapters whose searches it is running: a
-// search on an adapter already in that list (a callback re-entering its own
-// estimator, which would recurse without end) and a nesting deeper than a
-// small fixed limit both fail at once with RecursionError, well before any
-// stack of usual size runs out.
+// code and may start another search, even a prediction of the estimator that
+// is calling it (which reads the running search's own fitted state); every
+// such level adds the engine's native frames to the thread's stack, which the
+// interpreter's recursion limit, counting Python frames, does not see. A
+// callback that re-enters its own estimator unconditionally would recurse
+// until the stack runs out, so each thread counts the custom-cost searches it
+// runs inside one another and refuses, with RecursionError, the one beyond a
+// small fixed depth: well before a stack of any usual size is exhausted,
+// whatever the recursion limit.
 #pragma once
 
 #include <cstddef>
