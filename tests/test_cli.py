@@ -110,3 +110,23 @@ def test_help_has_examples_and_the_console_script_works(files):
         pytest.skip("the tarnwell console script is not installed next to this interpreter")
     done = run(files["npy"], command=[script])
     assert done.returncode == 0 and done.stdout.split()[-1] == "230"
+
+
+@pytest.mark.parametrize("name, content, status, message", [
+    ("empty.npy", np.array([]), 3, "holds an empty array of shape \\(0,\\)"),
+    ("words.npy", np.array(["a", "b", "c"]), 3, "holds <U1 values, not real numbers"),
+    ("delimiters.csv", ",,,\n;;\n,,,\n", 3, "holds no values, only delimiters"),
+    ("wide.csv", "a\n" + "1" * 140_000 + "\n2\n", 3, "cannot read .* as CSV: field larger than field limit"),
+    ("signal.npy", None, 2, "--plot: no folder"),
+])
+def test_unusable_inputs_give_one_line_and_their_exit_status(files, capsys, name, content, status, message):
+    path = files["root"] / name
+    if isinstance(content, str):
+        path.write_text(content)
+    elif content is not None:
+        np.save(path, content)
+    extra = ["--plot", str(files["root"] / "missing" / "out.png")] if content is None else []
+    assert main([str(path), *extra]) == status
+    captured = capsys.readouterr()
+    assert captured.out == ""  # nothing printed before the failure (the result of a search included)
+    assert re.fullmatch(f"tarnwell: error: .*{message}.*\n", captured.err)

@@ -209,3 +209,14 @@ def test_regression_models_measure_their_own_residuals(model):
     for name in ("seasonal, period 12", "autocorrelated noise"):
         for scale in (0.1, 100.0):
             assert tarnwell.detect(shaped(CHANGELESS[name][0] * scale), model=model, jump=5).n_changes == 0, name
+
+
+def test_penalty_path_rows_stay_ordered_when_rounding_inverts_a_switch():
+    # Three segmentations whose switches tie in exact arithmetic (4/3) but
+    # round in the wrong order: the middle one is optimal for no penalty.
+    from tarnwell.penalty import _lower_envelope, _Run
+
+    runs = [_Run([1, 2, 3, 4], 0.0), _Run([1, 2, 4], 1.3333333333333428), _Run([1, 4], 2.6666666666666572)]
+    kept = _lower_envelope(runs)
+    assert [run.changes for run in kept] == [3, 1]
+    assert _lower_envelope(runs[:2]) == runs[:2] and _lower_envelope([runs[0], runs[2]]) == [runs[0], runs[2]]

@@ -31,8 +31,9 @@ examples:
   tarnwell signal.npy --penalty-path 1 1000      every optimal segmentation for penalties in [1, 1000]
 
 exit status: 0 success; 1 the search refused a parameter value or failed;
-2 bad command line; 3 the input cannot be read (missing file, unknown column,
-non-numeric data)."""
+2 bad command line (including a --plot target that cannot be written);
+3 the input cannot be read (missing file, unknown column, non-numeric or
+empty data)."""
 
 
 class InputError(Exception):
@@ -85,7 +86,12 @@ def _read_csv(path: Path, columns: list[str] | None, delimiter: str | None) -> t
             delimiter = csv.Sniffer().sniff(text[:4096], delimiters=",;\t ").delimiter
         except csv.Error:
             delimiter = ","
-    rows = [row for row in csv.reader(text.splitlines(), delimiter=delimiter) if any(f.strip() for f in row)]
+    try:
+        rows = [row for row in csv.reader(text.splitlines(), delimiter=delimiter) if any(f.strip() for f in row)]
+    except csv.Error as error:  # a field beyond the reader's size limit, for example
+        raise InputError(f"cannot read {path} as CSV: {error}") from None
+    if not rows:
+        raise InputError(f"{path} holds no values, only delimiters")
     width = len(rows[0])
     has_header = any(_number(field) is None for field in rows[0])
     header = [field.strip() for field in rows[0]] if has_header else [str(i) for i in range(width)]
@@ -145,6 +151,10 @@ def _read(path_text: str, columns: list[str] | None, delimiter: str | None) -> t
             if any(not 0 <= c < array.shape[1] for c in picked):
                 raise InputError(f"{path} has {array.shape[1]} columns (0 to {array.shape[1] - 1}), got {columns}")
             array = array[:, picked]
+        if array.dtype.kind not in "biuf":
+            raise InputError(f"{path} holds {array.dtype} values, not real numbers")
+        if array.size == 0:
+            raise InputError(f"{path} holds an empty array of shape {array.shape}")
         return array, None
     try:
         return _read_csv(path, columns, delimiter)
@@ -193,6 +203,10 @@ def main(argv: Sequence[str] | None = None) -> int:
             print("tarnwell: error: --plot needs matplotlib: pip install matplotlib", file=sys.stderr)
             return EXIT_USAGE
         matplotlib.use("Agg")  # files only, never a window
+        folder = Path(args.plot).parent
+        if not folder.is_dir():  # before the search, not after its result is printed
+            print(f"tarnwell: error: --plot: no folder {str(folder)!r} to save {args.plot!r} in", file=sys.stderr)
+            return EXIT_USAGE
     try:
         signal, names = _read(args.file, args.column, args.delimiter)
     except (InputError, OSError) as error:
@@ -221,9 +235,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             for low, high, changes, cost, bkps in zip(path.pen_low, path.pen_high, path.n_changes, path.costs,
                                                       path.breakpoints):
                 print(f"{low:>14.6g} {high:>14.6g} {changes:>7} {cost:>14.6g}  {' '.join(map(str, bkps))}")
-        if args.plot:
-            _save(path.plot(), args.plot)
-        return EXIT_OK
+        return _save(path.plot(), args.plot) if args.plot else EXIT_OK
     if args.json:
         print(json.dumps({"breakpoints": result.breakpoints, "change_points": result.change_positions,
                           "n_samples": result.n_samples, "n_features": result.n_features, "columns": names,
@@ -231,13 +243,17 @@ def main(argv: Sequence[str] | None = None) -> int:
                           "penalty": None if result.penalty is None else _finite(result.penalty)}))
     else:
         print(" ".join(str(b) for b in result.breakpoints))
-    if args.plot:
-        _save(result.plot(), args.plot)
-    return EXIT_OK
+    return _save(result.plot(), args.plot) if args.plot else EXIT_OK
 
 
-def _save(figure: Any, target: str) -> None:
-    figure.savefig(target, dpi=110)
+def _save(figure: Any, target: str) -> int:
     import matplotlib.pyplot as plt
 
-    plt.close(figure)
+    try:
+        figure.savefig(target, dpi=110)
+    except (OSError, ValueError) as error:  # unwritable target, unknown image format
+        print(f"tarnwell: error: --plot: cannot save {target!r}: {error}", file=sys.stderr)
+        return EXIT_USAGE
+    finally:
+        plt.close(figure)
+    return EXIT_OK
