@@ -115,7 +115,7 @@ def test_help_has_examples_and_the_console_script_works(files):
 @pytest.mark.parametrize("name, content, status, message", [
     ("empty.npy", np.array([]), 3, "holds an empty array of shape \\(0,\\)"),
     ("words.npy", np.array(["a", "b", "c"]), 3, "holds <U1 values, not real numbers"),
-    ("delimiters.csv", ",,,\n;;\n,,,\n", 3, "holds no values, only delimiters"),
+    ("delimiters.csv", ",,,\n, ,,\n,,,\n", 3, "holds no values, only delimiters"),
     ("wide.csv", "a\n" + "1" * 140_000 + "\n2\n", 3, "cannot read .* as CSV: field larger than field limit"),
     ("signal.npy", None, 2, "--plot: no folder"),
 ])
