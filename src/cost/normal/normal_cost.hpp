@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/saved_state.hpp"
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -21,6 +22,14 @@ class NormalCost {
   std::uint64_t n_samples() const noexcept { return scatter_.n_samples(); }
   std::uint64_t n_features() const noexcept { return scatter_.n_features(); }
   std::uint64_t min_segment_length() const noexcept { return 2; }
+  // A segment of at most n_features samples has a singular covariance: its
+  // log-determinant is then the ridge's, a reward that grows without bound as
+  // the signal's unit grows against the fixed ridge. The searches therefore
+  // consider only segments of n_features + 1 samples or more; error() and
+  // sum_of_costs keep accepting any segment of 2 or more.
+  std::uint64_t search_min_segment_length() const noexcept {
+    return std::max<std::uint64_t>(2, n_features() == UINT64_MAX ? n_features() : n_features() + 1);
+  }
   std::optional<double> pelt_pruning_constant() const noexcept { return std::nullopt; }
 
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
