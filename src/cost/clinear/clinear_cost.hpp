@@ -42,6 +42,11 @@ class CLinearCost {
   std::vector<double> values_;  // row-major copy of the signal
   std::uint64_t n_samples_ = 0;
   std::uint64_t n_features_ = 0;
+  // Residuals are squared after scaling by 2^residual_exponent_, chosen so the
+  // signal's largest magnitude lies in [0.5, 1), and the sum is scaled back:
+  // exact, and a signal in tiny units then never squares into subnormal
+  // numbers, whose arithmetic is many times slower (and less precise).
+  int residual_exponent_ = 0;
 };
 
 }  // namespace tarnwell
