@@ -1,3 +1,4 @@
+import math
 import warnings
 
 import numpy as np
@@ -220,3 +221,17 @@ def test_penalty_path_rows_stay_ordered_when_rounding_inverts_a_switch():
     kept = _lower_envelope(runs)
     assert [run.changes for run in kept] == [3, 1]
     assert _lower_envelope(runs[:2]) == runs[:2] and _lower_envelope([runs[0], runs[2]]) == [runs[0], runs[2]]
+
+
+@pytest.mark.parametrize("scale", [1e-300, 1e-170, 1e154, 1e160, 1e200, 1e300])
+@pytest.mark.parametrize("choice", [{"model": "rank"}, {"model": "l1"}, {"method": "kernelcpd", "kernel": "cosine"}])
+def test_default_penalties_stay_finite_at_extreme_scales(scale, choice):
+    # The residual statistics (autocorrelation, kurtosis) are scale-free;
+    # their squares and fourth powers must not overflow to NaN.
+    rng = np.random.default_rng(0)
+    x = np.concatenate([rng.normal(0, 1, (100, 2)), rng.normal(5, 1, (100, 2))])
+    unit = default_penalty(x, **choice)
+    found = default_penalty(x * scale, **choice)
+    assert math.isfinite(found) and found > 0
+    assert found == pytest.approx(unit * (scale if choice.get("model") == "l1" else 1.0), rel=1e-9)
+    assert tarnwell.detect(x * scale, **choice).breakpoints == [100, 200]
