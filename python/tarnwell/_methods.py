@@ -10,7 +10,8 @@ from typing import Any
 
 from . import _tarnwell
 
-__all__ = ["KNOWN_MODELS", "SearchInfo", "cost_class", "normalise", "search_info", "available_searches"]
+__all__ = ["KNOWN_MODELS", "SearchInfo", "available_searches", "cost_class", "cost_models", "model_entry",
+           "normalise", "search_info"]
 
 STOPPING_RULES = ("n_bkps", "pen", "epsilon")
 
@@ -18,13 +19,28 @@ STOPPING_RULES = ("n_bkps", "pen", "epsilon")
 # builds but not this one gets a precise message instead of "unknown".
 _KNOWN_SEARCHES = ("Pelt", "Dynp", "Binseg", "BottomUp", "Window", "L1Potts", "KernelCPD")
 
-# Model names accepted by the searches' `model` argument and the cost class
-# that computes the same segment cost.
-KNOWN_MODELS = {
-    "l2": "CostL2", "l1": "CostL1", "rank": "CostRank", "normal": "CostNormal",
-    "linear": "CostLinear", "ar": "CostAR", "clinear": "CostCLinear",
-    "mahalanobis": "CostMahalanobis", "ml": "CostMahalanobis",
-}
+
+
+def cost_models(n_features: int = 1) -> tuple[dict[str, Any], ...]:
+    """The compiled module's cost list: one dict per model (its names,
+    class, parameters, minimum segment length, the values a new segment adds
+    for `n_features` features, how its costs follow the signal's scale and
+    when to use it)."""
+    return tuple(_tarnwell._cost_models(n_features))
+
+
+def model_entry(model: str, n_features: int = 1) -> dict[str, Any]:
+    """The cost list's entry of a model name or alias (any case)."""
+    key = model.lower()
+    for entry in cost_models(n_features):
+        if key in entry["names"]:
+            return entry
+    raise ValueError(f"unknown model {model!r}; models: {', '.join(sorted(KNOWN_MODELS))}")
+
+
+# Model names accepted by the searches' `model` argument, aliases included,
+# and the cost class that computes the same segment cost.
+KNOWN_MODELS = {name: entry["class_name"] for entry in cost_models() for name in entry["names"]}
 
 
 def normalise(name: str) -> str:

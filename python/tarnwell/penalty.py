@@ -74,7 +74,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
-from ._costs import fitted_model_cost, kernel_segment_costs, segmentation_cost
+from ._costs import fitted_model_cost, kernel_cost, segmentation_cost
 from ._intake import as_signal
 from ._methods import normalise, search_info
 
@@ -165,7 +165,7 @@ def _model_penalty(matrix: _Matrix, model: str) -> float:
 def _kernel_penalty(matrix: _Matrix, kernel: str, gamma: float | None) -> float:
     n, d = matrix.shape
     clipped = _clipped(matrix) if kernel.lower() != "cosine" else matrix
-    whole = kernel_segment_costs(clipped, [n], kernel, gamma)[0]
+    whole = kernel_cost(clipped, [n], kernel, gamma)
     return _finish(d, n, whole / (n * d))
 
 

@@ -14,12 +14,18 @@
 //     std::uint64_t min_segment_length() const noexcept;
 //     Result<L1Cost> fit(const Signal& signal) const;
 //     std::string repr(const L1Cost* fitted) const;   // optional; default "CostL1(n_samples=.., ..)"
+//     // What the package needs to choose a penalty and to describe the model:
+//     static constexpr CostScale scale = CostScale::absolute;
+//     static constexpr std::string_view use_when = "...";  // one line
+//     std::uint64_t segment_parameters(std::uint64_t d) const noexcept;  // values a new segment adds
+//     std::uint64_t residual_coordinates(std::uint64_t d) const noexcept;  // optional; default d
 //   };
 //
 // Optional members are detected with requires-expressions by the binding
 // layer; a descriptor without `class_name` has no Python class of its own.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 #include <tuple>
@@ -46,6 +52,12 @@ struct ModelProperty {
   Getter getter;
   std::string_view doc;
 };
+
+// How a model's segment costs follow the signal's scale, which sets the
+// units of its penalty: sums of squares grow with the square of the signal,
+// absolute deviations with the signal, and likelihood-type costs (normal,
+// rank) do not change.
+enum class CostScale : std::uint8_t { squared, absolute, likelihood };
 
 template <class... Models>
 struct CostList {

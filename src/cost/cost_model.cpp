@@ -27,12 +27,24 @@ std::optional<CostModel> find_model(std::string_view name, CostList<Models...>) 
   return found;
 }
 
+// The first name of every model, in list order ("l2, l1, ..."); aliases
+// are accepted but not advertised.
+template <class... Models>
+std::string supported_names(CostList<Models...>) {
+  std::string names;
+  ((names += (names.empty() ? "" : ", "), names += Models::model_names[0]), ...);
+  return names;
+}
+
 }  // namespace
 
 Result<CostModel> parse_model(std::string_view name) {
   std::string lowered = ascii_lowercase(name);
   std::optional<CostModel> model = find_model(lowered, BuiltinCostModels{});
-  if (!model) return errors::fail(errors::unsupported_model(std::move(lowered)));
+  if (!model) {
+    static const std::string supported = supported_names(BuiltinCostModels{});
+    return errors::fail(errors::unsupported_model(std::move(lowered), supported));
+  }
   return *std::move(model);
 }
 

@@ -34,7 +34,7 @@ void run_message_tests() {
   CHECK_EQ(errors::invalid_penalty(-1.0).message(), "penalty must be finite and positive, got -1");
   CHECK_EQ(errors::invalid_penalty(std::nan("")).message(), "penalty must be finite and positive, got NaN");
   CHECK_EQ(errors::metric_shape(3, 2, 4).message(), "Mahalanobis metric must be a 3x3 matrix, got 2x4");
-  CHECK_EQ(errors::unsupported_model("fo\"o").message(),
+  CHECK_EQ(errors::unsupported_model("fo\"o", "l2, l1, rank, normal, linear, ar, clinear, mahalanobis").message(),
            "unsupported model \"fo\\\"o\"; supported models: l2, l1, rank, normal, linear, ar, clinear, mahalanobis");
   CHECK_EQ(errors::numerical_failure("computing signal storage size").message(),
            "numerical failure while computing signal storage size");

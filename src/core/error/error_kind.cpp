@@ -37,7 +37,7 @@ constexpr std::array<std::string_view, catalogue_size> message_templates = {
     "Dynp prediction requires {} bytes, above configured limit {}",
     "memory limit must be positive, got {}",
     "memory allocation failed while {}",
-    "unsupported model {}; supported models: l2, l1, rank, normal, linear, ar, clinear, mahalanobis",
+    "unsupported model {}; supported models: {}",
     "ridge must be finite and positive, got {}",
     "autoregressive order must be positive, got {}",
     "{} requires at least {} features, got {}",

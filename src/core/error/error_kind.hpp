@@ -229,8 +229,9 @@ inline ErrorKind memory_limit_zero(u64 value) { return ErrorKind::make(ErrorCode
 inline ErrorKind allocation_failed(std::string_view context) {
   return ErrorKind::make(ErrorCode::allocation_failed, StaticText{context});
 }
-inline ErrorKind unsupported_model(std::string lowercased_name) {
-  return ErrorKind::make(ErrorCode::unsupported_model, OwnedText{std::move(lowercased_name)});
+// `supported` lists the model names, from the cost list (static storage).
+inline ErrorKind unsupported_model(std::string lowercased_name, std::string_view supported) {
+  return ErrorKind::make(ErrorCode::unsupported_model, OwnedText{std::move(lowercased_name)}, StaticText{supported});
 }
 inline ErrorKind invalid_ridge(double ridge) { return ErrorKind::make(ErrorCode::invalid_ridge, ridge); }
 inline ErrorKind invalid_ar_order(u64 order) { return ErrorKind::make(ErrorCode::invalid_ar_order, order); }

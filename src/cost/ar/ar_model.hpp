@@ -20,6 +20,8 @@ struct ARModel {
       "`order` samples of the whole signal, and the cost of a segment is the residual sum of squares.\n\n"
       "Fitting keeps an owned lagged design and a copy of the signal.";
   static constexpr std::array<std::string_view, 1> model_names{"ar"};
+  static constexpr CostScale scale = CostScale::squared;
+  static constexpr std::string_view use_when = "changes in dynamics (autoregressive coefficients) of a correlated signal";
 
   std::uint64_t order = 4;
 
@@ -34,6 +36,7 @@ struct ARModel {
     return {};
   }
   std::uint64_t min_segment_length() const noexcept { return autoregressive_min_size(order); }
+  std::uint64_t segment_parameters(std::uint64_t d) const noexcept { return d * (1 + order * d); }
   Result<ARCost> fit(const Signal& signal) const { return ARCost::fit(signal, order); }
   std::string repr(const ARCost*) const { return "CostAR(order=" + std::to_string(order) + ")"; }
 };

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "cost/clinear/clinear_cost.hpp"
+#include "cost/cost_descriptor.hpp"
 
 namespace tarnwell {
 
@@ -19,10 +20,13 @@ struct CLinearModel {
       "segment's last sample; the cost is the sum of squared deviations.\n\n"
       "Fitting keeps an owned copy of the signal.";
   static constexpr std::array<std::string_view, 1> model_names{"clinear"};
+  static constexpr CostScale scale = CostScale::squared;
+  static constexpr std::string_view use_when = "changes of slope in a continuous piecewise-linear trend";
   static constexpr auto parameters = std::tuple{};
   static constexpr auto properties = std::tuple{};
 
   std::uint64_t min_segment_length() const noexcept { return CLinearCost::minimum_length; }
+  std::uint64_t segment_parameters(std::uint64_t d) const noexcept { return d; }
   Result<CLinearCost> fit(const Signal& signal) const { return CLinearCost::fit(signal); }
 };
 

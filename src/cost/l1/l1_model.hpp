@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "cost/l1/l1_cost.hpp"
+#include "cost/cost_descriptor.hpp"
 
 namespace tarnwell {
 
@@ -19,10 +20,13 @@ struct L1Model {
       "Robust to outliers and heavy tails; costs scale with the signal (not its square). Fitting keeps an owned "
       "copy of the signal.";
   static constexpr std::array<std::string_view, 1> model_names{"l1"};
+  static constexpr CostScale scale = CostScale::absolute;
+  static constexpr std::string_view use_when = "changes in median when the noise has outliers or heavy tails";
   static constexpr auto parameters = std::tuple{};
   static constexpr auto properties = std::tuple{};
 
   std::uint64_t min_segment_length() const noexcept { return 2; }
+  std::uint64_t segment_parameters(std::uint64_t d) const noexcept { return d; }
   Result<L1Cost> fit(const Signal& signal) const { return L1Cost::fit(signal); }
   Result<L1Cost> fit(const StridedMatrix& view) const { return L1Cost::fit(view); }
 };

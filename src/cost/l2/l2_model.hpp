@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "cost/l2/l2_cost.hpp"
+#include "cost/cost_descriptor.hpp"
 
 namespace tarnwell {
 
@@ -17,10 +18,13 @@ struct L2Model {
       "Squared-error segment cost fitted from a one- or two-dimensional float64 NumPy array.\n\n"
       "Fitting retains only owned prefix statistics; it does not retain the input array.";
   static constexpr std::array<std::string_view, 1> model_names{"l2"};
+  static constexpr CostScale scale = CostScale::squared;
+  static constexpr std::string_view use_when = "changes in mean with roughly Gaussian noise; the fastest";
   static constexpr auto parameters = std::tuple{};
   static constexpr auto properties = std::tuple{};
 
   std::uint64_t min_segment_length() const noexcept { return 1; }
+  std::uint64_t segment_parameters(std::uint64_t d) const noexcept { return d; }
   Result<L2Cost> fit(const Signal& signal) const { return L2Cost::fit(signal); }
   // Straight from the caller's array in any layout, without a copy.
   Result<L2Cost> fit(const StridedMatrix& view) const { return L2Cost::fit(view); }

@@ -23,6 +23,8 @@ struct MahalanobisModel {
       "Mahalanobis segment cost: the sum of squared deviations from the segment mean in the metric\n"
       "given as a square float64 NumPy array, checked at fit (finite, symmetric, positive semidefinite).";
   static constexpr std::array<std::string_view, 2> model_names{"mahalanobis", "ml"};
+  static constexpr CostScale scale = CostScale::squared;
+  static constexpr std::string_view use_when = "changes in mean measured in a metric of your own";
 
   std::optional<DenseMatrix> metric;
 
@@ -35,6 +37,7 @@ struct MahalanobisModel {
                             "The size d of the d x d metric: the number of features a fitted signal must have."}};
 
   std::uint64_t min_segment_length() const noexcept { return 2; }
+  std::uint64_t segment_parameters(std::uint64_t d) const noexcept { return d; }
   Result<MahalanobisCost> fit(const Signal& signal) const { return MahalanobisCost::fit(signal, metric); }
   std::string repr(const MahalanobisCost*) const {
     return "CostMahalanobis(metric_dimension=" + std::to_string(metric_dimension()) + ")";

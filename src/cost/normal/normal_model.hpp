@@ -23,6 +23,8 @@ struct NormalModel {
       "The searches over the model \"normal\" consider only segments of at least n_features + 1 samples\n"
       "(shorter ones have a singular covariance), whatever their min_size.";
   static constexpr std::array<std::string_view, 1> model_names{"normal"};
+  static constexpr CostScale scale = CostScale::likelihood;
+  static constexpr std::string_view use_when = "changes in mean or in spread (variance, covariance)";
 
   double ridge = 1.0e-6;
 
@@ -38,6 +40,7 @@ struct NormalModel {
     return {};
   }
   std::uint64_t min_segment_length() const noexcept { return 2; }
+  std::uint64_t segment_parameters(std::uint64_t d) const noexcept { return d + d * (d + 1) / 2; }
   Result<NormalCost> fit(const Signal& signal) const {
     TARNWELL_CHECK(check());
     return NormalCost::fit(signal, ridge);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "python/mod/class_builder.hpp"
+#include "python/mod/registry.hpp"
 
 namespace tarnwell::python {
 namespace {
@@ -49,12 +50,6 @@ PyObject* end_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
                       });
 }
 
-void add_private_function(PyObject* module, PyMethodDef* definition) {
-  PyRef module_name = PyRef::require(PyModule_GetNameObject(module));
-  PyRef function = PyRef::require(PyCFunction_NewEx(definition, nullptr, module_name.get()));
-  if (PyModule_AddObjectRef(module, definition->ml_name, function.get()) < 0) throw PythonErrorAlreadySet{};
-}
-
 }  // namespace
 
 bool watched_group_interrupted() noexcept {
@@ -63,15 +58,18 @@ bool watched_group_interrupted() noexcept {
   return std::ranges::find(interrupted_groups, watched_group) != interrupted_groups.end();
 }
 
-void add_interruption_group_functions(PyObject* module) {
-  add_private_function(module, function_definition<&watch_entry>(
-                                   "_watch_interruption_group", group_only,
-                                   "Make searches on this thread watch `group` (0: none); returns the previous one."));
-  add_private_function(module, function_definition<&interrupt_entry>(
-                                   "_interrupt_group", group_only,
-                                   "Interrupt every search on a thread watching `group`, as Ctrl-C would."));
-  add_private_function(module, function_definition<&end_entry>("_end_interruption_group", group_only,
-                                                               "Forget the interruption of `group`."));
+PyMethodDef* watch_interruption_group_function() {
+  return function_definition<&watch_entry>("_watch_interruption_group", group_only,
+                                           "Make searches on this thread watch `group` (0: none); returns the "
+                                           "previous one.");
+}
+PyMethodDef* interrupt_group_function() {
+  return function_definition<&interrupt_entry>("_interrupt_group", group_only,
+                                               "Interrupt every search on a thread watching `group`, as Ctrl-C "
+                                               "would.");
+}
+PyMethodDef* end_interruption_group_function() {
+  return function_definition<&end_entry>("_end_interruption_group", group_only, "Forget the interruption of `group`.");
 }
 
 }  // namespace tarnwell::python

@@ -14,9 +14,8 @@ namespace tarnwell::python {
 // enough for the interruption poll (every few tens of milliseconds).
 bool watched_group_interrupted() noexcept;
 
-// Module-private functions: _watch_interruption_group(group) (0 stops
-// watching; returns the group watched before), _interrupt_group(group) and
-// _end_interruption_group(group), which forgets the interruption.
-void add_interruption_group_functions(PyObject* module);
+// The module-private functions (registry.hpp): _watch_interruption_group(group)
+// (0 stops watching; returns the group watched before), _interrupt_group(group)
+// and _end_interruption_group(group), which forgets the interruption.
 
 }  // namespace tarnwell::python

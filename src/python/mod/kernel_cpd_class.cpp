@@ -4,7 +4,9 @@
 #include <memory>
 #include <variant>
 
+#include "core/fallible_allocation.hpp"
 #include "core/signal.hpp"
+#include "cost/sum_of_costs.hpp"
 #include "kernel/gram_prefix_memory.hpp"
 #include "kernel/kernel_saved_state.hpp"
 #include "kernel/prepare_kernel.hpp"
@@ -219,6 +221,41 @@ struct KernelCpdTraits {
     if (!state.is_fitted()) return errors::fail(errors::not_fitted(name));
     if (const auto* gram = std::get_if<1>(&state.fitted)) return (*gram)->stored_gram_entries();
     return std::uint64_t{0};
+  }
+
+  // The total kernel cost of a segmentation of the fitted signal, in the
+  // units predict minimises; a fused state is costed through a streaming
+  // view of its rows, so every backend gives the same values.
+  static Result<PyRef> total_cost(const State& state, const BreakpointsArgument& breakpoints) {
+    if (!state.is_fitted()) return errors::fail(errors::not_fitted(name));
+    if (const auto* gram = std::get_if<1>(&state.fitted)) {
+      TARNWELL_TRY(total, sum_of_costs(**gram, breakpoints.values()));
+      return to_python(total);
+    }
+    const FusedKernelState& fused = *std::get<2>(state.fitted);
+    PreparedRows rows;
+    TARNWELL_CHECK(try_allocate("copying the prepared kernel rows", [&] { rows.values = fused.rows; }));
+    rows.n = fused.n;
+    rows.width = fused.width;
+    TARNWELL_TRY(streaming, KernelGramState::build_streaming(std::move(rows), fused.family, fused.gamma));
+    TARNWELL_TRY(total, sum_of_costs(*streaming, breakpoints.values()));
+    return to_python(total);
+  }
+
+  static constexpr auto sum_parameters = ParameterTable<BreakpointsParameter>{BreakpointsParameter{"breakpoints"}};
+  static PyObject* sum_of_costs_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const ArgumentSpec spec = argument_spec("sum_of_costs", sum_parameters);
+    return run_method<State, Access::shared>(self, "summing KernelCPD segment costs", spec, sum_parameters, args,
+                                             nargs, kwnames, &total_cost);
+  }
+
+  static void add_methods(TypeParts& parts) {
+    static const std::string doc = docstring(
+        signature_text("sum_of_costs", sum_parameters, true),
+        "The total kernel cost of a segmentation of the fitted signal (the sum over segments of the kernel "
+        "diagonal minus the segment's Gram sum over its length), in the units predict minimises.\n\n"
+        "breakpoints: increasing segment ends, the last equal to n_samples.");
+    parts.methods.push_back(fastcall_definition("sum_of_costs", &sum_of_costs_method, doc.c_str()));
   }
 
   static constexpr auto properties = std::tuple{

@@ -5,11 +5,13 @@
 
 #include "core/fallible_allocation.hpp"
 #include "core/interruption.hpp"
+#include "cost/segment_validation.hpp"
 #include "python/mod/registry.hpp"
 #include "python/mod/parameter_docs.hpp"
 #include "python/mod/search_dispatch.hpp"
 #include "python/mod/search_class.hpp"
 #include "search/l1_potts/l1_potts_engine.hpp"
+#include "search/l1_potts/l1_potts_objective.hpp"
 
 namespace tarnwell::python {
 namespace {
@@ -129,6 +131,30 @@ struct L1PottsTraits {
     }();
     if (!outcome) return errors::fail(std::move(outcome.error()));
     return PyRef::steal(breakpoints_to_list(outcome->breakpoints));
+  }
+
+  static Result<PyRef> total_cost(const State& state, const BreakpointsArgument& breakpoints) {
+    TARNWELL_TRY(data, require_fitted(state));
+    // Any segment length has a cost.
+    TARNWELL_CHECK(check_breakpoints(breakpoints.values(), data->n_samples(), 1));
+    TARNWELL_TRY(total, weighted_median_cost(*data, breakpoints.values()));
+    return to_python(total);
+  }
+
+  static constexpr auto sum_parameters = ParameterTable<BreakpointsParameter>{BreakpointsParameter{"breakpoints"}};
+  static PyObject* sum_of_costs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const ArgumentSpec spec = argument_spec("sum_of_costs", sum_parameters);
+    return run_method<State, Access::shared>(self, "summing L1Potts segment costs", spec, sum_parameters, args,
+                                             nargs, kwnames, &total_cost);
+  }
+
+  static void add_methods(TypeParts& parts) {
+    static const std::string doc = docstring(
+        signature_text("sum_of_costs", sum_parameters, true),
+        "The total cost of a segmentation of the fitted signal: the weighted absolute deviations of every "
+        "segment from its weighted median, the cost predict minimises (without the penalties).\n\n"
+        "breakpoints: increasing segment ends, the last equal to n_samples.");
+    parts.methods.push_back(fastcall_definition("sum_of_costs", &sum_of_costs, doc.c_str()));
   }
 
   static constexpr auto properties = std::tuple{

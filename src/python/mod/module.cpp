@@ -7,7 +7,6 @@
 #include "python/boundary/call_guard.hpp"
 #include "python/error/exception.hpp"
 #include "python/mod/cost_class.hpp"
-#include "python/mod/interruption_groups.hpp"
 #include "python/mod/registry.hpp"
 #include "python/mod/version.hpp"
 
@@ -38,10 +37,20 @@ void add_class(PyObject* module, const char* name, PyTypeObject* type) {
   add_member(module, name, reinterpret_cast<PyObject*>(type));
 }
 
-void add_function(PyObject* module, PyMethodDef* definition) {
+PyRef new_function(PyObject* module, PyMethodDef* definition) {
   PyRef module_name = PyRef::require(PyModule_GetNameObject(module));
-  PyRef function = PyRef::require(PyCFunction_NewEx(definition, nullptr, module_name.get()));
-  add_member(module, definition->ml_name, function.get());
+  return PyRef::require(PyCFunction_NewEx(definition, nullptr, module_name.get()));
+}
+
+void add_function(PyObject* module, PyMethodDef* definition) {
+  add_member(module, definition->ml_name, new_function(module, definition).get());
+}
+
+// A module attribute that is not part of __all__.
+void add_private_function(PyObject* module, PyMethodDef* definition) {
+  if (PyModule_AddObjectRef(module, definition->ml_name, new_function(module, definition).get()) < 0) {
+    throw PythonErrorAlreadySet{};
+  }
 }
 
 // Each cost model with a class of its own, in list order; an alias class
@@ -76,8 +85,11 @@ void add_members(PyObject* module) {
                                 pw_linear_function(), pw_normal_function(), pw_wavy_function()}) {
     add_function(module, function);
   }
-  // Helpers of the package's own code, outside __all__.
-  add_interruption_group_functions(module);
+  for (PyMethodDef* function : {cost_models_function(), force_portable_paths_function(), vector_path_counts_function(),
+                                watch_interruption_group_function(), interrupt_group_function(),
+                                end_interruption_group_function()}) {
+    add_private_function(module, function);
+  }
 }
 
 int execute_module(PyObject* module) {

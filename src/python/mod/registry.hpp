@@ -28,4 +28,13 @@ PyMethodDef* pw_linear_function();
 PyMethodDef* pw_normal_function();
 PyMethodDef* pw_wavy_function();
 
+// Private module functions (not in __all__).
+PyMethodDef* force_portable_paths_function();
+PyMethodDef* vector_path_counts_function();
+PyMethodDef* cost_models_function();
+// Interruption groups (interruption_groups.hpp).
+PyMethodDef* watch_interruption_group_function();
+PyMethodDef* interrupt_group_function();
+PyMethodDef* end_interruption_group_function();
+
 }  // namespace tarnwell::python

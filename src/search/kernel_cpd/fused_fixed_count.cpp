@@ -4,6 +4,7 @@
 #include "core/fallible_allocation.hpp"
 #include "core/interruption.hpp"
 #include "core/signal.hpp"
+#include "core/vector_paths.hpp"
 #include "kernel/kernel_dispatch.hpp"
 #include "kernel/kernel_fold.hpp"
 #include "search/kernel_cpd/fixed_count_relax.hpp"
@@ -58,8 +59,11 @@ Result<Tables> allocate_tables(std::uint64_t n, std::uint64_t columns) {
 }
 
 RelaxEnd choose_relaxation(std::uint64_t n_bkps, ColumnForm form) noexcept {
-  return form == ColumnForm::automatic && n_bkps > 3 && fused_vector_columns_available() ? relax_end_avx2
-                                                                                          : relax_end_scalar;
+  // Few columns do not fill a vector; those runs are not counted as either form.
+  if (n_bkps <= 3) return relax_end_scalar;
+  const bool vectorised = form == ColumnForm::automatic && fused_vector_columns_available() && !portable_paths_forced();
+  record_vector_path(VectorPath::kernel_columns, vectorised);
+  return vectorised ? relax_end_avx2 : relax_end_scalar;
 }
 
 // Runs the relaxation of one end, settling the rare costs that are not

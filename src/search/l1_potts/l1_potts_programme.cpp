@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/strided_matrix.hpp"
+#include "core/vector_paths.hpp"
 #include "search/l1_potts/l1_potts_row.hpp"
 #include "search/l1_potts/l1_potts_rows_avx2.hpp"
 
@@ -48,7 +49,9 @@ L1PottsProgress run_checked_rows(const L1PottsProblem& problem, std::uint64_t fi
 
 L1PottsProgress run_l1_potts_rows(const L1PottsProblem& problem, std::uint64_t first, std::uint64_t last,
                                   double*& prev, double*& cur, std::uint8_t* flags, std::uint32_t* best) noexcept {
-  if (problem.values_stay_finite && l1_potts_avx2_rows_available()) {
+  const bool vectorised = problem.values_stay_finite && l1_potts_avx2_rows_available() && !portable_paths_forced();
+  record_vector_path(VectorPath::l1_potts_rows, vectorised);
+  if (vectorised) {
     run_l1_potts_rows_avx2(problem, first, last, prev, cur, flags, best);
     return {};
   }

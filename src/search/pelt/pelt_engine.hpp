@@ -17,6 +17,7 @@
 #include "core/fallible_allocation.hpp"
 #include "core/interruption.hpp"
 #include "core/strided_matrix.hpp"
+#include "core/vector_paths.hpp"
 #include "cost/generic_endpoint_costs.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/search_counters.hpp"
@@ -279,9 +280,9 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
         if (const auto pruner = pelt_functional_pruning(cost, pen, min_size, parameters.jump, tie)) {
           TARNWELL_CHECK(pelt_detail::with_concrete_pruner(*pruner, [&](const auto& concrete) -> Status {
             if constexpr (pelt_detail::SweepingPruner<std::decay_t<decltype(concrete)>>) {
-              if (pruning == PeltPruning::as_declared && concrete.sweep() != nullptr) {
-                return pelt_detail::run_swept_steps(cost, grid, tables, min_size, pen, concrete, counters);
-              }
+              const bool swept = pruning == PeltPruning::as_declared && concrete.sweep() != nullptr;
+              record_vector_path(VectorPath::pelt_sweep, swept);
+              if (swept) return pelt_detail::run_swept_steps(cost, grid, tables, min_size, pen, concrete, counters);
             }
             return pelt_detail::run_pruned_steps(cost, grid, tables, min_size, pen, *pruning_constant, &concrete,
                                                  counters);

@@ -25,6 +25,7 @@
 #include <limits>
 #include <span>
 
+#include "core/vector_paths.hpp"
 #include "search/pelt/l2_pruning/l2_interval_passes.hpp"
 #include "search/pelt/l2_pruning/l2_interval_sweep.hpp"
 #include "search/pelt/l2_pruning/l2_sweep_list.hpp"
@@ -46,8 +47,8 @@ class L2IntervalPruning {
       : sums_(prefix_sums),
         squares_(prefix_squares),
         margin_(margin),
-        passes_(&l2_interval_passes()),
-        sweep_(l2_interval_sweep_avx2()) {}
+        passes_(portable_paths_forced() ? &l2_interval_passes_portable() : &l2_interval_passes()),
+        sweep_(portable_paths_forced() ? nullptr : l2_interval_sweep_avx2()) {}
 
   // The same pruning with the given passes (the portable ones, in tests).
   L2IntervalPruning(const double* prefix_sums, const double* prefix_squares, double margin,
