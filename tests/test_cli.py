@@ -112,11 +112,84 @@ def test_help_has_examples_and_the_console_script_works(files):
     assert done.returncode == 0 and done.stdout.split()[-1] == "230"
 
 
+@pytest.fixture(scope="module")
+def gappy(tmp_path_factory):
+    """Dates, two numeric columns with an empty cell (line 12) and an "NA" (line 52), a text column."""
+    path = tmp_path_factory.mktemp("gappy") / "log.csv"
+    rows = ["date,Level,Distance,site"]
+    for i, day in enumerate(np.arange("2024-01-01", "2024-08-18", dtype="datetime64[D]")[:230]):
+        level, distance = f"{VALUES[i]:.4f}", f"{10 + 2 * (i >= 100):.1f}"
+        rows.append(f"{day},{'NA' if i == 50 else level},{'' if i == 10 else distance},north")
+    path.write_text("\n".join(rows) + "\n")
+    return path
+
+
+def test_missing_values_are_refused_with_their_place(gappy, capsys):
+    assert main([str(gappy)]) == 3
+    err = capsys.readouterr().err
+    assert "line 12, column 'Distance': missing value (2 missing in all)" in err and "--fill" in err
+
+
+@pytest.mark.parametrize("fill, n_samples, extra", [
+    ("linear", 230, {"filled_values": 2}),
+    ("ffill", 230, {"filled_values": 2}),
+    ("drop", 228, {"dropped_lines": [12, 52]}),
+])
+def test_filled_input_gives_labelled_output(gappy, fill, n_samples, extra, capsys):
+    assert main([str(gappy), "--fill", fill, "--json"]) == 0
+    out, err = capsys.readouterr()
+    report = json.loads(out)
+    assert report["columns"] == ["Level", "Distance"] and report["index"] == "date"     # no column dropped
+    assert report["n_samples"] == n_samples and all(report[k] == v for k, v in extra.items())
+    assert report["change_points"] == ["2024-03-21", "2024-04-10", "2024-05-20"]
+    assert report["segments"][0] == {"start": "2024-01-01", "end": "2024-03-20",
+                                      "n_samples": report["change_positions"][0]}
+    assert "'site' holds text, not numbers: left out" in err                           # said, not silent
+
+
+def test_index_option_and_plot_labels(gappy, files, monkeypatch, capsys):
+    import matplotlib
+    matplotlib.use("Agg")
+    figures = []
+    monkeypatch.setattr("tarnwell.cli._save", lambda figure, target: figures.append(figure))
+    assert main([str(gappy), "--index", "date", "-c", "Distance", "--fill", "linear", "--plot", "x.png"]) == 0
+    assert main([str(files["csv"]), "--index", "day", "-c", "temperature", "--plot", "y.png", "--json"]) == 0
+    assert json.loads(capsys.readouterr().out.splitlines()[-1])["change_points"] == [80, 140]
+    assert [ax.get_ylabel() for ax in figures[0].axes] == ["Distance"]
+    assert figures[0].axes[0].xaxis.get_major_formatter().__class__.__name__.startswith("Auto")  # dates
+    flat = files["root"] / "flat.csv"
+    flat.write_text("a\n" + "\n".join(["1.0"] * 50) + "\n")
+    assert main([str(flat), "--plot", "z.png"]) == 0
+    assert figures[-1].axes[0].get_legend() is None        # nothing detected: no legend entry
+
+
+def test_default_penalty_path_and_interruption(files, monkeypatch, capsys):
+    assert main([str(files["npy"]), "--penalty-path", "--json"]) == 0
+    path = json.loads(capsys.readouterr().out)
+    assert path["n_changes"][path["elbow"]] == 2
+    assert main([str(files["npy"]), "--penalty-path", "1"]) == 2
+
+    def interrupted(*args, **kwargs):
+        raise KeyboardInterrupt
+
+    monkeypatch.setattr("tarnwell.cli.read_table", interrupted)
+    assert main([str(files["npy"])]) == 130
+    assert capsys.readouterr().err.splitlines()[-1] == "tarnwell: interrupted"
+
+
+
+def test_an_unsorted_date_column_is_an_input_error(files, capsys):
+    shuffled = files["root"] / "shuffled.csv"
+    shuffled.write_text("when,x\n2024-01-01,1\n2024-01-03,2\n2024-01-02,3\n2024-01-04,4\n")
+    assert main([str(shuffled)]) == 3
+    assert "line 4: the index column 'when' is not sorted" in capsys.readouterr().err
+
+
 @pytest.mark.parametrize("name, content, status, message", [
-    ("empty.npy", np.array([]), 3, "holds an empty array of shape \\(0,\\)"),
-    ("words.npy", np.array(["a", "b", "c"]), 3, "holds <U1 values, not real numbers"),
-    ("delimiters.csv", ",,,\n, ,,\n,,,\n", 3, "holds no values, only delimiters"),
-    ("wide.csv", "a\n" + "1" * 140_000 + "\n2\n", 3, "cannot read .* as CSV: field larger than field limit"),
+    ("empty.npy", np.array([]), 3, "must hold a non-empty .* shape \\(0,\\)"),
+    ("words.npy", np.array(["a", "b", "c"]), 3, "must hold a non-empty .* dtype <U1"),
+    ("delimiters.csv", ",,,\n, ,,\n,,,\n", 3, "missing value"),
+    ("wide.csv", "a\n" + "1" * 140_000 + "x\n2\n", 3, "line 2, column 'a': '1{37}\\.\\.\\.' is not a number"),
     ("signal.npy", None, 2, "--plot: no folder"),
 ])
 def test_unusable_inputs_give_one_line_and_their_exit_status(files, capsys, name, content, status, message):

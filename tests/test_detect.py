@@ -142,3 +142,36 @@ def test_oversegmentation_warning_names_cause_and_remedy():
         warnings.simplefilter("error")
         tarnwell.detect(trend, pen=0.5, jump=1, warn=False)
         tarnwell.detect(trend, jump=1)
+
+
+def test_detect_defaults_to_exact_positions_and_a_min_size_per_model():
+    # A change at 1899 on the grid of 5 used to be reported at 1900 or later.
+    signal = np.r_[np.zeros(1899), np.full(1101, 4.0)] + np.random.default_rng(8).normal(0, 0.5, 3000)
+    assert tarnwell.detect(signal).breakpoints == [1899, 3000]
+    assert tarnwell.Pelt().jump == 5                                     # the classes keep theirs
+    assert [tarnwell.detection.default_min_size(m, 3) for m in ("l2", "clinear", "linear", "normal", "ar")] \
+        == [2, 3, 4, 5, 10]
+    ar = tarnwell.detect(np.sin(np.arange(400.0) / 3), model="ar", pen=1.0, warn=False)
+    assert min(np.diff([0, *ar.breakpoints])) >= 10
+    assert tarnwell.detect(STEPS, min_size=30, pen=5.0).breakpoints == \
+        tarnwell.Pelt(min_size=30, jump=1).fit_predict(STEPS, 5.0)
+
+
+def test_window_blames_its_width_and_star_import_brings_detect():
+    with pytest.raises(ValueError, match=r"Window\(width=100\).*width / 2 = 50.*smaller width"):
+        tarnwell.detect(np.repeat([0.0, 5.0, 0.0], 100), "window", width=100, n_bkps=3)
+    namespace: dict = {}
+    exec("from tarnwell import *", namespace)
+    assert {"detect", "detect_many", "plot", "penalty", "Pelt"} <= set(namespace)
+
+
+SWAPPED = [*range(5), 6, 5, *range(7, 60)]
+
+
+@pytest.mark.parametrize("index", [pd.date_range("2024-01-01", periods=60)[SWAPPED],
+                                   pd.Index(np.arange(60.0)[SWAPPED])])
+def test_an_unsorted_index_is_refused(index):
+    with pytest.raises(ValueError, match=r"the index is not sorted: row 6 .*sort_index"):
+        tarnwell.detect(pd.Series(np.arange(60.0), index=index))
+    depth = pd.Series(STEPS, index=np.linspace(100.0, 0.0, STEPS.size))   # decreasing runs one way: fine
+    assert tarnwell.detect(depth, pen=20.0).breakpoints == exact(STEPS)

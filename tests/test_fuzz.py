@@ -473,6 +473,11 @@ class Fuzzer:
             args, kwargs = self.arguments(list(inspect.signature(cls).parameters.values()))
             return f"{cls.__name__}.__init__", lambda: self.reinitialise(instance, args, kwargs), (args, kwargs), None
         name, parameters = self.random.choice(methods)
+        if name == "set_params":  # the constructor's parameters by keyword; the object is unfitted after
+            args, kwargs = self.arguments(list(inspect.signature(cls).parameters.values()))
+            kwargs.update(zip(list(inspect.signature(cls).parameters), args))
+            return (f"{cls.__name__}.set_params", lambda: self.reparametrise(instance, kwargs), ((), kwargs),
+                    None)
         if name in ("predict", "error", "sum_of_costs") or name.startswith("estimated"):
             # Mostly fitted objects, so that the searches themselves run.
             fitted = [candidate for candidate in self.instances[cls] if id(candidate) in self.sample_counts]
@@ -490,6 +495,11 @@ class Fuzzer:
     def reinitialise(self, instance, args, kwargs):
         self.sample_counts.pop(id(instance), None)
         instance.__init__(*args, **kwargs)
+
+    def reparametrise(self, instance, kwargs):
+        if kwargs:
+            self.sample_counts.pop(id(instance), None)
+        return instance.set_params(**kwargs)
 
     def copies(self, cls, instance):
         # Whatever copying produces must be as safe to use as the original.

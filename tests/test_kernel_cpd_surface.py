@@ -31,7 +31,8 @@ def test_class_surface():
     assert str(inspect.signature(KernelCPD.fit_predict)) == "(self, /, signal, n_bkps=None, pen=None)"
     search = KernelCPD(kernel="RBF", backend="FuSeD", min_size=3, jump=4)
     assert (search.kernel, search.backend, search.min_size, search.jump) == ("rbf", "fused", 3, 4)
-    assert repr(search).startswith("<tarnwell._tarnwell.KernelCPD object at ")
+    assert repr(search) == ('KernelCPD(kernel="rbf", min_size=3, jump=4, gamma=None, gamma_policy="exact", '
+                            'gamma_samples=10000, seed=0, backend="fused", max_gram_bytes=536870912)')
     with pytest.raises(TypeError):
         class Sub(KernelCPD):
             pass

@@ -31,7 +31,7 @@ def test_mapping_keeps_keys_and_generators_are_accepted():
     assert len(tarnwell.detect_many(s for s in SIGNALS[:3])) == 3
 
 
-@pytest.mark.parametrize("n_jobs", [0, -2, 1.5, "2"])
+@pytest.mark.parametrize("n_jobs", [0, 1.5, "2", True])
 def test_bad_thread_counts(n_jobs):
     with pytest.raises(ValueError, match="n_jobs"):
         tarnwell.detect_many(SIGNALS, n_jobs=n_jobs)
@@ -45,3 +45,10 @@ def test_runs_over_a_dask_cluster():
         remote = client.gather(futures)
     assert [r.breakpoints for r in remote] == [tarnwell.detect(s, jump=1, pen=10.0).breakpoints for s in SIGNALS]
     assert remote[0].cost == pytest.approx(tarnwell.detect(SIGNALS[0], jump=1, pen=10.0).cost)
+
+
+def test_negative_thread_counts_count_back_from_the_cores(monkeypatch):
+    monkeypatch.setattr("os.cpu_count", lambda: 4)
+    from tarnwell.detection import _workers
+    assert [_workers(n) for n in (-1, -2, -4, -9)] == [4, 3, 1, 1]
+    assert len(tarnwell.detect_many(SIGNALS[:3], n_jobs=-2)) == 3

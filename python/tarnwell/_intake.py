@@ -14,7 +14,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["Intake", "TransposedSignalWarning", "as_signal"]
+__all__ = ["Intake", "TransposedSignalWarning", "as_signal", "first_unsorted_row"]
 
 
 class TransposedSignalWarning(UserWarning):
@@ -51,8 +51,33 @@ def _describe_dtype(dtype: np.dtype[Any]) -> str:
     return f"signal values must be numbers, got dtype {dtype}"
 
 
+def first_unsorted_row(index: Any) -> int | None:
+    """The first row of an index of dates, durations or numbers (a depth, a
+    time in seconds) that goes against the direction the index runs overall,
+    or None when it runs one way (or holds other labels)."""
+    if getattr(index.dtype, "kind", "O") not in "Mmiuf" or len(index) < 2:
+        return None
+    if index.is_monotonic_increasing or index.is_monotonic_decreasing:
+        return None
+    values = np.asarray(index)
+    steps = values[1:] > values[:-1] if values[-1] >= values[0] else values[1:] < values[:-1]
+    steps |= values[1:] == values[:-1]
+    return int(np.argmin(steps)) + 1
+
+
+def _check_order(index: Any) -> None:
+    """Rows are samples in time order: a sorted index or none."""
+    row = first_unsorted_row(index)
+    if row is not None:
+        raise ValueError(f"the index is not sorted: row {row} (label {index[row]}) comes after "
+                         f"{index[row - 1]}; rows must be samples in time order, so sort first "
+                         "(for example frame.sort_index())")
+
+
 def _from_pandas(obj: Any) -> tuple[npt.NDArray[Any], Any, list[str] | None]:
     kind = type(obj).__name__
+    if kind in ("Series", "DataFrame"):
+        _check_order(obj.index)
     if kind == "Series":
         if obj.dtype.kind not in "biuf":
             raise TypeError(f"the Series holds non-numeric values (dtype {obj.dtype}); "

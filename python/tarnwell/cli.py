@@ -3,41 +3,44 @@
 from __future__ import annotations
 
 import argparse
-import csv
 import json
 import math
 import sys
 import warnings
-from collections.abc import Sequence
 from pathlib import Path
+from collections.abc import Sequence
 from typing import Any
-
-import numpy as np
 
 from . import __version__
 from ._methods import available_searches
+from ._table_input import FILL_RULES, InputError, Table, read_table
 
 __all__ = ["main"]
 
-EXIT_OK, EXIT_SEARCH, EXIT_USAGE, EXIT_INPUT = 0, 1, 2, 3
+EXIT_OK, EXIT_SEARCH, EXIT_USAGE, EXIT_INPUT, EXIT_INTERRUPTED = 0, 1, 2, 3, 130
 
 _EXAMPLES = """\
 examples:
   tarnwell recording.csv                         all numeric columns, Pelt, default penalty
+  tarnwell log.csv --index date --fill linear    dates as labels, gaps filled by interpolation
   tarnwell recording.csv -c temperature --pen 50 one column by name, a given penalty
   tarnwell recording.csv -c 2 -m dynp --n-bkps 3 the third column (numbers count from 0)
   tarnwell signal.npy -m binseg --model l1 --epsilon 20 --json
   tarnwell signal.npy -m window --param width=50 --plot changes.png
-  tarnwell signal.npy --penalty-path 1 1000      every optimal segmentation for penalties in [1, 1000]
+  tarnwell signal.npy --penalty-path             every optimal segmentation around the default penalty
+  tarnwell signal.npy --penalty-path 1 1000      ... for penalties in [1, 1000]
+
+A CSV file is read with pandas. A missing value (an empty cell, NA, NaN,
+null) is an error naming its line and column unless --fill says what to do;
+a text column is never read as numbers: named with --column it is an error,
+otherwise it is left out with a note. A column of dates becomes the index
+by itself (or name one with --index); the JSON output and the plot then
+carry its labels.
 
 exit status: 0 success; 1 the search refused a parameter value or failed;
-2 bad command line (including a --plot target that cannot be written);
-3 the input cannot be read (missing file, unknown column, non-numeric or
-empty data)."""
-
-
-class InputError(Exception):
-    """The input file cannot be turned into a signal."""
+2 bad command line (a --plot file that cannot be written included: its folder
+is checked before the search); 3 the input cannot be read (missing file, unknown column,
+non-numeric data, missing values without --fill); 130 interrupted (Ctrl-C)."""
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -49,6 +52,12 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("-c", "--column", action="append", default=None,
                         help="CSV column by header name or 0-based number; repeat for several "
                              "(default: every numeric column)")
+    parser.add_argument("--index", metavar="COL", default=None,
+                        help="CSV column (name or 0-based number) holding the row labels, such as dates "
+                             "(default: the first column of dates, if any)")
+    parser.add_argument("--fill", choices=FILL_RULES, default=None,
+                        help="what to do with missing values: linear interpolation, ffill (the previous "
+                             "value) or drop the rows (reported); default: refuse them")
     parser.add_argument("--delimiter", default=None, help="CSV field delimiter (default: guessed)")
     parser.add_argument("-m", "--method", default="pelt", help=f"search method: {methods} (default pelt)")
     parser.add_argument("--model", default=None, help="segment cost of model-based searches (default l2)")
@@ -56,110 +65,17 @@ def _parser() -> argparse.ArgumentParser:
     rule.add_argument("--pen", type=float, help="penalty per change (default: tarnwell's default penalty)")
     rule.add_argument("--n-bkps", type=int, help="number of changes")
     rule.add_argument("--epsilon", type=float, help="reconstruction budget of the greedy searches")
-    rule.add_argument("--penalty-path", nargs=2, type=float, metavar=("PEN_MIN", "PEN_MAX"),
-                      help="print every optimal segmentation for penalties in the range")
-    parser.add_argument("--min-size", type=int, help="minimum segment length")
-    parser.add_argument("--jump", type=int, help="grid step of the change points")
+    rule.add_argument("--penalty-path", nargs="*", type=float, metavar="PEN",
+                      help="print every optimal segmentation for penalties in [PEN_MIN, PEN_MAX]; without "
+                           "numbers, from the default penalty / 10 to the default penalty x 10")
+    parser.add_argument("--min-size", type=int, help="minimum segment length (default: chosen per model)")
+    parser.add_argument("--jump", type=int, help="grid step of the change points (default 1: exact positions)")
     parser.add_argument("--param", action="append", default=[], metavar="NAME=VALUE",
                         help="any other parameter of the method, e.g. width=50 or kernel=rbf")
     parser.add_argument("--json", action="store_true", help="print a JSON object instead of plain numbers")
     parser.add_argument("--plot", metavar="PNG", help="save a picture of the signal and its change points")
     parser.add_argument("--version", action="version", version=f"tarnwell {__version__}")
     return parser
-
-
-def _number(text: str) -> float | None:
-    try:
-        value = float(text)
-    except ValueError:
-        return None
-    return value
-
-
-def _read_csv(path: Path, columns: list[str] | None, delimiter: str | None) -> tuple[np.ndarray[Any, Any], list[str]]:
-    with path.open(newline="") as handle:
-        text = handle.read()
-    if not text.strip():
-        raise InputError(f"{path} is empty")
-    if delimiter is None:
-        try:
-            delimiter = csv.Sniffer().sniff(text[:4096], delimiters=",;\t ").delimiter
-        except csv.Error:
-            delimiter = ","
-    try:
-        rows = [row for row in csv.reader(text.splitlines(), delimiter=delimiter) if any(f.strip() for f in row)]
-    except csv.Error as error:  # a field beyond the reader's size limit, for example
-        raise InputError(f"cannot read {path} as CSV: {error}") from None
-    if not rows:
-        raise InputError(f"{path} holds no values, only delimiters")
-    width = len(rows[0])
-    has_header = any(_number(field) is None for field in rows[0])
-    header = [field.strip() for field in rows[0]] if has_header else [str(i) for i in range(width)]
-    body = rows[1:] if has_header else rows
-    if not body:
-        raise InputError(f"{path} has no data rows")
-    for line, row in enumerate(body, start=2 if has_header else 1):
-        if len(row) != width:
-            raise InputError(f"{path}, line {line}: {len(row)} fields, expected {width}")
-
-    def parse(index: int) -> list[float] | None:
-        values = [_number(row[index]) for row in body]
-        return None if any(v is None for v in values) else [float(v) for v in values if v is not None]
-
-    if columns:
-        chosen: list[int] = []
-        for name in columns:
-            if name in header:
-                chosen.append(header.index(name))
-            elif name.lstrip("-").isdigit() and 0 <= int(name) < width:
-                chosen.append(int(name))
-            else:
-                raise InputError(f"no column {name!r} in {path}; columns: {', '.join(header)}")
-        data = []
-        for index in chosen:
-            parsed = parse(index)
-            if parsed is None:
-                raise InputError(f"column {header[index]!r} of {path} holds values that are not numbers")
-            data.append(parsed)
-        names = [header[i] for i in chosen]
-    else:
-        parsed_all = [(header[i], parse(i)) for i in range(width)]
-        kept = [(name, values) for name, values in parsed_all if values is not None]
-        if not kept:
-            raise InputError(f"{path} has no numeric column")
-        names = [name for name, _ in kept]
-        data = [values for _, values in kept]
-    return np.array(data, dtype=np.float64).T, names
-
-
-def _read(path_text: str, columns: list[str] | None, delimiter: str | None) -> tuple[np.ndarray[Any, Any], list[str] | None]:
-    path = Path(path_text)
-    if not path.is_file():
-        raise InputError(f"no such file: {path}")
-    if path.suffix.lower() == ".npy":
-        try:
-            array = np.load(path, allow_pickle=False)
-        except (ValueError, OSError) as error:
-            raise InputError(f"cannot read {path} as a .npy array: {error}") from None
-        if columns:
-            if array.ndim != 2:
-                raise InputError(f"--column needs a two-dimensional array; {path} has {array.ndim} dimensions")
-            try:
-                picked = [int(c) for c in columns]
-            except ValueError:
-                raise InputError("columns of a .npy array are chosen by number") from None
-            if any(not 0 <= c < array.shape[1] for c in picked):
-                raise InputError(f"{path} has {array.shape[1]} columns (0 to {array.shape[1] - 1}), got {columns}")
-            array = array[:, picked]
-        if array.dtype.kind not in "biuf":
-            raise InputError(f"{path} holds {array.dtype} values, not real numbers")
-        if array.size == 0:
-            raise InputError(f"{path} holds an empty array of shape {array.shape}")
-        return array, None
-    try:
-        return _read_csv(path, columns, delimiter)
-    except UnicodeDecodeError:
-        raise InputError(f"{path} is not a text CSV file (use .npy for NumPy arrays)") from None
 
 
 def _params(args: argparse.Namespace) -> dict[str, Any]:
@@ -190,12 +106,38 @@ def _finite(value: float) -> float | None:
     return value if math.isfinite(value) else None
 
 
+def _labels(values: Any) -> list[Any]:
+    """JSON-ready row labels: dates in ISO form, numbers as numbers."""
+    out: list[Any] = []
+    for value in values:
+        if hasattr(value, "isoformat"):
+            midnight = hasattr(value, "normalize") and value == value.normalize() and value.tzinfo is None
+            out.append(value.date().isoformat() if midnight else value.isoformat())
+        elif hasattr(value, "item"):
+            out.append(value.item())
+        else:
+            out.append(value)
+    return out
+
+
 def main(argv: Sequence[str] | None = None) -> int:
-    """Runs the command line; returns the exit status."""
+    """Runs the command line; returns the exit status. Ctrl-C ends it with
+    one line and status 130, as a shell reports an interrupted command."""
+    try:
+        return _run(argv)
+    except KeyboardInterrupt:
+        print("tarnwell: interrupted", file=sys.stderr)
+        return EXIT_INTERRUPTED
+
+
+def _run(argv: Sequence[str] | None) -> int:
     from .detection import detect
     from .penalty import penalty_path
 
     args = _parser().parse_args(argv)
+    if args.penalty_path is not None and len(args.penalty_path) not in (0, 2):
+        print("tarnwell: error: --penalty-path takes no number or two (PEN_MIN PEN_MAX)", file=sys.stderr)
+        return EXIT_USAGE
     if args.plot:
         try:
             import matplotlib
@@ -208,15 +150,20 @@ def main(argv: Sequence[str] | None = None) -> int:
             print(f"tarnwell: error: --plot: no folder {str(folder)!r} to save {args.plot!r} in", file=sys.stderr)
             return EXIT_USAGE
     try:
-        signal, names = _read(args.file, args.column, args.delimiter)
+        table = read_table(args.file, columns=args.column, index=args.index, delimiter=args.delimiter,
+                           fill=args.fill)
     except (InputError, OSError) as error:
         print(f"tarnwell: error: {error}", file=sys.stderr)
         return EXIT_INPUT
+    for note in table.notes:
+        print(f"tarnwell: note: {note}", file=sys.stderr)
+    signal = table.frame
+    names = [str(c) for c in signal.columns]
     try:
         params = _params(args)
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
-            if args.penalty_path:
+            if args.penalty_path is not None:
                 path = penalty_path(signal, *args.penalty_path, method=args.method, model=args.model, **params)
             else:
                 result = detect(signal, args.method, args.model, n_bkps=args.n_bkps, pen=args.pen,
@@ -226,24 +173,49 @@ def main(argv: Sequence[str] | None = None) -> int:
     except (ValueError, TypeError, OverflowError, RuntimeError, NotImplementedError, MemoryError) as error:
         print(f"tarnwell: error: {error}", file=sys.stderr)
         return EXIT_SEARCH
-    if args.penalty_path:
-        if args.json:
-            print(json.dumps({"pen_low": path.pen_low, "pen_high": path.pen_high, "n_changes": path.n_changes,
-                              "costs": path.costs, "breakpoints": path.breakpoints}))
-        else:
-            print(f"{'pen_low':>14} {'pen_high':>14} {'changes':>7} {'cost':>14}  breakpoints")
-            for low, high, changes, cost, bkps in zip(path.pen_low, path.pen_high, path.n_changes, path.costs,
-                                                      path.breakpoints):
-                print(f"{low:>14.6g} {high:>14.6g} {changes:>7} {cost:>14.6g}  {' '.join(map(str, bkps))}")
-        return _save(path.plot(), args.plot) if args.plot else EXIT_OK
+    if args.penalty_path is not None:
+        _print_path(path, args.json)
+        return EXIT_USAGE if args.plot and _save(path.plot(), args.plot) == EXIT_USAGE else EXIT_OK
     if args.json:
-        print(json.dumps({"breakpoints": result.breakpoints, "change_points": result.change_positions,
-                          "n_samples": result.n_samples, "n_features": result.n_features, "columns": names,
-                          "method": result.method, "model": result.model,
-                          "penalty": None if result.penalty is None else _finite(result.penalty)}))
+        print(json.dumps(_report(result, table, names)))
     else:
         print(" ".join(str(b) for b in result.breakpoints))
-    return _save(result.plot(), args.plot) if args.plot else EXIT_OK
+    return EXIT_USAGE if args.plot and _save(result.plot(), args.plot) == EXIT_USAGE else EXIT_OK
+
+
+def _report(result: Any, table: Table, names: list[str]) -> dict[str, Any]:
+    labelled = table.index_name is not None
+    report: dict[str, Any] = {
+        "breakpoints": result.breakpoints,
+        "change_points": _labels(result.change_points) if labelled else result.change_positions,
+        "change_positions": result.change_positions,
+        "n_samples": result.n_samples, "n_features": result.n_features, "columns": names,
+        "index": table.index_name,
+        "method": result.method, "model": result.model,
+        "penalty": None if result.penalty is None else _finite(result.penalty),
+    }
+    if labelled:
+        starts = [0, *result.change_positions]
+        ends = [*result.change_positions, result.n_samples]
+        index = table.frame.index
+        report["segments"] = [{"start": _labels([index[a]])[0], "end": _labels([index[b - 1]])[0],
+                               "n_samples": b - a} for a, b in zip(starts, ends)]
+    if table.dropped_lines:
+        report["dropped_lines"] = table.dropped_lines
+    if table.filled:
+        report["filled_values"] = table.filled
+    return report
+
+
+def _print_path(path: Any, as_json: bool) -> None:
+    if as_json:
+        print(json.dumps({"pen_low": path.pen_low, "pen_high": path.pen_high, "n_changes": path.n_changes,
+                          "costs": path.costs, "breakpoints": path.breakpoints, "elbow": path.elbow()}))
+        return
+    print(f"{'pen_low':>14} {'pen_high':>14} {'changes':>7} {'cost':>14}  breakpoints")
+    for low, high, changes, cost, bkps in zip(path.pen_low, path.pen_high, path.n_changes, path.costs,
+                                              path.breakpoints):
+        print(f"{low:>14.6g} {high:>14.6g} {changes:>7} {cost:>14.6g}  {' '.join(map(str, bkps))}")
 
 
 def _save(figure: Any, target: str) -> int:

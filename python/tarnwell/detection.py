@@ -5,25 +5,27 @@ from __future__ import annotations
 
 import itertools
 import os
-from collections.abc import Callable, Iterable, Mapping
+from collections.abc import Iterable, Mapping
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, overload
 
-import numpy as np
 
 from . import _tarnwell
 from ._costs import segmentation_cost
 from ._intake import Intake, as_signal
-from ._methods import SearchInfo, search_info
-from .penalty import penalty_and_result, warn_if_oversegmented
+from ._estimators import build_estimator, default_min_size
+from ._methods import search_info
+from .penalty import choose_penalty, warn_if_oversegmented, warn_if_undersegmented
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
 
-__all__ = ["DetectionFailure", "DetectionResult", "detect", "detect_many"]
+__all__ = ["DetectionFailure", "DetectionResult", "default_min_size", "detect", "detect_many"]
 
-_CostChoice = Callable[[Any], dict[str, Any]]
+# Models whose segments follow a regression, not a level: a level shift
+# inside one of their segments is not a sign of a missed change.
+_TREND_MODELS = ("linear", "ar", "clinear")
 
 # Interruption groups of detect_many calls: the workers' searches watch their
 # call's group, so Ctrl-C on the main thread reaches them too.
@@ -104,43 +106,6 @@ class DetectionFailure:
         return f"signal {self.index!r}: {type(self.error).__name__}: {self.error}"
 
 
-def _route(info: SearchInfo, model: str | None, params: dict[str, Any]) -> tuple[dict[str, Any], dict[str, Any]]:
-    constructor: dict[str, Any] = {}
-    fit: dict[str, Any] = {}
-    if model is not None:
-        if "model" not in info.constructor:
-            hint = " (choose its kernel with kernel=)" if "kernel" in info.constructor else ""
-            raise ValueError(f"{info.name} has no model parameter{hint}")
-        constructor["model"] = model
-    for key, value in params.items():
-        if key in info.constructor:
-            constructor[key] = value
-        elif key in info.fit:
-            fit[key] = value
-        else:
-            accepted = ", ".join(p for p in (*info.constructor, *info.fit) if p != "model") or "none"
-            raise TypeError(f"{info.name} takes no parameter {key!r}; its parameters: {accepted}")
-    if fit.get("weights") is not None:
-        fit["weights"] = np.ascontiguousarray(fit["weights"], dtype=np.float64)
-    return constructor, fit
-
-
-def _build(info: SearchInfo, model: str | None, params: dict[str, Any]) -> tuple[Any, dict[str, Any], _CostChoice]:
-    constructor, fit = _route(info, model, params)
-    estimator = info.cls(**constructor)
-
-    def choice(fitted: Any) -> dict[str, Any]:
-        if getattr(fitted, "uses_custom_cost", False):
-            return {"custom_cost": constructor["custom_cost"]}
-        if isinstance(getattr(fitted, "model", None), str):
-            return {"model": fitted.model}
-        if isinstance(getattr(fitted, "kernel", None), str):
-            return {"kernel": fitted.kernel, "gamma": getattr(fitted, "gamma", None)}
-        return {"weights": fit.get("weights")}
-
-    return estimator, fit, choice
-
-
 def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkps: int | None = None,
            pen: float | None = None, epsilon: float | None = None, warn: bool = True,
            **params: Any) -> DetectionResult:
@@ -158,9 +123,18 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
         accepts. With none, a method that takes a penalty uses
         `tarnwell.penalty.default_penalty`.
     warn: warn with OverSegmentationWarning when most segments are only a
-        few samples long.
+        few samples long, and with UnderSegmentationWarning when a segment
+        holds a large shift of level (see tarnwell.penalty).
     params: the method's other parameters (min_size, jump, width, kernel,
         custom_cost, weights, ...), passed to its constructor or to `fit`.
+
+    Defaults differ from the classes' own: `jump` is 1, so change points are
+    exact sample positions. `jump` trades precision for time: the search
+    only considers multiples of `jump` (plus the end), so a change can be
+    reported up to jump - 1 samples late, while the work shrinks about
+    jump-fold for Pelt and the greedy searches and jump²-fold for Dynp's
+    table. `min_size` defaults to `default_min_size(model)`: 2 samples for
+    level and distribution models, more for the regression models.
     """
     intake = as_signal(signal)
     info = search_info(method)
@@ -174,21 +148,56 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     if not given and params.get("custom_cost") is not None:
         raise ValueError("there is no default penalty for a custom cost: its units are unknown; pass pen= "
                          "(tarnwell.penalty.penalty_path shows the candidates)")
-    estimator, fit_params, choice = _build(info, model, params)
+    estimator, fit_params, choice = build_estimator(info, model, params, intake.matrix.shape[1])
     estimator.fit(intake.values, **fit_params)
     known: list[int] | None = None
+    noise = None
     if not given:
         if "pen" not in info.rules:
             raise ValueError(f"{info.name} needs one of {', '.join(info.rules)}")
-        pen, known = penalty_and_result(estimator, intake.matrix, fit_params)
-        given = {"pen": pen}
-    breakpoints = known if known is not None else [int(b) for b in estimator.predict(**given)]
+        chosen, known = choose_penalty(estimator, intake.matrix, fit_params)
+        given, noise = {"pen": chosen.value}, chosen.signal_noise
+    breakpoints = known if known is not None else _predict(estimator, intake, given)
     if warn:
         warn_if_oversegmented(breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
                               jump=int(getattr(estimator, "jump", 1)), stacklevel=2)
+        if getattr(estimator, "model", None) not in _TREND_MODELS:
+            warn_if_undersegmented(intake.matrix, breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
+                                   noise=noise, stacklevel=2)
     model_name = getattr(estimator, "model", None) or getattr(estimator, "kernel", None)
     return DetectionResult(breakpoints=breakpoints, method=info.name, model=model_name,
                            penalty=given.get("pen"), signal=intake, _cost_choice=choice(estimator))
+
+
+def _predict(estimator: Any, intake: Intake, rule: dict[str, Any]) -> list[int]:
+    try:
+        return [int(b) for b in estimator.predict(**rule)]
+    except ValueError as error:
+        width = getattr(estimator, "width", None)
+        if width is None or "n_bkps" not in rule or not str(error).startswith("cannot segment"):
+            raise
+        # Window's candidates are the peaks of its gain, at least width / 2
+        # from the ends and from each other: the width, not the length, limits them.
+        n, n_bkps = intake.matrix.shape[0], rule["n_bkps"]
+        raise ValueError(f"{error}: Window(width={width}) finds at most one change per peak of its window "
+                         f"gain, and each needs width / 2 = {width // 2} samples on both sides; this signal "
+                         f"gave fewer than {n_bkps} such peaks. Use a smaller width (about "
+                         f"{max(2, min(width // 2, n // (n_bkps + 1)))} or less here) or another method") from None
+
+
+def _workers(n_jobs: int | None) -> int:
+    """Threads for `n_jobs` in the joblib convention: None or 1 serial, k > 1
+    k threads, -1 every CPU, -k every CPU but k - 1 (at least one)."""
+    cores = os.cpu_count() or 1
+    if n_jobs is None:
+        return 1
+    if isinstance(n_jobs, int) and not isinstance(n_jobs, bool):
+        if n_jobs >= 1:
+            return n_jobs
+        if n_jobs <= -1:
+            return max(1, cores + 1 + n_jobs)
+    raise ValueError(f"n_jobs must be None, a positive integer or a negative one counting back from the "
+                     f"number of CPUs (-1: all), got {n_jobs!r}")
 
 
 @overload
@@ -208,20 +217,14 @@ def detect_many(signals: Iterable[Any] | Mapping[Any, Any], method: str = "pelt"
     parallel. Results come back in the order of `signals` (or under the same
     keys, for a mapping). A signal whose detection raises yields a
     `DetectionFailure` in its place instead of stopping the others.
-    n_jobs: None or 1 runs serially, -1 uses every CPU, k uses k threads.
+    n_jobs: None or 1 runs serially, k uses k threads, -1 every CPU and -k
+        every CPU but k - 1, as in joblib.
     options: anything `detect` takes (n_bkps, pen, min_size, ...).
     """
     keyed = isinstance(signals, Mapping)
     keys = list(signals) if keyed else None
     items = [signals[k] for k in keys] if keys is not None else list(signals)  # type: ignore[index]
-    if n_jobs is None:
-        workers = 1
-    elif n_jobs == -1:
-        workers = os.cpu_count() or 1
-    elif isinstance(n_jobs, int) and n_jobs >= 1:
-        workers = n_jobs
-    else:
-        raise ValueError(f"n_jobs must be None, -1 or a positive integer, got {n_jobs!r}")
+    workers = _workers(n_jobs)
 
     def one(position: int) -> DetectionResult | DetectionFailure:
         try:

@@ -34,15 +34,34 @@ def _positions(breakpoints: Iterable[int] | None, n: int, what: str) -> list[int
     return values
 
 
+def _target_axes(ax: Any, shown: int, figsize: tuple[float, float] | None) -> tuple[Any, list[Any]]:
+    """The figure and one axes per shown feature: new ones, or the caller's
+    (one Axes takes every feature, a sequence one per feature)."""
+    if ax is None:
+        fig, axes = _pyplot().subplots(shown, 1, sharex=True, squeeze=False, layout="constrained",
+                                       figsize=figsize or (10, 1.2 + 1.6 * shown))
+        return fig, list(axes[:, 0])
+    if hasattr(ax, "plot"):
+        return ax.figure, [ax] * shown
+    given = list(np.ravel(np.asarray(ax, dtype=object)))
+    if len(given) != shown:
+        raise ValueError(f"ax holds {len(given)} axes for {shown} features; pass one Axes or one per feature")
+    return given[0].figure, given
+
+
 def plot(signal: Any, breakpoints: Iterable[int] | None = None, true_breakpoints: Iterable[int] | None = None,
-         *, max_features: int = 6, title: str | None = None, figsize: tuple[float, float] | None = None) -> Figure:
+         *, max_features: int = 6, title: str | None = None, figsize: tuple[float, float] | None = None,
+         ax: Any = None) -> Figure:
     """Draws a signal with its change points and returns the matplotlib figure.
 
-    One panel per feature (the first `max_features` of them). Segments of the
-    detected breakpoints (or of the true ones when none are detected) are
-    shaded in alternating colours; detected change points are solid red
-    lines, true change points dashed black lines. For a pandas input the
-    horizontal axis is its index. Save with ``fig.savefig("out.png")``.
+    One panel per feature (the first `max_features` of them), labelled with
+    the column's name when the signal has names. Segments of the detected
+    breakpoints (or of the true ones when none are detected) are shaded in
+    alternating colours; detected change points are solid red lines, true
+    change points dashed black lines; the legend names only what is drawn.
+    For a pandas input the horizontal axis is its index (dates included).
+    `ax` draws into existing axes: one Axes (every feature on it) or one per
+    feature. Save with ``fig.savefig("out.png")``.
     """
     if max_features < 1:
         raise ValueError(f"max_features must be at least 1, got {max_features}")
@@ -58,34 +77,40 @@ def plot(signal: Any, breakpoints: Iterable[int] | None = None, true_breakpoints
         return x[min(b, n - 1)]
 
     plt = _pyplot()
-    fig, axes = plt.subplots(shown, 1, sharex=True, squeeze=False, layout="constrained",
-                             figsize=figsize or (10, 1.2 + 1.6 * shown))
+    fig, axes = _target_axes(ax, shown, figsize)
     names = intake.columns if intake.columns and len(intake.columns) == d else None
-    shading = detected or truth
-    for feature, ax in enumerate(axes[:, 0]):
-        starts = [0, *[b for b in shading if b < n]]
-        ends = [*starts[1:], n]
-        for k, (start, end) in enumerate(zip(starts, ends)):
-            if end > start:
-                ax.axvspan(at(start), at(end), color=_SHADES[k % 2], alpha=0.12, linewidth=0)
-        ax.plot(x, matrix[:, feature], color="0.15", linewidth=0.8)
-        for b in truth:
-            if 0 < b < n:
-                ax.axvline(at(b), color="black", linestyle="--", linewidth=1.2)
-        for b in detected:
-            if 0 < b < n:
-                ax.axvline(at(b), color="tab:red", linewidth=1.2)
-        ax.set_ylabel(names[feature] if names else f"feature {feature}")
+    inner_detected = [b for b in detected if 0 < b < n]
+    inner_truth = [b for b in truth if 0 < b < n]
+    shading = inner_detected or inner_truth
+    shaded: set[int] = set()
+    for feature, panel in enumerate(axes):
+        label = names[feature] if names else f"feature {feature}"
+        if id(panel) not in shaded:
+            shaded.add(id(panel))
+            starts = [0, *shading]
+            ends = [*starts[1:], n]
+            for k, (start, end) in enumerate(zip(starts, ends)):
+                if end > start:
+                    panel.axvspan(at(start), at(end), color=_SHADES[k % 2], alpha=0.12, linewidth=0)
+            for b in inner_truth:
+                panel.axvline(at(b), color="black", linestyle="--", linewidth=1.2)
+            for b in inner_detected:
+                panel.axvline(at(b), color="tab:red", linewidth=1.2)
+        overlaid = len(set(map(id, axes))) < len(axes)
+        panel.plot(x, matrix[:, feature], color=None if overlaid else "0.15", linewidth=0.8,
+                   label=label if overlaid else None)
+        if not overlaid:
+            panel.set_ylabel(label)
     heading = title or ""
     if shown < d:
         heading = f"{heading} (first {shown} of {d} features)".strip()
     if heading:
         fig.suptitle(heading)
-    handles = []
-    if detected:
+    handles = [line for line in axes[0].get_lines() if not line.get_label().startswith("_")]
+    if inner_detected:
         handles.append(plt.Line2D([], [], color="tab:red", label="detected"))
-    if truth:
+    if inner_truth:
         handles.append(plt.Line2D([], [], color="black", linestyle="--", label="true"))
     if handles:
-        axes[0, 0].legend(handles=handles, loc="upper right", fontsize=8)
+        axes[0].legend(handles=handles, loc="upper right", fontsize=8)
     return fig  # type: ignore[no-any-return]

@@ -56,8 +56,35 @@ PyObject* run_function(const char* operation, const ArgumentSpec& spec, const Ta
   });
 }
 
+// Whether a parameter's value is the caller's object itself (kept by the
+// state, which then reports that very object).
+template <class Parameter>
+inline constexpr bool keeps_object = std::is_same_v<typename Parameter::Value, PyObject*>;
+
+// The arguments a call was given (non-NULL slots of `table`), a dict by name;
+// objects the state keeps itself are not held a second time.
+template <class... Parameters>
+PyRef given_arguments(const std::tuple<Parameters...>& table, std::span<PyObject* const> slots) {
+  PyRef given = PyRef::require(PyDict_New());
+  std::size_t index = 0;
+  std::apply(
+      [&](const auto&... parameter) {
+        (([&] {
+           PyObject* value = slots[index++];
+           if (keeps_object<std::remove_cvref_t<decltype(parameter)>>) return;
+           if (value != nullptr && PyDict_SetItemString(given.get(), parameter.name, value) < 0) {
+             throw PythonErrorAlreadySet{};
+           }
+         }()),
+         ...);
+      },
+      table);
+  return given;
+}
+
 // A constructor: binds the tuple/dict call of the type, converts, and
-// allocates an instance holding the state that body(values...) builds.
+// allocates an instance holding the state that body(values...) builds, with
+// the arguments as given recorded for get_params.
 template <class State, class Table, class Body>
 PyObject* run_constructor(PyTypeObject* type, const char* operation, const ArgumentSpec& spec, const Table& table,
                           PyObject* args, PyObject* kwargs, Body&& body) {
@@ -67,7 +94,10 @@ PyObject* run_constructor(PyTypeObject* type, const char* operation, const Argum
     auto values = convert_arguments(table, slots);
     Result<State> state = std::apply([&](auto&... value) -> Result<State> { return body(value...); }, values);
     if (!state) return errors::fail(std::move(state.error()));
-    return new_instance(type, std::move(*state));
+    PyRef given = given_arguments(table, slots);
+    TARNWELL_TRY(instance, new_instance(type, std::move(*state)));
+    instance_of<State>(instance.get())->given_parameters = given.release();
+    return instance;
   });
 }
 

@@ -15,6 +15,7 @@
 #include "cost/fit_from_view.hpp"
 #include "cost/fitted_cost.hpp"
 #include "python/mod/class_builder.hpp"
+#include "python/mod/estimator_parameters.hpp"
 #include "python/mod/parameter_docs.hpp"
 #include "python/mod/pickling.hpp"
 
@@ -92,16 +93,19 @@ struct CostClass {
   static PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static const ArgumentSpec spec = argument_spec(names().name.c_str(), constructor_table());
     return run_constructor<State>(type, names().constructing.c_str(), spec, constructor_table(), args, kwargs,
-                                  [](const auto&... value) -> Result<State> {
-                                    State state;
-                                    [&]<std::size_t... Index>(std::index_sequence<Index...>) {
-                                      ((state.model.*(std::get<Index>(Model::parameters).member) = value), ...);
-                                    }(std::index_sequence_for<decltype(value)...>{});
-                                    if constexpr (requires { state.model.check(); }) {
-                                      TARNWELL_CHECK(state.model.check());
-                                    }
-                                    return state;
-                                  });
+                                  [](const auto&... value) { return build_state(value...); });
+  }
+
+  // The descriptor's parameters stored, then its own checks.
+  static Result<State> build_state(const auto&... value) {
+    State state;
+    [&]<std::size_t... Index>(std::index_sequence<Index...>) {
+      ((state.model.*(std::get<Index>(Model::parameters).member) = value), ...);
+    }(std::index_sequence_for<decltype(value)...>{});
+    if constexpr (requires { state.model.check(); }) {
+      TARNWELL_CHECK(state.model.check());
+    }
+    return state;
   }
 
   static Result<Fitted> fit_model(const Model& model, const ArrayArgument& signal) {
@@ -218,6 +222,13 @@ struct CostClass {
     }
   };
 
+  struct ParameterPolicy {
+    static const char* class_name() { return names().name.c_str(); }
+    static const auto& table() { return constructor_table(); }
+    static Result<State> construct(const auto&... value) { return build_state(value...); }
+    static PyRef constructor_arguments(const State& state) { return PicklePolicy::constructor_arguments(state); }
+  };
+
   // The docstrings every cost class shares; the class's own text is the
   // descriptor's description and its properties' docs.
   static constexpr const char* fit_description =
@@ -244,6 +255,7 @@ struct CostClass {
                        fastcall_definition("error", &error, error_doc.c_str()),
                        fastcall_definition("sum_of_costs", &sum_of_costs, sum_doc.c_str())};
       Pickling<State, PicklePolicy>::add_methods(parts.methods);
+      EstimatorParameters<State, ParameterPolicy>::add_methods(parts.methods);
       [&]<std::size_t... Index>(std::index_sequence<Index...>) {
         (parts.properties.push_back({std::get<Index>(Model::properties).name.data(), &model_property<Index>,
                                      nullptr, std::get<Index>(Model::properties).doc.data(), nullptr}),

@@ -26,6 +26,9 @@ struct Instance {
   PyObject_HEAD
   BorrowFlag borrow;
   State state;
+  // The constructor's (or set_params's) arguments as given, a dict by name;
+  // get_params reports these objects (estimator_parameters.hpp).
+  PyObject* given_parameters;
 };
 
 template <class State>
@@ -102,6 +105,7 @@ Result<PyRef> new_instance(PyTypeObject* type, State state) {
   Instance<State>* instance = instance_of<State>(self);
   new (&instance->borrow) BorrowFlag{};
   new (&instance->state) State(std::move(state));
+  instance->given_parameters = nullptr;
   return PyRef::steal(self);
 }
 
@@ -109,6 +113,7 @@ template <class State>
 void instance_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   PyObject_GC_UnTrack(self);
+  Py_CLEAR(instance_of<State>(self)->given_parameters);
   instance_of<State>(self)->state.~State();
   type->tp_free(self);
   Py_DECREF(type);
@@ -118,6 +123,7 @@ void instance_dealloc(PyObject* self) {
 template <class State>
 int instance_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(Py_TYPE(self));
+  Py_VISIT(instance_of<State>(self)->given_parameters);
   if constexpr (requires(State& state) { state.traverse(visit, arg); }) {
     return instance_of<State>(self)->state.traverse(visit, arg);
   }
@@ -126,6 +132,7 @@ int instance_traverse(PyObject* self, visitproc visit, void* arg) {
 
 template <class State>
 int instance_clear(PyObject* self) {
+  Py_CLEAR(instance_of<State>(self)->given_parameters);
   if constexpr (requires(State& state) { state.clear(); }) instance_of<State>(self)->state.clear();
   return 0;
 }

@@ -15,7 +15,7 @@
 //     static constexpr auto predict_parameters = ParameterTable<...>{...};
 //     static Result<PyRef> predict(const State&, const Values&...);
 //     static constexpr auto properties = std::tuple{StoredProperty<State, T>{name, get, doc}, ...};  // or CheckedProperty
-//     static std::string repr(const State&);                // optional
+//     static std::string repr(const State&);                // optional, else the constructor's parameters
 //     static void add_methods(TypeParts&);                  // optional extra methods
 //     // pickling (see pickling.hpp): the constructor's values as stored, in
 //     // its order, and the saved form of the fitted state
@@ -35,6 +35,7 @@
 #include <tuple>
 
 #include "python/mod/class_builder.hpp"
+#include "python/mod/estimator_parameters.hpp"
 #include "python/mod/parameter_docs.hpp"
 #include "python/mod/pickling.hpp"
 
@@ -112,9 +113,17 @@ struct SearchClass {
     }(std::make_index_sequence<predict_count>{});
   }
 
+  // The class's own representation, or its constructor's parameters.
   static PyObject* repr(PyObject* self) {
     return call_guarded(names().formatting.c_str(), [&]() -> Result<PyRef> {
-      return with_shared<State>(self, [](const State& state) { return to_python(Traits::repr(state)); });
+      return with_shared<State>(self, [](const State& state) {
+        if constexpr (requires { Traits::repr(state); }) {
+          return to_python(Traits::repr(state));
+        } else {
+          return to_python(
+              parameters_repr(Traits::name, Traits::constructor, ParameterPolicy::constructor_arguments(state)));
+        }
+      });
     });
   }
 
@@ -155,6 +164,15 @@ struct SearchClass {
     static auto restore(const State& state, StateReader& in) { return Traits::restore(state, in); }
   };
 
+  struct ParameterPolicy {
+    static const char* class_name() { return Traits::name; }
+    static const auto& table() { return Traits::constructor; }
+    static Result<State> construct(const auto&... value) { return Traits::construct(value...); }
+    static PyRef constructor_arguments(const State& state) {
+      return arguments_tuple(Traits::constructor_arguments(state));
+    }
+  };
+
   static constexpr const char* fit_description() {
     if constexpr (requires { Traits::fit_description; }) {
       return Traits::fit_description;
@@ -182,15 +200,14 @@ struct SearchClass {
                        fastcall_definition("fit_predict", &fit_predict, fit_predict_doc.c_str())};
       if constexpr (requires(TypeParts& extra) { Traits::add_methods(extra); }) Traits::add_methods(parts);
       Pickling<State, PicklePolicy>::add_methods(parts.methods);
+      EstimatorParameters<State, ParameterPolicy>::add_methods(parts.methods);
       [&]<std::size_t... Index>(std::index_sequence<Index...>) {
         (parts.properties.push_back({std::get<Index>(Traits::properties).name, &property<Index>, nullptr,
                                      std::get<Index>(Traits::properties).doc, nullptr}),
          ...);
       }(std::make_index_sequence<std::tuple_size_v<decltype(Traits::properties)>>{});
     }
-    reprfunc repr_function = nullptr;
-    if constexpr (requires(const State& state) { Traits::repr(state); }) repr_function = &repr;
-    return create_type<State>(parts, &construct, repr_function);
+    return create_type<State>(parts, &construct, &repr);
   }
 };
 

@@ -1,0 +1,207 @@
+"""Robust statistics of a signal's noise and of its short excursions, which
+the default penalty is built from.
+
+Every statistic here ignores the level shifts a search is meant to find:
+they are read from differences between nearby samples and from blocks
+compared with a running median of their neighbours, and a few shifts touch
+only a few of those. Medians keep isolated glitches out as well. All of them
+scale with the signal (squared for the squared-error ones) and ignore an
+added constant.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+
+import numpy as np
+import numpy.typing as npt
+
+_Matrix = npt.NDArray[np.float64]
+
+# Standard deviations per median absolute deviation for Gaussian data.
+_MAD_TO_SD = 1.482602218505602
+
+# The largest lag-one autocorrelation the estimate reports: above it lag
+# differences cannot tell correlated noise from a slowly wandering level.
+MAX_RHO = 0.95
+
+# The long-run variance factor (1 + ρ)/(1 − ρ) is capped here: correlation
+# measured from the data also absorbs slow swings and short bumps that the
+# excursion term below prices on its own, and a cap keeps a shift of a few
+# noise units findable in strongly correlated noise.
+MAX_INFLATION = 4.0
+
+# Block lengths of the excursion term, and the fewest blocks a signal must
+# hold for a length to be used.
+BLOCKS = (2, 4, 8, 16, 32)
+MIN_BLOCKS = 25
+
+
+@dataclass(frozen=True)
+class NoiseScale:
+    """Per-feature noise of a signal."""
+
+    variance: npt.NDArray[np.float64]
+    """Marginal variance of the noise around the piecewise level."""
+    rho: npt.NDArray[np.float64]
+    """Lag-one autocorrelation, in [0, MAX_RHO]."""
+
+    @property
+    def inflation(self) -> npt.NDArray[np.float64]:
+        """The bounded long-run variance factor min((1 + ρ)/(1 − ρ), MAX_INFLATION)."""
+        return np.minimum((1.0 + self.rho) / (1.0 - self.rho), MAX_INFLATION)
+
+    @property
+    def inflated(self) -> float:
+        """Mean over features of variance × inflation: the squared-error noise unit."""
+        return float(np.mean(self.variance * self.inflation))
+
+
+def robust_sd(values: _Matrix) -> npt.NDArray[np.float64]:
+    """Per column: the median absolute deviation in standard deviations, or
+    the root mean square when more than half the values are equal (counts,
+    quantised or noiseless signals)."""
+    centred = values - np.median(values, axis=0)
+    sd = _MAD_TO_SD * np.median(np.abs(centred), axis=0)
+    fallback = np.sqrt(np.mean(centred * centred, axis=0))
+    return np.asarray(np.where(sd > 0, sd, fallback), dtype=np.float64)
+
+
+def noise_scale(matrix: _Matrix) -> NoiseScale:
+    """Noise variance and lag-one autocorrelation from lag-one and lag-two differences.
+
+    For a stationary noise with variance σ² and autocorrelation ρ_k at lag k,
+    the differences at lag k have variance 2σ²(1 − ρ_k); for AR(1) noise
+    ρ_2 = ρ², so the two lags give 1 + ρ = s₂²/s₁² and σ² = s₁²/(2(1 − ρ)),
+    as in the drift-and-autocorrelation estimates of DeCAFS (Romano et al.,
+    2022). Centring the differences on their median removes a linear trend;
+    the median absolute deviation ignores the few differences that straddle
+    a shift or touch an outlier.
+    """
+    n, d = matrix.shape
+    if n < 3:
+        return NoiseScale(np.zeros(d), np.zeros(d))
+    s1 = robust_sd(matrix[1:] - matrix[:-1])
+    s2 = robust_sd(matrix[2:] - matrix[:-2])
+    with np.errstate(divide="ignore", invalid="ignore"):
+        rho = np.where(s1 > 0, (s2 * s2) / (s1 * s1) - 1.0, 0.0)
+    rho = np.clip(np.nan_to_num(rho), 0.0, MAX_RHO)
+    return NoiseScale(s1 * s1 / (2.0 * (1.0 - rho)), rho)
+
+
+def _median_of_five(a: _Matrix, b: _Matrix, c: _Matrix, d: _Matrix, e: _Matrix) -> _Matrix:
+    # The median of five by comparisons alone: the larger of the two pair
+    # minima and the smaller of the two pair maxima bracket it with e.
+    low = np.maximum(np.minimum(a, b), np.minimum(c, d))
+    high = np.minimum(np.maximum(a, b), np.maximum(c, d))
+    return np.asarray(np.maximum(np.minimum(e, low), np.minimum(np.maximum(e, low), high)))
+
+
+def _running_median_of_five(levels: _Matrix) -> _Matrix:
+    """Median of each level and its two neighbours on either side (the end
+    levels repeated beyond the ends)."""
+    padded = np.concatenate([levels[:1], levels[:1], levels, levels[-1:], levels[-1:]])
+    count = levels.shape[0]
+    return _median_of_five(padded[0:count], padded[1:count + 1], padded[3:count + 3], padded[4:count + 4],
+                           padded[2:count + 2])
+
+
+def despiked(matrix: _Matrix) -> _Matrix:
+    """Every sample replaced by the median of itself and its two neighbours
+    on either side: isolated glitches go, steps and straight lines stay."""
+    return _running_median_of_five(matrix) if matrix.shape[0] >= 5 else matrix
+
+
+def excursion_gain(matrix: _Matrix, *, shortest: int = 1) -> float:
+    """The largest squared error a search saves by cutting out one short
+    block that departs from its surroundings and comes back: an outlier, a
+    burst of heavy-tailed noise, the crest of a seasonal swing, an excursion
+    of correlated noise.
+
+    For each block length b of BLOCKS (at least `shortest`, with at least
+    MIN_BLOCKS blocks in the signal) and two alignments, every block's mean
+    is compared with the running median of five block means around it. A
+    running median follows a lasting shift but not a block that departs and
+    returns, so shifts do not count. Isolating a block whose mean is off by
+    e saves b·e², summed over features.
+    """
+    n, d = matrix.shape
+    best = 0.0
+    for block in BLOCKS:
+        if block < shortest or n < MIN_BLOCKS * block:
+            continue
+        for offset in sorted({0, block // 2}):
+            count = (n - offset) // block
+            levels = matrix[offset:offset + count * block].reshape(count, block, d).mean(axis=1)
+            departure = levels - _running_median_of_five(levels)
+            best = max(best, block * float((departure * departure).sum(axis=1).max()))
+    return best
+
+
+def unit_rows(matrix: _Matrix) -> _Matrix:
+    """Every row divided by its length (zero rows stay zero): what the
+    cosine kernel compares, to measure its noise on."""
+    # Divided by the largest magnitude first, so the squares neither overflow
+    # nor underflow whatever the unit.
+    largest = np.max(np.abs(matrix), axis=1)
+    scaled = matrix / np.where(largest > 0, largest, 1.0)[:, None]
+    norms = np.sqrt(np.sum(scaled * scaled, axis=1))
+    return np.asarray(scaled / np.where(norms > 0, norms, 1.0)[:, None])
+
+
+def regression_residuals(response: _Matrix, design: _Matrix) -> _Matrix:
+    """Residuals of one least-squares fit over the whole signal."""
+    coefficients = np.linalg.lstsq(design, response, rcond=None)[0]
+    return np.asarray(response - design @ coefficients)
+
+
+def autoregression_residuals(matrix: _Matrix, order: int) -> _Matrix:
+    """Residuals of one autoregression with intercept over the whole signal:
+    every sample on the previous `order` samples of all features."""
+    n, d = matrix.shape
+    lags = [matrix[order - lag:n - lag] for lag in range(1, order + 1)]
+    design = np.hstack([np.ones((n - order, 1)), *lags])
+    return regression_residuals(matrix[order:], design)
+
+
+# Samples on each side of a boundary whose line is extrapolated to it.
+LINE_WINDOW = 100
+
+
+def abrupt_jumps(matrix: _Matrix, bounds: list[tuple[int, int, int]], noise: NoiseScale,
+                 window: int = LINE_WINDOW) -> tuple[_Matrix, _Matrix]:
+    """For each (start, cut, end): the jump at `cut` between the
+    least-squares lines fitted to up to `window` samples on either side
+    within [start, end), per feature, and its standard deviation under the
+    noise.
+
+    A trend, cut into steps by a piecewise-constant model, has no jump
+    between the lines on either side of a cut; a shift of level has the
+    shift's size whatever the slope around it.
+    """
+    d = matrix.shape[1]
+    if not bounds:
+        return np.zeros((0, d)), np.zeros((0, d))
+    start, cut, end = (np.asarray(column, dtype=np.int64) for column in zip(*bounds))
+    # Prefix sums of the values and of position times value, centred so that
+    # an offset or a long series costs no precision.
+    centred = matrix - np.median(matrix, axis=0)
+    position = np.arange(matrix.shape[0], dtype=np.float64)[:, None]
+    sums = np.concatenate([np.zeros((1, d)), np.cumsum(centred, axis=0)])
+    moments = np.concatenate([np.zeros((1, d)), np.cumsum(position * centred, axis=0)])
+
+    def line_at_cut(first: npt.NDArray[np.int64], last: npt.NDArray[np.int64]) -> _Matrix:
+        length = (last - first).astype(np.float64)[:, None]
+        middle = (first + last - 1).astype(np.float64)[:, None] / 2.0
+        total = sums[last] - sums[first]
+        spread = (length**3 - length) / 12.0  # the sum of squared positions around the middle
+        slope = np.divide(moments[last] - moments[first] - middle * total, spread,
+                          out=np.zeros_like(total), where=spread > 0)
+        return np.asarray(total / length + slope * (cut[:, None] - 0.5 - middle))
+
+    left_first = np.maximum(start, cut - window)
+    right_last = np.minimum(end, cut + window)
+    jumps = line_at_cut(cut, right_last) - line_at_cut(left_first, cut)
+    # The end of a fitted line of k samples has variance about 4σ²/k.
+    inverse = (4.0 / (cut - left_first) + 4.0 / (right_last - cut))[:, None]
+    return jumps, np.sqrt(noise.variance * noise.inflation * inverse)

@@ -1,0 +1,274 @@
+"""Reads the command line's input file into a labelled table: a CSV file
+through pandas' reader, or a .npy array. Nothing is dropped silently: a
+missing value is an error naming its line and column unless a fill rule is
+given, and whatever the rule changed is reported."""
+
+from __future__ import annotations
+
+import csv
+import importlib
+import warnings
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Any
+
+import numpy as np
+
+from ._intake import first_unsorted_row
+
+__all__ = ["FILL_RULES", "InputError", "Table", "read_table"]
+
+FILL_RULES = ("linear", "ffill", "drop")
+
+# Cells pandas reads as missing: its defaults, which include the empty cell,
+# "NA", "NaN", "null" and "n/a".
+_SNIFF_BYTES = 65536
+
+
+class InputError(Exception):
+    """The input file cannot be turned into a signal."""
+
+
+@dataclass
+class Table:
+    """The signal as a DataFrame (its index the labels of the rows), what
+    the reading changed, and notes for the user."""
+
+    frame: Any
+    index_name: str | None = None
+    notes: list[str] = field(default_factory=list)
+    dropped_lines: list[int] = field(default_factory=list)
+    filled: int = 0
+
+
+def _pandas() -> Any:
+    try:
+        pandas = importlib.import_module("pandas")
+    except ImportError:
+        raise InputError("reading CSV files needs pandas: pip install pandas "
+                         "(or save the signal as a .npy array)") from None
+    return pandas
+
+
+def _is_number(text: str) -> bool:
+    try:
+        float(text)
+    except ValueError:
+        return False
+    return True
+
+
+def _layout(path: Path, delimiter: str | None) -> tuple[str, bool]:
+    """The delimiter (given or guessed from the first lines) and whether the first row is a header."""
+    with path.open(newline="", encoding="utf-8") as handle:
+        head = handle.read(_SNIFF_BYTES)
+    if not head.strip():
+        raise InputError(f"{path} is empty")
+    lines = [line for line in head.splitlines() if line.strip()]
+    if len(head) == _SNIFF_BYTES and len(lines) > 1:
+        lines.pop()  # probably cut in the middle
+    if delimiter is None:
+        try:
+            delimiter = csv.Sniffer().sniff("\n".join(lines[:50]), delimiters=",;\t ").delimiter
+        except csv.Error:
+            delimiter = ","
+    first = next(csv.reader([lines[0]], delimiter=delimiter))
+    return delimiter, any(field.strip() and not _is_number(field) for field in first)
+
+
+def _column_key(name: str, header: list[str], what: str, path: Path) -> str:
+    if name in header:
+        return name
+    if name.lstrip("-").isdigit() and 0 <= int(name) < len(header):
+        return header[int(name)]
+    raise InputError(f"no {what} {name!r} in {path}; columns: {', '.join(header)}")
+
+
+def _first_bad_cell(raw: Any, text_rows: Any, column: str) -> tuple[int, str] | None:
+    """The first cell of a text column that is not a number and not missing."""
+    values = raw[column]
+    numbers = _pandas().to_numeric(values, errors="coerce")
+    bad = numbers.isna() & values.notna()
+    if not bad.any():
+        return None
+    row = int(np.argmax(bad.to_numpy()))
+    return int(text_rows[row]), str(values.iloc[row])
+
+
+def _as_dates(values: Any) -> Any | None:
+    """The column as dates when every present cell reads as one, else None."""
+    pandas = _pandas()
+    present = values.dropna()
+    if present.empty or pandas.api.types.is_numeric_dtype(values):
+        return None
+    try:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # pandas' notes on how it guessed the format
+            dates = pandas.to_datetime(values, errors="raise")
+    except (ValueError, TypeError, OverflowError):
+        return None
+    return dates
+
+
+def _read_csv(path: Path, columns: list[str] | None, index: str | None, delimiter: str | None,
+              fill: str | None) -> Table:
+    pandas = _pandas()
+    delimiter, has_header = _layout(path, delimiter)
+    header_row = 0 if has_header else None
+    separator = r"\s+" if delimiter == " " else delimiter
+    try:
+        with warnings.catch_warnings():
+            # Mixed text and numbers in a column: handled below, cell by cell.
+            warnings.simplefilter("ignore", pandas.errors.DtypeWarning)
+            raw = pandas.read_csv(path, sep=separator, header=header_row, skip_blank_lines=False, engine="c")
+    except (pandas.errors.ParserError, UnicodeDecodeError, ValueError) as error:
+        raise InputError(f"cannot read {path} as CSV: {str(error).strip()}") from None
+    raw.columns = [str(c).strip() for c in raw.columns]
+    header = list(raw.columns)
+    # File line of each row (the header is line 1); blank lines are dropped
+    # after counting, so messages name the line a text editor shows.
+    lines = np.arange(len(raw)) + (2 if has_header else 1)
+    blank = raw.isna().all(axis=1).to_numpy()
+    if blank.any():
+        raw, lines = raw.loc[~blank].reset_index(drop=True), lines[~blank]
+    if raw.empty:
+        raise InputError(f"{path} has no data rows")
+    table = Table(frame=None)
+
+    index_key = _column_key(index, header, "index column", path) if index is not None else None
+    index_values = None
+    if index_key is None:
+        # A date column is recognised by itself: the first text column whose
+        # cells all read as dates (and that was not asked for as a signal).
+        asked = {_column_key(name, header, "column", path) for name in columns or ()}
+        for name in header:
+            if name not in asked and raw[name].dtype.kind == "O" and (dates := _as_dates(raw[name])) is not None:
+                index_key, index_values = name, dates
+                table.notes.append(f"column {name!r} read as dates: used as the index")
+                break
+    if index_key is not None and index_values is None:
+        index_values = _as_dates(raw[index_key])
+        if index_values is None:
+            index_values = raw[index_key]
+    if index_key is not None and index_values is not None:
+        if index_values.isna().any():
+            row = int(np.argmax(index_values.isna().to_numpy()))
+            raise InputError(f"{path}, line {lines[row]}: the index column {index_key!r} has no value")
+        unsorted = first_unsorted_row(pandas.Index(index_values))
+        if unsorted is not None:
+            raise InputError(f"{path}, line {lines[unsorted]}: the index column {index_key!r} is not sorted "
+                             f"({index_values.iloc[unsorted]} comes after {index_values.iloc[unsorted - 1]}); "
+                             "rows must be samples in time order")
+
+    if columns:
+        chosen = [_column_key(name, header, "column", path) for name in columns]
+    else:
+        chosen = [name for name in header if name != index_key]
+    data: dict[str, Any] = {}
+    for name in chosen:
+        values = raw[name]
+        if values.dtype.kind not in "biuf":
+            bad = _first_bad_cell(raw, lines, name)
+            if bad is not None:
+                present = values.notna().sum()
+                numeric = pandas.to_numeric(values, errors="coerce").notna().sum()
+                if not columns and numeric == 0 and present > 0:
+                    table.notes.append(f"column {name!r} holds text, not numbers: left out "
+                                       "(choose columns with --column)")
+                    continue
+                line, cell = bad
+                shown = str(cell) if len(str(cell)) <= 40 else str(cell)[:37] + "..."  # one readable line, whatever the field
+                raise InputError(f"{path}, line {line}, column {name!r}: {shown!r} is not a number "
+                                 f"(column {name!r} holds values that are not numbers)")
+            values = pandas.to_numeric(values, errors="coerce")
+        data[name] = values.to_numpy(dtype=np.float64, na_value=np.nan)
+    if not data:
+        raise InputError(f"{path} has no numeric column")
+    frame = pandas.DataFrame(data)
+    if index_key is not None:
+        frame.index = pandas.Index(index_values, name=index_key)
+    table.index_name = index_key
+    table.frame = frame
+    _fill_missing(table, lines, path, fill)
+    return table
+
+
+def _fill_missing(table: Table, lines: Any, path: Path, fill: str | None, unit: str = "line") -> None:
+    frame = table.frame
+    values = frame.to_numpy()
+    infinite = np.isinf(values)
+    if infinite.any():
+        row, column = np.argwhere(infinite)[0]
+        raise InputError(f"{path}, {unit} {lines[row]}, column {frame.columns[column]!r}: the value is infinite")
+    missing = np.isnan(values)
+    if not missing.any():
+        return
+    if fill is None:
+        row, column = np.argwhere(missing)[0]
+        count = int(missing.sum())
+        raise InputError(f"{path}, {unit} {lines[row]}, column {frame.columns[column]!r}: missing value "
+                         f"({count} missing in all); fill them with --fill linear, --fill ffill or "
+                         "--fill drop (drops the rows)")
+    if fill == "drop":
+        rows = missing.any(axis=1)
+        table.dropped_lines = [int(line) for line in lines[rows]]
+        table.frame = frame.loc[~rows]
+        if table.frame.empty:
+            raise InputError(f"{path}: every row has a missing value; --fill drop leaves nothing")
+        shown = ", ".join(map(str, table.dropped_lines[:10])) + (", ..." if len(table.dropped_lines) > 10 else "")
+        table.notes.append(f"dropped {len(table.dropped_lines)} rows with missing values ({unit}s {shown})")
+        return
+    if missing.all(axis=0).any():
+        name = frame.columns[int(np.argmax(missing.all(axis=0)))]
+        raise InputError(f"{path}: column {name!r} has no value at all; nothing to fill it from")
+    if fill == "linear":
+        filled = frame.interpolate(method="linear", limit_direction="both", axis=0)
+    else:  # ffill: the previous value; leading gaps take the first value
+        filled = frame.ffill().bfill()
+    table.frame = filled
+    table.filled = int(missing.sum())
+    table.notes.append(f"filled {table.filled} missing values ({fill})")
+
+
+def _read_npy(path: Path, columns: list[str] | None, fill: str | None) -> Table:
+    pandas = _pandas()
+    try:
+        array = np.load(path, allow_pickle=False)
+    except (ValueError, OSError) as error:
+        raise InputError(f"cannot read {path} as a .npy array: {error}") from None
+    if columns:
+        if array.ndim != 2:
+            raise InputError(f"--column needs a two-dimensional array; {path} has {array.ndim} dimensions")
+        try:
+            picked = [int(c) for c in columns]
+        except ValueError:
+            raise InputError("columns of a .npy array are chosen by number") from None
+        if any(not 0 <= c < array.shape[1] for c in picked):
+            raise InputError(f"{path} has {array.shape[1]} columns (0 to {array.shape[1] - 1}), got {columns}")
+        array = array[:, picked]
+    if array.dtype.kind not in "biuf" or array.ndim not in (1, 2) or array.size == 0:
+        raise InputError(f"{path} must hold a non-empty one- or two-dimensional array of numbers, "
+                         f"got dtype {array.dtype} and shape {array.shape}")
+    matrix = array.reshape(array.shape[0], -1).astype(np.float64)
+    names = [str(c) for c in columns] if columns else [str(i) for i in range(matrix.shape[1])]
+    table = Table(frame=pandas.DataFrame(matrix, columns=names))
+    _fill_missing(table, np.arange(matrix.shape[0]), path, fill, unit="row")
+    return table
+
+
+def read_table(path_text: str, *, columns: list[str] | None = None, index: str | None = None,
+               delimiter: str | None = None, fill: str | None = None) -> Table:
+    """The signal in `path_text` (.npy, or CSV with an optional header)."""
+    path = Path(path_text)
+    if not path.is_file():
+        raise InputError(f"no such file: {path}")
+    if fill is not None and fill not in FILL_RULES:
+        raise InputError(f"--fill must be one of {', '.join(FILL_RULES)}, got {fill!r}")
+    if path.suffix.lower() == ".npy":
+        if index is not None:
+            raise InputError("--index names a CSV column; a .npy array has no labels")
+        return _read_npy(path, columns, fill)
+    try:
+        return _read_csv(path, columns, index, delimiter, fill)
+    except UnicodeDecodeError:
+        raise InputError(f"{path} is not a text CSV file (use .npy for NumPy arrays)") from None
