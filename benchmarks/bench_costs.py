@@ -1,13 +1,33 @@
-"""The L1, Rank, Normal and Mahalanobis models from Python.
+"""Every cost model from Python: per-call costs, small searches, and how every
+search scales with every model next to skchange's PELT.
 
 First table: `error` per call (one segment, Python call included) for d = 1, 5,
 20; the native benchmark (build/bench/costs_benchmark, `make bench`) gives the
 bare segment_cost times, allocation counts and baselines. Second table: Pelt
-(unpruned for these models, so about (n/jump)^2/2 segment costs; the L1
-costs of one batch walk a sorted column of the segment, so L1 grows like n^3,
-the others like n^2) and Dynp(n_bkps=5)
-at n = 1000 and 2000 with the growth factor between the two sizes.
+and Dynp(n_bkps=5) at n = 1000 and 2000 with the growth factor between the two
+sizes.
+
+Third table (`scaling`): every model x search at n = 10^4, 10^5, 10^6, each
+run in a fresh process (benchmarks/peers/cost_worker.py) timing only the
+search, with the time per sample and the process's peak memory. Pelt runs on
+signals with a level change every 100 and every 1000 samples (pen = 3 ln n,
+min_size 5, jump 1); Binseg, BottomUp, Window (width 100, jump 5) and Dynp
+(jump 5) look for 20 changes in a signal with 20. skchange's PELT with its
+matching cost (L2Cost, L1Cost, RankCost, GaussianCost, LinearRegressionCost)
+runs on the same signals in the same run when its venv exists
+(benchmarks/peers/setup.sh). A case is skipped at a size where its previous
+size's time times the expected growth exceeds LIMIT_S (60 s).
+
+usage: bench_costs.py [tables|scaling|all]   (default all)
+Environment: SIZES (10000,100000,1000000), LIMIT_S (60), MODELS, SEARCHES,
+PEERS_HOME (/tmp/tarnwell-peers).
 """
+
+import json
+import math
+import os
+import subprocess
+import sys
 
 import numpy as np
 
@@ -60,6 +80,99 @@ def search_table():
                 previous = seconds
 
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+PROJECT = os.path.dirname(HERE)
+WORKER = os.path.join(HERE, "peers", "cost_worker.py")
+PEER_PYTHON = os.path.join(os.environ.get("PEERS_HOME", "/tmp/tarnwell-peers"), "venv", "bin", "python")
+DEV_BUILD = os.path.join(PROJECT, "build", "dev")
+SIZES = [int(s) for s in os.environ.get("SIZES", "10000,100000,1000000").split(",")]
+LIMIT_S = float(os.environ.get("LIMIT_S", "60"))
+ALL_MODELS = ["l2", "l1", "rank", "normal", "linear", "ar", "clinear", "mahalanobis"]
+SCALING_MODELS = os.environ.get("MODELS", ",".join(ALL_MODELS)).split(",")
+SCALING_SEARCHES = os.environ.get("SEARCHES", "Pelt,Binseg,BottomUp,Window,Dynp").split(",")
+SKCHANGE_MODELS = {"l2", "l1", "rank", "normal", "linear"}
+# How much longer a case runs at ten times the size (quadratic searches).
+GROWTH = {"Dynp": 100, "clinear Pelt": 100}
+
+
+def scaling_signal(n, model, spacing):
+    """Levels uniform in [-5, 5] changing every `spacing` samples plus unit
+    noise; for linear, a response whose slope on a second feature changes."""
+    path = os.path.join(os.environ.get("DATA_DIR", "/tmp/tarnwell-bench-costs"), f"{model == 'linear'}_{n}_{spacing}.npy")
+    if not os.path.exists(path):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        rng = np.random.default_rng(1)
+        levels = rng.uniform(-5, 5, size=n // spacing + 1)[np.arange(n) // spacing]
+        if model == "linear":
+            design = rng.standard_normal(n)
+            signal = np.column_stack([levels * design + rng.standard_normal(n), design])
+        else:
+            signal = levels + rng.standard_normal(n)
+        np.save(path, signal)
+    return path
+
+
+def run_case(package, search, model, path, argument):
+    python = sys.executable if package == "tarnwell" else PEER_PYTHON
+    env = dict(os.environ)
+    if package == "tarnwell" and os.path.isdir(os.path.join(DEV_BUILD, "tarnwell")):
+        env["PYTHONPATH"] = DEV_BUILD
+    try:
+        done = subprocess.run([python, WORKER, package, search, model, path, repr(argument)], capture_output=True,
+                              text=True, env=env, timeout=10 * LIMIT_S)
+    except subprocess.TimeoutExpired:
+        return {"error": "timed out"}
+    if done.returncode != 0:
+        return {"error": done.stderr.strip()[-200:]}
+    return json.loads(done.stdout.strip().splitlines()[-1])
+
+
+def scaling_cases():
+    for search in SCALING_SEARCHES:
+        for model in SCALING_MODELS:
+            if search == "Pelt":
+                for spacing in (100, 1000):
+                    yield "tarnwell", search, model, spacing
+                    if model in SKCHANGE_MODELS and os.path.exists(PEER_PYTHON):
+                        yield "skchange", search, model, spacing
+            else:
+                yield "tarnwell", search, model, None
+
+
+def scaling_table():
+    print("\n| package | search | model | change every | n | time | per sample | changes found | peak RSS |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for package, search, model, spacing in scaling_cases():
+        previous = None
+        for index, n in enumerate(SIZES):
+            ratio = n / SIZES[index - 1] if index > 0 else 1
+            growth = GROWTH.get(search, GROWTH.get(f"{model} {search}", 10)) * ratio / 10
+            label = f"| {package} | {search} | {model} | {spacing or n // 21:,} | {n:,} "
+            if previous is not None and previous * growth > LIMIT_S:
+                print(label + "| skipped | | | |", flush=True)
+                previous = math.inf
+                continue
+            if spacing is None:
+                path, argument = scaling_signal(n, model, n // 21), 20
+            else:
+                path, argument = scaling_signal(n, model, spacing), 3 * math.log(n)
+            outcome = run_case(package, search, model, path, argument)
+            if "error" in outcome:
+                print(label + f"| failed: {outcome['error'].splitlines()[-1] if outcome['error'] else ''} | | | |",
+                      flush=True)
+                previous = math.inf
+                continue
+            seconds = outcome["time"]
+            previous = seconds
+            shown = f"{seconds * 1e3:.1f} ms" if seconds < 1 else f"{seconds:.2f} s"
+            print(label + f"| {shown} | {seconds / n * 1e6:.2f} us | {len(outcome['changes'])} | "
+                  f"{outcome['peak_rss_kib'] / 1024:.0f} MiB |", flush=True)
+
+
 if __name__ == "__main__":
-    error_table()
-    search_table()
+    which = sys.argv[1] if len(sys.argv) > 1 else "all"
+    if which in ("tables", "all"):
+        error_table()
+        search_table()
+    if which in ("scaling", "all"):
+        scaling_table()

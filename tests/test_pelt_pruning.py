@@ -73,6 +73,8 @@ def piecewise(rng, n, d, spacing, kind):
     noise = rng.normal(size=(n, d))
     if kind == "offset":
         return 1e6 + 1e-3 * (levels + noise)
+    if kind == "offset_unit":
+        return 1e6 + levels + noise
     return levels + noise
 
 
@@ -110,3 +112,84 @@ def test_long_quiet_stretches(spacing):
     signal = piecewise(rng, 2500, 1, spacing, "gaussian")[:, 0]
     pen = 3 * np.log(signal.size)
     assert Pelt(min_size=1, jump=1).fit(signal).predict(pen) == exhaustive_pelt(signal, pen, 1, 1)
+
+
+# Every model but clinear declares how much a split can raise the total
+# (nothing, or 4 d ln 2 for normal, whose covariance divides by len - 1).
+SPLIT_BOUNDS = {
+    "CostL1": lambda d: 0.0,
+    "CostRank": lambda d: 0.0,
+    "CostNormal": lambda d: 4 * d * np.log(2),
+    "CostLinear": lambda d: 0.0,
+    "CostAR": lambda d: 0.0,
+    "CostMahalanobis": lambda d: 0.0,
+}
+
+
+def make_cost(name, d):
+    import tarnwell
+
+    cls = getattr(tarnwell, name)
+    return cls(np.eye(d)) if name == "CostMahalanobis" else cls()
+
+
+@pytest.mark.parametrize("name", sorted(SPLIT_BOUNDS))
+@pytest.mark.parametrize("kind", ["gaussian", "integers", "offset", "offset_unit"])
+def test_a_split_raises_the_total_by_at_most_the_declared_bound(name, kind):
+    rng = np.random.default_rng(len(name) * 13 + len(kind))
+    for d in (1, 2, 3):
+        if name == "CostLinear" and d == 1:
+            continue
+        # Short segments and few samples make the parts' refits matter most.
+        signal = piecewise(rng, 60, d, int(rng.integers(3, 30)), kind)
+        cost = make_cost(name, d).fit(signal)
+        least = cost.min_size
+        for _ in range(150):
+            a = int(rng.integers(0, 60 - 2 * least + 1))
+            c = int(rng.integers(a + 2 * least, 61))
+            b = int(rng.integers(a + least, c - least + 1))
+            whole = cost.error(a, c)
+            parts = cost.error(a, b) + cost.error(b, c)
+            rounding = 1e-9 * (abs(whole) + abs(cost.error(a, b)) + abs(cost.error(b, c)) + 1)
+            assert parts <= whole + SPLIT_BOUNDS[name](d) + rounding, (d, a, b, c, parts - whole)
+
+
+@pytest.mark.parametrize("model, pruned", [("l2", True), ("l1", True), ("rank", True), ("normal", True),
+                                           ("linear", True), ("ar", True), ("mahalanobis", True),
+                                           ("ml", True), ("clinear", False)])
+def test_every_model_with_a_bound_is_pruned(model, pruned):
+    signal = np.random.default_rng(1).normal(size=(40, 2))
+    search = Pelt(model=model)
+    assert not search.uses_pelt_pruning
+    assert search.fit(signal).uses_pelt_pruning is pruned
+
+
+class Unpruned:
+    """A built-in cost class as a custom cost without a pruning constant: the
+    exhaustive search over the very same segment costs."""
+
+    pelt_pruning_constant = None
+
+    def __init__(self, cost):
+        self.cost = cost
+        self.min_size = cost.min_size
+
+    def fit(self, signal):
+        self.cost.fit(signal)
+
+    def error(self, start, end):
+        return self.cost.error(start, end)
+
+
+@pytest.mark.parametrize("model, name", [("l1", "CostL1"), ("rank", "CostRank"), ("normal", "CostNormal"),
+                                         ("mahalanobis", "CostMahalanobis")])
+@pytest.mark.parametrize("kind", ["gaussian", "integers", "offset", "offset_unit"])
+def test_pruned_models_match_the_exhaustive_search(model, name, kind):
+    rng = np.random.default_rng(len(model) + 7 * len(kind))
+    for d, (min_size, jump) in zip((1, 2, 3, 1), [(2, 1), (3, 2), (4, 5), (2, 3)]):
+        signal = piecewise(rng, 80, d, int(rng.integers(5, 40)), kind)
+        pruned = Pelt(model=model, min_size=min_size, jump=jump).fit(signal)
+        exhaustive = Pelt(custom_cost=Unpruned(make_cost(name, d)), min_size=min_size, jump=jump).fit(signal)
+        scale = abs(make_cost(name, d).fit(signal).error(0, 80)) / 80 + 1
+        for pen in (1e-9, 0.5 * scale, 3 * np.log(80) * scale, 1e12):
+            assert pruned.predict(pen) == exhaustive.predict(pen), (d, min_size, jump, pen)

@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "check.hpp"
+#include "cost/fitted_cost.hpp"
 #include "cost/l2/l2_cost.hpp"
 #include "search/pelt/l2_pruning/l2_interval_passes.hpp"
 #include "search/pelt/pelt_engine.hpp"
@@ -23,7 +25,7 @@ struct PiecewiseShape {
   std::size_t n;
   std::size_t d;
   std::size_t spacing;  // samples between changes of level
-  enum class Values : std::uint8_t { gaussian, small_integers, offset_and_scaled } values;
+  enum class Values : std::uint8_t { gaussian, small_integers, offset_and_scaled, offset_unit_noise } values;
 };
 
 // Piecewise-constant levels plus noise. Small integers make exact ties
@@ -34,7 +36,9 @@ std::vector<double> piecewise_signal(std::mt19937_64& generator, const Piecewise
   std::uniform_int_distribution<int> small(0, 2);
   std::vector<double> values(shape.n * shape.d);
   std::vector<double> level(shape.d, 0.0);
-  const double offset = shape.values == PiecewiseShape::Values::offset_and_scaled ? 1e6 : 0.0;
+  const bool offset_shape = shape.values == PiecewiseShape::Values::offset_and_scaled ||
+                            shape.values == PiecewiseShape::Values::offset_unit_noise;
+  const double offset = offset_shape ? 1e6 : 0.0;
   const double scale = shape.values == PiecewiseShape::Values::offset_and_scaled ? 1e-3 : 1.0;
   for (std::size_t t = 0; t < shape.n; ++t) {
     if (t % shape.spacing == 0) {
@@ -55,7 +59,8 @@ struct Outcome {
   std::uint64_t candidates;
 };
 
-Outcome search(const L2Cost& cost, SearchParameters parameters, double pen, PeltPruning pruning) {
+template <class Cost>
+Outcome search(const Cost& cost, SearchParameters parameters, double pen, PeltPruning pruning) {
   SearchCounters counters;
   Result<Segmentation> result = run_pelt(cost, parameters, pen, pruning, &counters);
   return {std::move(result), counters.candidate_segments};
@@ -187,8 +192,65 @@ void check_cancelling_terms(std::mt19937_64& generator) {
   }
 }
 
+// Every built-in model that declares a pruning constant: the pruned search
+// returns the exhaustive one's breakpoints on random signals of every shape,
+// for tiny to huge penalties and every min_size/jump pair.
+void check_every_pruned_model(std::mt19937_64& generator) {
+  constexpr SearchParameters parameter_pairs[] = {{1, 1}, {2, 1}, {1, 2}, {2, 3}, {3, 2}, {4, 5}, {5, 5}};
+  int compared = 0;
+  for (const char* name : {"l1", "rank", "normal", "linear", "ar", "mahalanobis"}) {
+    const CostModel model = *parse_model(name);
+    for (int round = 0; round < 6; ++round) {
+      for (const std::size_t d : {1u, 2u, 3u}) {
+        if (std::string_view(name) == "linear" && d == 1) continue;
+        for (const auto values : {PiecewiseShape::Values::gaussian, PiecewiseShape::Values::small_integers,
+                                  PiecewiseShape::Values::offset_and_scaled,
+                                  PiecewiseShape::Values::offset_unit_noise}) {
+          const std::size_t n = 20 + generator() % 100;
+          const std::size_t spacing = 5 + generator() % (round % 2 == 0 ? n : 30);
+          const std::vector<double> signal_values = piecewise_signal(generator, {n, d, spacing, values});
+          auto signal = Signal::create(signal_values, n, d);
+          CHECK(signal.has_value());
+          auto fitted = model.visit([&](const auto& descriptor) -> Result<FittedCost> {
+            TARNWELL_TRY(cost, descriptor.fit(*signal));
+            return FittedCost(std::move(cost));
+          });
+          CHECK(fitted.has_value());
+          if (!fitted) continue;
+          fitted->visit([&](const auto& cost) {
+            CHECK(cost.pelt_pruning_constant().has_value());
+            const auto whole = cost.segment_cost(0, n);
+            const double scale = whole ? 1.0 + std::fabs(*whole) / static_cast<double>(n) : 1.0;
+            for (const SearchParameters requested : parameter_pairs) {
+              const SearchParameters parameters{std::max(requested.min_size, cost.min_segment_length()),
+                                                requested.jump};
+              for (const double pen : {1e-9, 0.1 * scale, scale, 2.0 * std::log(static_cast<double>(n)) * scale,
+                                       50.0 * scale, 1e12}) {
+                const Outcome exhaustive = search(cost, parameters, pen, PeltPruning::never);
+                const Outcome pruned = search(cost, parameters, pen, PeltPruning::as_declared);
+                CHECK(exhaustive.result.has_value() == pruned.result.has_value());
+                if (exhaustive.result && pruned.result) {
+                  CHECK(exhaustive.result->breakpoints == pruned.result->breakpoints);
+                  if (exhaustive.result->breakpoints != pruned.result->breakpoints) {
+                    std::printf("  %s n=%zu d=%zu min_size=%llu jump=%llu pen=%g\n", name, n, d,
+                                static_cast<unsigned long long>(parameters.min_size),
+                                static_cast<unsigned long long>(parameters.jump), pen);
+                  }
+                }
+                ++compared;
+              }
+            }
+          });
+        }
+      }
+    }
+  }
+  CHECK(compared > 5000);
+}
+
 void run_pelt_pruning_tests() {
   std::mt19937_64 generator(2024);
+  check_every_pruned_model(generator);
   check_interval_passes_agree(generator);
   check_cancelling_terms(generator);
   check_computed_grid();

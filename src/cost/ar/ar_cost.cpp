@@ -47,6 +47,21 @@ Result<ARCost> ARCost::fit(const Signal& signal, std::uint64_t order) {
   }
   response.assign(signal.values().begin(), signal.values().end());
   TARNWELL_TRY(regression, RegressionModel::create(std::move(design), p, std::move(response), d));
+  // Every feature, in the response and in each lag column, shifted by its
+  // first value: an affine change of every row's regressors (zeros before
+  // sample 0 included) that the intercept absorbs, so no segment's residuals
+  // change.
+  std::vector<double> design_shift;
+  std::vector<double> response_shift;
+  TARNWELL_CHECK(try_allocate("allocating regression checkpoint statistics", [&] {
+    response_shift.assign(values, values + (n > 0 ? d : 0));
+    response_shift.resize(d, 0.0);
+    design_shift.assign(p, 0.0);
+    for (std::uint64_t lag = 0; lag < order; ++lag) {
+      std::copy(response_shift.begin(), response_shift.end(), design_shift.begin() + 1 + lag * d);
+    }
+  }));
+  TARNWELL_CHECK(regression.fit_checkpoints(std::move(design_shift), std::move(response_shift)));
   return ARCost(std::move(regression), d, order);
 }
 
@@ -54,7 +69,7 @@ Result<double> ARCost::segment_cost(std::uint64_t start, std::uint64_t end) cons
   if (minimum_length_ == 0) return errors::fail(errors::min_size_zero(0));
   TARNWELL_CHECK(check_segment(start, end, n_samples()));
   TARNWELL_CHECK(check_segment_length(start, end, minimum_length_));
-  return regression_.exact_cost(start, end);
+  return regression_.segment_cost(start, end);
 }
 
 }  // namespace tarnwell

@@ -34,7 +34,11 @@ class ARCost {
   std::uint64_t n_features() const noexcept { return n_features_; }
   std::uint64_t order() const noexcept { return order_; }
   std::uint64_t min_segment_length() const noexcept { return minimum_length_; }
-  std::optional<double> pelt_pruning_constant() const noexcept { return std::nullopt; }
+  // Pruning constant 0: splitting a segment never raises the total. The rows
+  // of the parts are exactly the rows of the whole (the lags come from the
+  // whole signal, not from the segment), and each part refits its own
+  // coefficients, for which the whole's are one admissible choice.
+  std::optional<double> pelt_pruning_constant() const noexcept { return 0.0; }
 
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const {

@@ -3,6 +3,14 @@
 // (the segment's own first sample when it starts at 0) to the segment's last
 // sample. Consecutive segments share their joining sample, so a segmentation
 // is scored as one continuous polyline.
+//
+// A segment costs O(d) from prefix statistics of every feature (sums of the
+// centred values, of their squares and of their products with the sample
+// index), kept in double-double precision so that segment sums taken by
+// subtraction stay exact to far below a double's rounding even at the end of
+// a long signal. Where the result is so small against the terms it is made
+// of that their rounding could matter, the segment is recomputed sample by
+// sample from the kept copy of the signal.
 #pragma once
 
 #include "core/saved_state.hpp"
@@ -11,6 +19,8 @@
 #include <span>
 #include <vector>
 
+#include "core/double_double.hpp"
+#include "core/large_table.hpp"
 #include "core/signal.hpp"
 #include "cost/endpoint_batch.hpp"
 #include "core/error/error_kind.hpp"
@@ -26,6 +36,9 @@ class CLinearCost {
   std::uint64_t n_samples() const noexcept { return n_samples_; }
   std::uint64_t n_features() const noexcept { return n_features_; }
   std::uint64_t min_segment_length() const noexcept { return minimum_length; }
+  // No pruning: a split can raise the total by any amount. The two parts'
+  // lines are both pinned to the joining sample, so when that sample is an
+  // outlier one line through the whole beats them by its squared distance.
   std::optional<double> pelt_pruning_constant() const noexcept { return std::nullopt; }
 
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
@@ -39,14 +52,28 @@ class CLinearCost {
  private:
   CLinearCost() = default;
 
-  std::vector<double> values_;  // row-major copy of the signal
+  // The per-sample residuals against the line, in the direct arithmetic.
+  double direct_cost(std::uint64_t start, std::uint64_t end) const noexcept;
+  // From the prefix statistics; nothing where rounding could matter.
+  std::optional<double> prefix_cost(std::uint64_t start, std::uint64_t end) const noexcept;
+  // The value of `feature` at `row` minus its value at row 0, exactly.
+  DoubleDouble centred(std::uint64_t row, std::uint64_t feature) const noexcept {
+    return exact_difference(values_[row * n_features_ + feature], values_[feature]);
+  }
+
+  // One feature's prefix sums over samples [0, r) of the centred values c_t,
+  // of c_t^2 and of t * c_t.
+  struct PrefixRow {
+    DoubleDouble sum;
+    DoubleDouble square;
+    DoubleDouble indexed;
+  };
+
+  std::vector<double> values_;  // row-major copy of the signal, times 2^-unit_exponent_
+  int unit_exponent_ = 0;
+  LargeTable<PrefixRow> prefix_;  // (n + 1) x d, row-major
   std::uint64_t n_samples_ = 0;
   std::uint64_t n_features_ = 0;
-  // Residuals are squared after scaling by 2^residual_exponent_, chosen so the
-  // signal's largest magnitude lies in [0.5, 1), and the sum is scaled back:
-  // exact, and a signal in tiny units then never squares into subnormal
-  // numbers, whose arithmetic is many times slower (and less precise).
-  int residual_exponent_ = 0;
 };
 
 }  // namespace tarnwell

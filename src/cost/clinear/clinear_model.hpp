@@ -18,7 +18,7 @@ struct CLinearModel {
       "Continuous piecewise-linear segment cost: every feature is compared with the line joining\n"
       "the sample before the segment (or its first sample at the start of the signal) to the\n"
       "segment's last sample; the cost is the sum of squared deviations.\n\n"
-      "Fitting keeps an owned copy of the signal.";
+      "Fitting keeps an owned copy of the signal and its prefix sums, from which a segment costs O(d).";
   static constexpr std::array<std::string_view, 1> model_names{"clinear"};
   static constexpr CostScale scale = CostScale::squared;
   static constexpr std::string_view use_when = "changes of slope in a continuous piecewise-linear trend";

@@ -19,13 +19,21 @@ Result<LinearCost> LinearCost::fit(const Signal& signal) {
     design.insert(design.end(), row + 1, row + d);
   }
   TARNWELL_TRY(regression, RegressionModel::create(std::move(design), d - 1, std::move(response), 1));
+  // No intercept: a shift would change the fit, so the rows are summed as they are.
+  std::vector<double> design_shift;
+  std::vector<double> response_shift;
+  TARNWELL_CHECK(try_allocate("allocating regression checkpoint statistics", [&] {
+    design_shift.assign(d - 1, 0.0);
+    response_shift.assign(1, 0.0);
+  }));
+  TARNWELL_CHECK(regression.fit_checkpoints(std::move(design_shift), std::move(response_shift)));
   return LinearCost(std::move(regression), d);
 }
 
 Result<double> LinearCost::segment_cost(std::uint64_t start, std::uint64_t end) const {
   TARNWELL_CHECK(check_segment(start, end, n_samples()));
   TARNWELL_CHECK(check_segment_length(start, end, minimum_length));
-  return regression_.exact_cost(start, end);
+  return regression_.segment_cost(start, end);
 }
 
 }  // namespace tarnwell

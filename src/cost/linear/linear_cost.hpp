@@ -26,7 +26,11 @@ class LinearCost {
   double value_scale() const noexcept { return regression_.value_scale(); }
   std::uint64_t n_features() const noexcept { return n_features_; }
   std::uint64_t min_segment_length() const noexcept { return minimum_length; }
-  std::optional<double> pelt_pruning_constant() const noexcept { return std::nullopt; }
+  // Pruning constant 0: splitting a segment never raises the total. Each part
+  // refits its own coefficients on its own rows; the whole's coefficients are
+  // one admissible choice for both parts, so the parts' residual sums of
+  // squares add up to at most the whole's.
+  std::optional<double> pelt_pruning_constant() const noexcept { return 0.0; }
 
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/fallible_allocation.hpp"
 #include "core/signal.hpp"
 #include "core/strided_matrix.hpp"
 #include "core/thread_scratch.hpp"
@@ -37,6 +38,8 @@ struct BatchWorkspace {
 };
 
 struct RegressionScratchTag;
+struct SegmentScratchTag;
+struct ShiftedRowsTag;
 
 // The residual sum of squares from the normal equations, or false when any
 // of the checks says the shortcut cannot be trusted for this segment.
@@ -119,11 +122,155 @@ Result<RegressionModel> RegressionModel::create(std::vector<double> design, std:
   for (const double value : model.response_) squares += value * value;
   const double mean = design_rows == 0 ? 0.0 : squares / static_cast<double>(design_rows);
   model.value_scale_ = std::isfinite(mean) ? mean : 0.0;
+  // Unshifted rows until fit_checkpoints says otherwise.
+  TARNWELL_CHECK(try_allocate("allocating regression checkpoint statistics", [&] {
+    model.design_shift_.assign(p, 0.0);
+    model.response_shift_.assign(k, 0.0);
+  }));
   return model;
 }
 
 Result<double> RegressionModel::exact_cost(std::uint64_t start, std::uint64_t end) const {
   return least_squares_residual(design_.data() + start * p_, response_.data() + start * k_, end - start, p_, k_);
+}
+
+Status RegressionModel::fit_checkpoints(std::vector<double> design_shift, std::vector<double> response_shift) {
+  constexpr const char* context = "allocating regression checkpoint statistics";
+  const std::uint64_t p = p_;
+  const std::uint64_t k = k_;
+  // p and k fit the signal's storage, so the entry count cannot overflow.
+  const std::uint64_t entries = checkpoint_entries();
+  checkpoint_stride = std::clamp<std::uint64_t>((entries + 3) / 4, 2, 16);
+  const std::uint64_t rows = n_rows_ / checkpoint_stride + 1;
+  const std::optional<std::uint64_t> size = checked_product(rows, entries);
+  if (!size) return errors::fail(errors::numerical_failure(context));
+  std::vector<DoubleDouble> checkpoints;
+  std::vector<double> block;
+  TARNWELL_CHECK(try_allocate(context, [&] {
+    checkpoints.resize(*size);
+    block.resize(p * p + p * k);
+  }));
+  design_shift_ = std::move(design_shift);
+  response_shift_ = std::move(response_shift);
+  // Each block of rows is summed in plain doubles (as a batch sums its
+  // rows) and added to the running totals in double-double precision, so a
+  // difference of two checkpoints carries only the rounding of the blocks
+  // between them, not of everything before.
+  double* gram = block.data();
+  double* cross = block.data() + p * p;
+  for (std::uint64_t c = 1; c < rows; ++c) {
+    std::fill(block.begin(), block.end(), 0.0);
+    double squares = 0.0;
+    accumulate_rows((c - 1) * checkpoint_stride, c * checkpoint_stride, gram, cross, squares);
+    const DoubleDouble* before = checkpoints.data() + (c - 1) * entries;
+    DoubleDouble* after = checkpoints.data() + c * entries;
+    std::uint64_t e = 0;
+    for (std::uint64_t i = 0; i < p; ++i) {
+      for (std::uint64_t j = 0; j <= i; ++j, ++e) after[e] = before[e] + DoubleDouble{gram[i * p + j], 0.0};
+    }
+    for (std::uint64_t i = 0; i < p * k; ++i, ++e) after[e] = before[e] + DoubleDouble{cross[i], 0.0};
+    after[e] = before[e] + DoubleDouble{squares, 0.0};
+  }
+  checkpoints_ = std::move(checkpoints);
+  return {};
+}
+
+void RegressionModel::accumulate_rows(std::uint64_t first, std::uint64_t last, double* gram, double* cross,
+                                      double& total_squares) const noexcept {
+  const std::uint64_t p = p_;
+  const std::uint64_t k = k_;
+  const double* design_shift = design_shift_.data();
+  const double* response_shift = response_shift_.data();
+  constexpr std::uint64_t widest = 64;
+  double x[widest];
+  double y[widest];
+  const bool on_stack = p <= widest && k <= widest;
+  for (std::uint64_t row = first; row < last; ++row) {
+    const double* design_row = design_.data() + row * p;
+    const double* response_row = response_.data() + row * k;
+    if (!on_stack) {
+      // Wide rows: the shifted values are formed as they are used.
+      for (std::uint64_t i = 0; i < p; ++i) {
+        const double xi = design_row[i] - design_shift[i];
+        for (std::uint64_t j = 0; j <= i; ++j) gram[i * p + j] += xi * (design_row[j] - design_shift[j]);
+        for (std::uint64_t c = 0; c < k; ++c) cross[i * k + c] += xi * (response_row[c] - response_shift[c]);
+      }
+      double row_squares = -0.0;
+      for (std::uint64_t c = 0; c < k; ++c) {
+        const double yc = response_row[c] - response_shift[c];
+        row_squares += yc * yc;
+      }
+      total_squares += row_squares;
+      continue;
+    }
+    for (std::uint64_t i = 0; i < p; ++i) x[i] = design_row[i] - design_shift[i];
+    for (std::uint64_t c = 0; c < k; ++c) y[c] = response_row[c] - response_shift[c];
+    for (std::uint64_t i = 0; i < p; ++i) {
+      const double xi = x[i];
+      double* gram_row = gram + i * p;
+      for (std::uint64_t j = 0; j <= i; ++j) gram_row[j] += xi * x[j];
+      double* cross_row = cross + i * k;
+      for (std::uint64_t c = 0; c < k; ++c) cross_row[c] += xi * y[c];
+    }
+    double row_squares = -0.0;
+    for (std::uint64_t c = 0; c < k; ++c) row_squares += y[c] * y[c];
+    total_squares += row_squares;
+  }
+}
+
+Result<double> RegressionModel::shifted_exact_cost(std::uint64_t start, std::uint64_t end) const {
+  const bool shifted = std::any_of(design_shift_.begin(), design_shift_.end(), [](double v) { return v != 0.0; }) ||
+                       std::any_of(response_shift_.begin(), response_shift_.end(), [](double v) { return v != 0.0; });
+  if (!shifted) return exact_cost(start, end);
+  const std::uint64_t rows = end - start;
+  const std::optional<std::uint64_t> size = checked_product(rows, p_ + k_);
+  if (!size) return errors::fail(errors::numerical_failure("solving a least-squares segment model"));
+  TARNWELL_TRY(scratch, (thread_scratch<ShiftedRowsTag>(*size, "allocating a least-squares segment copy")));
+  double* design = scratch.data();
+  double* response = scratch.data() + rows * p_;
+  for (std::uint64_t r = 0; r < rows; ++r) {
+    const double* x = design_.data() + (start + r) * p_;
+    const double* y = response_.data() + (start + r) * k_;
+    for (std::uint64_t i = 0; i < p_; ++i) design[r * p_ + i] = x[i] - design_shift_[i];
+    for (std::uint64_t c = 0; c < k_; ++c) response[r * k_ + c] = y[c] - response_shift_[c];
+  }
+  return least_squares_residual(design, response, rows, p_, k_);
+}
+
+Result<double> RegressionModel::segment_cost(std::uint64_t start, std::uint64_t end) const {
+  if (checkpoints_.empty()) return exact_cost(start, end);
+  const std::uint64_t p = p_;
+  const std::uint64_t k = k_;
+  const std::uint64_t square = p * p;
+  const std::uint64_t block = p * k;
+  // Within the sizes fit_checkpoints accepted.
+  TARNWELL_TRY(scratch, (thread_scratch<SegmentScratchTag>(2 * (square + block), "allocating a regression segment workspace")));
+  const BatchWorkspace w{scratch.data(), scratch.data() + square, scratch.data() + square + block,
+                         scratch.data() + 2 * square + block};
+  double total_squares = 0.0;
+  const std::uint64_t first = (start + checkpoint_stride - 1) / checkpoint_stride;
+  const std::uint64_t last = end / checkpoint_stride;
+  if (first < last) {
+    // Interior blocks from the checkpoints, the few rows beyond them directly.
+    const std::uint64_t entries = checkpoint_entries();
+    const DoubleDouble* low = checkpoints_.data() + first * entries;
+    const DoubleDouble* high = checkpoints_.data() + last * entries;
+    std::uint64_t e = 0;
+    for (std::uint64_t i = 0; i < p; ++i) {
+      for (std::uint64_t j = 0; j <= i; ++j, ++e) w.gram[i * p + j] = (high[e] - low[e]).value();
+    }
+    for (std::uint64_t i = 0; i < block; ++i, ++e) w.cross[i] = (high[e] - low[e]).value();
+    total_squares = (high[e] - low[e]).value();
+    accumulate_rows(start, first * checkpoint_stride, w.gram, w.cross, total_squares);
+    accumulate_rows(last * checkpoint_stride, end, w.gram, w.cross, total_squares);
+  } else {
+    std::fill(w.gram, w.gram + square, 0.0);
+    std::fill(w.cross, w.cross + block, 0.0);
+    accumulate_rows(start, end, w.gram, w.cross, total_squares);
+  }
+  double rss = 0.0;
+  if (normal_equation_rss(w, total_squares, p, k, rss)) return rss;
+  return shifted_exact_cost(start, end);
 }
 
 Status RegressionModel::endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end,
@@ -164,25 +311,14 @@ Status RegressionModel::endpoint_costs(std::span<const std::uint64_t> starts, st
     const std::uint64_t start = starts[index];
     TARNWELL_CHECK(check_segment(start, end, n_rows_));
     TARNWELL_CHECK(check_segment_length(start, end, minimum));
-    for (std::uint64_t row = lowest; row-- > start;) {
-      const double* x = design_.data() + row * p;
-      const double* y = response_.data() + row * k;
-      for (std::uint64_t i = 0; i < p; ++i) {
-        const double xi = x[i];
-        double* gram_row = w.gram + i * p;
-        for (std::uint64_t j = 0; j <= i; ++j) gram_row[j] += xi * x[j];
-        double* cross_row = w.cross + i * k;
-        for (std::uint64_t c = 0; c < k; ++c) cross_row[c] += xi * y[c];
-      }
-      double row_squares = -0.0;
-      for (std::uint64_t c = 0; c < k; ++c) row_squares += y[c] * y[c];
-      total_squares += row_squares;
-    }
+    // Rows are added last to first; the shifted rows keep the sums small
+    // for a signal far from zero.
+    for (std::uint64_t row = lowest; row-- > start;) accumulate_rows(row, row + 1, w.gram, w.cross, total_squares);
     lowest = start;
     double rss = 0.0;
     if (!normal_equation_rss(w, total_squares, p, k, rss)) {
       ++fallback_count;
-      TARNWELL_TRY(exact, exact_cost(start, end));
+      TARNWELL_TRY(exact, shifted_exact_cost(start, end));
       rss = exact;
     }
     values[index] = rss;

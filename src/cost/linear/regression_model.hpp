@@ -1,14 +1,17 @@
 // Least-squares regression of a response block on a design block, row by
 // row over the samples: the statistics shared by the linear and the
 // autoregressive costs. A segment's cost is the residual sum of squares of
-// its rows. Single segments use the exact solver; batches of segments that
-// share an end reuse running sums across their starts.
+// its rows. Single segments come from checkpointed running sums of the
+// normal equations, batches of segments that share an end reuse running sums
+// across their starts; both fall back to the exact solver wherever the
+// normal equations are not trustworthy.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "core/double_double.hpp"
 #include "cost/endpoint_batch.hpp"
 #include "core/error/error_kind.hpp"
 
@@ -36,6 +39,20 @@ class RegressionModel {
   // The exact cost of rows [start, end), which the caller has validated.
   Result<double> exact_cost(std::uint64_t start, std::uint64_t end) const;
 
+  // Checkpoints of the normal equations' running sums, every
+  // `checkpoint_stride` rows, from which segment_cost answers in
+  // O(stride p^2 + p^3) whatever the segment's length. The sums are taken
+  // over shifted rows (design minus `design_shift`, response minus
+  // `response_shift`, one value per column), which keeps them small for a
+  // signal far from zero; the caller guarantees the shift leaves the residual
+  // sum of squares of every segment unchanged.
+  Status fit_checkpoints(std::vector<double> design_shift, std::vector<double> response_shift);
+
+  // The cost of rows [start, end), which the caller has validated: from the
+  // checkpoints where their normal equations are trustworthy (the batch's
+  // tests), from the exact solver otherwise.
+  Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
+
   // The costs of [starts[i], end) for strictly increasing starts, every
   // segment at least `minimum` long; out[i] belongs to starts[i].
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, std::uint64_t minimum,
@@ -44,8 +61,26 @@ class RegressionModel {
  private:
   RegressionModel() = default;
 
+  // The exact solver on the shifted rows: the same residuals, without the
+  // digits a signal far from zero costs it.
+  Result<double> shifted_exact_cost(std::uint64_t start, std::uint64_t end) const;
+  // Adds the shifted rows [first, last) to a workspace's running sums.
+  void accumulate_rows(std::uint64_t first, std::uint64_t last, double* gram, double* cross,
+                       double& total_squares) const noexcept;
+  std::uint64_t checkpoint_entries() const noexcept { return p_ * (p_ + 1) / 2 + p_ * k_ + 1; }
+
+  // Rows between checkpoints: a segment adds up to twice this many rows
+  // itself, and the checkpoints take 16 bytes per entry; about 4 entries
+  // per row (64 bytes per sample) balance the two.
+  std::uint64_t checkpoint_stride = 8;
+
   std::vector<double> design_;
   std::vector<double> response_;
+  // Row c: the sums over shifted rows [0, c * stride) of x x^T (lower
+  // triangle, row by row), x y^T (p x k) and |y|^2. Empty when not fitted.
+  std::vector<DoubleDouble> checkpoints_;
+  std::vector<double> design_shift_;
+  std::vector<double> response_shift_;
   std::uint64_t n_rows_ = 0;
   std::uint64_t p_ = 0;
   std::uint64_t k_ = 0;

@@ -44,10 +44,25 @@ Result<MahalanobisCost> MahalanobisCost::fit(const Signal& signal, const std::op
   }
   TARNWELL_TRY(scatter, ScatterStatistics::fit(signal));
   const double norm = frobenius_norm(values);
-  return MahalanobisCost(std::move(values), norm, std::move(scatter));
+  std::optional<L2Cost> squared_error;
+  if (is_identity(values, d)) {
+    TARNWELL_TRY(l2, L2Cost::fit(signal));
+    squared_error.emplace(std::move(l2));
+  }
+  return MahalanobisCost(std::move(values), norm, std::move(scatter), std::move(squared_error));
+}
+
+bool MahalanobisCost::is_identity(std::span<const double> metric, std::uint64_t d) noexcept {
+  for (std::uint64_t i = 0; i < d; ++i) {
+    for (std::uint64_t j = 0; j < d; ++j) {
+      if (metric[i * d + j] != (i == j ? 1.0 : 0.0)) return false;
+    }
+  }
+  return true;
 }
 
 Result<double> MahalanobisCost::segment_cost(std::uint64_t start, std::uint64_t end) const {
+  if (squared_error_) return squared_error_->segment_cost(start, end);
   const std::size_t d = static_cast<std::size_t>(scatter_.n_features());
   TARNWELL_TRY(scatter, thread_scratch<MahalanobisScratchTag>(d * d, "allocating a scatter buffer"));
   TARNWELL_CHECK(scatter_.segment_scatter(start, end, 1, scatter));
@@ -74,6 +89,7 @@ Result<double> MahalanobisCost::segment_cost(std::uint64_t start, std::uint64_t 
 
 Status MahalanobisCost::endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end,
                                        EndpointBatch& out) const {
+  if (squared_error_) return squared_error_->endpoint_costs(starts, end, out);
   return generic_endpoint_costs(*this, starts, end, out);
 }
 

@@ -2,10 +2,12 @@
 
 namespace tarnwell {
 
+// With the identity metric the squared-error statistics follow the metric.
 void MahalanobisCost::save(StateWriter& out) const {
   out.put(metric_norm_);
   scatter_.save(out);
   out.put(std::span<const double>(metric_));
+  if (squared_error_) squared_error_->save(out);
 }
 
 Result<MahalanobisCost> MahalanobisCost::restore(StateReader& in) {
@@ -16,7 +18,15 @@ Result<MahalanobisCost> MahalanobisCost::restore(StateReader& in) {
   TARNWELL_TRY(square, in.product(d, d));
   std::vector<double> metric;
   TARNWELL_CHECK(in.get(metric, square, "the metric"));
-  return MahalanobisCost(std::move(metric), metric_norm, std::move(scatter));
+  std::optional<L2Cost> squared_error;
+  if (is_identity(metric, d)) {
+    TARNWELL_TRY(l2, L2Cost::restore(in));
+    if (l2.n_samples() != scatter.n_samples() || l2.n_features() != d) {
+      return errors::fail(in.invalid("its squared-error statistics describe another signal"));
+    }
+    squared_error.emplace(std::move(l2));
+  }
+  return MahalanobisCost(std::move(metric), metric_norm, std::move(scatter), std::move(squared_error));
 }
 
 }  // namespace tarnwell

@@ -23,7 +23,12 @@ class RankCost {
   std::uint64_t n_samples() const noexcept { return n_samples_; }
   std::uint64_t n_features() const noexcept { return n_features_; }
   std::uint64_t min_segment_length() const noexcept { return 2; }
-  std::optional<double> pelt_pruning_constant() const noexcept { return std::nullopt; }
+  // Pruning constant 0: splitting a segment never raises the total. With
+  // q(m) = m^T P m convex (P positive semidefinite) and the whole's mean rank
+  // m = (len_a m_a + len_b m_b) / len the length-weighted mean of the parts',
+  // len q(m) <= len_a q(m_a) + len_b q(m_b), so -len q(m) is at least the
+  // parts' sum.
+  std::optional<double> pelt_pruning_constant() const noexcept { return 0.0; }
 
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;

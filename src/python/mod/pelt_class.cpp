@@ -9,8 +9,9 @@ namespace tarnwell::python {
 namespace {
 
 struct PeltState : ExactSearchState {
-  // Whether the fitted cost declares a pruning constant (L2, or a custom cost
-  // with a finite pelt_pruning_constant); false before fitting.
+  // Whether the fitted cost declares a pruning constant (every built-in model
+  // but clinear, or a custom cost with a finite pelt_pruning_constant); false
+  // before fitting.
   bool uses_pelt_pruning() const {
     return read_fitted(false, [](const auto& cost) { return cost.pelt_pruning_constant().has_value(); });
   }
@@ -62,7 +63,8 @@ struct PeltTraits {
       model_search_properties<State>(), exact_search_flag_properties<State>(),
       std::tuple{StoredProperty<State, bool>{
           "uses_pelt_pruning", [](const State& state) { return state.uses_pelt_pruning(); },
-          "Whether the fitted cost allows pruning (l2, or a custom cost with a finite pelt_pruning_constant): "
+          "Whether the fitted cost allows pruning (every built-in model but clinear, or a custom cost with a finite "
+          "pelt_pruning_constant): "
           "candidates that can no longer start the last segment of an optimum are dropped, which makes the search "
           "close to linear in n_samples when changes are spread out. False before fitting."}});
 

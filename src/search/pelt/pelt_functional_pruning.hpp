@@ -32,6 +32,7 @@
 #include <span>
 
 #include "core/tie_rule.hpp"
+#include "cost/mahalanobis/mahalanobis_cost.hpp"
 #include "search/pelt/l2_pruning/l2_functional_pruning.hpp"
 
 namespace tarnwell {
@@ -51,7 +52,17 @@ concept OffersPeltFunctionalPruning = requires(const Cost& cost, double pen, std
   { *pelt_functional_pruning(cost, pen, size, size, tie) };
 };
 
+// The Mahalanobis cost with the identity metric is the squared-error cost
+// and answers through its statistics: the same pruning applies.
+inline std::optional<L2FunctionalPruning> pelt_functional_pruning(const MahalanobisCost& cost, double pen,
+                                                                  std::uint64_t min_size, std::uint64_t jump,
+                                                                  const TieRule& tie) {
+  if (cost.squared_error() == nullptr) return std::nullopt;
+  return pelt_functional_pruning(*cost.squared_error(), pen, min_size, jump, tie);
+}
+
 static_assert(OffersPeltFunctionalPruning<L2Cost>);
+static_assert(OffersPeltFunctionalPruning<MahalanobisCost>);
 static_assert(PeltFunctionalPruner<L2IntervalPruning> && PeltFunctionalPruner<L2BallPruning>);
 
 }  // namespace tarnwell
