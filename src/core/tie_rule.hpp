@@ -48,6 +48,9 @@ class TieRule {
   }
 
   // A cost's declared value scale (see for_search), 0 for costs without one.
+  // Dynp takes it; Pelt does not need it (its penalty sets the scale, and a
+  // wider tie band than its pruning assumes would let pruning drop a start
+  // the exhaustive search keeps as the earliest of tied optima).
   template <class Cost>
   static double value_scale_of(const Cost& cost) noexcept {
     if constexpr (requires { cost.value_scale(); }) {

@@ -259,7 +259,7 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
 
   // The tie scale: one evaluation of the whole signal as a single segment.
   TARNWELL_TRY(whole_signal_cost, cost.segment_cost(0, n));
-  const TieRule tie = TieRule::for_search(whole_signal_cost, n, pen, TieRule::value_scale_of(cost));
+  const TieRule tie = TieRule::for_search(whole_signal_cost, n, pen);
   const SearchGrid grid(n, parameters.jump);
   const std::size_t grid_size = grid.size();
   const std::optional<double> pruning_constant =
