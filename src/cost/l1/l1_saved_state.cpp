@@ -8,7 +8,7 @@ void L1Cost::save(StateWriter& out) const {
 
 Result<L1Cost> L1Cost::restore(StateReader& in) {
   TARNWELL_TRY(signal, restore_signal(in));
-  return fit(signal);
+  return with_indexes(std::move(signal));
 }
 
 }  // namespace tarnwell
