@@ -183,3 +183,23 @@ def test_an_unsorted_date_column_is_an_input_error(files, capsys):
     shuffled.write_text("when,x\n2024-01-01,1\n2024-01-03,2\n2024-01-02,3\n2024-01-04,4\n")
     assert main([str(shuffled)]) == 3
     assert "line 4: the index column 'when' is not sorted" in capsys.readouterr().err
+
+
+@pytest.mark.parametrize("name, content, status, message", [
+    ("empty.npy", np.array([]), 3, "must hold a non-empty .* shape \\(0,\\)"),
+    ("words.npy", np.array(["a", "b", "c"]), 3, "must hold a non-empty .* dtype <U1"),
+    ("delimiters.csv", ",,,\n, ,,\n,,,\n", 3, "missing value"),
+    ("wide.csv", "a\n" + "1" * 140_000 + "x\n2\n", 3, "line 2, column 'a': '1{37}\\.\\.\\.' is not a number"),
+    ("signal.npy", None, 2, "--plot: no folder"),
+])
+def test_unusable_inputs_give_one_line_and_their_exit_status(files, capsys, name, content, status, message):
+    path = files["root"] / name
+    if isinstance(content, str):
+        path.write_text(content)
+    elif content is not None:
+        np.save(path, content)
+    extra = ["--plot", str(files["root"] / "missing" / "out.png")] if content is None else []
+    assert main([str(path), *extra]) == status
+    captured = capsys.readouterr()
+    assert captured.out == ""  # nothing printed before the failure (the result of a search included)
+    assert re.fullmatch(f"tarnwell: error: .*{message}.*\n", captured.err)

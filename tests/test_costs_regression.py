@@ -76,14 +76,15 @@ def test_exact_fits_cost_nothing():
         (lambda: CostAR().fit(np.ones(9)).error(6, 2), ValueError, r"invalid segment [6, 2) for a signal of length 9"),
         (lambda: CostAR(order=6).fit(np.ones(20)).sum_of_costs([6, 20]), ValueError,
          r"segment [0, 6) has length 6, below minimum 7"),
-        (lambda: CostAR(order=MAX).fit(np.ones(9)), TarnwellError,
-         "numerical failure while computing autoregressive minimum segment length"),
-        (lambda: CostAR(order=2**63).fit(np.ones((9, 2))), TarnwellError,
-         "numerical failure while computing autoregressive predictor count"),
-        (lambda: CostAR(order=MAX // 3).fit(np.ones((9, 3))), TarnwellError,
-         "numerical failure while computing autoregressive predictor count"),
-        (lambda: CostAR(order=2**62).fit(np.ones(9)), TarnwellError,
-         "numerical failure while allocating autoregressive design storage"),
+        # The order sizes the design, so it is checked against the signal first.
+        (lambda: CostAR(order=MAX).fit(np.ones(9)), ValueError,
+         "autoregressive order 18446744073709551615 exceeds the 9 samples of the signal; order must be at most n_samples"),
+        (lambda: CostAR(order=2**63).fit(np.ones((9, 2))), ValueError,
+         "autoregressive order 9223372036854775808 exceeds the 9 samples of the signal; order must be at most n_samples"),
+        (lambda: CostAR(order=2**28).fit(np.ones(1)), ValueError,
+         "autoregressive order 268435456 exceeds the 1 samples of the signal; order must be at most n_samples"),
+        (lambda: CostAR(order=10).fit(np.ones((9, 3))), ValueError,
+         "autoregressive order 10 exceeds the 9 samples of the signal; order must be at most n_samples"),
     ],
 )
 def test_messages(call, exception, message):

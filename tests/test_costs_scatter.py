@@ -265,3 +265,18 @@ def test_searches_handle_negative_normal_costs():
     assert tarnwell.Dynp(model="normal", min_size=5).fit(x).predict(n_bkps=2) == [30, 60, 90]
     for search in (tarnwell.Binseg, tarnwell.BottomUp):
         assert search(model="normal", min_size=5).fit(x).predict(n_bkps=2) == [30, 60, 90]
+
+
+@pytest.mark.parametrize("scale", [1e-3, 1.0, 1e3, 1e4, 1e7])
+def test_normal_searches_never_take_segments_too_short_for_a_covariance(scale):
+    # Two features: a two-sample segment has a singular covariance whose
+    # log-determinant is the ridge's, a reward that grew with the unit.
+    rng = np.random.default_rng(0)
+    x = np.concatenate([rng.normal(0, 1, (150, 2)), rng.normal(0, 3, (150, 2))]) * scale
+    assert tarnwell.Pelt(model="normal", min_size=2, jump=1).fit(x).predict(pen=40.0) == [150, 300]
+    assert tarnwell.Dynp(model="normal", min_size=2, jump=1).fit(x).predict(n_bkps=1) == [150, 300]
+    assert tarnwell.detect(x, model="normal", jump=1).breakpoints == [150, 300]
+    assert min(np.diff([0, *tarnwell.BottomUp(model="normal", jump=1).fit(x).predict(n_bkps=5)])) >= 3
+    # The cost class itself still prices any segment of two or more samples
+    # (while its absolute ridge can make the covariance positive definite).
+    assert np.isfinite(tarnwell.CostNormal().fit(x / scale).error(0, 2))

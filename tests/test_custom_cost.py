@@ -528,3 +528,51 @@ def test_the_objects_fit_cannot_use_the_search_being_fitted():
     with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
         search.fit(piecewise(0))
     assert not search.is_fitted
+
+
+class Recursing(SquaredError):
+    """Predicts from every error call: with its own search, or with a new
+    search over a new cost of the same kind."""
+
+    def __init__(self, search_class, rule, own):
+        super().__init__()
+        self.search_class, self.rule, self.own, self.search = search_class, rule, own, None
+
+    def fit(self, signal):
+        self.signal = signal
+        return super().fit(signal)
+
+    def error(self, start, end):
+        if self.own:
+            return float(self.search.predict(**self.rule)[0])
+        nested = self.search_class(custom_cost=Recursing(self.search_class, self.rule, False), jump=1)
+        return float(nested.fit(self.signal).predict(**self.rule)[0])
+
+
+@pytest.mark.parametrize("search_class, rule", [(Pelt, {"pen": 1.0}), (Dynp, {"n_bkps": 1})])
+@pytest.mark.parametrize("own", [True, False])
+def test_recursing_callbacks_raise_recursion_error_on_a_small_stack(search_class, rule, own):
+    """Python's recursion limit counts only Python frames: with a raised limit
+    and a 256 KiB thread stack the native depth guard must still stop the
+    recursion with a clear error instead of overflowing the stack."""
+    cost = Recursing(search_class, rule, own)
+    search = cost.search = search_class(custom_cost=cost, jump=1).fit(piecewise(0)[:20])
+    outcome = []
+
+    def run():
+        try:
+            search.predict(**rule)
+        except BaseException as error:  # noqa: BLE001 - reported to the main thread
+            outcome.append(error)
+
+    limit, stack = sys.getrecursionlimit(), threading.stack_size(256 * 1024)
+    sys.setrecursionlimit(10**6)
+    try:
+        worker = threading.Thread(target=run)
+        worker.start()
+        worker.join()
+    finally:
+        sys.setrecursionlimit(limit)
+        threading.stack_size(stack)
+    assert len(outcome) == 1 and isinstance(outcome[0], RecursionError)
+    assert re.search(f"^{search_class.__name__} .* more than 8 searches deep on one thread$", str(outcome[0]))

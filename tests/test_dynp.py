@@ -334,3 +334,24 @@ def test_fit_during_a_prediction_is_refused():
         thread.join()
     assert len(outcome["breakpoints"]) == n_bkps + 1
     assert detector.is_fitted and detector.predict(0) == [6300]
+
+
+@pytest.mark.parametrize("model, earliest", [("ar", [5, 10, 15, 40]), ("linear", [2, 4, 6, 40]),
+                                             ("clinear", [3, 6, 9, 40])])
+def test_exact_ties_of_regression_costs_go_to_the_earliest_changes(model, earliest):
+    # A constant signal fits every segment exactly: all costs are 0 up to round-off.
+    assert native.Dynp(model=model, min_size=1, jump=1).fit(np.ones((40, 2))).predict(3) == earliest
+
+
+@pytest.mark.parametrize("model, scales", [("ar", [1e-7, 1e7]), ("clinear", [1e-160, 1e-7, 1e7])])
+def test_regression_costs_take_the_exact_solver_path_independently_of_the_unit(model, scales):
+    # The answers and the costs follow the unit (the work, which made these
+    # 100 times slower in small units, is checked by the native tests).
+    rng = np.random.default_rng(0)
+    x = np.concatenate([rng.normal(0, 1, 300), rng.normal(2, 1, 300), rng.normal(-1, 2, 300)])
+    expected = native.Dynp(model=model).fit(x).predict(3)
+    for scale in scales:
+        assert native.Dynp(model=model).fit(x * scale).predict(3) == expected
+        cost = getattr(native, "CostAR" if model == "ar" else "CostCLinear")().fit(x * scale)
+        reference = getattr(native, "CostAR" if model == "ar" else "CostCLinear")().fit(x)
+        assert cost.error(100, 700) == pytest.approx(reference.error(100, 700) * scale**2, rel=1e-9)

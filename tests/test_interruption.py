@@ -98,3 +98,31 @@ def test_ctrl_c_interrupts_an_l1_potts_prediction():
     assert float(elapsed) < 0.1 + 0.5
     assert state == "L1Potts(n_samples=40000, distinct_levels=10000) True"
     assert refit == "True"
+
+
+def test_ctrl_c_reaches_the_searches_of_detect_many_workers():
+    # Three long detections on two threads: the signal arrives on the main
+    # thread, and every worker's search must stop within half a second, the
+    # queued signal never starting.
+    script = textwrap.dedent(
+        """
+        import time
+        import numpy as np
+        import tarnwell
+        x = np.random.default_rng(0).normal(size=30000)
+        print("ready", flush=True)
+        try:
+            tarnwell.detect_many([x, x, x], method="dynp", model="l2", n_bkps=60, min_size=1, jump=1, n_jobs=2)
+        except KeyboardInterrupt:
+            print("interrupted", time.monotonic(), flush=True)
+        """
+    )
+    process = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, text=True)
+    assert process.stdout.readline().strip() == "ready"
+    time.sleep(1.0)
+    sent = time.monotonic()
+    process.send_signal(signal.SIGINT)
+    output, _ = process.communicate(timeout=60)
+    word, handled = output.split()
+    assert word == "interrupted"
+    assert float(handled) - sent < 0.5

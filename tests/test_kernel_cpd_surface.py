@@ -220,3 +220,48 @@ def test_repeated_calls_do_not_leak(memory_growth):
     x = steps(n=40)
     search = KernelCPD(backend="streaming")
     assert memory_growth(lambda: search.fit_predict(x, n_bkps=2), repetitions=1000) < 2_000_000
+
+
+@pytest.mark.parametrize("n, samples", [(2, 2), (2, 2**27), (3, 4), (50, 1226)])
+def test_gamma_samples_beyond_the_number_of_pairs_is_refused_before_allocating(n, samples):
+    pairs = n * (n - 1) // 2
+    search = KernelCPD(gamma_policy="sampled", gamma_samples=samples)
+    with pytest.raises(ValueError, match=f"^gamma_samples {samples} exceeds the {pairs} pairs of {n} samples"):
+        search.fit(np.arange(float(n)))
+    assert KernelCPD(gamma_policy="sampled", gamma_samples=pairs).fit(np.arange(float(n))).gamma > 0
+
+
+def four_levels(seed=1):
+    rng = np.random.default_rng(seed)
+    return np.concatenate([rng.normal(0, 1, (57, 2)), rng.normal(3, 1, (18, 2)), rng.normal(-2, 1, (87, 2)),
+                           rng.normal(1, 1, (138, 2))])
+
+
+@pytest.mark.parametrize("scale", [1e-150, 1e-8, 1e-7, 1.0, 1e7, 1e150])
+@pytest.mark.parametrize("backend", ["fused", "full", "streaming"])
+def test_the_linear_kernel_answers_the_same_in_any_unit(scale, backend):
+    search = KernelCPD(kernel="linear", backend=backend).fit(four_levels() * scale)
+    assert search.predict(n_bkps=3) == [57, 75, 162, 300]
+    assert search.predict(pen=50 * scale * scale) == [57, 75, 162, 300]
+
+
+@pytest.mark.parametrize("kernel, signal", [
+    ("cosine", np.ones((33, 2))),
+    ("linear", np.ones((33, 2))),
+    ("cosine", np.repeat([[1.0, 2.0]], 33, axis=0) * 1e-5),
+])
+def test_backends_break_exact_ties_alike_towards_the_earliest_changes(kernel, signal):
+    found = {backend: KernelCPD(kernel=kernel, backend=backend).fit(signal).predict(n_bkps=5)
+             for backend in ("fused", "full", "streaming")}
+    assert found == dict.fromkeys(found, [2, 4, 6, 8, 10, 33])
+
+
+@pytest.mark.parametrize("scale", [1e-170, 1e-160, 1e160, 1e200])
+def test_median_bandwidth_beyond_a_double_is_a_clear_error(scale):
+    x = np.random.default_rng(0).normal(size=(50, 2)) * scale
+    for policy in ("exact", "sampled"):
+        with pytest.raises(ValueError, match="^the rbf bandwidth from the median .* cannot be represented at this "
+                                             "signal's scale; rescale the signal .* or pass gamma$"):
+            KernelCPD(gamma_policy=policy, gamma_samples=100).fit(x)
+    unit = KernelCPD().fit(x / scale).gamma
+    assert KernelCPD().fit(x / scale * 1e150).gamma == pytest.approx(unit * 1e-300, rel=1e-14)

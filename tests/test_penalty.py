@@ -1,3 +1,4 @@
+import math
 import warnings
 
 import numpy as np
@@ -222,3 +223,28 @@ def test_default_path_range_and_an_elbow_that_ignores_the_range():
         other = penalty_path(signal, low, high)
         elbows.add(other.n_changes[other.elbow()])
     assert elbows == {4}
+
+
+def test_penalty_path_rows_stay_ordered_when_rounding_inverts_a_switch():
+    # Three segmentations whose switches tie in exact arithmetic (4/3) but
+    # round in the wrong order: the middle one is optimal for no penalty.
+    from tarnwell.penalty import _lower_envelope, _Run
+
+    runs = [_Run([1, 2, 3, 4], 0.0), _Run([1, 2, 4], 1.3333333333333428), _Run([1, 4], 2.6666666666666572)]
+    kept = _lower_envelope(runs)
+    assert [run.changes for run in kept] == [3, 1]
+    assert _lower_envelope(runs[:2]) == runs[:2] and _lower_envelope([runs[0], runs[2]]) == [runs[0], runs[2]]
+
+
+@pytest.mark.parametrize("scale", [1e-300, 1e-170, 1e154, 1e160, 1e200, 1e300])
+@pytest.mark.parametrize("choice", [{"model": "rank"}, {"model": "l1"}, {"method": "kernelcpd", "kernel": "cosine"}])
+def test_default_penalties_stay_finite_at_extreme_scales(scale, choice):
+    # Statistics squared or raised to the fourth power must not overflow to
+    # NaN; the scale-free costs (rank, cosine) keep their penalty.
+    rng = np.random.default_rng(0)
+    x = np.concatenate([rng.normal(0, 1, (100, 2)), rng.normal(5, 1, (100, 2))])
+    found = default_penalty(x * scale, **choice)
+    assert math.isfinite(found) and found > 0
+    if choice.get("model") != "l1":
+        assert found == pytest.approx(default_penalty(x, **choice), rel=1e-6)
+    assert tarnwell.detect(x * scale, **choice).breakpoints[-1] == 200

@@ -349,3 +349,66 @@ def test_identity_mahalanobis_pickled_by_the_previous_release_still_loads():
     fresh = t.CostMahalanobis(np.eye(2)).fit(x)
     for start, end in [(0, 6), (1, 5), (2, 4)]:
         assert earlier.error(start, end) == pytest.approx(fresh.error(start, end), rel=1e-12)
+
+
+SIZE_CLAIMS = [0, 1, 2, 2**31, 2**32 + 1, 2**61, 2**63 - 1, 2**63, 2**64 - 2, 2**64 - 1]
+CRAFTED_SOURCES = [
+    pytest.param(lambda: t.CostL2(), id="l2"), pytest.param(lambda: t.CostRank(), id="rank"),
+    pytest.param(lambda: t.CostNormal(), id="normal"), pytest.param(lambda: t.CostMahalanobis(np.eye(2)), id="ml"),
+    pytest.param(lambda: t.CostL1(), id="l1"), pytest.param(lambda: t.CostAR(order=2), id="ar"),
+    pytest.param(lambda: t.Pelt(model="normal", jump=1), id="pelt-normal"),
+    pytest.param(lambda: t.Dynp(model="rank", jump=1), id="dynp-rank"),
+    pytest.param(lambda: t.Pelt(custom_cost=SquaredError(), jump=1), id="pelt-custom"),
+    pytest.param(lambda: t.Dynp(custom_cost=SquaredError(), jump=1), id="dynp-custom"),
+    pytest.param(lambda: t.KernelCPD(kernel="linear"), id="kernel-fused"),
+    pytest.param(lambda: t.KernelCPD(backend="full"), id="kernel-full"),
+]
+
+
+def use(estimator):
+    if isinstance(estimator, (t.Pelt, t.Dynp, t.KernelCPD)):
+        estimator.predict(**({"pen": 5.0} if isinstance(estimator, t.Pelt) else {"n_bkps": 1}))
+    else:
+        estimator.error(0, min(estimator.n_samples, 6))
+        estimator.error(max(estimator.n_samples, 6) - 6, estimator.n_samples)
+
+
+@pytest.mark.parametrize("make", CRAFTED_SOURCES)
+def test_crafted_sizes_behind_valid_checksums_are_value_errors(make):
+    """Every 8-byte field of a real payload replaced by sizes near 2**64 (and
+    the variable-length tables then emptied): restoring raises ValueError, or
+    the restored object stays usable; nothing crashes or allocates far beyond
+    the payload (a refused allocation would be a MemoryError)."""
+    import resource
+
+    cls, arguments, state = make().fit(signal(n_samples=12)).__reduce__()
+    body = state[:-8]
+    start = 32 + struct.unpack_from("<Q", body, 24)[0]
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    for position in range(start, len(body) - 7, 8):
+        for claim in SIZE_CLAIMS:
+            crafted = body[:position] + struct.pack("<Q", claim) + body[position + 8:]
+            # The same claim with everything after it dropped: sizes without tables.
+            for candidate in (crafted, crafted[:position + 8] + struct.pack("<Q", 0) * 2):
+                target = cls(*arguments)
+                try:
+                    target.__setstate__(candidate + struct.pack("<Q", checksum(candidate)))
+                except ValueError:
+                    assert not target.is_fitted
+                    continue
+                try:
+                    use(target)
+                except (ValueError, IndexError, OverflowError, MemoryError, t.TarnwellError):
+                    pass  # nonsense statistics may fail their own checks, or the custom cost's
+    assert resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - peak < 64 * 1024
+
+
+@pytest.mark.parametrize(("make", "state"), [
+    pytest.param(t.CostL2, payload("CostL2", 2**64 - 1, 1, [1.0], [], [], [3.0], [4.0]), id="l2"),
+    pytest.param(t.CostRank, payload("CostRank", 2**64 - 1, 1, [], [1.0]), id="rank"),
+    pytest.param(t.CostNormal, payload("CostNormal", 1e-6, 2**64 - 1, 1, [], []), id="normal"),
+    pytest.param(lambda: t.Pelt(custom_cost=SquaredError(), jump=1), payload("Pelt", 1, 2**64 - 1, 1), id="custom"),
+])
+def test_sample_counts_that_wrap_the_table_size_are_refused(make, state):
+    with pytest.raises(ValueError, match="invalid saved state of .*(overflows|exceed any array)"):
+        make().__setstate__(state)

@@ -141,8 +141,12 @@ def excursion_gain(matrix: _Matrix, *, shortest: int = 1) -> float:
 def unit_rows(matrix: _Matrix) -> _Matrix:
     """Every row divided by its length (zero rows stay zero): what the
     cosine kernel compares, to measure its noise on."""
-    norms = np.sqrt(np.sum(matrix * matrix, axis=1))
-    return np.asarray(matrix / np.where(norms > 0, norms, 1.0)[:, None])
+    # Divided by the largest magnitude first, so the squares neither overflow
+    # nor underflow whatever the unit.
+    largest = np.max(np.abs(matrix), axis=1)
+    scaled = matrix / np.where(largest > 0, largest, 1.0)[:, None]
+    norms = np.sqrt(np.sum(scaled * scaled, axis=1))
+    return np.asarray(scaled / np.where(norms > 0, norms, 1.0)[:, None])
 
 
 def regression_residuals(response: _Matrix, design: _Matrix) -> _Matrix:

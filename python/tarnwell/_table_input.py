@@ -177,7 +177,8 @@ def _read_csv(path: Path, columns: list[str] | None, index: str | None, delimite
                                        "(choose columns with --column)")
                     continue
                 line, cell = bad
-                raise InputError(f"{path}, line {line}, column {name!r}: {cell!r} is not a number "
+                shown = str(cell) if len(str(cell)) <= 40 else str(cell)[:37] + "..."  # one readable line, whatever the field
+                raise InputError(f"{path}, line {line}, column {name!r}: {shown!r} is not a number "
                                  f"(column {name!r} holds values that are not numbers)")
             values = pandas.to_numeric(values, errors="coerce")
         data[name] = values.to_numpy(dtype=np.float64, na_value=np.nan)

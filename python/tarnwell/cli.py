@@ -7,6 +7,7 @@ import json
 import math
 import sys
 import warnings
+from pathlib import Path
 from collections.abc import Sequence
 from typing import Any
 
@@ -37,7 +38,8 @@ by itself (or name one with --index); the JSON output and the plot then
 carry its labels.
 
 exit status: 0 success; 1 the search refused a parameter value or failed;
-2 bad command line; 3 the input cannot be read (missing file, unknown column,
+2 bad command line (a --plot file that cannot be written included: its folder
+is checked before the search); 3 the input cannot be read (missing file, unknown column,
 non-numeric data, missing values without --fill); 130 interrupted (Ctrl-C)."""
 
 
@@ -143,6 +145,10 @@ def _run(argv: Sequence[str] | None) -> int:
             print("tarnwell: error: --plot needs matplotlib: pip install matplotlib", file=sys.stderr)
             return EXIT_USAGE
         matplotlib.use("Agg")  # files only, never a window
+        folder = Path(args.plot).parent
+        if not folder.is_dir():  # before the search, not after its result is printed
+            print(f"tarnwell: error: --plot: no folder {str(folder)!r} to save {args.plot!r} in", file=sys.stderr)
+            return EXIT_USAGE
     try:
         table = read_table(args.file, columns=args.column, index=args.index, delimiter=args.delimiter,
                            fill=args.fill)
@@ -169,16 +175,12 @@ def _run(argv: Sequence[str] | None) -> int:
         return EXIT_SEARCH
     if args.penalty_path is not None:
         _print_path(path, args.json)
-        if args.plot:
-            _save(path.plot(), args.plot)
-        return EXIT_OK
+        return EXIT_USAGE if args.plot and _save(path.plot(), args.plot) == EXIT_USAGE else EXIT_OK
     if args.json:
         print(json.dumps(_report(result, table, names)))
     else:
         print(" ".join(str(b) for b in result.breakpoints))
-    if args.plot:
-        _save(result.plot(), args.plot)
-    return EXIT_OK
+    return EXIT_USAGE if args.plot and _save(result.plot(), args.plot) == EXIT_USAGE else EXIT_OK
 
 
 def _report(result: Any, table: Table, names: list[str]) -> dict[str, Any]:
@@ -216,8 +218,14 @@ def _print_path(path: Any, as_json: bool) -> None:
         print(f"{low:>14.6g} {high:>14.6g} {changes:>7} {cost:>14.6g}  {' '.join(map(str, bkps))}")
 
 
-def _save(figure: Any, target: str) -> None:
-    figure.savefig(target, dpi=110)
+def _save(figure: Any, target: str) -> int:
     import matplotlib.pyplot as plt
 
-    plt.close(figure)
+    try:
+        figure.savefig(target, dpi=110)
+    except (OSError, ValueError) as error:  # unwritable target, unknown image format
+        print(f"tarnwell: error: --plot: cannot save {target!r}: {error}", file=sys.stderr)
+        return EXIT_USAGE
+    finally:
+        plt.close(figure)
+    return EXIT_OK

@@ -3,13 +3,15 @@ for many independent signals on a thread pool."""
 
 from __future__ import annotations
 
+import itertools
 import os
-from collections.abc import Iterable, Mapping
+from collections.abc import Callable, Iterable, Mapping
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, overload
 
 
+from . import _tarnwell
 from ._costs import segmentation_cost
 from ._intake import Intake, as_signal
 from ._estimators import build_estimator, default_min_size
@@ -24,6 +26,10 @@ __all__ = ["DetectionFailure", "DetectionResult", "default_min_size", "detect", 
 # Models whose segments follow a regression, not a level: a level shift
 # inside one of their segments is not a sign of a missed change.
 _TREND_MODELS = ("linear", "ar", "clinear")
+
+# Interruption groups of detect_many calls: the workers' searches watch their
+# call's group, so Ctrl-C on the main thread reaches them too.
+_interruption_groups = itertools.count(1)
 
 
 @dataclass(eq=False)
@@ -229,8 +235,34 @@ def detect_many(signals: Iterable[Any] | Mapping[Any, Any], method: str = "pelt"
     if workers == 1 or len(items) <= 1:
         outcomes = [one(i) for i in range(len(items))]
     else:
-        with ThreadPoolExecutor(max_workers=min(workers, len(items))) as pool:
-            outcomes = list(pool.map(one, range(len(items))))
+        outcomes = _run_on_threads(one, len(items), min(workers, len(items)))
     if keys is not None:
         return dict(zip(keys, outcomes))
+    return outcomes
+
+
+def _run_on_threads(one: Callable[[int], Any], count: int, workers: int) -> list[Any]:
+    """[one(0), ..., one(count - 1)] on `workers` threads. Ctrl-C (or any
+    exception) on the calling thread cancels the signals not yet started and
+    interrupts the running searches, so it propagates within a poll of theirs
+    instead of after they finish; no partial list is returned."""
+    group = next(_interruption_groups)
+
+    def watched(position: int) -> Any:
+        previous = _tarnwell._watch_interruption_group(group)
+        try:
+            return one(position)
+        finally:
+            _tarnwell._watch_interruption_group(previous)
+
+    pool = ThreadPoolExecutor(max_workers=workers)
+    try:
+        outcomes = list(pool.map(watched, range(count)))
+    except BaseException:
+        _tarnwell._interrupt_group(group)
+        pool.shutdown(wait=True, cancel_futures=True)
+        raise
+    finally:
+        pool.shutdown(wait=True)
+        _tarnwell._end_interruption_group(group)
     return outcomes

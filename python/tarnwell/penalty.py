@@ -629,6 +629,24 @@ class _Run:
         return len(self.breakpoints) - 1
 
 
+def _switch(many: _Run, few: _Run) -> float:
+    """The penalty at which the two segmentations' penalized costs are equal."""
+    return (few.cost - many.cost) / (many.changes - few.changes)
+
+
+def _lower_envelope(runs: list[_Run]) -> list[_Run]:
+    """The runs (most changes first) that are optimal on an interval of
+    penalties: a run whose switch to its successor comes before the switch
+    from its predecessor (possible when rounding separates near-ties) is
+    optimal for no penalty and is dropped, so every row has pen_low <= pen_high."""
+    kept: list[_Run] = []
+    for current in runs:
+        while len(kept) >= 2 and _switch(kept[-2], kept[-1]) > _switch(kept[-1], current):
+            kept.pop()
+        kept.append(current)
+    return kept
+
+
 def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | None = None, *,
                  method: str = "pelt", model: str | None = None, **params: Any) -> PenaltyPath:
     """All distinct optimal segmentations of `signal` for penalties in [pen_min, pen_max].
@@ -690,8 +708,8 @@ def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | Non
     distinct: dict[int, _Run] = {}
     for run_result in runs.values():
         distinct.setdefault(run_result.changes, run_result)
-    ordered = [distinct[k] for k in sorted(distinct, reverse=True)]
-    switches = [(b.cost - a.cost) / (a.changes - b.changes) for a, b in zip(ordered, ordered[1:])]
+    ordered = _lower_envelope([distinct[k] for k in sorted(distinct, reverse=True)])
+    switches = [_switch(a, b) for a, b in zip(ordered, ordered[1:])]
     lows = [low_end, *(min(max(s, low_end), high_end) for s in switches)]
     highs = [*(min(max(s, low_end), high_end) for s in switches), high_end]
     return PenaltyPath(pen_low=lows, pen_high=highs, n_changes=[r.changes for r in ordered],

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "core/fallible_allocation.hpp"
@@ -172,6 +173,18 @@ Result<std::uint64_t> StateReader::product(std::uint64_t left, std::uint64_t rig
   const std::optional<std::uint64_t> value = checked_product(left, right);
   if (!value || *value == UINT64_MAX) return errors::fail(invalid("a saved size overflows"));
   return *value;
+}
+
+Result<std::uint64_t> StateReader::prefix_table_size(std::uint64_t rows, std::uint64_t columns) const {
+  if (rows == UINT64_MAX) return errors::fail(invalid("a saved size overflows"));
+  return product(rows + 1, columns);
+}
+
+Status StateReader::check_array_size(std::uint64_t rows, std::uint64_t columns) const {
+  const std::optional<std::uint64_t> values = checked_product(rows, columns);
+  constexpr std::uint64_t largest_array = static_cast<std::uint64_t>(PTRDIFF_MAX) / sizeof(double);
+  if (!values || *values > largest_array) return errors::fail(invalid("the saved signal sizes exceed any array"));
+  return {};
 }
 
 ErrorKind StateReader::invalid(std::string_view detail) const {

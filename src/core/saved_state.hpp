@@ -70,6 +70,13 @@ class StateReader {
 
   // left * right, or an invalid-state error when it overflows.
   Result<std::uint64_t> product(std::uint64_t left, std::uint64_t right) const;
+  // (rows + 1) * columns, the size of a prefix table over `rows` samples
+  // (row 0 zeros), or an invalid-state error when either step overflows.
+  Result<std::uint64_t> prefix_table_size(std::uint64_t rows, std::uint64_t columns) const;
+  // Checks that rows * columns doubles could be one array in memory, for
+  // sizes that describe data not stored in the payload (a custom cost's
+  // fitted signal): a larger claim cannot come from a real fit.
+  Status check_array_size(std::uint64_t rows, std::uint64_t columns) const;
   // "invalid saved state of {class}: {detail}", a ValueError.
   ErrorKind invalid(std::string_view detail) const;
 

@@ -34,12 +34,30 @@ class TieRule {
   // For values of order one: the absolute part is one trillionth.
   static TieRule unit() noexcept { return TieRule(relative); }
 
-  // The scale of a search over a cost: the larger of a threshold it compares
-  // against (a penalty or a budget, 0 when none) and the mean cost per sample
-  // of the whole signal as one segment.
-  static TieRule for_search(double whole_signal_cost, std::uint64_t n_samples, double threshold = 0.0) noexcept {
+  // The scale of a search over a cost: the largest of a threshold it compares
+  // against (a penalty or a budget, 0 when none), the mean cost per sample
+  // of the whole signal as one segment, and the scale of the values the
+  // cost's own sums are made of when it declares one (`value_scale`, 0 when
+  // not: a kernel cost's mean K(i, i), whose round-off a nearly constant
+  // signal's tiny costs cannot show).
+  static TieRule for_search(double whole_signal_cost, std::uint64_t n_samples, double threshold = 0.0,
+                            double value_scale = 0.0) noexcept {
     const double per_sample = std::fabs(whole_signal_cost) / static_cast<double>(n_samples == 0 ? 1 : n_samples);
-    return for_scale(std::max(per_sample, is_finite_value(threshold) ? std::fabs(threshold) : 0.0));
+    const double declared = is_finite_value(value_scale) ? std::fabs(value_scale) : 0.0;
+    return for_scale(std::max({per_sample, is_finite_value(threshold) ? std::fabs(threshold) : 0.0, declared}));
+  }
+
+  // A cost's declared value scale (see for_search), 0 for costs without one.
+  // Dynp takes it; Pelt does not need it (its penalty sets the scale, and a
+  // wider tie band than its pruning assumes would let pruning drop a start
+  // the exhaustive search keeps as the earliest of tied optima).
+  template <class Cost>
+  static double value_scale_of(const Cost& cost) noexcept {
+    if constexpr (requires { cost.value_scale(); }) {
+      return cost.value_scale();
+    } else {
+      return 0.0;
+    }
   }
 
   // The absolute part of the tolerance.

@@ -60,6 +60,18 @@ class FittedCost {
   std::uint64_t min_segment_length() const {
     return visit([](const auto& cost) { return cost.min_segment_length(); });
   }
+  // The shortest segment a search considers: the minimum above, raised by a
+  // cost whose shorter segments are degenerate although they have a cost
+  // (NormalCost: a covariance needs n_features + 1 samples).
+  std::uint64_t search_min_segment_length() const {
+    return visit([](const auto& cost) -> std::uint64_t {
+      if constexpr (requires { cost.search_min_segment_length(); }) {
+        return cost.search_min_segment_length();
+      } else {
+        return cost.min_segment_length();
+      }
+    });
+  }
   // Pelt's pruning constant, or nothing when the cost allows no pruning.
   std::optional<double> pelt_pruning_constant() const {
     return visit([](const auto& cost) { return cost.pelt_pruning_constant(); });

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <optional>
+#include <string>
 
 #include "core/fallible_allocation.hpp"
 #include "core/interruption.hpp"
 #include "core/splitmix64.hpp"
+#include "core/error/message.hpp"
 #include "kernel/pair_median.hpp"
 
 namespace tarnwell {
@@ -24,14 +28,17 @@ Result<std::vector<double>> reserve_distances(std::uint64_t count) {
   return reserve_buffer<double>(count, "allocating bandwidth distances");
 }
 
+// n (n - 1) / 2 without overflow: halve whichever factor is even.
+std::optional<std::uint64_t> pair_count(std::uint64_t n) {
+  return n % 2 == 0 ? checked_product(n / 2, n - 1) : checked_product(n, (n - 1) / 2);
+}
+
 }  // namespace
 
 Result<std::vector<double>> all_pair_distances(const Signal& signal) {
   const std::uint64_t n = signal.n_samples();
   const std::uint64_t d = signal.n_features();
-  // n (n - 1) / 2 without overflow: halve whichever factor is even.
-  const std::optional<std::uint64_t> pairs =
-      n % 2 == 0 ? checked_product(n / 2, n - 1) : checked_product(n, (n - 1) / 2);
+  const std::optional<std::uint64_t> pairs = pair_count(n);
   if (!pairs) return errors::fail(errors::allocation_failed("allocating bandwidth distances"));
   TARNWELL_TRY(distances, reserve_distances(*pairs));
   const double* rows = signal.values().data();
@@ -72,23 +79,81 @@ Result<double> median_in_place(std::vector<double>& values) {
   return (lower + upper) * 0.5;
 }
 
-Result<double> resolve_gamma(const Signal& signal, const KernelSpec& spec) {
+namespace {
+
+// The signal times the power of two 2^-exponent that brings its largest
+// per-feature range into [0.5, 1) (exact, barring values far below the range
+// that lose low bits), so squared distances neither overflow nor underflow
+// whatever the unit; exponent 0 and no copy when the range is already there.
+Result<std::optional<Signal>> unit_range_copy(const Signal& signal, int& exponent) {
+  const std::uint64_t n = signal.n_samples();
+  const std::uint64_t d = signal.n_features();
+  const std::span<const double> values = signal.values();
+  double range = 0.0;
+  for (std::uint64_t k = 0; k < d; ++k) {
+    double low = values[k];
+    double high = values[k];
+    for (std::uint64_t i = 1; i < n; ++i) {
+      low = std::min(low, values[i * d + k]);
+      high = std::max(high, values[i * d + k]);
+    }
+    range = std::max(range, high - low);  // may be inf when the values span more than the largest double
+  }
+  exponent = 0;
+  if (!(range > 0.0) || !std::isfinite(range)) return std::optional<Signal>();
+  std::frexp(range, &exponent);
+  if (exponent == 0) return std::optional<Signal>();
+  TARNWELL_TRY(scaled, reserve_buffer<double>(values.size(), "allocating bandwidth distances"));
+  for (const double value : values) scaled.push_back(std::ldexp(value, -exponent));
+  TARNWELL_TRY(copy, Signal::create(std::move(scaled), n, d));
+  return std::optional<Signal>(std::move(copy));
+}
+
+}  // namespace
+
+Result<double> resolve_gamma(const Signal& original, const KernelSpec& spec) {
   double gamma = spec.gamma;
   if (spec.kind != KernelKind::rbf_fixed) {
     gamma = 1.0;
-    if (signal.n_samples() > 1) {
+    if (original.n_samples() > 1) {
+      // The median is taken in units where the range is about 1, then
+      // brought back to the signal's unit.
+      int exponent = 0;
+      TARNWELL_TRY(rescaled, unit_range_copy(original, exponent));
+      const Signal& signal = rescaled ? *rescaled : original;
       double median = 0.0;
       if (spec.kind == KernelKind::rbf_exact_median) {
         TARNWELL_TRY(exact, exact_pair_median(signal));
         median = exact;
       } else {
         if (spec.gamma_samples == 0) return errors::fail(errors::sampled_median_pairs(0));
+        // The draws are stored, so their number is checked against the data
+        // before anything is allocated: more draws than there are pairs add
+        // nothing the exact median would not give.
+        const std::optional<std::uint64_t> pairs = pair_count(signal.n_samples());
+        if (pairs && spec.gamma_samples > *pairs) {
+          return errors::fail(errors::value_error_text(
+              "gamma_samples " + std::to_string(spec.gamma_samples) + " exceeds the " + std::to_string(*pairs) +
+              " pairs of " + std::to_string(signal.n_samples()) +
+              " samples; draw at most that many or use gamma_policy=\"exact\""));
+        }
         TARNWELL_TRY(sampled, sampled_pair_distances(signal, spec.gamma_samples, spec.seed));
         TARNWELL_TRY(sampled_median, median_in_place(sampled));
         median = sampled_median;
       }
       // All rows identical (median 0): any bandwidth gives the same costs.
-      if (median > 0.0) gamma = 1.0 / median;
+      if (median > 0.0) {
+        gamma = std::ldexp(1.0 / median, -2 * exponent);
+        // The kernel is evaluated in the signal's own unit, where 1 / median
+        // must be an ordinary double (not 0, subnormal or infinite).
+        if (!(gamma >= std::numeric_limits<double>::min()) || !std::isfinite(gamma)) {
+          return errors::fail(errors::value_error_text(
+              "the rbf bandwidth from the median pairwise squared distance (about " +
+              format_plain_float(median) + " * 2^" + std::to_string(2 * exponent) +
+              ") cannot be represented at this signal's scale; rescale the signal (for example to unit "
+              "variance) or pass gamma"));
+        }
+      }
     }
   }
   if (!std::isfinite(gamma) || !(gamma > 0.0)) return errors::fail(errors::invalid_gamma(gamma));

@@ -19,6 +19,11 @@ struct FusedKernelState {
   double gamma = 1.0;  // rbf only
   std::uint64_t min_size = 1;
   std::uint64_t jump = 1;
+  // Absolute part of the programmes' near-tie allowance: 1e-12 times the mean
+  // kernel value K(i, i) over the rows, the scale of every within-segment sum
+  // (exactly 1e-12 for rbf, about that for cosine; for the linear kernel it
+  // follows the square of the signal's unit, so answers do not depend on it).
+  double tie_floor = 1e-12;
 
   std::optional<double> resolved_gamma() const noexcept {
     return family == KernelFamily::rbf ? std::optional<double>(gamma) : std::nullopt;

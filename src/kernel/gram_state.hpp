@@ -73,6 +73,11 @@ class KernelGramState {
   std::optional<double> gamma() const noexcept {
     return family_ == KernelFamily::rbf ? std::optional<double>(gamma_) : std::nullopt;
   }
+  // The mean K(i, i) over the rows, the scale of every sum a cost is made of
+  // (the searches' tie rule takes its absolute part from it).
+  double value_scale() const noexcept {
+    return n_ == 0 ? 0.0 : diagonal_[static_cast<std::size_t>(n_)] / static_cast<double>(n_);
+  }
   // (n + 1)^2 for the full backend, 0 for streaming.
   std::uint64_t stored_gram_entries() const noexcept;
 

@@ -4,6 +4,7 @@
 
 #include "kernel/bandwidth.hpp"
 #include "kernel/prepared_rows.hpp"
+#include "core/tie_rule.hpp"
 
 namespace tarnwell {
 
@@ -44,6 +45,7 @@ Result<PreparedKernel> build_prepared_kernel(PreparedRows rows, KernelFamily fam
   state->gamma = gamma;
   state->min_size = min_size;
   state->jump = jump;
+  state->tie_floor = TieRule::relative * mean_kernel_diagonal(state->rows, state->n, state->width, family);
   return PreparedKernel(std::shared_ptr<const FusedKernelState>(std::move(state)));
 }
 

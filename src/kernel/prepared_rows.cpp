@@ -69,6 +69,21 @@ Result<PreparedRows> copied_rows(const Signal& signal) {
 
 }  // namespace
 
+double mean_kernel_diagonal(std::span<const double> rows, std::uint64_t n, std::uint64_t width, KernelFamily family) {
+  if (family == KernelFamily::rbf || n == 0) return 1.0;
+  // Each row's squared norm in the kernel's own summation order, then their
+  // mean; the rows are finite, so only an overflow of the total can end
+  // non-finite, and the caller then keeps the relative rule alone.
+  double total = 0.0;
+  for (std::uint64_t i = 0; i < n; ++i) {
+    double squares = -0.0;
+    for (std::uint64_t k = 0; k < width; ++k) squares += rows[i * width + k] * rows[i * width + k];
+    total += squares;
+  }
+  const double mean = total / static_cast<double>(n);
+  return std::isfinite(mean) ? mean : 0.0;
+}
+
 Result<PreparedRows> prepare_rows(const Signal& signal, KernelFamily family) {
   switch (family) {
     case KernelFamily::linear:

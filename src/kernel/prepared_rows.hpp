@@ -19,6 +19,10 @@ struct PreparedRows {
   std::uint64_t width = 0;
 };
 
+// The mean of K(i, i) over the rows: 1 for rbf, the mean squared norm of the
+// prepared rows for the inner-product kernels (linear, cosine).
+double mean_kernel_diagonal(std::span<const double> rows, std::uint64_t n, std::uint64_t width, KernelFamily family);
+
 Result<PreparedRows> prepare_rows(const Signal& signal, KernelFamily family);
 
 }  // namespace tarnwell

@@ -4,6 +4,7 @@
 // only starts a search never compiles an engine.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "cost/fitted_cost.hpp"
@@ -11,6 +12,13 @@
 #include "search/greedy/stopping_rule.hpp"
 
 namespace tarnwell {
+
+// The parameters a search over `cost` runs with: min_size raised to the
+// shortest segment the cost is meaningful for.
+inline SearchParameters parameters_for(const FittedCost& cost, SearchParameters parameters) {
+  parameters.min_size = std::max(parameters.min_size, cost.search_min_segment_length());
+  return parameters;
+}
 
 Result<Segmentation> pelt_search(const FittedCost& cost, const SearchParameters& parameters, double pen);
 Result<Segmentation> dynp_search(const FittedCost& cost, const SearchParameters& parameters, std::uint64_t n_bkps,

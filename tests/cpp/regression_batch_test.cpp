@@ -150,6 +150,19 @@ void fallback_cases_agree() {
     check_batch_matches_exact(cost, all_starts(n, 2, 1), n);
     CHECK(regression_batch_fallback_count() - before <= 2);  // only the shortest, exactly fitted segments
   }
+  for (const double unit : {1e-7, 1e-3, 1e7}) {  // nor does it in small or large units
+    const LinearCost cost = *LinearCost::fit(make_signal(normal_values(generator, n * 4, unit), n, 4));
+    const std::uint64_t before = regression_batch_fallback_count();
+    check_batch_matches_exact(cost, all_starts(n, 2, 1), n);
+    CHECK(regression_batch_fallback_count() - before <= 2);
+  }
+  {  // an autoregression in a small unit: the intercept column beside lags of 1e-7
+    const ARCost cost = *ARCost::fit(make_signal(normal_values(generator, n, 1e-7), n, 1), 2);
+    const std::uint64_t before = regression_batch_fallback_count();
+    EndpointBatch out;
+    CHECK(cost.endpoint_costs(all_starts(n, 5, 1), n, out).has_value());
+    CHECK(regression_batch_fallback_count() - before <= 2);
+  }
 }
 
 void batch_contract() {

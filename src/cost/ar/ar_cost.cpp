@@ -1,6 +1,7 @@
 #include "cost/ar/ar_cost.hpp"
 
 #include <algorithm>
+#include <string>
 
 #include "core/fallible_allocation.hpp"
 #include "cost/segment_validation.hpp"
@@ -11,6 +12,14 @@ Result<ARCost> ARCost::fit(const Signal& signal, std::uint64_t order) {
   const std::uint64_t n = signal.n_samples();
   const std::uint64_t d = signal.n_features();
   if (order == 0) return errors::fail(errors::invalid_ar_order(order));
+  // The order sizes the design (n * (order * d + 1) values): lags beyond the
+  // signal hold only zeros and no segment could be long enough to use them,
+  // so such an order is refused before anything is allocated.
+  if (order > n) {
+    return errors::fail(errors::value_error_text("autoregressive order " + std::to_string(order) +
+                                                 " exceeds the " + std::to_string(n) +
+                                                 " samples of the signal; order must be at most n_samples"));
+  }
   if (order == UINT64_MAX) {
     return errors::fail(errors::numerical_failure("computing autoregressive minimum segment length"));
   }

@@ -30,6 +30,7 @@ class ARCost {
   static Result<ARCost> fit(const Signal& signal, std::uint64_t order);
 
   std::uint64_t n_samples() const noexcept { return regression_.n_rows(); }
+  double value_scale() const noexcept { return regression_.value_scale(); }
   std::uint64_t n_features() const noexcept { return n_features_; }
   std::uint64_t order() const noexcept { return order_; }
   std::uint64_t min_segment_length() const noexcept { return minimum_length_; }

@@ -28,8 +28,8 @@ struct ARModel {
   static constexpr auto parameters = std::tuple{ModelParameter<ARModel, std::uint64_t>{"order", &ARModel::order, "4"}};
   static constexpr auto properties = std::tuple{ModelProperty{
       "order", &ARModel::order,
-      "The number of previous samples each sample is regressed on (at least 1); segments need at least "
-      "max(order + 1, 5) samples."}};
+      "The number of previous samples each sample is regressed on (at least 1, and at most the number of "
+      "samples of the fitted signal); segments need at least max(order + 1, 5) samples."}};
 
   Status check() const {
     if (order == 0) return errors::fail(errors::invalid_ar_order(order));

@@ -1,5 +1,6 @@
 #include "cost/clinear/clinear_cost.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/fallible_allocation.hpp"
@@ -18,6 +19,14 @@ Result<CLinearCost> CLinearCost::fit(const Signal& signal) {
   if (!table_size) return errors::fail(errors::numerical_failure("allocating CostCLinear prefix statistics"));
   TARNWELL_CHECK(try_allocate("copying a signal for CostCLinear", [&] {
     cost.values_.assign(signal.values().begin(), signal.values().end());
+    // Kept at the power of two that puts the largest magnitude in [0.5, 1),
+    // costs scaled back when returned: exact, and a signal in tiny units
+    // never squares into subnormal numbers (slow, and imprecise enough to
+    // change the answer).
+    double largest = 0.0;
+    for (const double value : cost.values_) largest = std::max(largest, std::fabs(value));
+    if (largest > 0.0) std::frexp(largest, &cost.unit_exponent_);
+    for (double& value : cost.values_) value = std::ldexp(value, -cost.unit_exponent_);
     cost.prefix_.resize(*table_size);
   }));
   cost.n_samples_ = n;
@@ -39,7 +48,7 @@ Result<double> CLinearCost::segment_cost(std::uint64_t start, std::uint64_t end)
   TARNWELL_CHECK(check_segment(start, end, n_samples_));
   TARNWELL_CHECK(check_segment_length(start, end, minimum_length));
   const std::optional<double> fast = prefix_cost(start, end);
-  const double sum = fast ? *fast : direct_cost(start, end);
+  const double sum = std::ldexp(fast ? *fast : direct_cost(start, end), 2 * unit_exponent_);
   if (!is_finite_value(sum)) return errors::fail(errors::non_finite_objective(sum));
   return sum;
 }

@@ -69,7 +69,8 @@ class CLinearCost {
     DoubleDouble indexed;
   };
 
-  std::vector<double> values_;  // row-major copy of the signal
+  std::vector<double> values_;  // row-major copy of the signal, times 2^-unit_exponent_
+  int unit_exponent_ = 0;
   LargeTable<PrefixRow> prefix_;  // (n + 1) x d, row-major
   std::uint64_t n_samples_ = 0;
   std::uint64_t n_features_ = 0;

@@ -17,7 +17,7 @@ Result<L2Cost> L2Cost::restore(StateReader& in) {
   TARNWELL_CHECK(in.get_count(cost.n_samples_, "the sample count"));
   TARNWELL_CHECK(in.get_count(cost.n_features_, "the feature count"));
   const std::uint64_t d = cost.n_features_;
-  TARNWELL_TRY(table, in.product(cost.n_samples_ + 1, d));
+  TARNWELL_TRY(table, in.prefix_table_size(cost.n_samples_, d));
   TARNWELL_CHECK(in.get(cost.reference_, d, "the reference row"));
   TARNWELL_CHECK(in.get(cost.prefix_sums_, table, "the prefix sums"));
   TARNWELL_CHECK(in.get(cost.prefix_squares_, table, "the prefix squares"));

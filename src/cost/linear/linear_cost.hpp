@@ -23,6 +23,7 @@ class LinearCost {
   static Result<LinearCost> fit(const Signal& signal);
 
   std::uint64_t n_samples() const noexcept { return regression_.n_rows(); }
+  double value_scale() const noexcept { return regression_.value_scale(); }
   std::uint64_t n_features() const noexcept { return n_features_; }
   std::uint64_t min_segment_length() const noexcept { return minimum_length; }
   // Pruning constant 0: splitting a segment never raises the total. Each part

@@ -19,7 +19,12 @@ constexpr const char* batch_allocation_context = "allocating a regression endpoi
 
 // The normal equations lose about twice the digits the design's conditioning
 // costs; below this ratio of the Cholesky factor's extreme diagonal entries
-// (a condition number of G above 1e8) the exact solver answers instead.
+// (a condition number of G above 1e8) the exact solver answers instead. The
+// entries are taken relative to their columns' norms (the factor of G with
+// unit diagonal), since the factorisation does not care how each column is
+// scaled: columns of very different units (an intercept of 1 beside lags of
+// a signal measured in 1e-7) are not ill-conditioned for it, and the answer
+// and its cost must not depend on the signal's unit.
 constexpr double factor_conditioning_limit = 1e-4;
 // RSS = T - E cancels when the fit is nearly perfect: a difference within
 // this share of the subtracted quantities is rounding, not residual.
@@ -58,8 +63,9 @@ bool normal_equation_rss(const BatchWorkspace& w, double total_squares, std::uin
     if (!(pivot > 0.0)) return false;
     const double diagonal = std::sqrt(pivot);
     l[j * p + j] = diagonal;
-    smallest = j == 0 ? diagonal : std::min(smallest, diagonal);
-    largest = std::max(largest, diagonal);
+    const double relative = diagonal / std::sqrt(w.gram[j * p + j]);
+    smallest = j == 0 ? relative : std::min(smallest, relative);
+    largest = std::max(largest, relative);
     for (std::uint64_t i = j + 1; i < p; ++i) {
       double value = w.gram[i * p + j];
       for (std::uint64_t m = 0; m < j; ++m) value -= l[i * p + m] * l[j * p + m];
@@ -87,7 +93,9 @@ bool normal_equation_rss(const BatchWorkspace& w, double total_squares, std::uin
   }
   if (!is_finite_value(explained)) return false;
   const double value = total_squares - explained;
-  const double tolerance = std::max({1.0, std::fabs(explained), std::fabs(total_squares)}) * cancellation_tolerance;
+  // Relative to the subtracted quantities only: a floor in absolute units
+  // would send every segment of a signal in small units to the exact solver.
+  const double tolerance = std::max(std::fabs(explained), std::fabs(total_squares)) * cancellation_tolerance;
   if (!(is_finite_value(value) && value > tolerance)) return false;
   rss = value;
   return true;
@@ -110,6 +118,10 @@ Result<RegressionModel> RegressionModel::create(std::vector<double> design, std:
   model.n_rows_ = design_rows;
   model.p_ = p;
   model.k_ = k;
+  double squares = 0.0;
+  for (const double value : model.response_) squares += value * value;
+  const double mean = design_rows == 0 ? 0.0 : squares / static_cast<double>(design_rows);
+  model.value_scale_ = std::isfinite(mean) ? mean : 0.0;
   // Unshifted rows until fit_checkpoints says otherwise.
   TARNWELL_CHECK(try_allocate("allocating regression checkpoint statistics", [&] {
     model.design_shift_.assign(p, 0.0);

@@ -30,6 +30,12 @@ class RegressionModel {
   std::span<const double> design() const noexcept { return design_; }
   std::span<const double> response() const noexcept { return response_; }
 
+  // The mean squared response per row: the scale of the sums a residual sum
+  // of squares is the difference of, hence of its round-off (the searches'
+  // tie rule takes its absolute part from it, so a perfectly fitted signal's
+  // costs of 0 plus round-off still tie).
+  double value_scale() const noexcept { return value_scale_; }
+
   // The exact cost of rows [start, end), which the caller has validated.
   Result<double> exact_cost(std::uint64_t start, std::uint64_t end) const;
 
@@ -78,6 +84,7 @@ class RegressionModel {
   std::uint64_t n_rows_ = 0;
   std::uint64_t p_ = 0;
   std::uint64_t k_ = 0;
+  double value_scale_ = 0.0;
 };
 
 // How many batch segments of the calling thread went to the exact solver

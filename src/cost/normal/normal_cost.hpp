@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/saved_state.hpp"
+#include <algorithm>
 #include <cstdint>
 #include <numbers>
 #include <optional>
@@ -22,6 +23,14 @@ class NormalCost {
   std::uint64_t n_samples() const noexcept { return scatter_.n_samples(); }
   std::uint64_t n_features() const noexcept { return scatter_.n_features(); }
   std::uint64_t min_segment_length() const noexcept { return 2; }
+  // A segment of at most n_features samples has a singular covariance: its
+  // log-determinant is then the ridge's, a reward that grows without bound as
+  // the signal's unit grows against the fixed ridge. The searches therefore
+  // consider only segments of n_features + 1 samples or more; error() and
+  // sum_of_costs keep accepting any segment of 2 or more.
+  std::uint64_t search_min_segment_length() const noexcept {
+    return std::max<std::uint64_t>(2, n_features() == UINT64_MAX ? n_features() : n_features() + 1);
+  }
   // Pruning constant -4 d ln 2: splitting a segment raises the total by at
   // most 4 d ln 2. With the maximum-likelihood form f(len) = len log det(S/len
   // + ridge I) there is no rise at all: the whole's scatter is at least the

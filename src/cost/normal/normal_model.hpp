@@ -19,7 +19,9 @@ struct NormalModel {
   static constexpr std::string_view class_name = "CostNormal";
   static constexpr std::string_view description =
       "Gaussian segment cost: the segment length times the log-determinant of the segment's sample\n"
-      "covariance plus ridge times the identity. Costs can be negative.";
+      "covariance plus ridge times the identity. Costs can be negative.\n\n"
+      "The searches over the model \"normal\" consider only segments of at least n_features + 1 samples\n"
+      "(shorter ones have a singular covariance), whatever their min_size.";
   static constexpr std::array<std::string_view, 1> model_names{"normal"};
   static constexpr CostScale scale = CostScale::likelihood;
   static constexpr std::string_view use_when = "changes in mean or in spread (variance, covariance)";

@@ -14,7 +14,7 @@ Result<ScatterStatistics> ScatterStatistics::restore(StateReader& in) {
   TARNWELL_CHECK(in.get_count(scatter.n_samples_, "the sample count"));
   TARNWELL_CHECK(in.get_count(scatter.n_features_, "the feature count"));
   const std::uint64_t d = scatter.n_features_;
-  TARNWELL_TRY(rows, in.product(scatter.n_samples_ + 1, d));
+  TARNWELL_TRY(rows, in.prefix_table_size(scatter.n_samples_, d));
   TARNWELL_TRY(products, in.product(rows, d));
   TARNWELL_CHECK(in.get(scatter.prefix_sums_, rows, "the prefix sums"));
   TARNWELL_CHECK(in.get(scatter.prefix_products_, products, "the prefix products"));

@@ -28,6 +28,24 @@ class CallbackInterpreterLock {
   PyGILState_STATE state_;
 };
 
+// One level of the interpreter's recursion check for a callback: a callback
+// that leads back into a callback is native recursion the interpreter would
+// not otherwise count.
+class CallbackDepth {
+ public:
+  CallbackDepth() noexcept : entered_(Py_EnterRecursiveCall(" in a custom cost callback") == 0) {}
+  ~CallbackDepth() {
+    if (entered_) Py_LeaveRecursiveCall();
+  }
+  CallbackDepth(const CallbackDepth&) = delete;
+  CallbackDepth& operator=(const CallbackDepth&) = delete;
+  // False with RecursionError set.
+  bool entered() const noexcept { return entered_; }
+
+ private:
+  bool entered_;
+};
+
 bool set_value_error(const std::string& message) {
   PyErr_SetString(PyExc_ValueError, message.c_str());
   return false;
@@ -119,6 +137,8 @@ Result<double> CustomCostAdapter::segment_cost(std::uint64_t start, std::uint64_
   TARNWELL_CHECK(check_segment(start, end, n_samples_));
   TARNWELL_CHECK(check_segment_length(start, end, min_size_));
   CallbackInterpreterLock lock;
+  const CallbackDepth depth;
+  if (!depth.entered()) return errors::fail(keep_callback_exception());
   double value = 0.0;
   const bool evaluated = options_.has_error_many ? call_error_many(std::span(&start, 1), end, &value)
                                                  : call_error(start, end, value);
@@ -136,6 +156,8 @@ Status CustomCostAdapter::endpoint_costs(std::span<const std::uint64_t> starts, 
   TARNWELL_CHECK(check_batch_segments(starts, end, n_samples_, min_size_));
 
   CallbackInterpreterLock lock;
+  const CallbackDepth depth;
+  if (!depth.entered()) return errors::fail(keep_callback_exception());
   if (options_.has_error_many) {
     if (!call_error_many(starts, end, out.data())) return errors::fail(keep_callback_exception());
     out.set_size(starts.size());
@@ -167,7 +189,7 @@ Result<std::shared_ptr<const CustomCostAdapter>> fit_custom_cost(PyObject* objec
   }
   const CustomCostOptions options = read_custom_cost_options(object);
   return std::make_shared<const CustomCostAdapter>(PyRef::borrow(object), view.n_samples, view.n_features,
-                                                   search_min_size, options);
+                                                   search_min_size, options, search_name);
 }
 
 }  // namespace tarnwell::python

@@ -28,10 +28,12 @@ namespace tarnwell::python {
 
 class CustomCostAdapter {
  public:
-  // `min_size` is the search's effective minimum, at least the object's.
+  // `min_size` is the search's effective minimum, at least the object's;
+  // `search_name` (static text) names the search in re-entry errors.
   CustomCostAdapter(PyRef object, std::uint64_t n_samples, std::uint64_t n_features, std::uint64_t min_size,
-                    CustomCostOptions options) noexcept
+                    CustomCostOptions options, const char* search_name) noexcept
       : object_(std::move(object)),
+        search_name_(search_name),
         n_samples_(n_samples),
         n_features_(n_features),
         min_size_(min_size),
@@ -46,6 +48,7 @@ class CustomCostAdapter {
   std::uint64_t min_segment_length() const noexcept { return min_size_; }
   std::optional<double> pelt_pruning_constant() const noexcept { return options_.pelt_pruning_constant; }
   bool uses_batch_callback() const noexcept { return options_.has_error_many; }
+  const char* search_name() const noexcept { return search_name_; }
 
   // One Python call: error(start, end), or error_many with a single segment.
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
@@ -70,6 +73,7 @@ class CustomCostAdapter {
   ErrorKind keep_callback_exception() const noexcept;
 
   PyRef object_;
+  const char* search_name_;
   std::uint64_t n_samples_;
   std::uint64_t n_features_;
   std::uint64_t min_size_;

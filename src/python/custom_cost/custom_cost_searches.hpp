@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "python/custom_cost/custom_cost_adapter.hpp"
+#include "python/custom_cost/search_nesting.hpp"
 #include "python/mod/search_dispatch.hpp"
 #include "search/common/segmentation.hpp"
 
@@ -23,6 +24,9 @@ template <>
 struct CostFamily<CustomCostAdapter> {
   template <class Search>
   static Result<Segmentation> run(const CustomCostAdapter& cost, Search&& search) {
+    // A callback that starts this search again, or nests searches deeply,
+    // fails here with RecursionError before the engine adds its frames.
+    const CustomSearchNesting nesting(cost, cost.search_name());
     // Whatever an earlier, interrupted run left behind is not this run's.
     cost.take_pending_error();
     // Callbacks see Ctrl-C as any Python code does; the poll also covers the

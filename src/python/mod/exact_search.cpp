@@ -100,6 +100,7 @@ Result<ExactFittedState> restore_exact_fit(const ExactSearchState& state, StateR
   std::uint64_t n_features = 0;
   TARNWELL_CHECK(in.get_count(n_samples, "the sample count"));
   TARNWELL_CHECK(in.get_count(n_features, "the feature count"));
+  TARNWELL_CHECK(in.check_array_size(n_samples, n_features));
   TARNWELL_ASSERT(state.custom_cost, "the custom cost of this search was cleared by the garbage collector");
   PyObject* object = state.custom_cost.get();
   const std::uint64_t object_min_size = check_custom_cost_protocol(object);
@@ -112,7 +113,7 @@ Result<ExactFittedState> restore_exact_fit(const ExactSearchState& state, StateR
   }
   const CustomCostOptions options = read_custom_cost_options(object);
   return ExactFittedState(std::make_shared<const CustomCostAdapter>(PyRef::borrow(object), n_samples, n_features,
-                                                                    state.parameters.min_size, options));
+                                                                    state.parameters.min_size, options, class_name));
 }
 
 }  // namespace tarnwell::python

@@ -19,7 +19,8 @@
 namespace tarnwell::python {
 
 // Briefly takes the interpreter lock to run pending signal handlers; true
-// when one raised (KeyboardInterrupt stays pending for the caller).
+// when one raised (KeyboardInterrupt stays pending for the caller) or the
+// thread's interruption group was interrupted (interruption_groups.hpp).
 bool pending_signal_raised() noexcept;
 
 template <class Cost>

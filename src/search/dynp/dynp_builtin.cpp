@@ -6,8 +6,9 @@ namespace tarnwell {
 
 Result<Segmentation> dynp_search(const FittedCost& cost, const SearchParameters& parameters, std::uint64_t n_bkps,
                                  std::uint64_t max_memory_bytes) {
+  const SearchParameters effective = parameters_for(cost, parameters);
   return cost.visit(
-      [&](const auto& concrete) { return run_dynp(concrete, parameters, n_bkps, max_memory_bytes); });
+      [&](const auto& concrete) { return run_dynp(concrete, effective, n_bkps, max_memory_bytes); });
 }
 
 }  // namespace tarnwell

@@ -8,17 +8,20 @@ namespace tarnwell {
 
 Result<Segmentation> binseg_search(const FittedCost& cost, const SearchParameters& parameters,
                                    const StoppingRule& rule) {
-  return cost.visit([&](const auto& concrete) { return run_binseg(concrete, parameters, rule); });
+  const SearchParameters effective = parameters_for(cost, parameters);
+  return cost.visit([&](const auto& concrete) { return run_binseg(concrete, effective, rule); });
 }
 
 Result<Segmentation> bottom_up_search(const FittedCost& cost, const SearchParameters& parameters,
                                       const StoppingRule& rule) {
-  return cost.visit([&](const auto& concrete) { return run_bottom_up(concrete, parameters, rule); });
+  const SearchParameters effective = parameters_for(cost, parameters);
+  return cost.visit([&](const auto& concrete) { return run_bottom_up(concrete, effective, rule); });
 }
 
 Result<Segmentation> window_search(const FittedCost& cost, const SearchParameters& parameters, std::uint64_t width,
                                    const StoppingRule& rule) {
-  return cost.visit([&](const auto& concrete) { return run_window(concrete, parameters, width, rule); });
+  const SearchParameters effective = parameters_for(cost, parameters);
+  return cost.visit([&](const auto& concrete) { return run_window(concrete, effective, width, rule); });
 }
 
 }  // namespace tarnwell

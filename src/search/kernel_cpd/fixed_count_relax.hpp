@@ -13,6 +13,7 @@ struct FixedCountTables {
   std::uint64_t* predecessor;  // P, same shape
   double* tolerance;           // K + 1: tie allowance of each column's current best
   std::uint64_t columns;       // K + 1
+  double tie_floor;            // absolute part of a new best's allowance (FusedKernelState::tie_floor)
 };
 
 struct FixedCountEnd {

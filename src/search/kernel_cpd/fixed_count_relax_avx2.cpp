@@ -20,12 +20,12 @@ namespace {
 
 // Lane for lane the scalar rule: take h where h < V and V - h > tol, with the
 // same IEEE comparisons (ordered, so NaN never takes) and the new tolerance
-// h * 1e-12 + 1e-12 as a separate multiply and add, exactly as scalar code.
+// h * 1e-12 + floor as a separate multiply and add, exactly as scalar code.
 void relax_columns_avx2(const double* row_s, double* row_t, std::uint64_t* pred_t, double* tolerance,
-                        std::uint64_t count, double cost, std::uint64_t start) {
+                        std::uint64_t count, double cost, std::uint64_t start, double tie_floor) {
   const __m256d costs = _mm256_set1_pd(cost);
   const __m256d scale = _mm256_set1_pd(1e-12);
-  const __m256d floor = _mm256_set1_pd(1e-12);
+  const __m256d floor = _mm256_set1_pd(tie_floor);
   const __m256d starts = _mm256_castsi256_pd(_mm256_set1_epi64x(static_cast<long long>(start)));
   std::uint64_t k = 1;
   for (; k + 3 <= count; k += 4) {
@@ -42,7 +42,7 @@ void relax_columns_avx2(const double* row_s, double* row_t, std::uint64_t* pred_
     double* pred = reinterpret_cast<double*>(pred_t + k);
     _mm256_storeu_pd(pred, _mm256_blendv_pd(_mm256_loadu_pd(pred), starts, take));
   }
-  relax_columns_scalar(row_s, row_t, pred_t, tolerance, k, count, cost, start);
+  relax_columns_scalar(row_s, row_t, pred_t, tolerance, k, count, cost, start, tie_floor);
 }
 
 }  // namespace

@@ -16,13 +16,13 @@ namespace {
 // best (earlier starts win near-ties); the margin is remembered per column.
 inline void relax_columns_scalar(const double* row_s, double* row_t, std::uint64_t* pred_t, double* tolerance,
                                  std::uint64_t from_column, std::uint64_t to_column, double cost,
-                                 std::uint64_t start) {
+                                 std::uint64_t start, double floor) {
   for (std::uint64_t k = from_column; k <= to_column; ++k) {
     const double h = row_s[k - 1] + cost;
     if (h < row_t[k] && row_t[k] - h > tolerance[k]) {
       row_t[k] = h;
       pred_t[k] = start;
-      tolerance[k] = h * 1e-12 + 1e-12;
+      tolerance[k] = h * 1e-12 + floor;
     }
   }
 }
@@ -53,12 +53,12 @@ UnsettledCost relax_end_with(const FixedCountTables& tables, const FixedCountEnd
     const std::uint64_t k_max = q < segments_max ? q : segments_max;
     const bool exact = remainder == 0 && q <= segments_max;
     const double* row_s = tables.values + s * tables.columns;
-    relax_columns(row_s, row_t, pred_t, tolerance, exact ? k_max - 1 : k_max, cost, s);
+    relax_columns(row_s, row_t, pred_t, tolerance, exact ? k_max - 1 : k_max, cost, s, tables.tie_floor);
     if (exact) {
       const double h = row_s[q - 1] + cost;
       row_t[q] = h;
       pred_t[q] = s;
-      tolerance[q] = std::isfinite(h) ? h * 1e-12 + 1e-12 : 0.0;
+      tolerance[q] = std::isfinite(h) ? h * 1e-12 + tables.tie_floor : 0.0;
     }
     if (end.last_start - s < end.jump) break;
     s += end.jump;

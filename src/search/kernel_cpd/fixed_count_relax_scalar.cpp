@@ -6,8 +6,8 @@ UnsettledCost relax_end_scalar(const FixedCountTables& tables, const FixedCountE
                                const double* settled) {
   return relax_end_with(tables, end, from, settled,
                         [](const double* row_s, double* row_t, std::uint64_t* pred_t, double* tolerance,
-                           std::uint64_t count, double cost, std::uint64_t start) {
-                          relax_columns_scalar(row_s, row_t, pred_t, tolerance, 1, count, cost, start);
+                           std::uint64_t count, double cost, std::uint64_t start, double floor) {
+                          relax_columns_scalar(row_s, row_t, pred_t, tolerance, 1, count, cost, start, floor);
                         });
 }
 

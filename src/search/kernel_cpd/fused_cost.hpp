@@ -22,8 +22,10 @@ Result<double> settle_fused_cost(double cost, double diagonal_end, double within
 
 // The near-tie rule of both programmes: a later candidate h displaces the
 // current best b only by a clear margin, so near-ties keep the earlier start.
-inline bool clearly_better(double h, double b) noexcept {
-  return h < b && (b > DBL_MAX || b - h > b * 1e-12 + 1e-12);
+// `floor` is the absolute part of the margin, in the units of the kernel's
+// values (FusedKernelState::tie_floor), so the rule does not change with them.
+inline bool clearly_better(double h, double b, double floor) noexcept {
+  return h < b && (b > DBL_MAX || b - h > b * 1e-12 + floor);
 }
 
 }  // namespace tarnwell

@@ -97,7 +97,8 @@ Result<Segmentation> run_fused_fixed_count(const FusedKernelState& state, std::u
   const std::uint64_t jump = state.jump;
   const std::uint64_t columns = n_bkps + 1;
   TARNWELL_TRY(tables, allocate_tables(n, columns));
-  const FixedCountTables view{tables.values.data(), tables.predecessor.data(), tables.tolerance.data(), columns};
+  const FixedCountTables view{tables.values.data(), tables.predecessor.data(), tables.tolerance.data(), columns,
+                              state.tie_floor};
   const RelaxEnd relax = choose_relaxation(n_bkps, form);
   double* diagonal = tables.diagonal.data();
   double* within = tables.within.data();

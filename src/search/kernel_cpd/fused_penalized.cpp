@@ -55,7 +55,7 @@ std::uint64_t saturating_add(std::uint64_t left, std::uint64_t right) noexcept {
 // Steps of one end u; the growable lists may throw bad_alloc, which the caller turns into an error.
 template <class Kernel>
 Status advance(const Kernel& kernel, Buffers& buffers, std::uint64_t u, std::uint64_t n, std::uint64_t min_size,
-               std::uint64_t jump, double pen) {
+               std::uint64_t jump, double pen, double tie_floor) {
   std::vector<std::uint64_t>& active = buffers.active;
   std::erase_if(active, [&](std::uint64_t s) { return buffers.expiry[s] <= u; });
   // Sums below the lowest active start are never read again, so the fold stops there.
@@ -81,7 +81,7 @@ Status advance(const Kernel& kernel, Buffers& buffers, std::uint64_t u, std::uin
     buffers.evaluated_start.push_back(s);
     buffers.evaluated_value.push_back(value);
     const double candidate = value + pen;
-    if (clearly_better(candidate, best)) {
+    if (clearly_better(candidate, best, tie_floor)) {
       best = candidate;
       arg = s;
     }
@@ -96,7 +96,7 @@ Status advance(const Kernel& kernel, Buffers& buffers, std::uint64_t u, std::uin
   for (std::size_t i = 0; i < buffers.evaluated_start.size(); ++i) {
     const double value = buffers.evaluated_value[i];
     if (!(value > best)) continue;
-    if (!std::isfinite(value) || value - best > value * 1e-12 + 1e-12) {
+    if (!std::isfinite(value) || value - best > value * 1e-12 + tie_floor) {
       std::uint64_t& expiry = buffers.expiry[buffers.evaluated_start[i]];
       if (expires_at < expiry) expiry = expires_at;
     }
@@ -121,7 +121,7 @@ Result<Segmentation> run_fused_penalized(const FusedKernelState& state, double p
     TARNWELL_CHECK(try_allocate(buffers_context, [&] {
       for (std::uint64_t u = 1; u <= n && outcome; ++u) {
         outcome = check_interruption();
-        if (outcome) outcome = advance(kernel, buffers, u, n, min_size, jump, pen);
+        if (outcome) outcome = advance(kernel, buffers, u, n, min_size, jump, pen, state.tie_floor);
       }
     }));
     return outcome;

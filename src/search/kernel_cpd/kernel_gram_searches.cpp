@@ -20,6 +20,7 @@ class PredictionGramView {
   std::uint64_t n_samples() const noexcept { return state_.n_samples(); }
   std::uint64_t min_segment_length() const noexcept { return state_.min_segment_length(); }
   std::optional<double> pelt_pruning_constant() const noexcept { return state_.pelt_pruning_constant(); }
+  double value_scale() const noexcept { return state_.value_scale(); }
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const {
     if (start == 0 && end == state_.n_samples()) return state_.whole_signal_cost();
     return state_.folded_segment_cost(start, end, scratch_);

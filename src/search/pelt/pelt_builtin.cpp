@@ -5,7 +5,8 @@
 namespace tarnwell {
 
 Result<Segmentation> pelt_search(const FittedCost& cost, const SearchParameters& parameters, double pen) {
-  return cost.visit([&](const auto& concrete) { return run_pelt(concrete, parameters, pen); });
+  const SearchParameters effective = parameters_for(cost, parameters);
+  return cost.visit([&](const auto& concrete) { return run_pelt(concrete, effective, pen); });
 }
 
 }  // namespace tarnwell
