@@ -65,8 +65,11 @@ Result<DynpTables::RowOptimum> DynpTables::offer(std::size_t row, std::size_t st
   return optimum;
 }
 
+// The innermost loop of every Dynp search: started on a cache line of its
+// own, so its speed does not depend on where the linker happens to place it
+// (measured: 7 % either way between two builds of identical instructions).
 template <bool may_overflow>
-Status DynpTables::relax_state(std::size_t row, std::size_t column, std::span<const double> batch) {
+__attribute__((aligned(64))) Status DynpTables::relax_state(std::size_t row, std::size_t column, std::span<const double> batch) {
   const double* previous = scores_.data() + index(row - 1, 0);
   const double* costs = batch.data();
   // Only reachable starts (finite previous score) are candidates, and they
