@@ -244,21 +244,9 @@ struct KernelCpdTraits {
     return to_python(total);
   }
 
-  static constexpr auto sum_parameters = ParameterTable<BreakpointsParameter>{BreakpointsParameter{"breakpoints"}};
-  static PyObject* sum_of_costs_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const ArgumentSpec spec = argument_spec("sum_of_costs", sum_parameters);
-    return run_method<State, Access::shared>(self, "summing KernelCPD segment costs", spec, sum_parameters, args,
-                                             nargs, kwnames, &total_cost);
-  }
-
-  static void add_methods(TypeParts& parts) {
-    static const std::string doc = docstring(
-        signature_text("sum_of_costs", sum_parameters, true),
-        "The total kernel cost of a segmentation of the fitted signal (the sum over segments of the kernel "
-        "diagonal minus the segment's Gram sum over its length), in the units predict minimises.\n\n"
-        "breakpoints: increasing segment ends, the last equal to n_samples.");
-    parts.methods.push_back(fastcall_definition("sum_of_costs", &sum_of_costs_method, doc.c_str()));
-  }
+  static constexpr const char* total_cost_description =
+      "The total kernel cost of a segmentation of the fitted signal (the sum over segments of the kernel "
+      "diagonal minus the segment's Gram sum over its length), in the units predict minimises.";
 
   static constexpr auto properties = std::tuple{
       StoredProperty<State, std::string>{"kernel", [](const State& state) { return state.kernel_name; },

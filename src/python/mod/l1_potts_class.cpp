@@ -141,21 +141,9 @@ struct L1PottsTraits {
     return to_python(total);
   }
 
-  static constexpr auto sum_parameters = ParameterTable<BreakpointsParameter>{BreakpointsParameter{"breakpoints"}};
-  static PyObject* sum_of_costs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const ArgumentSpec spec = argument_spec("sum_of_costs", sum_parameters);
-    return run_method<State, Access::shared>(self, "summing L1Potts segment costs", spec, sum_parameters, args,
-                                             nargs, kwnames, &total_cost);
-  }
-
-  static void add_methods(TypeParts& parts) {
-    static const std::string doc = docstring(
-        signature_text("sum_of_costs", sum_parameters, true),
-        "The total cost of a segmentation of the fitted signal: the weighted absolute deviations of every "
-        "segment from its weighted median, the cost predict minimises (without the penalties).\n\n"
-        "breakpoints: increasing segment ends, the last equal to n_samples.");
-    parts.methods.push_back(fastcall_definition("sum_of_costs", &sum_of_costs, doc.c_str()));
-  }
+  static constexpr const char* total_cost_description =
+      "The total cost of a segmentation of the fitted signal: the weighted absolute deviations of every "
+      "segment from its weighted median, the cost predict minimises (without the penalties).";
 
   static constexpr auto properties = std::tuple{
       CheckedProperty<State, std::uint64_t>{"n_samples",

@@ -17,6 +17,10 @@
 //     static constexpr auto properties = std::tuple{StoredProperty<State, T>{name, get, doc}, ...};  // or CheckedProperty
 //     static std::string repr(const State&);                // optional, else the constructor's parameters
 //     static void add_methods(TypeParts&);                  // optional extra methods
+//     // optional: sum_of_costs(breakpoints), the total cost of a segmentation
+//     // of the fitted signal in the units predict minimises
+//     static Result<PyRef> total_cost(const State&, const BreakpointsArgument&);
+//     static constexpr const char* total_cost_description = "...";
 //     // pickling (see pickling.hpp): the constructor's values as stored, in
 //     // its order, and the saved form of the fitted state
 //     static auto constructor_arguments(const State&);      // a std::tuple
@@ -52,6 +56,7 @@ struct SearchClass {
     std::string predicting = std::string("predicting with ") + Traits::name;
     std::string fitting_and_predicting = std::string("fitting and predicting with ") + Traits::name;
     std::string formatting = std::string("formatting ") + Traits::name;
+    std::string summing = std::string("summing ") + Traits::name + " segment costs";
   };
   static const Names& names() {
     static const Names value;
@@ -97,6 +102,15 @@ struct SearchClass {
           TARNWELL_CHECK(call_fit(state, signal, values));
           return call_predict(std::as_const(state), values);
         });
+  }
+
+  static constexpr auto sum_table = ParameterTable<BreakpointsParameter>{BreakpointsParameter{"breakpoints"}};
+  static PyObject* sum_of_costs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const ArgumentSpec spec = argument_spec("sum_of_costs", sum_table);
+    return run_method<State, Access::shared>(self, names().summing.c_str(), spec, sum_table, args, nargs, kwnames,
+                                             [](const State& state, const BreakpointsArgument& breakpoints) {
+                                               return Traits::total_cost(state, breakpoints);
+                                             });
   }
 
   template <class Values>
@@ -198,6 +212,13 @@ struct SearchClass {
       parts.methods = {fastcall_definition("fit", &fit, fit_doc.c_str()),
                        fastcall_definition("predict", &predict, predict_doc.c_str()),
                        fastcall_definition("fit_predict", &fit_predict, fit_predict_doc.c_str())};
+      if constexpr (requires { Traits::total_cost_description; }) {
+        static const std::string sum_doc = docstring(
+            signature_text("sum_of_costs", sum_table, true),
+            std::string(Traits::total_cost_description) +
+                "\n\nbreakpoints: increasing segment ends, the last equal to n_samples.");
+        parts.methods.push_back(fastcall_definition("sum_of_costs", &sum_of_costs, sum_doc.c_str()));
+      }
       if constexpr (requires(TypeParts& extra) { Traits::add_methods(extra); }) Traits::add_methods(parts);
       Pickling<State, PicklePolicy>::add_methods(parts.methods);
       EstimatorParameters<State, ParameterPolicy>::add_methods(parts.methods);
