@@ -291,30 +291,82 @@ def _best_split_gain(matrix: _Matrix) -> float:
     return float(np.max(np.sum(sums * sums, axis=1) * n / (left * (n - left))))
 
 
+def _line_gain(matrix: _Matrix) -> float:
+    """The squared-error saving of one straight line over the whole signal
+    against its mean."""
+    n = matrix.shape[0]
+    if n < 2:
+        return 0.0
+    position = np.arange(n, dtype=np.float64) - (n - 1) / 2.0
+    moments = position @ (matrix - matrix.mean(axis=0))
+    return float(np.sum(moments * moments) / (position @ position))
+
+
+def _staircase_split_gains(levels: _Matrix, lengths: npt.NDArray[np.int64],
+                           sections: npt.NDArray[np.int64]) -> float:
+    """The largest saving of one cut of a noiseless staircase (segment
+    `levels` and `lengths`) within any of its `sections` (section number per
+    segment, non-decreasing). The best cut of a piecewise-constant signal
+    lies at one of its steps, so only the steps are tried."""
+    weighted = levels * lengths[:, None]
+    first = np.flatnonzero(np.r_[True, sections[1:] != sections[:-1]])
+    count = np.diff(np.r_[first, len(lengths)])
+    totals_n = np.add.reduceat(lengths, first).astype(np.float64)
+    totals = np.add.reduceat(weighted, first, axis=0)
+    # Samples and sums left of every step, counted from the section's start.
+    left_n = np.cumsum(lengths).astype(np.float64) - np.repeat(np.r_[0, np.cumsum(lengths)[first[1:] - 1]], count)
+    before = np.concatenate([np.zeros((1, levels.shape[1])), np.cumsum(weighted, axis=0)])
+    left = before[1:] - np.repeat(before[first], count, axis=0)
+    section_n, section_sum = np.repeat(totals_n, count), np.repeat(totals, count, axis=0)
+    inner = left_n < section_n  # the last segment of a section ends it: no step there
+    if not inner.any():
+        return 0.0
+    deviation = left[inner] - left_n[inner, None] * section_sum[inner] / section_n[inner, None]
+    right_n = section_n[inner] - left_n[inner]
+    return float(np.max(np.sum(deviation * deviation, axis=1) * section_n[inner] / (left_n[inner] * right_n)))
+
+
 def gradual_penalty(matrix: _Matrix, breakpoints: Sequence[int], noise: _noise.NoiseScale) -> float:
     """GRADUAL_SHARE times the saving of the best single cut of the gradual
-    part of a piecewise-constant fit, or 0 when it has fewer than
-    GRADUAL_STEPS gradual steps.
+    part of a piecewise-constant fit, or 0 when that part is no trend.
 
     A step of the fit is abrupt when the lines fitted on either side of it
     are more than ABRUPT noise deviations apart, and gradual otherwise: what
     a piecewise-constant model makes of a trend or a smooth rise is a
-    staircase of gradual steps. A penalty above the saving of the gradual
-    staircase's best cut leaves the rise whole or cut once, while an abrupt
-    shift that stands out from it still pays.
+    staircase of gradual steps. It is a trend when at least GRADUAL_STEPS
+    of its steps climb the same way (steps up and down are a bump of small
+    shifts, which are changes), or, with fewer, when a straight line
+    explains at least LINE_SHARE of what the best single cut of the signal
+    explains once its abrupt shifts are taken out (a lone step of a trend
+    is as well described by the line; a lone small shift is not: a line
+    captures at most three quarters of a step). The best cut is sought
+    between the steps that are certain shifts (more than SPLIT noise
+    deviations): once a search cuts those, a trend is cut only within the
+    stretches between them. A penalty above that saving leaves the rise
+    whole or cut once, while an abrupt shift that stands out from it still
+    pays.
     """
-    if len(breakpoints) - 1 < GRADUAL_STEPS:
+    if len(breakpoints) < 2:
         return 0.0
     bounds = [0, *breakpoints]
     jumps, sds = _noise.abrupt_jumps(matrix, list(zip(bounds[:-2], bounds[1:-1], bounds[2:])), noise)
     abrupt = np.any(np.abs(jumps) > ABRUPT * sds, axis=1)
-    if np.count_nonzero(~abrupt) < GRADUAL_STEPS:
+    if abrupt.all():
         return 0.0
     edges = np.asarray(bounds, dtype=np.int64)
-    means = np.add.reduceat(matrix, edges[:-1], axis=0) / np.diff(edges)[:, None]
+    lengths = np.diff(edges)
+    means = np.add.reduceat(matrix, edges[:-1], axis=0) / lengths[:, None]
     steps = np.where(abrupt[:, None], 0.0, np.diff(means, axis=0))
-    gradual = np.concatenate([np.zeros((1, matrix.shape[1])), np.cumsum(steps, axis=0)])
-    return GRADUAL_SHARE * _best_split_gain(np.repeat(gradual, np.diff(edges), axis=0))
+    climbing = max(int(np.max(np.sum(steps > 0, axis=0))), int(np.max(np.sum(steps < 0, axis=0))))
+    if climbing < GRADUAL_STEPS:
+        shifts = np.where(abrupt[:, None], jumps, 0.0)
+        rest = matrix - np.repeat(np.concatenate([np.zeros((1, matrix.shape[1])), np.cumsum(shifts, axis=0)]),
+                                  lengths, axis=0)
+        if _line_gain(rest) < LINE_SHARE * _best_split_gain(rest):
+            return 0.0
+    staircase = np.concatenate([np.zeros((1, matrix.shape[1])), np.cumsum(steps, axis=0)])
+    sections = np.r_[0, np.cumsum(np.any(np.abs(jumps) > SPLIT * sds, axis=1))]
+    return GRADUAL_SHARE * _staircase_split_gains(staircase, lengths, sections)
 
 
 # Chosen on the calibration suite (benchmarks/defaults): fewer gradual
@@ -322,6 +374,19 @@ def gradual_penalty(matrix: _Matrix, breakpoints: Sequence[int], noise: _noise.N
 GRADUAL_STEPS = 2
 ABRUPT = 2.5
 GRADUAL_SHARE = 1.25
+LINE_SHARE = 0.9
+SPLIT = 4.0
+
+LARGE_SHIFT = 3.0
+"""Shifts of level at least this many noise standard deviations are large:
+the default penalty never grows beyond what one of them buys (see
+EXCURSION_ROOM), and a segment holding one draws UnderSegmentationWarning."""
+
+EXCURSION_ROOM = 8
+"""Excursions raise the squared-error penalty at most to the saving of a
+LARGE_SHIFT shift with n / EXCURSION_ROOM samples on either side of it,
+LARGE_SHIFT² · n / (2 · EXCURSION_ROOM) noise units: a single enormous
+glitch is then cut out rather than silencing every shift of the signal."""
 
 
 def _first_pass(estimator: Any, rule: PenaltyRule, level: _Matrix, pen: float) -> list[int]:
@@ -361,8 +426,9 @@ def choose_penalty(estimator: Any, matrix: _Matrix,
     squared_term = (level.shape[1] + 2) * _log_n(n) * squared_unit
     excursion = 1.0
     if rule.excursions:
-        excursion = max(1.0, _noise.excursion_gain(level, shortest=int(getattr(estimator, "min_size", 1)))
-                        / squared_term)
+        gain = _noise.excursion_gain(level, shortest=int(getattr(estimator, "min_size", 1)))
+        ceiling = LARGE_SHIFT**2 * n / (2 * EXCURSION_ROOM) * squared_unit
+        excursion = max(1.0, min(gain, ceiling) / squared_term)
     if not rule.gradual:
         return PenaltyChoice(noise_term * excursion, noise_term, excursion, 1.0, key, own), None
     first = _first_pass(estimator, rule, level, squared_term * excursion)
@@ -435,9 +501,6 @@ def warn_if_oversegmented(breakpoints: Sequence[int], *, min_size: int = 1, jump
 class UnderSegmentationWarning(UserWarning):
     """A segment of a result probably holds a large shift of level."""
 
-
-LARGE_SHIFT = 3.0
-"""Shifts of level at least this many noise standard deviations are large."""
 
 SHIFT_WINDOW = 30
 """Samples on either side of a cut whose lines measure the shift there."""
