@@ -288,7 +288,7 @@ def _best_split_gain(matrix: _Matrix) -> float:
         return 0.0
     sums = np.cumsum(matrix - matrix.mean(axis=0), axis=0)[:-1]
     left = np.arange(1, n, dtype=np.float64)
-    return float(np.max(np.sum(sums * sums, axis=1) * n / (left * (n - left))))
+    return float(np.max(_noise.squared_norms(sums) * n / (left * (n - left))))
 
 
 def _line_gain(matrix: _Matrix) -> float:
@@ -298,8 +298,9 @@ def _line_gain(matrix: _Matrix) -> float:
     if n < 2:
         return 0.0
     position = np.arange(n, dtype=np.float64) - (n - 1) / 2.0
-    moments = position @ (matrix - matrix.mean(axis=0))
-    return float(np.sum(moments * moments) / (position @ position))
+    # einsum, not a matrix product: BLAS would wake its threads for one pass.
+    moments = np.einsum("i,ij->j", position, matrix - matrix.mean(axis=0))
+    return float(np.sum(moments * moments) / (n * (n * n - 1.0) / 12.0))
 
 
 def _staircase_split_gains(levels: _Matrix, lengths: npt.NDArray[np.int64],
@@ -309,12 +310,12 @@ def _staircase_split_gains(levels: _Matrix, lengths: npt.NDArray[np.int64],
     segment, non-decreasing). The best cut of a piecewise-constant signal
     lies at one of its steps, so only the steps are tried."""
     weighted = levels * lengths[:, None]
-    first = np.flatnonzero(np.r_[True, sections[1:] != sections[:-1]])
-    count = np.diff(np.r_[first, len(lengths)])
+    first = np.flatnonzero(np.concatenate(([True], sections[1:] != sections[:-1])))
+    count = np.diff(np.append(first, len(lengths)))
     totals_n = np.add.reduceat(lengths, first).astype(np.float64)
     totals = np.add.reduceat(weighted, first, axis=0)
     # Samples and sums left of every step, counted from the section's start.
-    left_n = np.cumsum(lengths).astype(np.float64) - np.repeat(np.r_[0, np.cumsum(lengths)[first[1:] - 1]], count)
+    left_n = np.cumsum(lengths).astype(np.float64) - np.repeat(np.concatenate(([0], np.cumsum(lengths)[first[1:] - 1])), count)
     before = np.concatenate([np.zeros((1, levels.shape[1])), np.cumsum(weighted, axis=0)])
     left = before[1:] - np.repeat(before[first], count, axis=0)
     section_n, section_sum = np.repeat(totals_n, count), np.repeat(totals, count, axis=0)
@@ -365,7 +366,7 @@ def gradual_penalty(matrix: _Matrix, breakpoints: Sequence[int], noise: _noise.N
         if _line_gain(rest) < LINE_SHARE * _best_split_gain(rest):
             return 0.0
     staircase = np.concatenate([np.zeros((1, matrix.shape[1])), np.cumsum(steps, axis=0)])
-    sections = np.r_[0, np.cumsum(np.any(np.abs(jumps) > SPLIT * sds, axis=1))]
+    sections = np.concatenate(([0], np.cumsum(np.any(np.abs(jumps) > SPLIT * sds, axis=1))))
     return GRADUAL_SHARE * _staircase_split_gains(staircase, lengths, sections)
 
 
@@ -506,14 +507,32 @@ SHIFT_WINDOW = 30
 """Samples on either side of a cut whose lines measure the shift there."""
 
 
-def _best_inner_cut(segment: _Matrix, sd: npt.NDArray[np.float64], side: int) -> int:
-    """The segment's best single cut (squared error, features in noise
-    units) with at least `side` samples on each side."""
-    n = segment.shape[0]
-    sums = np.cumsum((segment - segment.mean(axis=0)) / sd, axis=0)[:-1]
-    left = np.arange(1, n, dtype=np.float64)
-    gains = np.sum(sums * sums, axis=1) * n / (left * (n - left))
-    return side + int(np.argmax(gains[side - 1:n - side]))
+def _best_inner_cuts(matrix: _Matrix, starts: npt.NDArray[np.int64], ends: npt.NDArray[np.int64],
+                     sd: npt.NDArray[np.float64], side: int) -> npt.NDArray[np.int64]:
+    """Each segment's best single cut (squared error, features in noise
+    units) with at least `side` samples on each side; every segment holds at
+    least 2·side samples. All segments at once, from one prefix sum."""
+    n, d = matrix.shape
+    # Centred on the first sample so that an offset costs no precision; one
+    # feature needs no units (the best cut does not depend on them).
+    scaled = matrix[:, 0] - matrix[0, 0] if d == 1 else (matrix - matrix[0]) / sd
+    prefix = np.zeros((n + 1, *scaled.shape[1:]))
+    np.cumsum(scaled, axis=0, out=prefix[1:])
+    lengths = ends - starts
+    counts = lengths - 2 * side + 1  # the cuts each segment allows
+    first = _noise.offsets_of(counts)
+    cut = np.repeat(starts + side - first, counts) + np.arange(int(counts.sum()))
+    left = (cut - np.repeat(starts, counts)).astype(np.float64)
+    share = left / np.repeat(lengths.astype(np.float64), counts)
+    # The sum left of the cut less its share of the segment's sum.
+    partial = prefix[cut] - np.repeat(prefix[starts], counts, axis=0)
+    spread = np.repeat(prefix[ends] - prefix[starts], counts, axis=0)
+    partial -= share * spread if d == 1 else share[:, None] * spread
+    gains = (partial * partial if d == 1 else _noise.squared_norms(partial)) / (share * (1.0 - share))
+    # The first position of each segment's largest gain, as argmax would pick.
+    best = np.repeat(np.maximum.reduceat(gains, first), counts)
+    hits = np.flatnonzero(gains == best)
+    return np.asarray(cut[hits[np.searchsorted(hits, first)]], dtype=np.int64)
 
 
 def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_size: int = 1,
@@ -537,17 +556,21 @@ def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_si
         noise = _noise.noise_scale(matrix)
     # A feature without noise (its "noise" is rounding) gives no scale to
     # judge a shift by: it is left out.
-    spread = np.max(np.abs(matrix - np.median(matrix, axis=0)), axis=0)
+    spread = np.ptp(matrix, axis=0)
     sd = np.sqrt(noise.variance)
     usable = sd > 1e-6 * spread
     if not usable.any():
         return None
     side = max(10, min_size)
-    cuts = [(start, start + _best_inner_cut(matrix[start:end], np.where(usable, sd, 1.0), side), end)
-            for start, end in zip([0, *breakpoints[:-1]], breakpoints) if end - start >= 2 * side]
-    if not cuts:
+    ends = np.asarray(breakpoints, dtype=np.int64)
+    starts = np.concatenate(([0], ends[:-1]))
+    long = ends - starts >= 2 * side
+    if not long.any():
         return None
-    jumps, _ = _noise.abrupt_jumps(_noise.despiked(matrix), cuts, noise, window=SHIFT_WINDOW)
+    starts, ends = starts[long], ends[long]
+    inner = _best_inner_cuts(matrix, starts, ends, np.where(usable, sd, 1.0), side)
+    cuts = list(zip(starts.tolist(), inner.tolist(), ends.tolist()))
+    jumps, _ = _noise.abrupt_jumps(matrix, cuts, noise, window=SHIFT_WINDOW, despike=True)
     sizes = np.max(np.abs(jumps[:, usable]) / sd[usable], axis=1)
     worst = int(np.argmax(sizes))
     if sizes[worst] < LARGE_SHIFT:
