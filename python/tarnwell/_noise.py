@@ -11,6 +11,7 @@ added constant.
 
 from __future__ import annotations
 
+import math
 from dataclasses import dataclass
 
 import numpy as np
@@ -41,10 +42,17 @@ MIN_BLOCKS = 25
 class NoiseScale:
     """Per-feature noise of a signal."""
 
-    variance: npt.NDArray[np.float64]
-    """Marginal variance of the noise around the piecewise level."""
+    sd: npt.NDArray[np.float64]
+    """Marginal standard deviation of the noise around the piecewise level
+    (kept rather than the variance, whose square leaves the floating-point
+    range for signals in units near 1e-300 or 1e300)."""
     rho: npt.NDArray[np.float64]
     """Lag-one autocorrelation, in [0, MAX_RHO]."""
+
+    @property
+    def variance(self) -> npt.NDArray[np.float64]:
+        """Marginal variance of the noise."""
+        return np.asarray(self.sd * self.sd, dtype=np.float64)
 
     @property
     def inflation(self) -> npt.NDArray[np.float64]:
@@ -55,6 +63,20 @@ class NoiseScale:
     def inflated(self) -> float:
         """Mean over features of variance × inflation: the squared-error noise unit."""
         return float(np.mean(self.variance * self.inflation))
+
+    def in_units_of(self, unit: float) -> NoiseScale:
+        """The same noise measured on the signal divided by `unit`."""
+        return NoiseScale(self.sd / unit, self.rho)
+
+
+def power_of_two_near(value: float) -> float:
+    """A power of two within a factor of two of `value` (1 for zero or a
+    value that is not finite): dividing by it is exact, so statistics
+    computed on the divided signal equal those of the signal itself, scaled,
+    while their squares stay within the floating-point range."""
+    if not math.isfinite(value) or value <= 0:
+        return 1.0
+    return math.ldexp(1.0, math.frexp(value)[1])
 
 
 def median(values: _Matrix) -> npt.NDArray[np.float64]:
@@ -102,9 +124,9 @@ def noise_scale(matrix: _Matrix) -> NoiseScale:
     s1 = robust_sd(matrix[1:] - matrix[:-1])
     s2 = robust_sd(matrix[2:] - matrix[:-2])
     with np.errstate(divide="ignore", invalid="ignore"):
-        rho = np.where(s1 > 0, (s2 * s2) / (s1 * s1) - 1.0, 0.0)
-    rho = np.clip(np.nan_to_num(rho), 0.0, MAX_RHO)
-    return NoiseScale(s1 * s1 / (2.0 * (1.0 - rho)), rho)
+        ratio = np.where(s1 > 0, s2 / s1, 1.0)
+    rho = np.clip(np.nan_to_num(ratio * ratio - 1.0), 0.0, MAX_RHO)
+    return NoiseScale(s1 / np.sqrt(2.0 * (1.0 - rho)), rho)
 
 
 def _median_of_five(a: _Matrix, b: _Matrix, c: _Matrix, d: _Matrix, e: _Matrix) -> _Matrix:
@@ -264,4 +286,4 @@ def abrupt_jumps(matrix: _Matrix, bounds: list[tuple[int, int, int]], noise: Noi
     jumps = line_at_cut(at, last) - line_at_cut(first, at)
     # The end of a fitted line of k samples has variance about 4σ²/k.
     inverse = (4.0 / (cut - low) + 4.0 / (high - cut))[:, None]
-    return jumps, np.sqrt(noise.variance * noise.inflation * inverse)
+    return jumps, noise.sd * np.sqrt(noise.inflation * inverse)

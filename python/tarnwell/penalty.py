@@ -257,7 +257,7 @@ def _noise_unit(rule: PenaltyRule, matrix: _Matrix, noise: _noise.NoiseScale, *,
     if kind == "absolute":
         # Half the Laplace scale: the absolute costs are a log-likelihood times that scale, over 2;
         # a sample of weight w counts w times.
-        unit = float(np.mean(np.sqrt(noise.variance) * factor)) * _LAPLACE_PER_SD / 2.0
+        unit = float(np.mean(noise.sd * factor)) * _LAPLACE_PER_SD / 2.0
         return unit * (float(np.mean(weights)) if weights is not None else 1.0)
     if kind in ("likelihood", "ranks"):
         return float(np.mean(factor))
@@ -390,11 +390,12 @@ LARGE_SHIFT² · n / (2 · EXCURSION_ROOM) noise units: a single enormous
 glitch is then cut out rather than silencing every shift of the signal."""
 
 
-def _first_pass(estimator: Any, rule: PenaltyRule, level: _Matrix, pen: float) -> list[int]:
-    """The breakpoints of a squared-error search on the level signal: the
-    search itself when it minimises that cost, else a Pelt with its grid."""
+def _first_pass(estimator: Any, rule: PenaltyRule, level: _Matrix, pen: float, unit: float) -> list[int]:
+    """The breakpoints of a squared-error search on the level signal divided
+    by `unit` at penalty `pen`: the search itself (on the signal, at pen·unit²)
+    when it minimises that cost, else a Pelt with its grid."""
     if rule.unit == "squared":  # the level signal is the signal itself
-        return [int(b) for b in estimator.predict(pen=pen)]
+        return [int(b) for b in estimator.predict(pen=pen * unit * unit)]
     first = Pelt(model="l2", min_size=max(int(getattr(estimator, "min_size", 1)), 1),
                  jump=int(getattr(estimator, "jump", 1)))
     return [int(b) for b in first.fit(np.ascontiguousarray(level)).predict(pen=pen)]
@@ -413,14 +414,22 @@ def choose_penalty(estimator: Any, matrix: _Matrix,
     if key == "l1potts" and weights is None:
         weights = np.ones(n)
     unit = _noise_unit(rule, matrix, noise, gamma=getattr(estimator, "gamma", None), weights=weights)
-    if not math.isfinite(unit) or unit <= 0:
-        unit = 1.0  # a constant signal: any positive penalty keeps it whole
+    measured = math.isfinite(unit) and unit > 0
+    if not measured:
+        # A constant signal (any positive penalty keeps it whole), or one
+        # whose squared units leave the floating-point range.
+        unit = 1.0
     noise_term = max((rule.parameters(d) + 2) * _log_n(n), rule.per_sample * n) * unit
     own = noise if level is matrix else None
-    if not (rule.excursions or rule.gradual):
+    if not (measured and (rule.excursions or rule.gradual)):
         return PenaltyChoice(noise_term, noise_term, 1.0, 1.0, key, own), None
     # The two raises are measured in squared error on the level signal, as
     # multiples of its own noise term, and applied to the cost's noise term.
+    # They are ratios, so they are measured on the level signal in units of
+    # about its noise (a power of two: exact), where squares neither
+    # overflow nor underflow whatever the signal's own units.
+    scale = _noise.power_of_two_near(float(np.max(noise.sd)))
+    level, noise = level / scale, noise.in_units_of(scale)
     squared_unit = noise.inflated
     if not math.isfinite(squared_unit) or squared_unit <= 0:
         return PenaltyChoice(noise_term, noise_term, 1.0, 1.0, key, own), None
@@ -432,7 +441,7 @@ def choose_penalty(estimator: Any, matrix: _Matrix,
         excursion = max(1.0, min(gain, ceiling) / squared_term)
     if not rule.gradual:
         return PenaltyChoice(noise_term * excursion, noise_term, excursion, 1.0, key, own), None
-    first = _first_pass(estimator, rule, level, squared_term * excursion)
+    first = _first_pass(estimator, rule, level, squared_term * excursion, scale)
     gradual = max(1.0, gradual_penalty(level, first, noise) / squared_term)
     value = noise_term * max(excursion, gradual)
     reuse = gradual <= excursion and rule.unit == "squared"
@@ -557,7 +566,7 @@ def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_si
     # A feature without noise (its "noise" is rounding) gives no scale to
     # judge a shift by: it is left out.
     spread = np.ptp(matrix, axis=0)
-    sd = np.sqrt(noise.variance)
+    sd = noise.sd
     usable = sd > 1e-6 * spread
     if not usable.any():
         return None
