@@ -48,16 +48,27 @@ pieces::
   follows a lasting shift but not a block that departs and comes back; the
   largest saving b·e² of cutting out a block off by e, over the squared-error
   noise term of the signal, is E. For "rank" and the rbf kernel, whose costs
-  bound the pull of extreme values, it is measured on the ranks.
+  bound the pull of extreme values, it is measured on the ranks. E never
+  raises the squared-error penalty above 9·n/16 noise units, what a shift of
+  3 noise units with n/8 samples on either side buys: a single enormous
+  glitch is then cut out (two changes) instead of silencing every shift.
 - G prices trends and smooth rises. A first squared-error search at the
   penalty so far (the search itself for squared-error costs, else one Pelt
   on the same grid: one extra search) gives a staircase; a step is abrupt
   when the lines fitted on either side of it (up to 100 samples each) are
-  more than 2.5 noise deviations apart, and gradual otherwise. With at
-  least two gradual steps, G is 1.25 times the saving of the best single
-  cut of the staircase made of the gradual steps alone, over the
-  squared-error noise term: a trend is then left whole or cut once, while a
-  shift that stands out from it still pays for itself.
+  more than 2.5 noise deviations apart, and gradual otherwise. The gradual
+  steps are a trend when at least two of them climb the same way (steps up
+  and down are a bump of small shifts, which are changes), or, with fewer,
+  when one straight line explains at least 0.9 times what the best single
+  cut explains of the signal less its abrupt shifts (a line captures at
+  most three quarters of a step, and more than a step of a drift). G is
+  then 1.25 times the saving of the best single cut of the staircase made
+  of the gradual steps alone, over the squared-error noise term, sought
+  within the stretches between the certain shifts (more than 4 noise
+  deviations): a trend is left whole or cut once, while a shift that
+  stands out from it still pays for itself. E and G are measured on the
+  level signal divided by a power of two near its noise deviation (exact),
+  so their squares stay in range whatever the signal's units.
 
 Why: a penalty from the noise alone (the previous default, 3·ln(n)·σ̂² from
 first differences) cuts trends, seasonal swings, correlated noise and
@@ -69,7 +80,10 @@ could buy a search, measured in ways that shifts do not touch. The choice
 was calibrated on the generated series of ``benchmarks/defaults`` (level
 shifts of 0.5 to 4 noise units, variance and slope changes, AR(1) noise up
 to ρ = 0.9, Student-t tails, outliers, seasonality, slow trends, series
-without changes); the README has its table. Every part scales with the
+without changes); the README has its table. On its 320 series (seed 2026)
+the default scores F1 0.812 and covering 0.827 with model "l2"; over the
+series with ρ ≤ 0.6 it finds something in 6.5 % of those without changes,
+and every shift of 3 noise units or more in 91 % of those with one. Every part scales with the
 signal (squared for the squared-error costs) and ignores an added
 constant, so the same changes are found at any scale and offset.
 ``choose_penalty`` returns the parts (u's term, E, G) with the value, and
@@ -372,6 +386,10 @@ def gradual_penalty(matrix: _Matrix, breakpoints: Sequence[int], noise: _noise.N
 
 # Chosen on the calibration suite (benchmarks/defaults): fewer gradual
 # steps or a lower threshold let trends through, a larger share costs shifts.
+# LINE_SHARE sits between what a line explains of a step (at most 0.75) and
+# of a drift (more than the step does). SPLIT: the first search places its
+# cuts where noise makes the jump look largest, so steps of a trend often
+# read 2 to 3 deviations; only well above that do they split the trend.
 GRADUAL_STEPS = 2
 ABRUPT = 2.5
 GRADUAL_SHARE = 1.25
