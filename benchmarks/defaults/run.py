@@ -106,6 +106,13 @@ class Outcome:
         return matched(self.series.truth, self.found, MARGIN)
 
     @property
+    def near(self) -> list[bool]:
+        """For every true change, whether a detected one lies within MARGIN
+        samples of it (no one-to-one pairing: the words of the acceptance bar)."""
+        detected = np.asarray(self.found[:-1], dtype=np.int64)
+        return [bool(np.any(np.abs(detected - point) <= MARGIN)) for point in self.series.truth[:-1]]
+
+    @property
     def false_alarm(self) -> bool:
         return not self.series.has_change and len(self.found) > 1
 
@@ -142,15 +149,26 @@ class Summary:
                    _mean([len(o.found) - 1 for o in outcomes]), _mean([len(o.series.truth) - 1 for o in outcomes]))
 
 
+LARGE = 3.0
+
+
 def acceptance(outcomes: Sequence[Outcome], max_rho: float = 0.6) -> tuple[float, float]:
-    """(false alarms on series without changes with ρ ≤ max_rho, share of
-    series with ρ ≤ max_rho and a shift of at least 3 noise units in which
-    every such shift was found)."""
+    """The issue's two bars over the series with ρ ≤ max_rho: (the share of
+    those without changes where something was found, the share of those
+    with a shift of LARGE noise units or more where every such shift was
+    found, a detected change lying within MARGIN samples of it)."""
     calm = [o for o in outcomes if o.series.rho <= max_rho]
     alarms = _mean([o.false_alarm for o in calm if not o.series.has_change])
-    large = [all(hit for hit, size in zip(o.hits, o.series.shift_sizes) if size >= 3.0)
-             for o in calm if any(size >= 3.0 for size in o.series.shift_sizes)]
+    large = [all(hit for hit, size in zip(o.near, o.series.shift_sizes) if size >= LARGE)
+             for o in calm if any(size >= LARGE for size in o.series.shift_sizes)]
     return alarms, _mean(large)
+
+
+def large_shifts_found(outcomes: Sequence[Outcome], max_rho: float = 0.6) -> float:
+    """Shift by shift: the share of shifts of LARGE noise units or more, in
+    series with ρ ≤ max_rho, with a detected change within MARGIN samples."""
+    return _mean([hit for o in outcomes if o.series.rho <= max_rho
+                  for hit, size in zip(o.near, o.series.shift_sizes) if size >= LARGE])
 
 
 def _cell(value: float) -> str:
@@ -207,8 +225,9 @@ def main(argv: list[str] | None = None) -> None:
             start = time.perf_counter()
             results[name] = run(detector, cases)
             alarms, large = acceptance(results[name])
-            print(f"model {model}, {name}: {time.perf_counter() - start:.1f} s; false alarms (rho <= 0.6) "
-                  f"{alarms:.2f}; series whose shifts >= 3 were all found (rho <= 0.6) {large:.2f}")
+            print(f"model {model}, {name}: {time.perf_counter() - start:.1f} s; over series with rho <= 0.6: "
+                  f"false alarms {alarms:.3f}, series whose shifts >= 3 were all found {large:.3f} "
+                  f"(shift by shift {large_shifts_found(results[name]):.3f})")
         if args.summary:
             rows.append(summary_row(model, results))
         else:
