@@ -139,7 +139,36 @@ def scaling_cases():
                 yield "tarnwell", search, model, None
 
 
+def cell(outcome, n):
+    if outcome is None:
+        return "—"
+    seconds = outcome["time"]
+    shown = f"{seconds * 1e3:.1f} ms" if seconds < 1 else f"{seconds:.2f} s"
+    return f"{shown} ({seconds / n * 1e6:.2f} µs)"
+
+
+def readme_table(results):
+    """The rows of the scaling table side by side, as the README shows them."""
+    sizes = "| ".join(f"n = {n:,} " for n in SIZES)
+    peers = "| ".join(f"skchange {n:,} " for n in SIZES)
+    print(f"\n| search | model | changes | {sizes}| {peers}| peak RSS at {SIZES[-1]:,} |")
+    print("|---" * (4 + 2 * len(SIZES)) + "|")
+    for search in SCALING_SEARCHES:
+        for model in SCALING_MODELS:
+            for spacing in ((100, 1000) if search == "Pelt" else (None,)):
+                own = [results.get(("tarnwell", search, model, spacing, n)) for n in SIZES]
+                peer = [results.get(("skchange", search, model, spacing, n)) for n in SIZES]
+                changes = f"every {spacing:,}" if spacing else "20 changes"
+                peer_cells = [cell(o, n) for o, n in zip(peer, SIZES)] if search == "Pelt" and model in SKCHANGE_MODELS \
+                    else [""] * len(SIZES)
+                rss = f"{own[-1]['peak_rss_kib'] / 1024:.0f} MiB" if own[-1] else ""
+                print(f"| {search} | {model} | {changes} | " + " | ".join(cell(o, n) for o, n in zip(own, SIZES)) +
+                      " | " + " | ".join(peer_cells) + f" | {rss} |")
+
+
 def scaling_table():
+    results = {}
+    print(f"load average at the start: {os.getloadavg()[0]:.2f}")
     print("\n| package | search | model | change every | n | time | per sample | changes found | peak RSS |")
     print("|---|---|---|---|---|---|---|---|---|")
     for package, search, model, spacing in scaling_cases():
@@ -164,9 +193,12 @@ def scaling_table():
                 continue
             seconds = outcome["time"]
             previous = seconds
+            results[(package, search, model, spacing, n)] = outcome
             shown = f"{seconds * 1e3:.1f} ms" if seconds < 1 else f"{seconds:.2f} s"
             print(label + f"| {shown} | {seconds / n * 1e6:.2f} us | {len(outcome['changes'])} | "
                   f"{outcome['peak_rss_kib'] / 1024:.0f} MiB |", flush=True)
+    print(f"load average at the end: {os.getloadavg()[0]:.2f}")
+    readme_table(results)
 
 
 if __name__ == "__main__":

@@ -60,8 +60,17 @@ def _kernel_columns(rng):
     return lambda: KernelCPD(kernel=kernel, min_size=2, jump=1).fit(x).predict(n_bkps=n_bkps)
 
 
+def _clinear_costs(rng):
+    n, d = int(rng.integers(20, 200)), int(rng.integers(1, 4))
+    x = np.cumsum(rng.standard_normal((n, d)) * rng.choice([0.1, 1.0]), axis=0) + rng.choice([0.0, 1e6])
+    if rng.random() < 0.3:
+        x = np.round(x)
+    pen, jump = float(rng.choice([0.1, 3.0, 50.0])), int(rng.integers(1, 3))
+    return lambda: Pelt(model="clinear", min_size=3, jump=jump).fit(x).predict(pen=pen)
+
+
 @pytest.mark.parametrize("path, problem", [("pelt_sweep", _pelt), ("l1_potts_rows", _l1_potts),
-                                           ("kernel_columns", _kernel_columns)])
+                                           ("kernel_columns", _kernel_columns), ("clinear_costs", _clinear_costs)])
 def test_vectorised_and_portable_forms_agree(path, problem):
     rng = np.random.default_rng(sum(map(ord, path)))
     for _ in range(40):

@@ -37,3 +37,4 @@ void run_pelt_pruning_tests();
 void run_regression_batch_tests();
 void run_l1_batch_tests();
 void run_kernel_state_tests();
+void run_prefix_batch_tests();

@@ -10,6 +10,7 @@ int main() {
   run_regression_batch_tests();
   run_l1_batch_tests();
   run_kernel_state_tests();
+  run_prefix_batch_tests();
   Py_Finalize();
   std::printf("%d passed, %d failed\n", tarnwell::testing::checks - tarnwell::testing::failures,
               tarnwell::testing::failures);

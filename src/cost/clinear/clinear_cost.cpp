@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "core/fallible_allocation.hpp"
 #include "core/strided_matrix.hpp"
@@ -31,14 +32,14 @@ Result<CLinearCost> CLinearCost::fit(const Signal& signal) {
   }));
   cost.n_samples_ = n;
   cost.n_features_ = d;
-  for (std::uint64_t feature = 0; feature < d; ++feature) cost.prefix_[feature] = PrefixRow{};
+  for (std::uint64_t feature = 0; feature < d; ++feature) cost.prefix_[feature] = CLinearPrefixRow{};
   for (std::uint64_t t = 0; t < n; ++t) {
     const double index = static_cast<double>(t);
     for (std::uint64_t feature = 0; feature < d; ++feature) {
-      const PrefixRow& before = cost.prefix_[t * d + feature];
-      const DoubleDouble value = cost.centred(t, feature);
+      const CLinearPrefixRow& before = cost.prefix_[t * d + feature];
+      const DoubleDouble value = exact_difference(cost.values_[t * d + feature], cost.values_[feature]);
       cost.prefix_[(t + 1) * d + feature] =
-          PrefixRow{before.sum + value, before.square + value * value, before.indexed + value * index};
+          CLinearPrefixRow{before.sum + value, before.square + value * value, before.indexed + value * index};
     }
   }
   return cost;
@@ -47,8 +48,13 @@ Result<CLinearCost> CLinearCost::fit(const Signal& signal) {
 Result<double> CLinearCost::segment_cost(std::uint64_t start, std::uint64_t end) const {
   TARNWELL_CHECK(check_segment(start, end, n_samples_));
   TARNWELL_CHECK(check_segment_length(start, end, minimum_length));
-  const std::optional<double> fast = prefix_cost(start, end);
-  const double sum = std::ldexp(fast ? *fast : direct_cost(start, end), 2 * unit_exponent_);
+  return finished_cost(clinear_prefix_cost(tables(), start, end), start, end);
+}
+
+Result<double> CLinearCost::finished_cost(double unit_cost, std::uint64_t start, std::uint64_t end) const {
+  if (unit_cost == declined_cost) unit_cost = direct_cost(start, end);
+  // Costs are squares: back at the signal's scale by twice the unit's exponent.
+  const double sum = std::ldexp(unit_cost, 2 * unit_exponent_);
   if (!is_finite_value(sum)) return errors::fail(errors::non_finite_objective(sum));
   return sum;
 }
@@ -74,72 +80,33 @@ double CLinearCost::direct_cost(std::uint64_t start, std::uint64_t end) const no
   return sum;
 }
 
-// With f_t = t - start + offset the line's abscissa, A the anchor's and Z
-// the last sample's centred value, q the span and D = (Z - A) / q, a
-// feature's residuals are c_t - A - f_t D, whose squares add up to
-//   sum (c_t - A)^2 - 2 D sum f_t (c_t - A) + D^2 sum f_t^2,
-// each sum a difference of prefix sums or a closed form in the length.
-std::optional<double> CLinearCost::prefix_cost(std::uint64_t start, std::uint64_t end) const noexcept {
-  const std::uint64_t d = n_features_;
-  const std::uint64_t length = end - start;
-  const std::uint64_t anchor = start > 0 ? start - 1 : 0;
-  const std::uint64_t offset = start > 0 ? 1 : 0;
-  const double span = static_cast<double>(start > 0 ? length : length - 1);
-  // Sums of f and f^2 over the segment, exact as integers: 64 bits hold
-  // them up to lengths of 2^20, longer segments take 128.
-  DoubleDouble abscissa_sum;
-  DoubleDouble abscissa_squares;
-  if (length < (std::uint64_t{1} << 20)) {
-    const std::uint64_t pairs = length * (length - 1) / 2;
-    abscissa_sum = from_integer(pairs + offset * length);
-    abscissa_squares = from_integer(pairs * (2 * length - 1) / 3 + 2 * offset * pairs + offset * length);
-  } else {
-    const unsigned __int128 len = length;
-    const unsigned __int128 pairs = len * (len - 1) / 2;
-    abscissa_sum = from_integer(pairs + offset * len);
-    abscissa_squares = from_integer(pairs * (2 * len - 1) / 3 + 2 * offset * pairs + offset * len);
-  }
-  const double shift = static_cast<double>(start - offset);  // f_t = t - shift
-  const double count = static_cast<double>(length);
-  double total = 0.0;
-  for (std::uint64_t feature = 0; feature < d; ++feature) {
-    const PrefixRow& low = prefix_[start * d + feature];
-    const PrefixRow& high = prefix_[end * d + feature];
-    const DoubleDouble sum = high.sum - low.sum;
-    const DoubleDouble square = high.square - low.square;
-    const DoubleDouble indexed = high.indexed - low.indexed;
-    // The line through the anchor and the last sample, its two parameters
-    // rounded to doubles as the direct arithmetic rounds them; the squares
-    // of the residuals against exactly that line are then summed without
-    // further loss.
-    const double first = centred(anchor, feature).value();
-    const double slope = (centred(end - 1, feature).value() - first) / span;
-    const DoubleDouble weighted = indexed - sum * shift - abscissa_sum * first;
-    const DoubleDouble residuals = square - scaled(sum * first, 2.0) + exact_product(first, first) * count -
-                                   scaled(weighted * slope, 2.0) + exact_product(slope, slope) * abscissa_squares;
-    const double value = residuals.value();
-    // Every quantity above is exact to about 2^-100 of the largest magnitude
-    // it was made from (the prefix sums accumulate one such rounding per
-    // sample); the result is kept only where that stays far below its own
-    // rounding, which it cannot do for a nearly perfect fit.
-    const double a = std::fabs(first);
-    const double b = std::fabs(slope);
-    const double magnitude = std::fabs(high.square.hi) + std::fabs(low.square.hi) +
-                             2.0 * a * (std::fabs(high.sum.hi) + std::fabs(low.sum.hi)) + count * a * a +
-                             2.0 * b * (std::fabs(high.indexed.hi) + std::fabs(low.indexed.hi) +
-                                        shift * (std::fabs(high.sum.hi) + std::fabs(low.sum.hi)) +
-                                        a * abscissa_sum.hi) +
-                             b * b * abscissa_squares.hi;
-    const double error = (static_cast<double>(end) + 64.0) * 0x1p-100 * magnitude;
-    if (!(value > 0.0) || !(error <= 0x1p-52 * value) || !is_finite_value(magnitude)) return std::nullopt;
-    total += value;
-  }
-  return total;
-}
-
 Status CLinearCost::endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end,
                                    EndpointBatch& out) const {
-  return generic_endpoint_costs(*this, starts, end, out);
+  TARNWELL_CHECK(prepare_endpoint_batch(out, starts.size()));
+  for (const std::uint64_t start : starts) {
+    if (!(start < end && end <= n_samples_ && end - start >= minimum_length)) [[unlikely]] {
+      // The segment's own checks give the error.
+      TARNWELL_CHECK(check_segment(start, end, n_samples_));
+      TARNWELL_CHECK(check_segment_length(start, end, minimum_length));
+    }
+  }
+  double* values = out.data();
+  clinear_prefix_costs(tables(), starts, end, values);
+  // Multiplying by a power of two that is a normal double rounds exactly
+  // as ldexp does (once, correctly), and is far cheaper.
+  const bool plain_scale = std::abs(unit_exponent_) <= 511;
+  const double scale = std::ldexp(1.0, 2 * unit_exponent_);
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    if (values[i] == declined_cost || !plain_scale) [[unlikely]] {
+      TARNWELL_TRY(value, finished_cost(values[i], starts[i], end));
+      values[i] = value;
+      continue;
+    }
+    values[i] *= scale;
+    if (!is_finite_value(values[i])) [[unlikely]] return errors::fail(errors::non_finite_objective(values[i]));
+  }
+  out.set_size(starts.size());
+  return {};
 }
 
 }  // namespace tarnwell

@@ -19,7 +19,7 @@
 #include <span>
 #include <vector>
 
-#include "core/double_double.hpp"
+#include "cost/clinear/clinear_prefix_costs.hpp"
 #include "core/large_table.hpp"
 #include "core/signal.hpp"
 #include "cost/endpoint_batch.hpp"
@@ -54,24 +54,14 @@ class CLinearCost {
 
   // The per-sample residuals against the line, in the direct arithmetic.
   double direct_cost(std::uint64_t start, std::uint64_t end) const noexcept;
-  // From the prefix statistics; nothing where rounding could matter.
-  std::optional<double> prefix_cost(std::uint64_t start, std::uint64_t end) const noexcept;
-  // The value of `feature` at `row` minus its value at row 0, exactly.
-  DoubleDouble centred(std::uint64_t row, std::uint64_t feature) const noexcept {
-    return exact_difference(values_[row * n_features_ + feature], values_[feature]);
-  }
-
-  // One feature's prefix sums over samples [0, r) of the centred values c_t,
-  // of c_t^2 and of t * c_t.
-  struct PrefixRow {
-    DoubleDouble sum;
-    DoubleDouble square;
-    DoubleDouble indexed;
-  };
+  CLinearTables tables() const noexcept { return {values_.data(), prefix_.data(), n_features_}; }
+  // A cost at the unit scale (the prefix form's, or the direct one where it
+  // declines), back at the signal's scale and checked.
+  Result<double> finished_cost(double unit_cost, std::uint64_t start, std::uint64_t end) const;
 
   std::vector<double> values_;  // row-major copy of the signal, times 2^-unit_exponent_
   int unit_exponent_ = 0;
-  LargeTable<PrefixRow> prefix_;  // (n + 1) x d, row-major
+  LargeTable<CLinearPrefixRow> prefix_;  // (n + 1) x d, row-major
   std::uint64_t n_samples_ = 0;
   std::uint64_t n_features_ = 0;
 };

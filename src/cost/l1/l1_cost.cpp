@@ -19,6 +19,9 @@ constexpr std::size_t insertion_sort_limit = 20;
 // Segments up to this length are sorted even when an index is there: that is
 // about as quick as the index's walk down its levels.
 constexpr std::uint64_t sorted_length_limit = 16;
+// In an endpoint batch the short segments share one incrementally sorted
+// column, so sorting stays the quicker way up to longer segments.
+constexpr std::uint64_t suffix_length_limit = 96;
 
 constexpr std::string_view scratch_context = "allocating an L1 segment buffer";
 
@@ -47,13 +50,25 @@ void sort_column(std::span<double> values) {
 // segment ends here.
 double sorted_deviation(std::span<const double> sorted) {
   const double median = sorted[(sorted.size() - 1) / 2];
-  DoubleDoubleSum total;
-  for (const double value : sorted) {
-    const DoubleDouble deviation = exact_difference(value, median);
-    total.add(deviation.hi < 0.0 ? -deviation : deviation);
+  // Four running sums, so that four additions are in flight instead of
+  // one waiting on the last (each is exact to about 2^-104 of the
+  // magnitudes it adds, all non-negative, as is the total).
+  DoubleDoubleSum totals[4];
+  const std::size_t size = sorted.size();
+  std::size_t i = 0;
+  for (; i + 4 <= size; i += 4) {
+    for (std::size_t lane = 0; lane < 4; ++lane) {
+      const DoubleDouble deviation = exact_difference(sorted[i + lane], median);
+      totals[lane].add(deviation.hi < 0.0 ? -deviation : deviation);
+    }
   }
+  for (; i < size; ++i) {
+    const DoubleDouble deviation = exact_difference(sorted[i], median);
+    totals[0].add(deviation.hi < 0.0 ? -deviation : deviation);
+  }
+  const DoubleDouble total = (totals[0].sum + totals[1].sum) + (totals[2].sum + totals[3].sum);
   // The leading part is the rounded sum: every addition normalises the pair.
-  if (is_finite_value(total.sum.hi)) return total.sum.hi;
+  if (is_finite_value(total.hi)) return total.hi;
   // An overflowing sum: the plain one, so the failure reports it as infinite
   // (the error-free steps would turn it into NaN).
   double plain = 0.0;
@@ -187,7 +202,7 @@ Status L1Cost::endpoint_costs(std::span<const std::uint64_t> starts, std::uint64
   if (!indexes_.empty()) {
     first_short = static_cast<std::size_t>(
         std::partition_point(starts.begin(), starts.end(),
-                             [&](std::uint64_t start) { return end - start > sorted_length_limit; }) -
+                             [&](std::uint64_t start) { return end - start > suffix_length_limit; }) -
         starts.begin());
     const std::size_t d = static_cast<std::size_t>(signal_.n_features());
     for (std::size_t feature = 0; feature < d; ++feature) {

@@ -1,5 +1,8 @@
 #include "cost/normal/normal_cost.hpp"
 
+#include <cmath>
+#include <limits>
+
 #include "core/strided_matrix.hpp"
 #include "core/thread_scratch.hpp"
 #include "cost/generic_endpoint_costs.hpp"
@@ -34,7 +37,30 @@ Result<double> NormalCost::segment_cost(std::uint64_t start, std::uint64_t end) 
 
 Status NormalCost::endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end,
                                   EndpointBatch& out) const {
-  return generic_endpoint_costs(*this, starts, end, out);
+  if (n_features() != 1) return generic_endpoint_costs(*this, starts, end, out);
+  // One feature: segment_cost's arithmetic (the factorisation of a 1 x 1
+  // matrix is its square root) without a scratch buffer per segment.
+  // Anything unusual (an invalid segment, a variance that is not positive,
+  // a cost that is not finite) goes through segment_cost for its error.
+  TARNWELL_CHECK(prepare_endpoint_batch(out, starts.size()));
+  const std::uint64_t n = n_samples();
+  double* values = out.data();
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const std::uint64_t start = starts[i];
+    double cost = std::numeric_limits<double>::quiet_NaN();
+    if (start < end && end <= n && end - start >= 2) [[likely]] {
+      const double length = static_cast<double>(end - start);
+      const double variance = scatter_.single_feature_scatter(start, end) / (length - 1.0) + ridge_;
+      if (variance > 0.0) cost = length * (2.0 * std::log(std::sqrt(variance)));
+    }
+    if (!is_finite_value(cost)) [[unlikely]] {
+      TARNWELL_TRY(checked, segment_cost(start, end));
+      cost = checked;
+    }
+    values[i] = cost;
+  }
+  out.set_size(starts.size());
+  return {};
 }
 
 }  // namespace tarnwell

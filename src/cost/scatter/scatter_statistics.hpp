@@ -26,6 +26,13 @@ class ScatterStatistics {
   // (d * d values). Fails on an invalid segment or one shorter than `minimum`.
   Status segment_scatter(std::uint64_t start, std::uint64_t end, std::uint64_t minimum, std::span<double> out) const;
 
+  // The one-feature case of segment_scatter, the same arithmetic, for a
+  // segment the caller has checked.
+  double single_feature_scatter(std::uint64_t start, std::uint64_t end) const noexcept {
+    const double delta = prefix_sums_[end] - prefix_sums_[start];
+    return (prefix_products_[end] - prefix_products_[start]) - (delta * delta) / static_cast<double>(end - start);
+  }
+
   // The size of what a segment scatter subtracts: the Frobenius norms of the
   // two prefix outer-product blocks, added. Their running-sum round-off is
   // relative to this, not to the (possibly tiny) scatter itself.
