@@ -4,7 +4,6 @@ so a search added to the module is served without changes here."""
 
 from __future__ import annotations
 
-import functools
 import inspect
 from dataclasses import dataclass
 from typing import Any
@@ -71,20 +70,26 @@ def _parameters(function: Any, skip: int) -> tuple[str, ...]:
     return tuple(parameters[skip:])
 
 
-def available_searches() -> dict[str, type]:
-    """The search classes of this build, keyed by their normalised names."""
-    return dict(_searches())
-
-
-@functools.cache
-def _searches() -> dict[str, type]:
-    # The module's members are fixed once it is imported: read them once.
+def _find_searches() -> dict[str, type]:
     found: dict[str, type] = {}
     for name in _tarnwell.__all__:
         obj = getattr(_tarnwell, name)
         if isinstance(obj, type) and all(hasattr(obj, m) for m in ("fit", "predict", "fit_predict")):
             found[normalise(name)] = obj
     return found
+
+
+# The module's members are fixed once it is imported: read them once.
+_SEARCHES = _find_searches()
+
+# What each search class accepts, read from its text signatures on first use:
+# parsing them costs a detect call on 10^4 samples a third of its search.
+_SEARCH_INFO: dict[type, SearchInfo] = {}
+
+
+def available_searches() -> dict[str, type]:
+    """The search classes of this build, keyed by their normalised names."""
+    return dict(_SEARCHES)
 
 
 def search_info(method: str | type) -> SearchInfo:
@@ -94,7 +99,7 @@ def search_info(method: str | type) -> SearchInfo:
     else:
         if not isinstance(method, str):
             raise TypeError(f"method must be a name such as 'pelt', got {type(method).__name__}")
-        searches = _searches()
+        searches = _SEARCHES
         key = normalise(method)
         if key not in searches:
             names = ", ".join(cls.__name__ for cls in searches.values())
@@ -106,17 +111,18 @@ def search_info(method: str | type) -> SearchInfo:
     return _info(cls)
 
 
-@functools.cache
 def _info(cls: type) -> SearchInfo:
-    # Parsing the text signatures costs a detect call on 10^4 samples a
-    # third of its search: once per class is enough.
-    predict = _parameters(getattr(cls, "predict"), 1)
-    return SearchInfo(
-        cls=cls,
-        constructor=_parameters(cls, 0),
-        fit=tuple(p for p in _parameters(getattr(cls, "fit"), 1) if p != "signal"),
-        rules=tuple(rule for rule in STOPPING_RULES if rule in predict),
-    )
+    info = _SEARCH_INFO.get(cls)
+    if info is None:
+        predict = _parameters(getattr(cls, "predict"), 1)
+        info = SearchInfo(
+            cls=cls,
+            constructor=_parameters(cls, 0),
+            fit=tuple(p for p in _parameters(getattr(cls, "fit"), 1) if p != "signal"),
+            rules=tuple(rule for rule in STOPPING_RULES if rule in predict),
+        )
+        _SEARCH_INFO[cls] = info
+    return info
 
 
 def cost_class(model: str) -> type:
