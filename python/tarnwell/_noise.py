@@ -51,8 +51,10 @@ class NoiseScale:
 
     @property
     def variance(self) -> npt.NDArray[np.float64]:
-        """Marginal variance of the noise."""
-        return np.asarray(self.sd * self.sd, dtype=np.float64)
+        """Marginal variance of the noise (infinite beyond the floating-point
+        range: the callers fall back where it is)."""
+        with np.errstate(over="ignore"):
+            return np.asarray(self.sd * self.sd, dtype=np.float64)
 
     @property
     def inflation(self) -> npt.NDArray[np.float64]:
@@ -262,7 +264,10 @@ def abrupt_jumps(matrix: _Matrix, bounds: list[tuple[int, int, int]], noise: Noi
     spans = high - low + 2 * context
     offsets = offsets_of(spans)
     rows = np.repeat(low - context - offsets, spans) + np.arange(int(spans.sum()))
-    windows = matrix[np.clip(rows, 0, n - 1)]
+    # In units of about the noise (a power of two: exact), so that sums of
+    # values near the floating-point limit stay in range.
+    unit = power_of_two_near(float(np.max(noise.sd)))
+    windows = matrix[np.clip(rows, 0, n - 1)] / unit
     if despike:
         windows = _running_median_of_five(windows)
     # Each window centred on its own mean, so an offset costs no precision.
@@ -283,7 +288,7 @@ def abrupt_jumps(matrix: _Matrix, bounds: list[tuple[int, int, int]], noise: Noi
                           out=np.zeros_like(total), where=spread > 0)
         return np.asarray(total / length + slope * (at[:, None] - 0.5 - middle))
 
-    jumps = line_at_cut(at, last) - line_at_cut(first, at)
+    jumps = (line_at_cut(at, last) - line_at_cut(first, at)) * unit
     # The end of a fitted line of k samples has variance about 4σ²/k.
     inverse = (4.0 / (cut - low) + 4.0 / (high - cut))[:, None]
     return jumps, noise.sd * np.sqrt(noise.inflation * inverse)

@@ -540,9 +540,9 @@ def _best_inner_cuts(matrix: _Matrix, starts: npt.NDArray[np.int64], ends: npt.N
     units) with at least `side` samples on each side; every segment holds at
     least 2·side samples. All segments at once, from one prefix sum."""
     n, d = matrix.shape
-    # Centred on the first sample so that an offset costs no precision; one
-    # feature needs no units (the best cut does not depend on them).
-    scaled = matrix[:, 0] - matrix[0, 0] if d == 1 else (matrix - matrix[0]) / sd
+    # Centred on the first sample so that an offset costs no precision, in
+    # noise units so that squares stay in range.
+    scaled = (matrix[:, 0] - matrix[0, 0]) / sd[0] if d == 1 else (matrix - matrix[0]) / sd
     prefix = np.zeros((n + 1, *scaled.shape[1:]))
     np.cumsum(scaled, axis=0, out=prefix[1:])
     lengths = ends - starts
