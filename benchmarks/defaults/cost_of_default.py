@@ -3,12 +3,14 @@ penalty over that of a plain search at a given penalty (the same value, so
 both find the same changes), per cost.
 
     PYTHONPATH=build/dev .venv/bin/python benchmarks/defaults/cost_of_default.py
-    ... cost_of_default.py --lengths 10000 --repeats 7 --models l2,rbf
+    ... cost_of_default.py --lengths 10000 --repeats 7 --models l2,kernelcpd:rbf
 
-CPU time of this process (time.process_time), median of --repeats runs, so a
-busy machine inflates every column alike; the load is printed before and
-after the table. `detect(x, pen=p)` is detect at the default penalty given
-(it still checks the result for under-segmentation, as `detect(x)` does). The signal: level shifts every 500 to 2000 samples on Gaussian noise.
+CPU time of this process (time.process_time), the median of at least
+--repeats runs and of enough runs to take half a second, so a busy machine
+inflates every column alike; the load is printed before and after the
+table. `detect(x, pen=p)` is detect at the default penalty given (it still
+checks the result for under-segmentation, as `detect(x)` does). The signal:
+level shifts every 500 to 2000 samples on Gaussian noise.
 """
 
 from __future__ import annotations
