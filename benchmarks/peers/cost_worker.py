@@ -14,12 +14,11 @@ on a small signal (numba compiles there). Changes are printed as sorted
 positions c, 0 < c < n, a new segment starting at c; peak_rss_kib is the
 process's own high-water mark.
 """
-import json
 import sys
-import time
 import warnings
 
 import numpy as np
+from timed_call import print_timed_run
 
 warnings.filterwarnings("ignore")
 
@@ -70,20 +69,7 @@ def main():
     run = tarnwell_runner(search, model) if package == "tarnwell" else skchange_runner(search, model, d)
     warm = x[:2000]
     run(warm, argument if search == "Pelt" else 2)
-    start = time.perf_counter()
-    found = run(x, argument)
-    seconds = time.perf_counter() - start
-    n = len(x)
-    print(json.dumps({"time": seconds, "changes": sorted({int(c) for c in found if 0 < int(c) < n}),
-                      "peak_rss_kib": peak_rss_kib()}))
-
-
-def peak_rss_kib():
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1])
-    return 0
+    print_timed_run(run, x, argument)
 
 
 if __name__ == "__main__":

@@ -9,13 +9,12 @@ the detection call is timed, after imports, loading and a warm-up call on a
 small signal (numba compiles there). Breakpoints are printed in one
 convention: sorted change positions c, 0 < c < n, a new segment starting at c.
 """
-import json
 import math
 import sys
-import time
 import warnings
 
 import numpy as np
+from timed_call import print_timed_run
 
 warnings.filterwarnings("ignore")
 
@@ -62,22 +61,8 @@ def main():
     rng = np.random.default_rng(7)
     warm = np.repeat(rng.uniform(-5, 5, 20), 100) + rng.standard_normal(2000)
     run(warm, 3 * math.log(2000))
-    start = time.perf_counter()
-    changes = run(x, pen)
-    seconds = time.perf_counter() - start
-    n = len(x)
-    print(json.dumps({"time": seconds, "changes": sorted({int(c) for c in changes if 0 < int(c) < n}),
-                      "peak_rss_kib": peak_rss_kib()}))
+    print_timed_run(run, x, pen)
 
-
-def peak_rss_kib():
-    # The high-water mark of this process's own memory (getrusage would also
-    # report the parent's, which survives the exec on Linux).
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1])
-    return 0
 
 
 if __name__ == "__main__":
