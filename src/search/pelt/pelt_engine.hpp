@@ -27,6 +27,8 @@
 #include "core/tie_rule.hpp"
 #include "search/pelt/pelt_active_set.hpp"
 #include "search/pelt/pelt_functional_pruning.hpp"
+#include "search/pelt/pelt_model_tests.hpp"
+#include "search/pelt/pelt_step_selection.hpp"
 #include "search/pelt/pelt_swept_steps.hpp"
 #include "search/pelt/pelt_tables.hpp"
 
@@ -42,54 +44,6 @@ enum class PeltPruning : std::uint8_t {
 };
 
 namespace pelt_detail {
-
-// The smallest and second smallest candidate value of one step, and whether
-// every value was finite.
-struct StepSelection {
-  double lowest;
-  double runner_up;
-  std::size_t lowest_at;
-  bool all_finite;
-};
-
-// Without branches on the values, which come in no predictable order.
-inline StepSelection select_lowest(const double* __restrict costs, const double* __restrict best, std::size_t count,
-                                   double pen) noexcept {
-  double lowest = std::numeric_limits<double>::infinity();
-  double runner_up = lowest;
-  std::size_t lowest_at = 0;
-  // Stays 0 while every value is finite (infinity or NaN times 0 is NaN).
-  double non_finite = 0.0;
-  for (std::size_t i = 0; i < count; ++i) {
-    const double value = (costs[i] + best[i]) + pen;
-    non_finite += value * 0.0;
-    const bool lower = value < lowest;
-    runner_up = lower ? lowest : (value < runner_up ? value : runner_up);
-    lowest_at = lower ? i : lowest_at;
-    lowest = lower ? value : lowest;
-  }
-  return {lowest, runner_up, lowest_at, non_finite == 0.0};
-}
-
-// Entry j of a pruned run: the smallest candidate value wins. When the
-// runner-up is well outside the tie tolerance of the smallest, offering the
-// candidates one by one would end with the smallest as well, whatever came
-// before it; only near-ties and non-finite values need the sequential offers
-// with their path comparison.
-inline Status choose_pruned_optimum(PeltTables& tables, const std::uint64_t* index, const double* best,
-                                    const double* costs, std::size_t count, std::size_t j, double pen,
-                                    const StepSelection& selection) {
-  if (count == 0) return {};
-  if (selection.all_finite &&
-      (std::isinf(selection.runner_up) || tables.tie_rule().well_separated(selection.runner_up, selection.lowest))) {
-    tables.take(j, index[selection.lowest_at], selection.lowest);
-    return {};
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    TARNWELL_CHECK(tables.offer(j, index[i], (costs[i] + best[i]) + pen));
-  }
-  return {};
-}
 
 // After entry j is settled: a start whose value, plus the pruning constant,
 // exceeds the optimum at `end` beyond the tie tolerance cannot win once `end`
@@ -191,10 +145,12 @@ Status run_pruned_steps(const Cost& cost, const SearchGrid& grid, PeltTables& ta
   }
   EndpointBatch batch;
   std::uint64_t candidates = 0;
+  std::uint64_t listed = 0;
   for (std::size_t j = 1; j < grid.size(); ++j) {
     TARNWELL_CHECK(check_interruption());
     const std::uint64_t end = grid[j];
     active.drop_expired(end);
+    listed += active.size();
     // Positions increase along the active list, so the starts far enough
     // from `end` form a prefix; the newest ones may still be too close.
     std::size_t count = active.size();
@@ -239,6 +195,7 @@ Status run_pruned_steps(const Cost& cost, const SearchGrid& grid, PeltTables& ta
   if (counters != nullptr) {
     counters->candidate_segments += candidates;
     counters->end_positions += grid.size() - 1;
+    counters->listed_starts += listed;
   }
   return {};
 }
@@ -287,6 +244,20 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
             return pelt_detail::run_pruned_steps(cost, grid, tables, min_size, pen, *pruning_constant, &concrete,
                                                  counters);
           }));
+          searched = true;
+        }
+      }
+    }
+    if constexpr (OffersPeltPruningTest<Cost>) {
+      if (!searched && (pruning == PeltPruning::as_declared || pruning == PeltPruning::stepwise)) {
+        using Test = std::decay_t<decltype(*pelt_pruning_test(cost, pen, min_size, parameters.jump, tie))>;
+        std::optional<Test> test;
+        TARNWELL_CHECK(try_allocate("allocating Pelt search tables", [&] {
+          test = pelt_pruning_test(cost, pen, min_size, parameters.jump, tie);
+        }));
+        if (test) {
+          TARNWELL_CHECK(pelt_detail::run_tested_steps(cost, grid, tables, min_size, parameters.jump, pen,
+                                                       *pruning_constant, *test, counters));
           searched = true;
         }
       }

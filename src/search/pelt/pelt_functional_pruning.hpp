@@ -54,15 +54,15 @@ concept OffersPeltFunctionalPruning = requires(const Cost& cost, double pen, std
 
 // The Mahalanobis cost with the identity metric is the squared-error cost
 // and answers through its statistics: the same pruning applies.
-inline std::optional<L2FunctionalPruning> pelt_functional_pruning(const MahalanobisCost& cost, double pen,
-                                                                  std::uint64_t min_size, std::uint64_t jump,
-                                                                  const TieRule& tie) {
+inline std::optional<L2IntervalPruning> pelt_functional_pruning(const MahalanobisCost& cost, double pen,
+                                                                std::uint64_t min_size, std::uint64_t jump,
+                                                                const TieRule& tie) {
   if (cost.squared_error() == nullptr) return std::nullopt;
   return pelt_functional_pruning(*cost.squared_error(), pen, min_size, jump, tie);
 }
 
 static_assert(OffersPeltFunctionalPruning<L2Cost>);
 static_assert(OffersPeltFunctionalPruning<MahalanobisCost>);
-static_assert(PeltFunctionalPruner<L2IntervalPruning> && PeltFunctionalPruner<L2BallPruning>);
+static_assert(PeltFunctionalPruner<L2IntervalPruning>);
 
 }  // namespace tarnwell

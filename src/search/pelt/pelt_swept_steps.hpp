@@ -106,6 +106,8 @@ Status run_swept_steps(const Cost& cost, const SearchGrid& grid, PeltTables& tab
   if (counters != nullptr) {
     counters->candidate_segments += cursor.candidates;
     counters->end_positions += grid.size() - 1;
+    // Every usable listed start is costed at every step of a sweep.
+    counters->listed_starts += cursor.candidates;
   }
   return {};
 }
