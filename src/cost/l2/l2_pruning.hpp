@@ -23,9 +23,10 @@ namespace tarnwell {
 
 class L2RangeStatistics {
  public:
-  explicit L2RangeStatistics(const L2Cost& cost) noexcept : cost_(&cost) {}
+  // Scans the prefix sums once for the error bound of their differences.
+  explicit L2RangeStatistics(const L2Cost& cost);
   std::size_t dimension() const noexcept { return static_cast<std::size_t>(cost_->n_features()); }
-  double range(std::uint64_t a, std::uint64_t b, double* sums) const noexcept {
+  RangeSquares range(std::uint64_t a, std::uint64_t b, double* sums) const noexcept {
     const double* sum_a = cost_->prefix_sum_row(a);
     const double* sum_b = cost_->prefix_sum_row(b);
     const double* square_a = cost_->prefix_square_row(a);
@@ -35,12 +36,13 @@ class L2RangeStatistics {
       sums[k] = sum_b[k] - sum_a[k];
       squares += square_b[k] - square_a[k];
     }
-    return squares;
+    return {squares, sum_error_};
   }
   const L2Cost& cost() const noexcept { return *cost_; }
 
  private:
   const L2Cost* cost_;
+  double sum_error_ = 0.0;  // of a difference of two prefix rows
 };
 
 class L2PruningTest {

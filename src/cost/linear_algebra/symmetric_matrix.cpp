@@ -111,4 +111,22 @@ Result<std::vector<double>> positive_semidefinite_pseudo_inverse(std::span<const
   return inverse;
 }
 
+std::optional<std::vector<double>> positive_semidefinite_factor(std::span<const double> matrix, std::size_t dimension) {
+  const std::size_t d = dimension;
+  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(Eigen::MatrixXd(as_matrix(matrix, d)),
+                                                              Eigen::ComputeEigenvectors);
+  if (solver.info() != Eigen::Success) return std::nullopt;
+  Eigen::VectorXd roots(static_cast<Eigen::Index>(d));
+  for (Eigen::Index i = 0; i < roots.size(); ++i) {
+    const double lambda = solver.eigenvalues()[i];
+    if (!is_finite_value(lambda)) return std::nullopt;
+    roots[i] = std::sqrt(std::max(lambda, 0.0));
+  }
+  const RowMajorMatrix factor = solver.eigenvectors() * roots.asDiagonal();
+  for (Eigen::Index i = 0; i < factor.size(); ++i) {
+    if (!is_finite_value(factor.data()[i])) return std::nullopt;
+  }
+  return std::vector<double>(factor.data(), factor.data() + factor.size());
+}
+
 }  // namespace tarnwell

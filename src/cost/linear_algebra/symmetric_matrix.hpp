@@ -32,4 +32,10 @@ Status check_positive_semidefinite(std::span<const double> matrix, std::size_t d
 Result<std::vector<double>> positive_semidefinite_pseudo_inverse(std::span<const double> matrix,
                                                                  std::size_t dimension, std::string_view context);
 
+// A factor L (row-major, d x d) of a symmetric positive-semidefinite matrix,
+// M = L L^T up to rounding, from its eigendecomposition: L = V diag(sqrt(max(lambda, 0))).
+// The squared distance (x - y)^T M (x - y) is then |L^T (x - y)|^2. Nothing
+// when the decomposition fails or a value is not finite.
+std::optional<std::vector<double>> positive_semidefinite_factor(std::span<const double> matrix, std::size_t dimension);
+
 }  // namespace tarnwell

@@ -42,6 +42,9 @@ class MahalanobisCost {
   // The squared-error cost of the same signal when the metric is exactly the
   // identity, nothing otherwise.
   const L2Cost* squared_error() const noexcept { return squared_error_ ? &*squared_error_ : nullptr; }
+  // The metric (d x d, row-major) and the scatter statistics.
+  std::span<const double> metric() const noexcept { return metric_; }
+  const ScatterStatistics& scatter() const noexcept { return scatter_; }
 
   // The saved form of the fitted statistics (pickling); restore checks every
   // size against the others and fails on a damaged or inconsistent state.

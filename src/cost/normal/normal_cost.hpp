@@ -47,6 +47,8 @@ class NormalCost {
   }
 
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
+  double ridge() const noexcept { return ridge_; }
+  const ScatterStatistics& scatter() const noexcept { return scatter_; }
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
 
   // The saved form of the fitted statistics (pickling); restore checks every

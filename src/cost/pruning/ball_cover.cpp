@@ -24,17 +24,17 @@ void BallCover::clear() noexcept {
   holes_.clear();
 }
 
-void BallCover::add_ball(const double* centre, double radius, double magnitude) {
+void BallCover::add_ball(const double* centre, double radius, double magnitude, double uncertainty) {
   if (balls_.size() >= most_spheres) return;
   if (coordinates_.capacity() == 0) coordinates_.reserve(2 * most_spheres * d_ + d_);
-  balls_.push_back({coordinates_.size(), radius, magnitude});
+  balls_.push_back({coordinates_.size(), radius, magnitude, uncertainty});
   coordinates_.insert(coordinates_.end(), centre, centre + d_);
 }
 
-void BallCover::add_hole(const double* centre, double radius, double magnitude) {
+void BallCover::add_hole(const double* centre, double radius, double magnitude, double uncertainty) {
   if (holes_.size() >= most_spheres) return;
   if (coordinates_.capacity() == 0) coordinates_.reserve(2 * most_spheres * d_ + d_);
-  holes_.push_back({coordinates_.size(), radius, magnitude});
+  holes_.push_back({coordinates_.size(), radius, magnitude, uncertainty});
   coordinates_.insert(coordinates_.end(), centre, centre + d_);
 }
 
@@ -56,11 +56,13 @@ bool BallCover::covered() {
   std::copy(first, first + d_, region_.begin());
   double radius = balls_.front().radius;
   double magnitude = balls_.front().magnitude;
+  double uncertainty = balls_.front().uncertainty;
   for (std::size_t b = 1; b < balls_.size(); ++b) {
     const Sphere& other = balls_[b];
     const double* other_centre = centre(other);
     const double gap = distance(region_.data(), other_centre);
-    const double room = relative_slack * (magnitude + other.magnitude + radius + other.radius + gap);
+    const double room = relative_slack * (magnitude + other.magnitude + radius + other.radius + gap) +
+                        2.0 * (uncertainty + other.uncertainty);
     if (gap > radius + other.radius + room) return true;  // the balls do not meet
     // The lens of the two balls lies in the ball around its rim when the
     // plane of the rim separates the two centres (both caps are then no
@@ -73,6 +75,7 @@ bool BallCover::covered() {
     for (std::size_t k = 0; k < d_; ++k) region_[k] += (other_centre[k] - region_[k]) * (along / gap);
     radius = rim + 2.0 * room;
     magnitude = std::max(magnitude, other.magnitude);
+    uncertainty = std::max(uncertainty, other.uncertainty);
   }
   if (holes_.empty()) return false;
 
@@ -84,13 +87,14 @@ bool BallCover::covered() {
   });
   for (const Sphere& hole : holes_) {
     const double gap = distance(region_.data(), centre(hole));
-    const double room = relative_slack * (magnitude + hole.magnitude + radius + hole.radius + gap);
+    const double room = relative_slack * (magnitude + hole.magnitude + radius + hole.radius + gap) +
+                        2.0 * (uncertainty + hole.uncertainty);
     if (gap + radius + room < hole.radius) return true;
   }
   const std::size_t paired = std::min(holes_.size(), paired_holes);
   for (std::size_t a = 0; a < paired; ++a) {
     for (std::size_t b = a + 1; b < paired; ++b) {
-      if (inside_pair(region_.data(), radius, magnitude, holes_[a], holes_[b])) return true;
+      if (inside_pair(region_.data(), radius, magnitude, uncertainty, holes_[a], holes_[b])) return true;
     }
   }
   return false;
@@ -101,13 +105,14 @@ bool BallCover::covered() {
 // n·θ = κ of equal power splits the union into the first hole (n·θ < κ) and
 // the second (n·θ > κ); the ball's cap on each side must lie in that side's
 // hole.
-bool BallCover::inside_pair(const double* centre, double radius, double magnitude, const Sphere& first,
-                            const Sphere& second) const noexcept {
+bool BallCover::inside_pair(const double* centre, double radius, double magnitude, double uncertainty,
+                            const Sphere& first, const Sphere& second) const noexcept {
   const double* c1 = this->centre(first);
   const double* c2 = this->centre(second);
   const double apart = distance(c1, c2);
   const double room = relative_slack * (magnitude + first.magnitude + second.magnitude + radius + first.radius +
-                                        second.radius + apart);
+                                        second.radius + apart) +
+                      4.0 * (uncertainty + first.uncertainty + second.uncertainty);
   if (!(apart > room)) return false;
   // Offsets along n measured from the first hole's centre.
   const double cut = (apart * apart + first.radius * first.radius - second.radius * second.radius) / (2.0 * apart);

@@ -37,9 +37,11 @@ class BallCover {
   void clear() noexcept;
   // A later start's ball (radius >= 0) and an earlier start's hole (radius
   // > 0); the centre has dimension() values. `magnitude` bounds the size of
-  // the numbers the centre and radius were computed from (their rounding).
-  void add_ball(const double* centre, double radius, double magnitude);
-  void add_hole(const double* centre, double radius, double magnitude);
+  // the numbers the centre and radius are computed from (whose rounding the
+  // geometry allows for), `uncertainty` the error the centre carries from
+  // the statistics it comes from.
+  void add_ball(const double* centre, double radius, double magnitude, double uncertainty);
+  void add_hole(const double* centre, double radius, double magnitude, double uncertainty);
 
   // True when the intersection of the balls lies in the union of the holes
   // (as far as one or two holes show it), or is empty.
@@ -50,10 +52,11 @@ class BallCover {
     std::size_t at;  // offset of the centre in the coordinate store
     double radius;
     double magnitude;
+    double uncertainty;
   };
   const double* centre(const Sphere& sphere) const noexcept { return coordinates_.data() + sphere.at; }
   double distance(const double* left, const double* right) const noexcept;
-  bool inside_pair(const double* centre, double radius, double magnitude, const Sphere& first,
+  bool inside_pair(const double* centre, double radius, double magnitude, double uncertainty, const Sphere& first,
                    const Sphere& second) const noexcept;
 
   std::size_t d_;

@@ -18,12 +18,19 @@ namespace tarnwell {
 
 // Range statistics in the coordinates z: `range(a, b, sums)` writes the sum
 // of z over [a, b) (dimension() values) and returns Σ (‖z_i‖² + c_i) over it,
-// c_i the part of the loss that does not depend on θ, so that the loss of
-// the range at θ is returned − 2 θ·sums + (b − a)‖θ‖².
+// c_i the part of the loss that does not depend on θ (so that the loss of
+// the range at θ is that − 2 θ·sums + (b − a)‖θ‖²), with a bound on the error
+// the sums carry (the error of the returned value is the margin's business:
+// it is the cost's own).
+struct RangeSquares {
+  double squares;
+  double sum_error;  // of the vector of sums, in Euclidean norm
+};
+
 template <class Statistics>
 concept SquaredDistanceStatistics = requires(const Statistics& statistics, std::uint64_t position, double* sums) {
   { statistics.dimension() } -> std::same_as<std::size_t>;
-  { statistics.range(position, position, sums) } -> std::same_as<double>;
+  { statistics.range(position, position, sums) } -> std::same_as<RangeSquares>;
 };
 
 template <SquaredDistanceStatistics Statistics>
@@ -49,7 +56,7 @@ class SquaredDistanceTest {
       const double reach = (partner.best - query.candidate.best - sphere.within) + margin_;
       const double room = rounding * (std::fabs(partner.best) + std::fabs(query.candidate.best) + sphere.magnitude);
       if (reach + room < 0.0) return true;  // beaten at every θ
-      cover_.add_ball(centre_.data(), std::sqrt((reach + room) / sphere.length), sphere.spread);
+      cover_.add_ball(centre_.data(), std::sqrt((reach + room) / sphere.length), sphere.spread, sphere.uncertainty);
       return false;
     };
     if (later(query.newest)) return true;
@@ -61,7 +68,9 @@ class SquaredDistanceTest {
       const Sphere sphere = sphere_of(partner.position, tau);
       const double room = rounding * (std::fabs(partner.best) + std::fabs(query.candidate.best) + sphere.magnitude);
       const double reach = ((query.candidate.best - partner.best - sphere.within) - margin_) - room;
-      if (reach > 0.0) cover_.add_hole(centre_.data(), std::sqrt(reach / sphere.length), sphere.spread);
+      if (reach > 0.0) {
+        cover_.add_hole(centre_.data(), std::sqrt(reach / sphere.length), sphere.spread, sphere.uncertainty);
+      }
     }
     return cover_.covered();
   }
@@ -70,13 +79,15 @@ class SquaredDistanceTest {
   struct Sphere {
     double length;
     double within;     // the scatter of the range about its mean
-    double magnitude;  // of the numbers the scatter is the difference of
-    double spread;     // of the centre's coordinates
+    double magnitude;    // of the numbers the scatter is the difference of
+    double spread;       // of the centre's coordinates
+    double uncertainty;  // of the centre, from the statistics
   };
 
   // The mean of [a, b) in centre_, with the range's scatter.
   Sphere sphere_of(std::uint64_t a, std::uint64_t b) {
-    const double squares = statistics_.range(a, b, sums_.data());
+    const RangeSquares range = statistics_.range(a, b, sums_.data());
+    const double squares = range.squares;
     const double length = static_cast<double>(b - a);
     double mean_square = 0.0;
     double spread = 0.0;
@@ -85,7 +96,7 @@ class SquaredDistanceTest {
       mean_square += sums_[k] * centre_[k];
       spread = std::max(spread, std::fabs(centre_[k]));
     }
-    return {length, squares - mean_square, std::fabs(squares) + mean_square, spread};
+    return {length, squares - mean_square, std::fabs(squares) + mean_square, spread, range.sum_error / length};
   }
 
   // Room for the rounding of a reach relative to the numbers it is made of

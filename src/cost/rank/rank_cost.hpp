@@ -31,6 +31,12 @@ class RankCost {
   std::optional<double> pelt_pruning_constant() const noexcept { return 0.0; }
 
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
+  // The pseudo-inverse P (d x d, row-major) and row `position` of the rank
+  // prefix sums (d values).
+  std::span<const double> precision() const noexcept { return precision_; }
+  const double* rank_prefix_row(std::uint64_t position) const noexcept {
+    return rank_prefix_sums_.data() + position * n_features_;
+  }
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const;
 
   // The saved form of the fitted statistics (pickling); restore checks every

@@ -38,6 +38,15 @@ class ScatterStatistics {
   // relative to this, not to the (possibly tiny) scatter itself.
   double subtracted_magnitude(std::uint64_t start, std::uint64_t end) const noexcept;
 
+  // Row `position` of the prefix tables: d sums and d x d outer-product sums
+  // of the centred samples before `position`.
+  const double* prefix_sum_row(std::uint64_t position) const noexcept {
+    return prefix_sums_.data() + position * n_features_;
+  }
+  const double* prefix_product_row(std::uint64_t position) const noexcept {
+    return prefix_products_.data() + position * n_features_ * n_features_;
+  }
+
   // The saved form of the fitted statistics (pickling); restore checks every
   // size against the others and fails on a damaged or inconsistent state.
   void save(StateWriter& out) const;
