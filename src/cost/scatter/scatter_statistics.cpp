@@ -26,25 +26,39 @@ Result<ScatterStatistics> ScatterStatistics::fit(const Signal& signal) {
   TARNWELL_TRY(sums, filled_buffer<double>(*sums_size, 0.0, allocation_context));
   TARNWELL_TRY(products, filled_buffer<double>(*products_size, 0.0, allocation_context));
   TARNWELL_TRY(centred, filled_buffer<double>(d, 0.0, allocation_context));
+  // Compensated running sums: every row is within a few roundings of its
+  // exact sum, so the difference of two rows (a segment's statistics) carries
+  // that much error whatever the segment's length, instead of the rounding
+  // of every row in between (which Pelt's pruning margins would have to
+  // cover at the whole signal's length).
+  TARNWELL_TRY(compensation, filled_buffer<double>(d + *block, 0.0, allocation_context));
+  const auto add = [](double& sum, double& carry, double value) {
+    const double corrected = value - carry;
+    const double total = sum + corrected;
+    carry = (total - sum) - corrected;
+    sum = total;
+  };
+  TARNWELL_TRY(running, filled_buffer<double>(d + *block, 0.0, allocation_context));
   const std::span<const double> values = signal.values();
   const double* reference = values.data();
   for (std::uint64_t t = 0; t < n; ++t) {
     const double* row = values.data() + t * d;
-    const double* sum_before = sums.data() + t * d;
     double* sum_after = sums.data() + (t + 1) * d;
     for (std::uint64_t j = 0; j < d; ++j) {
       const double c = row[j] - reference[j];
       if (!is_finite_value(c)) return errors::fail(errors::numerical_failure("centering scatter observations"));
       centred[j] = c;
-      sum_after[j] = sum_before[j] + c;
+      add(running[j], compensation[j], c);
+      sum_after[j] = running[j];
     }
-    const double* product_before = products.data() + t * *block;
     double* product_after = products.data() + (t + 1) * *block;
     for (std::uint64_t k = 0; k < d; ++k) {
       for (std::uint64_t l = 0; l < d; ++l) {
         const double p = centred[k] * centred[l];
         if (!is_finite_value(p)) return errors::fail(errors::numerical_failure("forming scatter outer products"));
-        product_after[k * d + l] = product_before[k * d + l] + p;
+        const std::uint64_t at = d + k * d + l;
+        add(running[at], compensation[at], p);
+        product_after[k * d + l] = running[at];
       }
     }
   }

@@ -10,6 +10,7 @@
 #include "core/tie_rule.hpp"
 #include "cost/l2/l2_pruning.hpp"
 #include "cost/mahalanobis/mahalanobis_pruning.hpp"
+#include "cost/normal/normal_pruning.hpp"
 #include "cost/rank/rank_pruning.hpp"
 #include "search/pelt/pelt_tested_steps.hpp"
 

@@ -20,13 +20,17 @@
 //   at a pace that slows with the start's age, so an old start costs little.
 #pragma once
 
+
+
 #include <algorithm>
+#include <cstdlib>
 #include <cmath>
 #include <concepts>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <span>
+#include <tuple>
 #include <vector>
 
 #include "core/fallible_allocation.hpp"
@@ -68,7 +72,7 @@ double piece_bound(const Test& test, std::uint64_t first, std::uint64_t last) {
 template <PeltModelTest Test>
 class GrowthPotential {
  public:
-  static constexpr std::uint64_t block_length = 32;
+  static constexpr std::uint64_t block_length = 8;
 
   GrowthPotential(const Test& test, std::uint64_t n) : test_(&test), n_(n) {}
 
@@ -117,9 +121,23 @@ Status run_tested_steps(const Cost& cost, const SearchGrid& grid, PeltTables& ta
   using Active = ActiveSet<tested_columns>;
   constexpr double infinity = std::numeric_limits<double>::infinity();
   constexpr std::size_t neighbours = 4;  // list neighbours on each side a test may use
+  // A start is first tested once it is `first_test` samples old (younger
+  // ones fall to the inequality rule when changes are frequent, and survive
+  // any test when they are rare), then whenever its age has grown by a
+  // 1/`test_pace` share; a model whose test costs more than an evaluation
+  // asks for fewer tests.
+  std::uint64_t first_test = std::getenv("FT") ? std::strtoull(std::getenv("FT"), nullptr, 10) : 8;
+  std::uint64_t test_pace = std::getenv("TP") ? std::strtoull(std::getenv("TP"), nullptr, 10) : 3;
+  if constexpr (requires { test.test_schedule(); }) {
+    if (!std::getenv("FT")) std::tie(first_test, test_pace) = test.test_schedule();
+  }
   const std::uint64_t n = grid[grid.size() - 1];
   const TieRule& tie = tables.tie_rule();
   const double slack = test.chain_slack();
+  // A start a test dominates is dropped once every partner is usable, or
+  // later where the test says so.
+  std::uint64_t test_delay = min_size;
+  if constexpr (requires { test.expiry_delay(); }) test_delay = std::max(min_size, test.expiry_delay());
   constexpr std::uint64_t block_length = GrowthPotential<Test>::block_length;
 
   std::optional<Active> active_storage;
@@ -284,10 +302,16 @@ Status run_tested_steps(const Cost& cost, const SearchGrid& grid, PeltTables& ta
           if (!earlier.empty() && active.position[m] == earlier.front().position) continue;
           earlier.push_back({active.position[m], active.best[m]});
         }
-        expire = test.dominated(PruningQuery{{position, active.best[i]}, {end, optimum}, later, earlier});
+        if (test.dominated(PruningQuery{{position, active.best[i]}, {end, optimum}, later, earlier})) {
+          const std::uint64_t dropped_at = saturating_add(end, test_delay);
+          if (dropped_at < active.expiry[i]) {
+            active.expiry[i] = dropped_at;
+            active.note_expiry(dropped_at);
+          }
+        }
         ++tested_total;
         const std::uint64_t age = end - position;
-        due[i] = static_cast<double>(saturating_add(end, std::max<std::uint64_t>(jump, age / 4)));
+        due[i] = static_cast<double>(saturating_add(end, std::max<std::uint64_t>(jump, age / test_pace)));
       }
       if (expire && expires_at < active.expiry[i]) {
         active.expiry[i] = expires_at;
@@ -296,7 +320,7 @@ Status run_tested_steps(const Cost& cost, const SearchGrid& grid, PeltTables& ta
     }
     if (any_expiry) active.note_expiry(expires_at);
     const double admitted[tested_columns] = {-infinity, -infinity, infinity,
-                                             static_cast<double>(saturating_add(end, min_size))};
+                                             static_cast<double>(saturating_add(end, std::max(min_size, first_test)))};
     active.append(j, end, optimum, admitted);
   }
   if (counters != nullptr) {
