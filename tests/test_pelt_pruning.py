@@ -181,15 +181,30 @@ class Unpruned:
         return self.cost.error(start, end)
 
 
-@pytest.mark.parametrize("model, name", [("l1", "CostL1"), ("rank", "CostRank"), ("normal", "CostNormal"),
-                                         ("mahalanobis", "CostMahalanobis")])
-@pytest.mark.parametrize("kind", ["gaussian", "integers", "offset", "offset_unit"])
-def test_pruned_models_match_the_exhaustive_search(model, name, kind):
-    rng = np.random.default_rng(len(model) + 7 * len(kind))
-    for d, (min_size, jump) in zip((1, 2, 3, 1), [(2, 1), (3, 2), (4, 5), (2, 3)]):
-        signal = piecewise(rng, 80, d, int(rng.integers(5, 40)), kind)
+MODELS = [("l1", "CostL1"), ("rank", "CostRank"), ("normal", "CostNormal"), ("mahalanobis", "CostMahalanobis"),
+          ("linear", "CostLinear"), ("ar", "CostAR")]
+PAIRS = [(1, 1), (2, 1), (1, 2), (2, 3), (3, 2), (4, 5)]
+KINDS = ["gaussian", "integers", "offset", "offset_unit"]
+
+
+@pytest.mark.parametrize("model, name", MODELS)
+@pytest.mark.parametrize("seed", range(4))
+def test_pruned_models_match_the_exhaustive_search(model, name, seed):
+    # Long enough for the models' own tests to come due (after a few blocks of
+    # samples), with rare changes (one long segment or two) and frequent ones.
+    rng = np.random.default_rng(1000 * seed + len(name))
+    for kind in KINDS:
+        d = int(rng.integers(2 if model == "linear" else 1, 4))
+        n = int(rng.integers(150, 260))
+        spacing = int(rng.choice([n, n // 2, 40, 11]))
+        signal = piecewise(rng, n, d, spacing, kind)
+        if d == 1:
+            signal = signal[:, 0]
+        min_size, jump = PAIRS[int(rng.integers(len(PAIRS)))]
+        if model == "normal":  # the searches skip segments with a singular covariance
+            min_size = max(min_size, d + 1)
         pruned = Pelt(model=model, min_size=min_size, jump=jump).fit(signal)
         exhaustive = Pelt(custom_cost=Unpruned(make_cost(name, d)), min_size=min_size, jump=jump).fit(signal)
-        scale = abs(make_cost(name, d).fit(signal).error(0, 80)) / 80 + 1
-        for pen in (1e-9, 0.5 * scale, 3 * np.log(80) * scale, 1e12):
-            assert pruned.predict(pen) == exhaustive.predict(pen), (d, min_size, jump, pen)
+        scale = abs(make_cost(name, d).fit(signal).error(0, n)) / n + 1
+        for pen in (1e-9, 0.5 * scale, 3 * np.log(n) * (1 + d) * scale, 1e12):
+            assert pruned.predict(pen) == exhaustive.predict(pen), (kind, d, spacing, min_size, jump, pen)

@@ -33,6 +33,7 @@ class LinearCost {
   std::optional<double> pelt_pruning_constant() const noexcept { return 0.0; }
 
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
+  const RegressionModel& regression() const noexcept { return regression_; }
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, EndpointBatch& out) const {
     return regression_.endpoint_costs(starts, end, minimum_length, out);
   }

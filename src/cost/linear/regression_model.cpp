@@ -237,6 +237,33 @@ Result<double> RegressionModel::shifted_exact_cost(std::uint64_t start, std::uin
   return least_squares_residual(design, response, rows, p_, k_);
 }
 
+void RegressionModel::range_sums(std::uint64_t start, std::uint64_t end, double* gram, double* cross,
+                                 double& total_squares) const noexcept {
+  const std::uint64_t p = p_;
+  const std::uint64_t block = p * k_;
+  total_squares = 0.0;
+  const std::uint64_t first = (start + checkpoint_stride - 1) / checkpoint_stride;
+  const std::uint64_t last = end / checkpoint_stride;
+  if (!checkpoints_.empty() && first < last) {
+    // Interior blocks from the checkpoints, the few rows beyond them directly.
+    const std::uint64_t entries = checkpoint_entries();
+    const DoubleDouble* low = checkpoints_.data() + first * entries;
+    const DoubleDouble* high = checkpoints_.data() + last * entries;
+    std::uint64_t e = 0;
+    for (std::uint64_t i = 0; i < p; ++i) {
+      for (std::uint64_t j = 0; j <= i; ++j, ++e) gram[i * p + j] = (high[e] - low[e]).value();
+    }
+    for (std::uint64_t i = 0; i < block; ++i, ++e) cross[i] = (high[e] - low[e]).value();
+    total_squares = (high[e] - low[e]).value();
+    accumulate_rows(start, first * checkpoint_stride, gram, cross, total_squares);
+    accumulate_rows(last * checkpoint_stride, end, gram, cross, total_squares);
+  } else {
+    std::fill(gram, gram + p * p, 0.0);
+    std::fill(cross, cross + block, 0.0);
+    accumulate_rows(start, end, gram, cross, total_squares);
+  }
+}
+
 Result<double> RegressionModel::segment_cost(std::uint64_t start, std::uint64_t end) const {
   if (checkpoints_.empty()) return exact_cost(start, end);
   const std::uint64_t p = p_;
@@ -248,26 +275,7 @@ Result<double> RegressionModel::segment_cost(std::uint64_t start, std::uint64_t 
   const BatchWorkspace w{scratch.data(), scratch.data() + square, scratch.data() + square + block,
                          scratch.data() + 2 * square + block};
   double total_squares = 0.0;
-  const std::uint64_t first = (start + checkpoint_stride - 1) / checkpoint_stride;
-  const std::uint64_t last = end / checkpoint_stride;
-  if (first < last) {
-    // Interior blocks from the checkpoints, the few rows beyond them directly.
-    const std::uint64_t entries = checkpoint_entries();
-    const DoubleDouble* low = checkpoints_.data() + first * entries;
-    const DoubleDouble* high = checkpoints_.data() + last * entries;
-    std::uint64_t e = 0;
-    for (std::uint64_t i = 0; i < p; ++i) {
-      for (std::uint64_t j = 0; j <= i; ++j, ++e) w.gram[i * p + j] = (high[e] - low[e]).value();
-    }
-    for (std::uint64_t i = 0; i < block; ++i, ++e) w.cross[i] = (high[e] - low[e]).value();
-    total_squares = (high[e] - low[e]).value();
-    accumulate_rows(start, first * checkpoint_stride, w.gram, w.cross, total_squares);
-    accumulate_rows(last * checkpoint_stride, end, w.gram, w.cross, total_squares);
-  } else {
-    std::fill(w.gram, w.gram + square, 0.0);
-    std::fill(w.cross, w.cross + block, 0.0);
-    accumulate_rows(start, end, w.gram, w.cross, total_squares);
-  }
+  range_sums(start, end, w.gram, w.cross, total_squares);
   double rss = 0.0;
   if (normal_equation_rss(w, total_squares, p, k, rss)) return rss;
   return shifted_exact_cost(start, end);
@@ -307,10 +315,21 @@ Status RegressionModel::endpoint_costs(std::span<const std::uint64_t> starts, st
 
   double* const values = out.data();
   std::uint64_t lowest = end;  // rows lowest .. end - 1 are in the sums
+  // Segments longer than a few checkpoint strides come from the checkpoints
+  // (the same as segment_cost), the shorter ones from sums running down from
+  // the end: either way a segment's cost depends on its start and end only,
+  // not on the other starts of the batch, and a long one costs no more than
+  // a short one.
+  const std::uint64_t accumulated_length = 4 * checkpoint_stride + 8;
   for (std::size_t index = starts.size(); index-- > 0;) {
     const std::uint64_t start = starts[index];
     TARNWELL_CHECK(check_segment(start, end, n_rows_));
     TARNWELL_CHECK(check_segment_length(start, end, minimum));
+    if (!checkpoints_.empty() && end - start > accumulated_length) {
+      TARNWELL_TRY(long_cost, segment_cost(start, end));
+      values[index] = long_cost;
+      continue;
+    }
     // Rows are added last to first; the shifted rows keep the sums small
     // for a signal far from zero.
     for (std::uint64_t row = lowest; row-- > start;) accumulate_rows(row, row + 1, w.gram, w.cross, total_squares);

@@ -53,6 +53,14 @@ class RegressionModel {
   // tests), from the exact solver otherwise.
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
 
+  // The normal equations' sums over the shifted rows [start, end): x x^T (p x
+  // p, lower triangle row by row), x y^T (p x k) and |y|^2, from the
+  // checkpoints and the rows beyond them (the segments' own sums).
+  void range_sums(std::uint64_t start, std::uint64_t end, double* gram, double* cross,
+                  double& total_squares) const noexcept;
+  std::span<const double> design_shift() const noexcept { return design_shift_; }
+  std::span<const double> response_shift() const noexcept { return response_shift_; }
+
   // The costs of [starts[i], end) for strictly increasing starts, every
   // segment at least `minimum` long; out[i] belongs to starts[i].
   Status endpoint_costs(std::span<const std::uint64_t> starts, std::uint64_t end, std::uint64_t minimum,

@@ -8,7 +8,9 @@
 #include <cstdint>
 
 #include "core/tie_rule.hpp"
+#include "cost/ar/ar_pruning.hpp"
 #include "cost/l2/l2_pruning.hpp"
+#include "cost/linear/linear_pruning.hpp"
 #include "cost/mahalanobis/mahalanobis_pruning.hpp"
 #include "cost/normal/normal_pruning.hpp"
 #include "cost/rank/rank_pruning.hpp"
