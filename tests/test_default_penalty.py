@@ -8,8 +8,8 @@ import numpy as np
 import pytest
 
 import tarnwell
-from tarnwell._methods import KNOWN_MODELS, available_searches, cost_models
-from tarnwell._penalty_rule import PENALTY_RULES, penalty_rule
+from tarnwell import _tarnwell
+from tarnwell._methods import available_searches, cost_models
 from tarnwell.penalty import UnderSegmentationWarning, choose_penalty, undersegmentation_message
 
 from calibration.outcomes import Summary, acceptance, detectors, run
@@ -104,16 +104,16 @@ def test_penalty_scales_with_the_cost_for_every_rule():
             base * 8.0**power, rel=1e-9), (method, cost)
 
 
-def test_every_model_has_one_rule_that_agrees_with_the_cost_list():
-    kernels = {f"kernel {k}" for k in ("linear", "rbf", "cosine")}
-    assert set(PENALTY_RULES) <= set(KNOWN_MODELS) | kernels | {"l1potts"}
+def test_every_cost_declares_a_rule_that_agrees_with_its_scale():
     family = {"squared": {"squared", "regression", "innovations", "marginal"}, "absolute": {"absolute"},
               "likelihood": {"likelihood", "ranks"}}
     for d in (1, 2, 3):
         for entry in cost_models(d):
-            for name in entry["names"]:
-                assert penalty_rule(name).parameters(d) == entry["segment_parameters"], (name, d)
-                assert penalty_rule(name).unit in family[entry["scale"]], name
+            assert entry["penalty"]["segment_parameters"] == entry["segment_parameters"], (entry["name"], d)
+            assert entry["penalty"]["unit"] in family[entry["scale"]], entry["name"]
+    # A penalized search that brings its own cost declares that cost's rule.
+    for entry in _tarnwell._searches():
+        assert entry["model"] or not entry["penalized"] or entry["own_cost_penalties"], entry["name"]
 
 
 def test_large_shift_in_strongly_correlated_noise_is_found():

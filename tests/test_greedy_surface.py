@@ -29,9 +29,9 @@ def test_registered_after_pelt_in_order():
 @pytest.mark.parametrize(
     "cls, signature",
     [
-        (Binseg, "(model='l2', min_size=2, jump=5)"),
-        (BottomUp, "(model='l2', min_size=2, jump=5)"),
-        (Window, "(width=100, model='l2', min_size=2, jump=5)"),
+        (Binseg, "(model='l2', min_size=2, jump=5, custom_cost=None)"),
+        (BottomUp, "(model='l2', min_size=2, jump=5, custom_cost=None)"),
+        (Window, "(width=100, model='l2', min_size=2, jump=5, custom_cost=None)"),
     ],
 )
 def test_signatures_and_defaults(cls, signature):

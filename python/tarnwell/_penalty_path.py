@@ -14,17 +14,13 @@ import numpy.typing as npt
 from ._costs import segmentation_cost
 from ._estimators import build_estimator
 from ._intake import as_signal
-from ._methods import normalise, search_info
+from ._methods import available_searches, search_info
 from ._penalty_rule import penalty_for
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
 
 _Matrix = npt.NDArray[np.float64]
-
-
-# Searches whose penalized result is the exact optimum, which the path relies on.
-_EXACT_PENALIZED = ("pelt", "kernelcpd", "l1potts")
 
 
 @dataclass(frozen=True)
@@ -130,11 +126,12 @@ def _lower_envelope(runs: list[_Run]) -> list[_Run]:
 
 
 def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | None = None, *,
-                 method: str = "pelt", model: str | None = None, **params: Any) -> PenaltyPath:
+                 method: str = "pelt", model: Any = None, **params: Any) -> PenaltyPath:
     """All distinct optimal segmentations of `signal` for penalties in [pen_min, pen_max].
 
-    `method` is an exact penalized search ("pelt", "kernelcpd" or "l1potts");
-    `model` and `params` go to its constructor (or `fit`, for example
+    `method` is an exact penalized search (such as "pelt", "kernelcpd" or
+    "l1potts": the list of searches says which); `model` and `params`
+    go to its constructor, its model (for example `order`) or `fit` (for example
     `weights`) as in `tarnwell.detect`. Without `pen_min` and `pen_max` the
     range is the default penalty divided and multiplied by 10 (ELBOW_SPAN),
     in the cost's own units, so it suits the signal whatever its scale; the
@@ -149,9 +146,11 @@ def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | Non
 
     intake = as_signal(signal)
     info = search_info(method)
-    if normalise(info.name) not in _EXACT_PENALIZED:
-        raise ValueError(f"the penalty path needs an exact penalized search (Pelt, KernelCPD or L1Potts), "
-                         f"not {info.name}: a greedy search's result is not optimal for its penalty")
+    if not info.has_penalty_path:
+        exact = ", ".join(cls.__name__ for cls in available_searches().values() if search_info(cls).has_penalty_path)
+        why = (f"{info.name} takes no penalty" if info.capabilities["exact"]
+               else "a greedy search's result is not optimal for its penalty")
+        raise ValueError(f"the penalty path needs an exact penalized search ({exact}), not {info.name}: {why}")
     estimator, fit_params, choice = build_estimator(info, model, params, intake.matrix.shape[1])
     estimator.fit(intake.values, **fit_params)
     matrix = intake.matrix

@@ -15,7 +15,6 @@ on and its scores.
 from __future__ import annotations
 
 import math
-from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -25,24 +24,28 @@ import numpy.typing as npt
 from . import _noise
 from ._estimators import build_estimator
 from ._intake import as_signal
-from ._methods import KNOWN_MODELS, model_entry, normalise, search_info
+from ._methods import model_facts, normalise, own_cost_penalty, search_info
 from ._noise import LARGE_SHIFT
 from ._penalty_trend import gradual_penalty
-from ._tarnwell import Pelt
+from ._tarnwell import CostL2, Pelt
 
 _Matrix = npt.NDArray[np.float64]
 
 
 @dataclass(frozen=True)
 class PenaltyRule:
-    """How the default penalty of one cost is formed (see the module text)."""
+    """How the default penalty of one cost is formed, as its descriptor
+    declares it (the model's in the cost list, or the search's own cost's in
+    the list of searches)."""
 
-    parameters: Callable[[int], int]
-    """Parameters one more segment adds, for d features."""
+    key: str
+    """What the rule belongs to: the model's name, "kernel <name>" or the search's name."""
+    parameters: int
+    """Parameters one more segment adds, for the signal's d features."""
     unit: str
     """How the noise unit in the cost's units is measured: "squared",
     "absolute", "likelihood", "ranks", "regression", "innovations",
-    "marginal", "cosine" or "rbf"."""
+    "marginal", "cosine" or "rbf" (see `_noise_unit`)."""
     inflated: bool
     """Whether the bounded long-run factor for correlated noise applies."""
     excursions: bool
@@ -52,58 +55,40 @@ class PenaltyRule:
     per_sample: float = 0.0
     """A floor on the noise term, in noise units per sample: for costs
     whose spurious savings grow with the segment length."""
+    autoregression_order: int = 0
+    """The lags of the whole-signal autoregression of the "innovations" unit."""
+    feature_weights: tuple[float, ...] = ()
+    """Per-feature weights of the "squared" unit (a metric's diagonal); empty: all 1."""
 
-
-def _listed(model: str) -> Callable[[int], int]:
-    """The values a new segment adds, for d features, as the cost list says."""
-    return lambda d: int(model_entry(model, d)["segment_parameters"])
-
-
-AR_ORDER = int(model_entry("ar")["parameters"]["order"])
-"""The order of the searches' "ar" model, from the cost list."""
-
-# How the noise unit of each scale of the cost list is measured, for models
-# the table below does not tune.
-_UNIT_OF_SCALE = {"squared": "squared", "absolute": "absolute", "likelihood": "likelihood"}
-
-# The penalty knowledge of every cost, in one place: model names of the
-# model-based searches, "kernel <name>" for KernelCPD, and "l1potts". The
-# parameter counts of the models come from the compiled cost list; a model
-# listed there but not here gets the plain rule of its scale (penalty_rule).
-PENALTY_RULES: dict[str, PenaltyRule] = {
-    "l2": PenaltyRule(_listed("l2"), "squared", True, True, True),
-    "mahalanobis": PenaltyRule(_listed("mahalanobis"), "squared", True, True, True),
-    "ml": PenaltyRule(_listed("ml"), "squared", True, True, True),
-    "l1": PenaltyRule(_listed("l1"), "absolute", True, True, True),
-    "rank": PenaltyRule(_listed("rank"), "ranks", True, True, True),
-    "normal": PenaltyRule(_listed("normal"), "likelihood", True, True, True),
-    "linear": PenaltyRule(_listed("linear"), "regression", True, True, True),
-    "ar": PenaltyRule(_listed("ar"), "innovations", False, True, True),
-    # The joining line of "clinear" passes through single samples, so moving
-    # a cut to a sample with little noise saves in proportion to the length
-    # of the segments it anchors: on pure noise the penalty that keeps the
-    # whole grows about like n (measured: 0.2·n·σ² at n = 100, 1.3·n·σ² at
-    # 600). A floor of 0.5·n·σ² found the suite's slope changes best.
-    "clinear": PenaltyRule(_listed("clinear"), "marginal", False, True, False, per_sample=0.5),
-    "kernel linear": PenaltyRule(lambda d: d, "squared", True, True, True),
-    "kernel cosine": PenaltyRule(lambda d: d, "cosine", True, True, True),
-    "kernel rbf": PenaltyRule(lambda d: d, "rbf", True, True, True),
-    "l1potts": PenaltyRule(lambda d: 1, "absolute", True, True, True),
-}
-
-
-def penalty_rule(key: str) -> PenaltyRule:
-    """The rule of a cost: its entry in PENALTY_RULES, or for a model of the
-    cost list that the table does not tune, the plain rule of its scale."""
-    if key in PENALTY_RULES:
-        return PENALTY_RULES[key]
-    if key in KNOWN_MODELS:
-        return PenaltyRule(_listed(key), _UNIT_OF_SCALE[model_entry(key)["scale"]], True, True, True)
-    raise ValueError(f"no default penalty for {key!r}; pass pen=")
+    @classmethod
+    def declared(cls, key: str, data: dict[str, Any]) -> PenaltyRule:
+        return cls(key=key, parameters=int(data["segment_parameters"]), unit=str(data["unit"]),
+                   inflated=bool(data["inflated"]), excursions=bool(data["excursions"]),
+                   gradual=bool(data["gradual"]), per_sample=float(data["noise_floor_per_sample"]),
+                   autoregression_order=int(data["autoregression_order"]),
+                   feature_weights=tuple(float(w) for w in data["feature_weights"]))
 
 
 _CUSTOM_COST = ("there is no default penalty for a custom cost: its units are unknown; "
                 "pass pen= (tarnwell.penalty.penalty_path shows the candidates)")
+
+
+def rule_of(estimator: Any, n_features: int) -> PenaltyRule:
+    """The rule that applies to a search object on a signal of `n_features`
+    features: its model's, its kernel's, or its own cost's."""
+    if getattr(estimator, "uses_custom_cost", False):
+        raise ValueError(_CUSTOM_COST)
+    info = search_info(type(estimator))
+    if info.takes_model:
+        facts = model_facts(estimator.model, n_features)
+        return PenaltyRule.declared(facts["name"], facts["penalty"])
+    kernel = getattr(estimator, "kernel", None)
+    own = kernel.lower() if isinstance(kernel, str) else info.name
+    data = own_cost_penalty(info, own, n_features)
+    if data is None:
+        raise ValueError(f"no default penalty for {info.name} with {own!r}; pass pen=")
+    return PenaltyRule.declared(f"kernel {own}" if isinstance(kernel, str) else normalise(own), data)
+
 
 # E|X| / sd of a Gaussian: converts a noise standard deviation into the
 # scale of the Laplace likelihood behind the absolute-deviation costs.
@@ -128,25 +113,10 @@ class PenaltyChoice:
     gradual: float
     """The raise for trends and smooth rises (at least 1)."""
     rule: str
-    """The key of the rule in PENALTY_RULES."""
+    """What the rule belongs to: the model's name, "kernel <name>" or the search's name."""
     signal_noise: _noise.NoiseScale | None = field(default=None, repr=False, compare=False)
     """The noise of the signal itself, when the rule measured it (reused by
     the under-segmentation check)."""
-
-
-def rule_key(estimator: Any) -> str:
-    """The key of PENALTY_RULES that applies to a search object."""
-    if getattr(estimator, "uses_custom_cost", False):
-        raise ValueError(_CUSTOM_COST)
-    model = getattr(estimator, "model", None)
-    if isinstance(model, str):
-        key = model.lower()
-    elif isinstance(getattr(estimator, "kernel", None), str):
-        key = f"kernel {estimator.kernel.lower()}"
-    else:
-        key = normalise(type(estimator).__name__)
-    penalty_rule(key)  # a clear error for a cost without one
-    return key
 
 
 def _level_signal(rule: PenaltyRule, matrix: _Matrix) -> _Matrix:
@@ -177,6 +147,11 @@ def _noise_unit(rule: PenaltyRule, matrix: _Matrix, noise: _noise.NoiseScale, *,
     """
     factor = noise.inflation if rule.inflated else np.ones_like(noise.rho)
     kind = rule.unit
+    if kind == "squared" and rule.feature_weights:
+        if len(rule.feature_weights) != noise.rho.shape[0]:
+            raise ValueError(f"the cost weighs {len(rule.feature_weights)} features, the signal has "
+                             f"{noise.rho.shape[0]}")
+        return float(np.mean(noise.variance * factor * np.asarray(rule.feature_weights)))
     if kind in ("squared", "regression", "cosine"):
         return float(np.mean(noise.variance * factor))
     if kind == "absolute":
@@ -188,8 +163,9 @@ def _noise_unit(rule: PenaltyRule, matrix: _Matrix, noise: _noise.NoiseScale, *,
         return float(np.mean(factor))
     if kind == "innovations":
         n, d = matrix.shape
-        if n > 2 * (AR_ORDER * d + 1):
-            sd = _noise.robust_sd(_noise.autoregression_residuals(matrix, AR_ORDER))
+        order = rule.autoregression_order
+        if n > 2 * (order * d + 1):
+            sd = _noise.robust_sd(_noise.autoregression_residuals(matrix, order))
             return float(np.mean(sd * sd))
         return float(np.mean(noise.variance))  # too short to fit the autoregression
     if kind == "marginal":
@@ -214,13 +190,18 @@ LARGE_SHIFT² · n / (2 · EXCURSION_ROOM) noise units: a single enormous
 glitch is then cut out rather than silencing every shift of the signal."""
 
 
+def _searches_squared_error(rule: PenaltyRule) -> bool:
+    """Whether the search minimises the plain squared error of the signal."""
+    return rule.unit == "squared" and not rule.feature_weights
+
+
 def _first_pass(estimator: Any, rule: PenaltyRule, level: _Matrix, pen: float, unit: float) -> list[int]:
     """The breakpoints of a squared-error search on the level signal divided
     by `unit` at penalty `pen`: the search itself (on the signal, at pen·unit²)
     when it minimises that cost, else a Pelt with its grid."""
-    if rule.unit == "squared":  # the level signal is the signal itself
+    if _searches_squared_error(rule):  # the level signal is the signal itself
         return [int(b) for b in estimator.predict(pen=pen * unit * unit)]
-    first = Pelt(model="l2", min_size=max(int(getattr(estimator, "min_size", 1)), 1),
+    first = Pelt(model=CostL2(), min_size=max(int(getattr(estimator, "min_size", 1)), 1),
                  jump=int(getattr(estimator, "jump", 1)))
     return [int(b) for b in first.fit(np.ascontiguousarray(level)).predict(pen=pen)]
 
@@ -229,21 +210,19 @@ def choose_penalty(estimator: Any, matrix: _Matrix,
                    fit_params: dict[str, Any]) -> tuple[PenaltyChoice, list[int] | None]:
     """The default penalty for a fitted search object (see the module text),
     with the search's result at that penalty when computing it needed it anyway."""
-    key = rule_key(estimator)
-    rule = penalty_rule(key)
     n, d = matrix.shape
+    rule = rule_of(estimator, d)
+    key = rule.key
     level = _level_signal(rule, matrix)
     noise = _noise.noise_scale(level)
     weights = fit_params.get("weights")
-    if key == "l1potts" and weights is None:
-        weights = np.ones(n)
     unit = _noise_unit(rule, matrix, noise, gamma=getattr(estimator, "gamma", None), weights=weights)
     measured = math.isfinite(unit) and unit > 0
     if not measured:
         # A constant signal (any positive penalty keeps it whole), or one
         # whose squared units leave the floating-point range.
         unit = 1.0
-    noise_term = max((rule.parameters(d) + 2) * _log_n(n), rule.per_sample * n) * unit
+    noise_term = max((rule.parameters + 2) * _log_n(n), rule.per_sample * n) * unit
     own = noise if level is matrix else None
     if not (measured and (rule.excursions or rule.gradual)):
         return PenaltyChoice(noise_term, noise_term, 1.0, 1.0, key, own), None
@@ -268,7 +247,7 @@ def choose_penalty(estimator: Any, matrix: _Matrix,
     first = _first_pass(estimator, rule, level, squared_term * excursion, scale)
     gradual = max(1.0, gradual_penalty(level, first, noise) / squared_term)
     value = noise_term * max(excursion, gradual)
-    reuse = gradual <= excursion and rule.unit == "squared"
+    reuse = gradual <= excursion and _searches_squared_error(rule)
     return PenaltyChoice(value, noise_term, excursion, gradual, key, own), first if reuse else None
 
 

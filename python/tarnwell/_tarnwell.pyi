@@ -43,8 +43,12 @@ _Reduced = tuple[type, tuple[object, ...]] | tuple[type, tuple[object, ...], byt
 
 class TarnwellError(RuntimeError): ...
 
+# A model-based search's cost: a model name, or a built-in cost object whose
+# parameters configure the model (it runs natively, as the name does).
+_Model = str | CostL2 | CostL1 | CostRank | CostNormal | CostLinear | CostAR | CostCLinear | CostMahalanobis
+
 class _CustomCost(Protocol):
-    """A segment cost written in Python, for Pelt and Dynp.
+    """A segment cost written in Python, for the model-based searches.
 
     Optional members, looked up after every fit:
     error_many(starts, ends) -> one-dimensional float64 array, where starts
@@ -239,7 +243,7 @@ class Dynp:
 
     def __new__(
         cls,
-        model: str = "l2",
+        model: _Model = "l2",
         custom_cost: _CustomCost | None = None,
         min_size: SupportsIndex = 2,
         jump: SupportsIndex = 5,
@@ -254,7 +258,7 @@ class Dynp:
     def fit_predict(self, signal: _Signal, n_bkps: SupportsIndex) -> list[int]: ...
     def estimated_memory_bytes(self, n_bkps: SupportsIndex) -> int: ...
     @property
-    def model(self) -> str: ...
+    def model(self) -> _Model: ...
     @property
     def min_size(self) -> int: ...
     @property
@@ -274,7 +278,7 @@ class Pelt:
 
     def __new__(
         cls,
-        model: str = "l2",
+        model: _Model = "l2",
         custom_cost: _CustomCost | None = None,
         min_size: SupportsIndex = 2,
         jump: SupportsIndex = 5,
@@ -287,7 +291,7 @@ class Pelt:
     def predict(self, pen: SupportsFloat) -> list[int]: ...
     def fit_predict(self, signal: _Signal, pen: SupportsFloat) -> list[int]: ...
     @property
-    def model(self) -> str: ...
+    def model(self) -> _Model: ...
     @property
     def min_size(self) -> int: ...
     @property
@@ -322,26 +326,42 @@ class _Greedy:
         epsilon: SupportsFloat | None = None,
     ) -> list[int]: ...
     @property
-    def model(self) -> str: ...
+    def model(self) -> _Model: ...
     @property
     def min_size(self) -> int: ...
     @property
     def jump(self) -> int: ...
     @property
     def is_fitted(self) -> bool: ...
+    @property
+    def uses_custom_cost(self) -> bool: ...
+    @property
+    def uses_batch_callback(self) -> bool: ...
 
 @final
 class Binseg(_Greedy):
     """Binary segmentation: greedy top-down splitting; approximate and fast."""
 
-    def __new__(cls, model: str = "l2", min_size: SupportsIndex = 2, jump: SupportsIndex = 5) -> Binseg: ...
+    def __new__(
+        cls,
+        model: _Model = "l2",
+        min_size: SupportsIndex = 2,
+        jump: SupportsIndex = 5,
+        custom_cost: _CustomCost | None = None,
+    ) -> Binseg: ...
     def fit(self, signal: _Signal) -> Binseg: ...
 
 @final
 class BottomUp(_Greedy):
     """Bottom-up segmentation: greedy merging from a fine split; approximate and fast."""
 
-    def __new__(cls, model: str = "l2", min_size: SupportsIndex = 2, jump: SupportsIndex = 5) -> BottomUp: ...
+    def __new__(
+        cls,
+        model: _Model = "l2",
+        min_size: SupportsIndex = 2,
+        jump: SupportsIndex = 5,
+        custom_cost: _CustomCost | None = None,
+    ) -> BottomUp: ...
     def fit(self, signal: _Signal) -> BottomUp: ...
 
 @final
@@ -349,7 +369,12 @@ class Window(_Greedy):
     """Sliding-window detection: peaks of the gain of splitting a window of width samples."""
 
     def __new__(
-        cls, width: SupportsIndex = 100, model: str = "l2", min_size: SupportsIndex = 2, jump: SupportsIndex = 5
+        cls,
+        width: SupportsIndex = 100,
+        model: _Model = "l2",
+        min_size: SupportsIndex = 2,
+        jump: SupportsIndex = 5,
+        custom_cost: _CustomCost | None = None,
     ) -> Window: ...
     def fit(self, signal: _Signal) -> Window: ...
     @property
@@ -458,6 +483,10 @@ def pw_wavy(
 def _force_portable_paths(forced: object = None) -> None: ...
 def _vector_path_counts() -> dict[str, tuple[int, int]]: ...
 def _cost_models(n_features: SupportsIndex = 1) -> tuple[dict[str, Any], ...]: ...
+def _cost_facts(model: _Model, n_features: SupportsIndex = 1) -> dict[str, Any]: ...
+def _segment_parameters(model: _Model, signal: _Signal, breakpoints: _Breakpoints) -> npt.NDArray[np.float64]: ...
+def _model_cost(model: _Model) -> Any: ...
+def _searches(n_features: SupportsIndex = 1) -> tuple[dict[str, Any], ...]: ...
 def _use_l1_median_index(enabled: object = None) -> bool: ...
 # Private: interruption groups of detect_many's worker threads.
 def _watch_interruption_group(group: int) -> int: ...

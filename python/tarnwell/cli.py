@@ -191,7 +191,8 @@ def _report(result: Any, table: Table, names: list[str]) -> dict[str, Any]:
         "change_positions": result.change_positions,
         "n_samples": result.n_samples, "n_features": result.n_features, "columns": names,
         "index": table.index_name,
-        "method": result.method, "model": result.model,
+        "method": result.method,
+        "model": result.model if result.model is None or isinstance(result.model, str) else repr(result.model),
         "penalty": None if result.penalty is None else _finite(result.penalty),
     }
     if labelled:

@@ -3,6 +3,7 @@ for many independent signals on a thread pool."""
 
 from __future__ import annotations
 
+import importlib
 import itertools
 import os
 from collections.abc import Callable, Iterable, Mapping
@@ -15,17 +16,13 @@ from . import _tarnwell
 from ._costs import segmentation_cost
 from ._intake import Intake, as_signal
 from ._estimators import build_estimator, default_min_size
-from ._methods import search_info
+from ._methods import model_facts, search_info
 from .penalty import choose_penalty, warn_if_oversegmented, warn_if_undersegmented
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
 
 __all__ = ["DetectionFailure", "DetectionResult", "default_min_size", "detect", "detect_many"]
-
-# Models whose segments follow a regression, not a level: a level shift
-# inside one of their segments is not a sign of a missed change.
-_TREND_MODELS = ("linear", "ar", "clinear")
 
 # Interruption groups of detect_many calls: the workers' searches watch their
 # call's group, so Ctrl-C on the main thread reaches them too.
@@ -44,7 +41,9 @@ class DetectionResult:
 
     breakpoints: list[int]
     method: str
-    model: str | None
+    model: Any
+    """The cost: the model's name, a cost object (CostAR(order=2): its
+    parameters with it), "custom", the kernel's name, or None (L1Potts)."""
     penalty: float | None
     """The penalty used (given or default), or None for another stopping rule."""
     signal: Intake = field(repr=False)
@@ -87,6 +86,34 @@ class DetectionResult:
             self._cost = segmentation_cost(self.signal.matrix, self.breakpoints, **self._cost_choice)
         return self._cost
 
+    def segment_parameters(self) -> Any:
+        """The fitted parameters of every segment, from the model that found
+        it: one row per segment, one column per parameter, named by the
+        model (mean per feature for "l2" and "mahalanobis", median for "l1",
+        mean centred rank for "rank", mean and covariance for "normal",
+        coefficients for "linear" and "ar", slope for "clinear"), features
+        by their column names for a DataFrame and by number otherwise.
+
+        A pandas DataFrame indexed by the label of each segment's first
+        sample when the input was pandas; otherwise a dict of one float64
+        array (one value per segment) per parameter name. Only the
+        model-based searches without a custom cost have such parameters.
+        """
+        model = self._cost_choice.get("model")
+        if model is None:
+            raise ValueError(f"{self.method}'s segments have no fitted parameters: segment_parameters needs a "
+                             "model-based search (a model name or a built-in cost object, not a custom cost)")
+        names = model_facts(model, self.n_features)["parameter_names"]
+        values = _tarnwell._segment_parameters(model, self.signal.matrix, self.breakpoints)
+        labels = self.signal.columns if self.signal.columns is not None else list(range(self.n_features))
+        columns = [name.format(*labels) for name in names]
+        if self.signal.index is None:
+            return {column: values[:, i].copy() for i, column in enumerate(columns)}
+        pd = importlib.import_module("pandas")  # the input was pandas: it is there
+        starts = [0, *self.breakpoints[:-1]]
+        return pd.DataFrame(values, columns=columns, index=pd.Index([self.signal.index[a] for a in starts],
+                                                                     name=self.signal.index.name))
+
     def plot(self, true_breakpoints: Iterable[int] | None = None, **options: Any) -> Figure:
         """The signal with these change points (and optionally the true ones); see `tarnwell.plot`."""
         from .plotting import plot
@@ -106,7 +133,7 @@ class DetectionFailure:
         return f"signal {self.index!r}: {type(self.error).__name__}: {self.error}"
 
 
-def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkps: int | None = None,
+def detect(signal: Any, method: str = "pelt", model: Any = None, *, n_bkps: int | None = None,
            pen: float | None = None, epsilon: float | None = None, warn: bool = True,
            **params: Any) -> DetectionResult:
     """Finds the change points of `signal`.
@@ -117,8 +144,12 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     method: the search, by name: "pelt" (exact, penalty), "dynp" (exact,
         number of changes), "binseg", "bottomup", "window" (greedy, any rule),
         and where this build has them "kernelcpd" and "l1potts".
-    model: the segment cost of the model-based searches ("l2" by default,
-        "l1", "rank", "normal", "linear", "ar", "clinear", "mahalanobis").
+    model: the segment cost of the model-based searches: a model name ("l2"
+        by default, "l1", "rank", "normal", "linear", "ar", "clinear",
+        "mahalanobis"), or a built-in cost object with parameters of its own
+        (CostAR(order=2), CostNormal(ridge=1e-3), CostMahalanobis(metric)),
+        which runs as natively as its name. A model's parameters may also
+        come as keywords: detect(x, model="ar", order=2).
     n_bkps, pen, epsilon: at most one stopping rule, among those the method
         accepts. With none, a method that takes a penalty uses
         `tarnwell.penalty.default_penalty`.
@@ -126,15 +157,17 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
         few samples long, and with UnderSegmentationWarning when a segment
         holds a large shift of level (see tarnwell.penalty).
     params: the method's other parameters (min_size, jump, width, kernel,
-        custom_cost, weights, ...), passed to its constructor or to `fit`.
+        custom_cost, weights, ...), passed to its constructor or to `fit`,
+        and the model's (order, ridge, metric), which configure it.
 
     Defaults differ from the classes' own: `jump` is 1, so change points are
     exact sample positions. `jump` trades precision for time: the search
     only considers multiples of `jump` (plus the end), so a change can be
     reported up to jump - 1 samples late, while the work shrinks about
     jump-fold for Pelt and the greedy searches and jump²-fold for Dynp's
-    table. `min_size` defaults to `default_min_size(model)`: 2 samples for
-    level and distribution models, more for the regression models.
+    table. `min_size` defaults to `default_min_size(model)`, which the model
+    declares: 2 samples for level and distribution models, more for the
+    regression models and the covariance.
     """
     intake = as_signal(signal)
     info = search_info(method)
@@ -161,12 +194,20 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     if warn:
         warn_if_oversegmented(breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
                               jump=int(getattr(estimator, "jump", 1)), stacklevel=2)
-        if getattr(estimator, "model", None) not in _TREND_MODELS:
+        if not _describes_trend(info.takes_model, estimator, intake.matrix.shape[1]):
             warn_if_undersegmented(intake.matrix, breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
                                    noise=noise, stacklevel=2)
-    model_name = getattr(estimator, "model", None) or getattr(estimator, "kernel", None)
-    return DetectionResult(breakpoints=breakpoints, method=info.name, model=model_name,
+    model_used = estimator.model if info.takes_model else getattr(estimator, "kernel", None)
+    return DetectionResult(breakpoints=breakpoints, method=info.name, model=model_used,
                            penalty=given.get("pen"), signal=intake, _cost_choice=choice(estimator))
+
+
+def _describes_trend(takes_model: bool, estimator: Any, n_features: int) -> bool:
+    """Whether the search's segments follow a regression, not a level: a level
+    shift inside one of them is then no sign of a missed change."""
+    if not takes_model or getattr(estimator, "uses_custom_cost", False):
+        return False
+    return bool(model_facts(estimator.model, n_features)["describes_trend"])
 
 
 def _predict(estimator: Any, intake: Intake, rule: dict[str, Any]) -> list[int]:
@@ -201,14 +242,14 @@ def _workers(n_jobs: int | None) -> int:
 
 
 @overload
-def detect_many(signals: Mapping[Any, Any], method: str = ..., model: str | None = ..., *,
+def detect_many(signals: Mapping[Any, Any], method: str = ..., model: Any = ..., *,
                 n_jobs: int | None = ..., **options: Any) -> dict[Any, DetectionResult | DetectionFailure]: ...
 @overload
-def detect_many(signals: Iterable[Any], method: str = ..., model: str | None = ..., *,
+def detect_many(signals: Iterable[Any], method: str = ..., model: Any = ..., *,
                 n_jobs: int | None = ..., **options: Any) -> list[DetectionResult | DetectionFailure]: ...
 
 
-def detect_many(signals: Iterable[Any] | Mapping[Any, Any], method: str = "pelt", model: str | None = None, *,
+def detect_many(signals: Iterable[Any] | Mapping[Any, Any], method: str = "pelt", model: Any = None, *,
                 n_jobs: int | None = None,
                 **options: Any) -> list[DetectionResult | DetectionFailure] | dict[Any, DetectionResult | DetectionFailure]:
     """Runs `detect` on many independent signals, `n_jobs` at a time on threads.
