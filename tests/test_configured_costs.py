@@ -51,6 +51,14 @@ class AsPythonCost:
         return self.cost.error(start, end)
 
 
+def outcome(search, rule):
+    """The breakpoints, or the refusal (Window may find fewer peaks than n_bkps)."""
+    try:
+        return search.predict(**rule)
+    except ValueError as error:
+        return str(error)
+
+
 def signal(seed, n, d):
     rng = np.random.default_rng(seed)
     cuts = np.sort(rng.choice(np.arange(12, n - 12), size=2, replace=False))
@@ -70,7 +78,7 @@ def test_native_object_equals_the_same_object_as_a_python_cost(search, native, m
         slow = cls(custom_cost=AsPythonCost(make(d), min_size), min_size=min_size, jump=1, **extra).fit(x)
         assert not fast.uses_custom_cost and slow.uses_custom_cost
         for rule in RULES.get(search, GREEDY_RULES):
-            assert fast.predict(**rule) == slow.predict(**rule), (seed, rule)
+            assert outcome(fast, rule) == outcome(slow, rule), (seed, rule)
 
 
 @pytest.mark.parametrize("search", ["Binseg", "BottomUp", "Window"])
@@ -102,7 +110,7 @@ def test_the_objects_parameters_travel_with_the_search(search):
     assert type(estimator.model) is tarnwell.CostAR and estimator.model.order == 3 and estimator.model is not given
     assert estimator.min_size == max(2, given.min_size)
     x = signal(2, 80, 1)
-    rule = RULES.get(search, GREEDY_RULES)[0]
+    rule = RULES.get(search, [{"pen": 20.0}])[0]
     expected = estimator.fit(x).predict(**rule)
     for copy in (pickle.loads(pickle.dumps(estimator)), clone(estimator).fit(x)):
         assert copy.model.order == 3 and copy.predict(**rule) == expected
