@@ -43,7 +43,7 @@ Status ARModel::fit_segments(const Signal& signal, std::span<const std::uint64_t
   TARNWELL_TRY(design, filled_buffer<double>(*design_size, 0.0, context));
   TARNWELL_TRY(beta, filled_buffer<double>(p * d, 0.0, context));
   const double* values = signal.values().data();
-  return for_each_segment(breakpoints, d * p, out, [&](std::uint64_t start, std::uint64_t end, std::span<double> row) -> Status {
+  const auto fit = [&](std::uint64_t start, std::uint64_t end, std::span<double> row) -> Status {
     for (std::uint64_t t = start; t < end; ++t) {
       autoregressive_design_row(values, d, order, t, design.data() + (t - start) * p);
     }
@@ -52,7 +52,8 @@ Status ARModel::fit_segments(const Signal& signal, std::span<const std::uint64_t
       for (std::uint64_t i = 0; i < p; ++i) row[f * p + i] = beta[i * d + f];
     }
     return Status{};
-  });
+  };
+  return for_each_segment(breakpoints, d * p, out, fit);
 }
 
 }  // namespace tarnwell

@@ -11,7 +11,7 @@ Status L1Model::fit_segments(const Signal& signal, std::span<const std::uint64_t
   const std::uint64_t d = signal.n_features();
   const double* values = signal.values().data();
   TARNWELL_TRY(column, reserve_buffer<double>(signal.n_samples(), "allocating a segment's median buffer"));
-  return for_each_segment(breakpoints, d, out, [&](std::uint64_t start, std::uint64_t end, std::span<double> row) -> Status {
+  const auto fit = [&](std::uint64_t start, std::uint64_t end, std::span<double> row) -> Status {
     const auto middle = static_cast<std::ptrdiff_t>((end - start) / 2);
     for (std::uint64_t f = 0; f < d; ++f) {
       column.clear();
@@ -23,7 +23,8 @@ Status L1Model::fit_segments(const Signal& signal, std::span<const std::uint64_t
                    : std::midpoint(*std::max_element(column.begin(), column.begin() + middle), upper);
     }
     return Status{};
-  });
+  };
+  return for_each_segment(breakpoints, d, out, fit);
 }
 
 }  // namespace tarnwell

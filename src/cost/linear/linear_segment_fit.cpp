@@ -12,7 +12,7 @@ Status LinearModel::fit_segments(const Signal& signal, std::span<const std::uint
   TARNWELL_TRY(design, reserve_buffer<double>(signal.values().size(), context));
   TARNWELL_TRY(response, reserve_buffer<double>(signal.n_samples(), context));
   const double* values = signal.values().data();
-  return for_each_segment(breakpoints, d - 1, out, [&](std::uint64_t start, std::uint64_t end, std::span<double> row) -> Status {
+  const auto fit = [&](std::uint64_t start, std::uint64_t end, std::span<double> row) -> Status {
     design.clear();
     response.clear();
     for (std::uint64_t t = start; t < end; ++t) {
@@ -20,7 +20,8 @@ Status LinearModel::fit_segments(const Signal& signal, std::span<const std::uint
       design.insert(design.end(), values + t * d + 1, values + (t + 1) * d);
     }
     return least_squares_coefficients(design.data(), response.data(), end - start, d - 1, 1, row);
-  });
+  };
+  return for_each_segment(breakpoints, d - 1, out, fit);
 }
 
 }  // namespace tarnwell

@@ -70,7 +70,9 @@ Status least_squares_coefficients(const double* design, const double* response, 
     TARNWELL_TRY(solution, minimum_norm_solution(Eigen::MatrixXd(x), y));
     if (!solution.allFinite()) return errors::fail(errors::numerical_failure(solving_context));
     for (Eigen::Index i = 0; i < solution.rows(); ++i) {
-      for (Eigen::Index j = 0; j < solution.cols(); ++j) beta[static_cast<std::size_t>(i * solution.cols() + j)] = solution(i, j);
+      for (Eigen::Index j = 0; j < solution.cols(); ++j) {
+        beta[static_cast<std::size_t>(i * solution.cols() + j)] = solution(i, j);
+      }
     }
     return {};
   } catch (const std::bad_alloc&) {

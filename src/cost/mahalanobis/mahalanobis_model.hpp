@@ -48,7 +48,9 @@ struct MahalanobisModel {
   PenaltyRule penalty_rule() const {
     PenaltyRule rule{.unit = NoiseUnit::squared};
     if (metric && metric->rows == metric->columns) {
-      for (std::uint64_t f = 0; f < metric->rows; ++f) rule.feature_weights.push_back(metric->values[f * metric->columns + f]);
+      for (std::uint64_t f = 0; f < metric->rows; ++f) {
+        rule.feature_weights.push_back(metric->values[f * metric->columns + f]);
+      }
     }
     return rule;
   }

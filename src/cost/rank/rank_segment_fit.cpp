@@ -7,10 +7,11 @@ Status RankModel::fit_segments(const Signal& signal, std::span<const std::uint64
                                std::span<double> out) const {
   TARNWELL_TRY(ranks, centred_average_ranks(signal));
   const std::uint64_t d = signal.n_features();
-  return for_each_segment(breakpoints, d, out, [&](std::uint64_t start, std::uint64_t end, std::span<double> row) -> Status {
+  const auto fit = [&](std::uint64_t start, std::uint64_t end, std::span<double> row) -> Status {
     segment_means(ranks.data(), d, start, end, row);
     return Status{};
-  });
+  };
+  return for_each_segment(breakpoints, d, out, fit);
 }
 
 }  // namespace tarnwell

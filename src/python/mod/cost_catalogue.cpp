@@ -95,7 +95,9 @@ constexpr auto features_only = ParameterTable<UnsignedParameter>{UnsignedParamet
 PyObject* cost_models_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static const ArgumentSpec spec = argument_spec("_cost_models", features_only);
   return run_function("listing the cost models", spec, features_only, args, nargs, kwnames,
-                      [](std::uint64_t d) -> Result<PyRef> { return catalogue(checked_features(d), BuiltinCostModels{}); });
+                      [](std::uint64_t d) -> Result<PyRef> {
+                        return catalogue(checked_features(d), BuiltinCostModels{});
+                      });
 }
 
 constexpr auto facts_table = ParameterTable<ModelArgumentParameter, UnsignedParameter>{

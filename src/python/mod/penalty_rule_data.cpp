@@ -31,7 +31,8 @@ void set_item(PyObject* dict, const char* key, const PyRef& value) {
 PyRef penalty_rule_data(const PenaltyRule& rule, std::uint64_t segment_parameters) {
   PyRef data = PyRef::require(PyDict_New());
   const std::string_view unit = unit_name(rule.unit);
-  set_item(data.get(), "unit", PyRef::require(PyUnicode_FromStringAndSize(unit.data(), static_cast<Py_ssize_t>(unit.size()))));
+  set_item(data.get(), "unit",
+           PyRef::require(PyUnicode_FromStringAndSize(unit.data(), static_cast<Py_ssize_t>(unit.size()))));
   set_item(data.get(), "inflated", to_python(rule.inflated));
   set_item(data.get(), "excursions", to_python(rule.excursions));
   set_item(data.get(), "gradual", to_python(rule.gradual));
