@@ -5,10 +5,14 @@ segment directly from the samples (or, for models that look at samples before
 the segment, from the whole signal), and gives the model's minimum segment
 length. The same checks then run for every row: segment costs, sums of
 costs, the minimum length, and Pelt and Dynp against brute force over all
-segmentations. A new cost model joins by adding a row.
+segmentations. The checks that need no definition (the minimum length, the
+searches against brute force and against the reference greedy engines) run
+for every model of the compiled cost list, rows or not; a new cost model's
+definition joins by adding a row.
 """
 
 from dataclasses import dataclass
+from functools import partial
 from typing import Callable
 
 import numpy as np
@@ -17,6 +21,7 @@ import pytest
 import greedy_reference
 import tarnwell
 from exact_oracle import admissible_segmentations
+from tarnwell import _tarnwell
 
 
 def squared_error(block):
@@ -129,7 +134,10 @@ class CostRow:
         return self.model
 
     def search_min_size(self, d):
-        # The searches over "normal" skip segments too short for a covariance.
+        # The searches over "normal" skip segments too short for a covariance;
+        # a model without a row is searched with the min_size detect gives it.
+        if self.reference is None and self.reference_in_signal is None:
+            return max(self.min_size, 2, _tarnwell._cost_facts(self.model, d)["default_min_size"])
         return max(self.min_size, 2, d + 1 if self.model == "normal" else 0)
 
     def expected(self, x, start, end):
@@ -154,6 +162,13 @@ COSTS = [
             reference_in_signal=joining_line),
     CostRow("mahalanobis", IdentityMetricCost, squared_error, min_size=2),
 ]
+
+
+# Every model of the compiled cost list: its row, or one without a definition.
+_ROWS = {row.model: row for row in COSTS}
+EVERY_MODEL = [_ROWS.get(entry["name"]) or CostRow(entry["name"], partial(_tarnwell._model_cost, entry["name"]), None,
+                                                   min_size=entry["min_size"], min_features=2)
+               for entry in _tarnwell._cost_models()]
 
 
 def random_signal(seed, n, d):
@@ -195,7 +210,7 @@ def test_sum_of_costs_adds_the_segments(row):
             cost.sum_of_costs(short)
 
 
-@pytest.mark.parametrize("row", COSTS, ids=str)
+@pytest.mark.parametrize("row", EVERY_MODEL, ids=str)
 def test_min_size_is_the_model_minimum_everywhere(row):
     assert row.make().min_size == row.min_size
     for search in (tarnwell.Pelt, tarnwell.Dynp, tarnwell.Binseg, tarnwell.BottomUp):
@@ -211,7 +226,7 @@ def brute_force(cost, n, min_size, jump, objective):
     return best
 
 
-@pytest.mark.parametrize("row", COSTS, ids=str)
+@pytest.mark.parametrize("row", EVERY_MODEL, ids=str)
 @pytest.mark.parametrize("seed", range(4))
 def test_exact_searches_reach_the_brute_force_optimum(row, seed):
     n, d = 11, max(1 + seed % 2, row.min_features)
@@ -233,7 +248,7 @@ def test_exact_searches_reach_the_brute_force_optimum(row, seed):
             assert close(cost.sum_of_costs(found), fixed_optimum, row)
 
 
-@pytest.mark.parametrize("row", COSTS, ids=str)
+@pytest.mark.parametrize("row", EVERY_MODEL, ids=str)
 @pytest.mark.parametrize("search", ["Binseg", "BottomUp", "Window"])
 def test_greedy_searches_run_every_model(row, search):
     x = random_signal(3, 90, 2)
@@ -261,7 +276,7 @@ def outcome(run):
         return "infeasible"
 
 
-@pytest.mark.parametrize("row", COSTS, ids=str)
+@pytest.mark.parametrize("row", EVERY_MODEL, ids=str)
 @pytest.mark.parametrize("search", GREEDY)
 def test_greedy_searches_follow_the_reference_engines(row, search):
     for seed in range(3):

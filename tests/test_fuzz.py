@@ -33,6 +33,11 @@ CALLS = int(os.environ.get("TARNWELL_FUZZ_CALLS", "20000"))
 SEED = int(os.environ.get("TARNWELL_FUZZ_SEED", "20261207"))
 TRACE = os.environ.get("TARNWELL_FUZZ_TRACE") == "1"
 
+# The names the module's lists accept: every model (and alias), every kernel.
+MODEL_NAMES = [name for entry in _tarnwell._cost_models() for name in entry["names"]]
+KERNEL_NAMES = [kernel for entry in _tarnwell._searches() for kernel in entry["own_cost_penalties"]
+                if kernel != entry["name"]]
+
 DOCUMENTED = (TypeError, ValueError, OverflowError, MemoryError, RuntimeError, NotImplementedError)
 LONGEST_MESSAGE = 2000
 
@@ -298,8 +303,7 @@ class Fuzzer:
         )
 
     def text(self, default=None):
-        names = ["l2", "L2", "l1", "rank", "normal", "linear", "ar", "clinear", "mahalanobis", "rbf", "cosine",
-                 "fused", "full", "streaming", "exact", "sampled"]
+        names = [*MODEL_NAMES, *KERNEL_NAMES, "L2", "fused", "full", "streaming", "exact", "sampled"]
         if isinstance(default, str):
             names += [default] * 8
         if self.random.random() < 0.8:
@@ -358,6 +362,8 @@ class Fuzzer:
             return self.breakpoints()
         if name == "custom_cost":
             return self.custom_cost()
+        if name == "model" and self.random.random() < 0.3:  # a configured cost object
+            return _tarnwell._model_cost(self.random.choice(MODEL_NAMES))
         if isinstance(default, bool):
             return self.random.choice([True, False, 1, None, "yes"])
         if name == "n_samples":
