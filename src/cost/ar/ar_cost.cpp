@@ -14,11 +14,7 @@ Result<ARCost> ARCost::fit(const Signal& signal, std::uint64_t order) {
   // The order sizes the design (n * (order * d + 1) values): it is checked
   // before anything is allocated.
   TARNWELL_CHECK(check_autoregressive_order(order, n));
-  const std::optional<std::uint64_t> lagged = checked_product(order, d);
-  if (!lagged || *lagged == UINT64_MAX) {
-    return errors::fail(errors::numerical_failure("computing autoregressive predictor count"));
-  }
-  const std::uint64_t p = *lagged + 1;
+  TARNWELL_TRY(p, autoregressive_predictors(order, d));
   constexpr const char* storage_context = "allocating autoregressive design storage";
   const std::optional<std::uint64_t> design_size = checked_product(n, p);
   if (!design_size) return errors::fail(errors::numerical_failure(storage_context));

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/error/error_kind.hpp"
+#include "core/signal.hpp"
 
 namespace tarnwell {
 
@@ -25,6 +27,16 @@ inline Status check_autoregressive_order(std::uint64_t order, std::uint64_t n) {
     return errors::fail(errors::numerical_failure("computing autoregressive minimum segment length"));
   }
   return {};
+}
+
+// The design's columns, 1 + order * d, or a numerical failure when they
+// cannot be counted.
+inline Result<std::uint64_t> autoregressive_predictors(std::uint64_t order, std::uint64_t d) {
+  const std::optional<std::uint64_t> lagged = checked_product(order, d);
+  if (!lagged || *lagged == UINT64_MAX) {
+    return errors::fail(errors::numerical_failure("computing autoregressive predictor count"));
+  }
+  return *lagged + 1;
 }
 
 // `row` holds 1 + order * d values; `values` is the row-major signal.

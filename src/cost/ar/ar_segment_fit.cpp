@@ -26,11 +26,7 @@ Status ARModel::fit_segments(const Signal& signal, std::span<const std::uint64_t
   const std::uint64_t n = signal.n_samples();
   const std::uint64_t d = signal.n_features();
   TARNWELL_CHECK(check_autoregressive_order(order, n));
-  const std::optional<std::uint64_t> lagged = checked_product(order, d);
-  if (!lagged || *lagged == UINT64_MAX) {
-    return errors::fail(errors::numerical_failure("computing autoregressive predictor count"));
-  }
-  const std::uint64_t p = *lagged + 1;
+  TARNWELL_TRY(p, autoregressive_predictors(order, d));
   constexpr const char* context = "allocating a segment's autoregression";
   std::uint64_t longest = 0;
   std::uint64_t previous = 0;

@@ -29,16 +29,23 @@ std::string greedy_repr(const char* class_name, const std::string& leading, cons
 // "Parameters:" and the lines of model, min_size, jump and custom_cost.
 const std::string& greedy_parameters_doc();
 
-template <class State>
+// Derived supplies `name`; State is ModelSearchState or derives from it.
+template <class Derived, class State>
 struct GreedySearchTraits {
   static constexpr const char* fit_description =
       "Fit the model's cost (or the custom cost's fit) to a signal and return the object itself. A failed fit "
       "keeps the previous fit.\n\n" TARNWELL_DOC_SIGNAL;
 
   static constexpr auto fit_parameters = ParameterTable<>{};
+  static Status fit(State& state, const ArrayArgument& signal) {
+    return fit_model_search(state, signal, Derived::name, FailedFit::keeps_previous);
+  }
 
   // The saved form of the fit.
   static void save(const State& state, StateWriter& out) { save_model_fit(state, out); }
+  static Result<ModelFittedState> restore(const State& state, StateReader& in) {
+    return restore_model_fit(state, in, Derived::name);
+  }
 
   static constexpr auto predict_parameters =
       ParameterTable<OptionalUnsignedParameter, OptionalRealParameter, OptionalRealParameter>{

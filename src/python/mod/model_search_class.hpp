@@ -18,7 +18,7 @@
 namespace tarnwell::python {
 
 template <class Search>
-struct GeneratedSearchTraits : GreedySearchTraits<ModelSearchState> {
+struct GeneratedSearchTraits : GreedySearchTraits<GeneratedSearchTraits<Search>, ModelSearchState> {
   using State = ModelSearchState;
   static constexpr const char* name = Search::class_name.data();
   static inline const std::string description =
@@ -34,16 +34,9 @@ struct GeneratedSearchTraits : GreedySearchTraits<ModelSearchState> {
     return construct_greedy_state(model, custom_cost, min_size, jump);
   }
 
-  static Status fit(State& state, const ArrayArgument& signal) {
-    return fit_model_search(state, signal, name, FailedFit::keeps_previous);
-  }
-  static Result<ModelFittedState> restore(const State& state, StateReader& in) {
-    return restore_model_fit(state, in, name);
-  }
-
   static Result<PyRef> predict(const State& state, std::optional<std::uint64_t> n_bkps, std::optional<double> pen,
                                std::optional<double> epsilon) {
-    TARNWELL_TRY(rule, GreedySearchTraits<State>::stopping_rule(state, name, n_bkps, pen, epsilon));
+    TARNWELL_TRY(rule, GeneratedSearchTraits::stopping_rule(state, name, n_bkps, pen, epsilon));
     return predict_breakpoints(state.fitted, name,
                                [&](const auto& cost) { return Search::run(cost, state.parameters, rule); });
   }

@@ -15,7 +15,7 @@ struct WindowState : ModelSearchState {
   std::uint64_t width = 0;  // even
 };
 
-struct WindowTraits : GreedySearchTraits<WindowState> {
+struct WindowTraits : GreedySearchTraits<WindowTraits, WindowState> {
   using State = WindowState;
   static constexpr const char* name = "Window";
   static inline const std::string description =
@@ -50,13 +50,6 @@ struct WindowTraits : GreedySearchTraits<WindowState> {
     static_cast<ModelSearchState&>(state) = std::move(common);
     state.width = even_width;
     return state;
-  }
-
-  static Status fit(State& state, const ArrayArgument& signal) {
-    return fit_model_search(state, signal, name, FailedFit::keeps_previous);
-  }
-  static Result<ModelFittedState> restore(const State& state, StateReader& in) {
-    return restore_model_fit(state, in, name);
   }
 
   static Result<PyRef> predict(const State& state, std::optional<std::uint64_t> n_bkps, std::optional<double> pen,
