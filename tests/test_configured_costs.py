@@ -172,8 +172,10 @@ def _expected(model, x, cuts):
         return [np.linalg.lstsq(s[:, 1:], s[:, 0], rcond=None)[0] for s in segments]
     if model == "ar":
         return [_ar_fit(x, a, b, 4) for a, b in zip([0, *cuts[:-1]], cuts)]
-    anchors = [0, *(c - 1 for c in cuts[:-1])]  # clinear: the joining line's slope
-    return [(x[b - 1] - x[a]) / (b - 1 - a) for a, b in zip(anchors, cuts)]
+    if model == "clinear":  # the joining line's slope
+        anchors = [0, *(c - 1 for c in cuts[:-1])]
+        return [(x[b - 1] - x[a]) / (b - 1 - a) for a, b in zip(anchors, cuts)]
+    pytest.skip(f"no NumPy fit of {model!r} written here yet")
 
 
 @pytest.mark.parametrize("entry", _tarnwell._cost_models(), ids=lambda e: e["name"])

@@ -70,9 +70,10 @@ Result<ModelChoice> choose_model(const ModelArgument& argument) {
 PyRef new_cost_object(const CostModel& model) {
   return model.visit([](const auto& descriptor) -> PyRef {
     using Model = std::remove_cvref_t<decltype(descriptor)>;
-    Result<PyRef> object = new_instance(CostClass<Model>::type(), CostObjectState<Model>{descriptor, nullptr});
-    if (!object) throw PythonErrorAlreadySet{};
-    return std::move(*object);
+    PyTypeObject* type = CostClass<Model>::type();
+    if (type == nullptr) throw PythonErrorAlreadySet{};
+    // new_instance raises (PythonErrorAlreadySet) rather than failing.
+    return std::move(new_instance(type, CostObjectState<Model>{descriptor, nullptr}).value());
   });
 }
 
