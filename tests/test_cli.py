@@ -63,6 +63,10 @@ def test_json_output_and_plot(files):
     assert report["breakpoints"] == [80, 140, 230] and report["change_points"] == [80, 140]
     assert report["columns"] == ["temperature"] and report["method"] == "Pelt" and report["penalty"] > 0
     assert target.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    configured = run(files["csv"], "-c", "temperature", "--json", "--model", "ar", "--param", "order=2",
+                     "--pen", "50")
+    assert configured.returncode == 0, configured.stderr
+    assert json.loads(configured.stdout)["model"] == "CostAR(order=2)"
 
 
 def test_penalty_path_table(files):
