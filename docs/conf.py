@@ -72,10 +72,13 @@ sphinx_gallery_conf = {
     "image_scrapers": ("matplotlib",),
     "show_memory": False,
     "plot_gallery": "True",
+    # Figures, printed output and the code: not the repr of a script's last value.
+    "capture_repr": (),
 }
 
 # The figures of the pages (``{plot}``): drawn at the build from the code
 # shown above them.
+plot_basedir = str(HERE)
 plot_include_source = True
 plot_html_show_source_link = False
 plot_html_show_formats = False

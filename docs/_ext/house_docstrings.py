@@ -67,19 +67,21 @@ def _split_parameters(lines: list[str], names: set[str]) -> tuple[list[str], lis
 
 
 def _from_properties(cls: type, names: set[str]) -> list[tuple[str, list[str]]]:
-    """The constructor parameters a class documents on its properties of the
-    same name (the compiled searches do), in signature order."""
-    found = []
+    """The constructor parameters a class documents on its members (the
+    compiled searches do, on the property of the same name or on the one
+    that reports it), in signature order."""
     try:
-        order = list(inspect.signature(cls).parameters)
+        order = [name for name in inspect.signature(cls).parameters if name in names]
     except (TypeError, ValueError):
         return []
-    for name in order:
-        member = vars(cls).get(name) if name in names else None
-        doc = getattr(member, "__doc__", None) or ""
-        _, entries = _split_parameters(doc.splitlines(), {name})
-        found += entries
-    return found
+    docs = [getattr(vars(cls).get(name), "__doc__", None) or "" for name in order]
+    docs += [getattr(member, "__doc__", None) or "" for key, member in vars(cls).items()
+             if not key.startswith("_") and key not in order]
+    found: dict[str, list[str]] = {}
+    for doc in docs:
+        for name, text in _split_parameters(doc.splitlines(), set(order))[1]:
+            found.setdefault(name, text)
+    return [(name, found[name]) for name in order if name in found]
 
 
 def _headings_to_rubrics(lines: list[str]) -> list[str]:
