@@ -67,20 +67,26 @@ def _index(entries: list[Entry]) -> str:
         if group is not None:
             grouped[group].append(entry)
     lines = []
+    pages = []
     for title, sentence, _ in GROUPS:
         if not grouped[title]:
             continue
+        listed = [entry for entry in grouped[title] if entry.kind != "alias"]
         lines += [title, "-" * len(title), "", sentence, "", ".. autosummary::", "   :nosignatures:", ""]
-        lines += [f"   {_relative(entry.qualified, api_catalogue.PACKAGE)}" for entry in grouped[title]]
+        lines += [f"   {_relative(entry.qualified, api_catalogue.PACKAGE)}" for entry in listed]
         lines.append("")
+        for alias in (entry for entry in grouped[title] if entry.kind == "alias"):
+            lines += [f":class:`~{alias.qualified}` is another name of :class:`~{alias.alias_of}`.", ""]
+        pages += [entry.page for entry in grouped[title]]
     submodules = [entry for entry in entries if entry.kind == "module"
                   and api_catalogue.group_of(entry) is None]
     if submodules:
         lines += ["Submodules", "----------", "", ".. autosummary::", ""]
         lines += [f"   {_relative(entry.qualified, api_catalogue.PACKAGE)}" for entry in submodules]
         lines.append("")
+        pages += [entry.page for entry in submodules]
     lines += [".. toctree::", "   :hidden:", ""]
-    lines += [f"   {entry.page}" for entry in entries if entry.module == api_catalogue.PACKAGE or entry.kind == "module"]
+    lines += [f"   {page}" for page in pages]
     return "\n".join(lines) + "\n"
 
 
