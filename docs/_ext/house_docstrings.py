@@ -127,7 +127,8 @@ def convert(what: str, obj: Any, lines: list[str]) -> None:
         for name, text in entries:
             body += [name, "    " + " ".join(text)]
         out += _section("Parameters", body)
-    if getattr(obj, "__module__", None) in ("_tarnwell", "tarnwell._tarnwell") and what in ("class", "function"):
+    compiled = getattr(obj, "__module__", None) in ("_tarnwell", "tarnwell._tarnwell")
+    if compiled and (what == "class" or (what == "function" and _parameter_names(obj))):
         raises = _RAISES_COMMON + (_RAISES_CLASS if what == "class" and not issubclass(obj, BaseException) else [])
         if not (what == "class" and issubclass(obj, BaseException)):
             body = []
