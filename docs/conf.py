@@ -67,7 +67,7 @@ sphinx_gallery_conf = {
     "only_warn_on_example_error": False,
     "download_all_examples": False,
     "remove_config_comments": True,
-    "within_subsection_order": "FileNameSortKey",
+    "within_subsection_order": "gallery_order.GalleryOrder",
     "matplotlib_animations": False,
     "image_scrapers": ("matplotlib",),
     "show_memory": False,
