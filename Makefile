@@ -138,4 +138,4 @@ bench: build
 	@for script in benchmarks/*.py; do echo "== $$script"; $(VPY) $$script; done
 
 clean:
-	rm -rf build
+	rm -rf build docs/api/generated docs/gallery docs/sg_execution_times.rst
