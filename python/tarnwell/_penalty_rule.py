@@ -17,7 +17,7 @@ from __future__ import annotations
 import math
 from collections.abc import Callable
 from dataclasses import dataclass, field
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import numpy.typing as npt
@@ -29,6 +29,9 @@ from ._methods import KNOWN_MODELS, model_entry, normalise, search_info
 from ._noise import LARGE_SHIFT
 from ._penalty_trend import gradual_penalty
 from ._tarnwell import Pelt
+
+if TYPE_CHECKING:
+    from ._descriptions import DescriptionChoice
 
 _Matrix = npt.NDArray[np.float64]
 
@@ -128,10 +131,13 @@ class PenaltyChoice:
     gradual: float
     """The raise for trends and smooth rises (at least 1)."""
     rule: str
-    """The key of the rule in PENALTY_RULES."""
+    """The key of the rule in PENALTY_RULES, or the description detect chose."""
     signal_noise: _noise.NoiseScale | None = field(default=None, repr=False, compare=False)
     """The noise of the signal itself, when the rule measured it (reused by
     the under-segmentation check)."""
+    description: DescriptionChoice | None = field(default=None, compare=False)
+    """When detect chose the model as well (no model given): the description
+    it chose and how far behind the others came."""
 
 
 def rule_key(estimator: Any) -> str:

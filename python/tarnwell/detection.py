@@ -16,16 +16,21 @@ from ._costs import segmentation_cost
 from ._intake import Intake, as_signal
 from ._estimators import build_estimator, default_min_size
 from ._methods import search_info
-from .penalty import choose_penalty, warn_if_oversegmented, warn_if_undersegmented
+from ._descriptions import choose_description, description_cost
+from .penalty import PenaltyChoice, choose_penalty, warn_if_oversegmented, warn_if_undersegmented
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
 
 __all__ = ["DetectionFailure", "DetectionResult", "default_min_size", "detect", "detect_many"]
 
-# Models whose segments follow a regression, not a level: a level shift
-# inside one of their segments is not a sign of a missed change.
-_TREND_MODELS = ("linear", "ar", "clinear")
+# Models whose segments follow a regression, not a level (or a wandering
+# level): a level shift inside one of their segments is not a sign of a
+# missed change.
+_TREND_MODELS = ("linear", "ar", "clinear", "trend", "walk")
+
+# The parameters detect still chooses the description with: the grid only.
+_DESCRIBED_PARAMETERS = ("min_size", "jump")
 
 # Interruption groups of detect_many calls: the workers' searches watch their
 # call's group, so Ctrl-C on the main thread reaches them too.
@@ -45,11 +50,16 @@ class DetectionResult:
     breakpoints: list[int]
     method: str
     model: str | None
+    """The model of the search; when detect chose it (no model given), the
+    description: "l2", "trend", "normal" or "walk" (see `penalty_choice`)."""
     penalty: float | None
     """The penalty used (given or default), or None for another stopping rule."""
     signal: Intake = field(repr=False)
     _cost_choice: dict[str, Any] = field(repr=False)
     _cost: float | None = field(default=None, repr=False)
+    penalty_choice: PenaltyChoice | None = field(default=None, repr=False)
+    """The parts of the default penalty, when detect chose it; with the
+    description and how the others scored when it chose the model too."""
 
     @property
     def n_samples(self) -> int:
@@ -84,7 +94,11 @@ class DetectionResult:
     def cost(self) -> float:
         """Total cost of the segmentation in the search's own cost (computed on first use)."""
         if self._cost is None:
-            self._cost = segmentation_cost(self.signal.matrix, self.breakpoints, **self._cost_choice)
+            if "description" in self._cost_choice:
+                self._cost = description_cost(self._cost_choice["description"], self.signal.matrix,
+                                              self.breakpoints)
+            else:
+                self._cost = segmentation_cost(self.signal.matrix, self.breakpoints, **self._cost_choice)
         return self._cost
 
     def plot(self, true_breakpoints: Iterable[int] | None = None, **options: Any) -> Figure:
@@ -145,6 +159,8 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     for rule in given:
         if rule not in info.rules:
             raise ValueError(f"{info.name} does not take {rule}; it stops by {' or '.join(info.rules)}")
+    if model is None and not given and info.name == "Pelt" and set(params) <= set(_DESCRIBED_PARAMETERS):
+        return _described(intake, info.name, params, warn)
     if not given and params.get("custom_cost") is not None:
         raise ValueError("there is no default penalty for a custom cost: its units are unknown; pass pen= "
                          "(tarnwell.penalty.penalty_path shows the candidates)")
@@ -152,11 +168,12 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     estimator.fit(intake.values, **fit_params)
     known: list[int] | None = None
     noise = None
+    parts: PenaltyChoice | None = None
     if not given:
         if "pen" not in info.rules:
             raise ValueError(f"{info.name} needs one of {', '.join(info.rules)}")
-        chosen, known = choose_penalty(estimator, intake.matrix, fit_params)
-        given, noise = {"pen": chosen.value}, chosen.signal_noise
+        parts, known = choose_penalty(estimator, intake.matrix, fit_params)
+        given, noise = {"pen": parts.value}, parts.signal_noise
     breakpoints = known if known is not None else _predict(estimator, intake, given)
     if warn:
         warn_if_oversegmented(breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
@@ -166,7 +183,28 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
                                    noise=noise, stacklevel=2)
     model_name = getattr(estimator, "model", None) or getattr(estimator, "kernel", None)
     return DetectionResult(breakpoints=breakpoints, method=info.name, model=model_name,
-                           penalty=given.get("pen"), signal=intake, _cost_choice=choice(estimator))
+                           penalty=given.get("pen"), signal=intake, _cost_choice=choice(estimator),
+                           penalty_choice=parts)
+
+
+def _described(intake: Intake, method: str, params: dict[str, Any], warn: bool) -> DetectionResult:
+    """detect with nothing but the grid given: the description of the signal
+    a person would use, with its segmentation (see `_descriptions`)."""
+    min_size = params.get("min_size")
+    jump = params.get("jump")
+    choice = choose_description(intake.matrix, min_size=2 if min_size is None else int(min_size),
+                                jump=1 if jump is None else int(jump))
+    if warn:
+        shortest = 2 if min_size is None else int(min_size)
+        warn_if_oversegmented(choice.breakpoints, min_size=shortest, jump=1 if jump is None else int(jump),
+                              stacklevel=3)
+        if choice.name not in _TREND_MODELS:
+            signal = intake.matrix if choice.signal is None else choice.signal
+            warn_if_undersegmented(signal, choice.breakpoints, min_size=shortest, noise=choice.noise, stacklevel=3)
+    parts = PenaltyChoice(choice.penalty, choice.penalty / choice.excursion, choice.excursion, 1.0, choice.name,
+                          choice.noise, description=choice)
+    return DetectionResult(breakpoints=choice.breakpoints, method=method, model=choice.name, penalty=choice.penalty,
+                           signal=intake, _cost_choice={"description": choice}, penalty_choice=parts)
 
 
 def _predict(estimator: Any, intake: Intake, rule: dict[str, Any]) -> list[int]:

@@ -1,0 +1,431 @@
+"""Reading a recording as a person would: the description `detect` chooses
+when it is given neither a model nor a stopping rule.
+
+A person looking at a recording first sees what kind of signal it is, then
+marks where it changes. The descriptions:
+
+- "l2": a level that holds between abrupt shifts, around noise that may be
+  correlated;
+- "trend": a level that follows a straight line between changes: the bend of
+  a trend is a change, and so is a shift of level on a trend;
+- "normal": a level and a spread that hold between changes;
+- "walk": a level that wanders like a random walk: its wandering is no
+  change, only a jump that stands out of its steps is.
+
+A seasonal swing (`_season`) is looked past first: it is removed before the
+descriptions are fitted.
+
+Each description is fitted by its own exact search at its own default
+penalty, then they are compared on the same footing: the Gaussian
+likelihood of the signal's one-step prediction errors under each, plus
+ln(n) per parameter, a change's position counting twice as in the modified
+BIC. The prediction errors are, for the descriptions of a level, the
+residuals' innovations (residuals from the segments' levels or lines, less
+the share of the previous residual their lag-one autocorrelation predicts:
+correlated noise is then not mistaken for missing changes) and, for the
+walk, its steps as a local-level model predicts them (steps of a walk
+measured through noise are negatively correlated, which lowers their
+prediction error). Variances are winsorised, so outliers and heavy tails
+weigh alike on every description.
+"""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Sequence
+from dataclasses import dataclass, field
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _noise
+from ._noise import LARGE_SHIFT
+from ._penalty_rule import EXCURSION_ROOM
+from ._penalty_trend import ABRUPT
+from ._season import Season, seasonal_swing
+from ._costs import segmentation_cost
+from ._tarnwell import Pelt
+
+__all__ = ["DESCRIPTIONS", "DescriptionChoice", "choose_description", "description_cost"]
+
+_Matrix = npt.NDArray[np.float64]
+
+DESCRIPTIONS = {
+    "l2": "a level that holds between abrupt shifts",
+    "trend": "a level that follows a straight line between changes (bends of a trend, shifts on a trend)",
+    "normal": "a level and a spread that hold between changes",
+    "walk": "a level that wanders like a random walk, with jumps that stand out of its steps",
+}
+"""The descriptions `detect` chooses from, by the name `result.model` reports."""
+
+# Parameters a description has besides those of its changes (level, noise
+# variance and its correlation; the trend's slope; the walk's drift, step
+# variance and the noise around it) and those each change adds (besides its
+# position, counted twice). WALK_CLAIM: a walk must explain the signal better
+# than a level by two more parameters' worth, since a walk of small steps in
+# noise also passes for a level with a few shifts, which people mark.
+WALK_CLAIM = 2
+
+
+def _base_parameters(name: str, d: int) -> int:
+    return {"l2": 3 * d, "trend": 4, "normal": 3 * d, "walk": 3 * d + WALK_CLAIM}[name]
+
+
+def _change_parameters(name: str, d: int) -> int:
+    return {"l2": d, "trend": 2, "normal": d + d * (d + 1) // 2, "walk": d}[name]
+
+
+# Within a coarse segmentation of a long signal, each change is placed
+# exactly within this many blocks of where the coarse search put it.
+COARSE_SAMPLES = 2000
+"""Signals longer than this are searched for trends and spread changes on
+block means first (an exact search of those costs is quadratic in the
+length), then every change is placed exactly near its block."""
+
+SPREAD_EVIDENCE = 4.0
+"""The search for changes of spread runs when the variance of the
+sample-to-sample differences, measured in blocks, varies more than this many
+standard deviations of the chi-square that equal variances give."""
+
+
+@dataclass(frozen=True)
+class DescriptionChoice:
+    """The description `detect` chose and why."""
+
+    name: str
+    """The chosen description (a key of DESCRIPTIONS), as result.model reports it."""
+    breakpoints: list[int]
+    """Its segmentation of the signal (less the seasonal swing, if any)."""
+    penalty: float
+    """The penalty its search used, in the units of its cost on the signal."""
+    scores: dict[str, float]
+    """Each fitted description's criterion (twice the negative log-likelihood
+    of its prediction errors plus ln(n) per parameter) less the chosen one's,
+    in units of ln(n): how many parameters' worth worse it fits."""
+    excursion: float = 1.0
+    """The raise of the penalty for short excursions (the level's, shared by
+    the trend and spread searches)."""
+    season: Season | None = field(default=None, repr=False)
+    """The seasonal swing removed before the descriptions were fitted."""
+    noise: _noise.NoiseScale | None = field(default=None, repr=False, compare=False)
+    """The noise of the signal the descriptions were fitted to (less the swing)."""
+    signal: _Matrix | None = field(default=None, repr=False, compare=False)
+    """That signal, in the signal's units, when a swing was removed."""
+
+
+# -- fits and prediction errors --------------------------------------------------------------------
+
+
+def _residuals(work: _Matrix, breakpoints: Sequence[int], slopes: bool) -> _Matrix:
+    """The signal less each segment's mean (or least-squares line)."""
+    edges = np.asarray([0, *breakpoints], dtype=np.int64)
+    counts = np.diff(edges)
+    lengths = counts.astype(np.float64)[:, None]
+    residuals = work - np.repeat(np.add.reduceat(work, edges[:-1], axis=0) / lengths, counts, axis=0)
+    if slopes:
+        centre = np.repeat(edges[:-1] + (lengths[:, 0] - 1.0) / 2.0, counts)
+        offset = (np.arange(work.shape[0], dtype=np.float64) - centre)[:, None]
+        spread = np.add.reduceat(offset * offset, edges[:-1], axis=0)
+        moment = np.add.reduceat(offset * residuals, edges[:-1], axis=0)
+        slope = np.divide(moment, spread, out=np.zeros_like(moment), where=spread > 0)
+        residuals = residuals - np.repeat(slope, counts, axis=0) * offset
+    return np.asarray(residuals)
+
+
+def _innovations(residuals: _Matrix, breakpoints: Sequence[int]) -> tuple[_Matrix, npt.NDArray[np.int64]]:
+    """The residuals less the share of the previous one that their lag-one
+    autocorrelation predicts (within segments), and the segment of each."""
+    n = residuals.shape[0]
+    starts = np.asarray([0, *breakpoints[:-1]], dtype=np.int64)
+    follows = np.ones(n, dtype=bool)
+    follows[starts] = False
+    rows = np.flatnonzero(follows)
+    current, previous = residuals[rows], residuals[rows - 1]
+    if rows.size < 3:
+        return current, np.searchsorted(starts, rows, side="right") - 1
+    # var(r_t - r_{t-1}) = 2 var(r) (1 - ρ) for a stationary residual.
+    variance = _noise.winsorized_variance(residuals)
+    steps = _noise.winsorized_variance(current - previous)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        rho = np.clip(np.nan_to_num(1.0 - steps / (2.0 * variance)), 0.0, 0.99)
+    return current - rho * previous, np.searchsorted(starts, rows, side="right") - 1
+
+
+def _log_variance(values: _Matrix, floor: float) -> float:
+    """Sum over features of the log of the winsorised variance (floored: an
+    exact fit must not win by an infinite margin)."""
+    return float(np.sum(np.log(np.maximum(_noise.winsorized_variance(values), floor))))
+
+
+def _level_criterion(work: _Matrix, breakpoints: Sequence[int], slopes: bool, floor: float) -> float:
+    errors, _ = _innovations(_residuals(work, breakpoints, slopes), breakpoints)
+    return (work.shape[0] - 1) * _log_variance(errors, floor)
+
+
+def _spread_criterion(work: _Matrix, breakpoints: Sequence[int], floor: float) -> float:
+    errors, segment = _innovations(_residuals(work, breakpoints, False), breakpoints)
+    total = 0.0
+    for index in range(len(breakpoints)):
+        mine = errors[segment == index]
+        if mine.shape[0] >= 2:
+            total += mine.shape[0] * _log_variance(mine, floor)
+    # Each segment's first sample has no prediction: count it at the mean.
+    return total * (work.shape[0] - 1) / max(errors.shape[0], 1)
+
+
+def _walk_criterion(steps: _Matrix, n: int, floor: float) -> float:
+    """(n - 1) times the log of the prediction-error variance of the steps
+    under a local-level model: steps of a walk seen through noise have a
+    lag-one correlation r in [-1/2, 0], an MA(1) with θ/(1 + θ²) = r whose
+    prediction error has variance var / (1 + θ²)."""
+    total = 0.0
+    variance = _noise.winsorized_variance(steps)
+    pairs = _noise.winsorized_variance(steps[1:] + steps[:-1]) if steps.shape[0] > 2 else 2.0 * variance
+    for v, v2 in zip(np.atleast_1d(variance), np.atleast_1d(pairs)):
+        r = float(np.clip(v2 / (2.0 * v) - 1.0, -0.49, 0.0)) if v > 0 else 0.0
+        theta = 0.0 if r == 0.0 else (1.0 - math.sqrt(1.0 - 4.0 * r * r)) / (2.0 * r)
+        total += math.log(max(v / (1.0 + theta * theta), floor))
+    return (n - 1) * total
+
+
+# -- the searches -----------------------------------------------------------------------------------
+
+
+def _block_means(work: _Matrix, block: int) -> _Matrix:
+    count = work.shape[0] // block
+    return np.asarray(work[:count * block].reshape(count, block, -1).mean(axis=1))
+
+
+def _line_costs(prefix: _Matrix, starts: npt.NDArray[np.int64], ends: npt.NDArray[np.int64]) -> npt.NDArray[np.float64]:
+    """Squared error of the least-squares line of each [start, end), from
+    prefix sums of 1, t, t², y, t·y, y² (columns in that order)."""
+    s = prefix[ends] - prefix[starts]
+    count, t, tt, y, ty, yy = (s[:, i] for i in range(6))
+    with np.errstate(divide="ignore", invalid="ignore"):
+        stt = tt - t * t / count
+        sty = ty - t * y / count
+        syy = yy - y * y / count
+        fit = np.where(stt > 0, sty * sty / np.where(stt > 0, stt, 1.0), 0.0)
+    return np.asarray(np.maximum(syy - fit, 0.0))
+
+
+def _mean_costs(prefix: _Matrix, starts: npt.NDArray[np.int64], ends: npt.NDArray[np.int64],
+                spread: bool) -> npt.NDArray[np.float64]:
+    """Squared error about the mean of each [start, end) (prefix sums of 1, y,
+    y²), or for `spread` its length times the log of that error per sample."""
+    s = prefix[ends] - prefix[starts]
+    count, y, yy = s[:, 0], s[:, 1], s[:, 2]
+    error = np.maximum(yy - y * y / count, 0.0)
+    if not spread:
+        return np.asarray(error)
+    return np.asarray(count * np.log(np.maximum(error / count, 1e-300)))
+
+
+def _refine(column: _Matrix, coarse: Sequence[int], block: int, min_size: int, jump: int,
+            kind: str) -> list[int]:
+    """Each change of a search on block means of `block` samples, placed
+    exactly: the position within a block of its coarse place that splits its
+    neighbours' span best under the description's cost, in the order of the changes."""
+    n = column.shape[0]
+    t = np.arange(n, dtype=np.float64) / n
+    y = column[:, 0] - np.median(column[:, 0])
+    rows = [np.ones(n), t, t * t, y, t * y, y * y] if kind == "trend" else [np.ones(n), y, y * y]
+    prefix = np.zeros((n + 1, len(rows)))
+    np.cumsum(np.stack(rows, axis=1), axis=0, out=prefix[1:])
+    bounds = [0, *(min(b * block, n) for b in coarse[:-1]), n]
+    for i in range(1, len(bounds) - 1):
+        low = max(bounds[i - 1] + min_size, bounds[i] - 2 * block)
+        high = min(bounds[i + 1] - min_size, bounds[i] + 2 * block)
+        candidates = np.arange(low, high + 1, dtype=np.int64)
+        candidates = candidates[candidates % jump == 0]
+        if candidates.size == 0:
+            continue
+        left = np.full(candidates.size, bounds[i - 1], dtype=np.int64)
+        right = np.full(candidates.size, bounds[i + 1], dtype=np.int64)
+        if kind == "trend":
+            total = _line_costs(prefix, left, candidates) + _line_costs(prefix, candidates, right)
+        else:
+            total = (_mean_costs(prefix, left, candidates, True) + _mean_costs(prefix, candidates, right, True))
+        bounds[i] = int(candidates[int(np.argmin(total))])
+    return sorted(set(bounds[1:]))
+
+
+def _trend_search(work: _Matrix, pen: float, min_size: int, jump: int) -> list[int]:
+    """The exact piecewise-linear segmentation (a line in time per segment) at
+    penalty `pen`: the "linear" cost on the columns (signal, 1, time)."""
+    n = work.shape[0]
+    block = max(1, math.ceil(n / COARSE_SAMPLES))
+    column = _block_means(work, block) if block > 1 else work
+    count = column.shape[0]
+    time = (np.arange(count, dtype=np.float64) - (count - 1) / 2.0) / count
+    design = np.ascontiguousarray(np.c_[column[:, 0], np.ones(count), time])
+    size = max(3, math.ceil(min_size / block))
+    step = 1 if block > 1 else jump
+    found = [int(b) for b in Pelt(model="linear", min_size=size, jump=step).fit(design).predict(pen=pen / block)]
+    return found if block == 1 else _refine(work, found, block, max(min_size, 3), jump, "trend")
+
+
+def _spread_search(work: _Matrix, pen: float, min_size: int, jump: int) -> list[int]:
+    """The exact segmentation under the "normal" cost (changes of level and
+    spread) at penalty `pen`."""
+    n, d = work.shape
+    block = max(1, math.ceil(n / COARSE_SAMPLES)) if d == 1 else 1
+    column = _block_means(work, block) if block > 1 else work
+    size = max(d + 2, math.ceil(min_size / block))
+    step = 1 if block > 1 else jump
+    found = [int(b) for b in Pelt(model="normal", min_size=size, jump=step).fit(
+        np.ascontiguousarray(column)).predict(pen=pen)]
+    return found if block == 1 else _refine(work, found, block, max(min_size, 3), jump, "normal")
+
+
+def _walk_search(work: _Matrix, price: float, min_size: int, jump: int) -> tuple[list[int], _Matrix]:
+    """The jumps of a walk: steps whose squared size, in units of the robust
+    variance of the steps, exceeds `price` (the exact optimum of a walk whose
+    every step is Gaussian but at the jumps, each jump paying `price`), at
+    least `min_size` apart (the larger first), on the grid of `jump`; and the
+    other steps, about their median."""
+    n = work.shape[0]
+    steps = work[1:] - work[:-1]
+    steps = steps - _noise.median(steps)
+    sd = _noise.robust_sd(steps)
+    size = np.sum((steps / np.where(sd > 0, sd, 1.0)) ** 2, axis=1) if np.any(sd > 0) else np.zeros(n - 1)
+    chosen: list[int] = []
+    for index in np.argsort(-size, kind="stable"):
+        if size[index] <= price:
+            break
+        # Step `index` goes from sample index to index + 1: the new level starts there.
+        at = int(round((index + 1) / jump) * jump)
+        if min_size <= at <= n - min_size and all(abs(at - other) >= min_size for other in chosen):
+            chosen.append(at)
+    keep = np.ones(n - 1, dtype=bool)
+    keep[np.asarray(chosen, dtype=np.int64) - 1] = False
+    return [*sorted(chosen), n], np.asarray(steps[keep])
+
+
+def _spread_evidence(work: _Matrix) -> float:
+    """How unequal the variance of the sample-to-sample differences is across
+    blocks of the signal, in standard deviations of the chi-square that equal
+    variances give (0 when the signal is too short to tell)."""
+    n, d = work.shape
+    block = max(16, n // 64)
+    count = (n - 1) // block
+    if count < 4:
+        return 0.0
+    steps = (work[1:count * block + 1] - work[:count * block]).reshape(count, block, d)
+    logs = np.log(np.maximum(np.stack([_noise.winsorized_variance(b) for b in steps]), 1e-300))
+    # The log of a winsorised variance of m steps of an MA(1) has variance
+    # about 3/m (measured on Gaussian noise; twice that of independent values).
+    statistic = float(np.sum((logs - logs.mean(axis=0)) ** 2) / (3.0 / block))
+    dof = (count - 1) * d
+    return (statistic - dof) / math.sqrt(2.0 * dof)
+
+
+def _has_gradual_steps(work: _Matrix, breakpoints: Sequence[int], noise: _noise.NoiseScale) -> bool:
+    """Whether a piecewise-constant fit holds a step that the lines on either
+    side of it explain (a trend cut into a staircase), or, without any step,
+    whether one straight line explains the signal better than a change would."""
+    if len(breakpoints) < 2:
+        n = work.shape[0]
+        position = np.arange(n, dtype=np.float64) - (n - 1) / 2.0
+        moments = position @ (work - work.mean(axis=0))
+        gain = float(np.sum(moments * moments) / (n * (n * n - 1.0) / 12.0))
+        return gain > (work.shape[1] + 2) * math.log(n) * noise.inflated
+    bounds = [0, *breakpoints]
+    jumps, sds = _noise.abrupt_jumps(work, list(zip(bounds[:-2], bounds[1:-1], bounds[2:])), noise)
+    return bool(np.any(np.all(np.abs(jumps) <= ABRUPT * sds, axis=1)))
+
+
+# -- the choice -------------------------------------------------------------------------------------
+
+
+def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> DescriptionChoice:
+    """The description of `matrix` (samples × features) a person would use,
+    with its segmentation and why (see the module text)."""
+    n, d = matrix.shape
+    log_n = max(math.log(n), 1.0)
+    noise = _noise.noise_scale(matrix)
+    scale = _noise.power_of_two_near(float(np.max(noise.sd)))
+    # In units of about the noise (a power of two: exact) and centred, so
+    # that squares neither overflow nor lose the signal to an offset.
+    work = (matrix - _noise.median(matrix)) / scale
+    level_size = max(min_size, 1)
+    level = _LevelFit(work, noise.in_units_of(scale), level_size, jump)
+    if not level.measured:
+        return DescriptionChoice("l2", [n], level.penalty * scale * scale, {"l2": 0.0}, noise=noise)
+    season = seasonal_swing(work[:, 0], level.breakpoints, level.unit) if d == 1 else None
+    if season is not None:
+        work = work - season.values[:, None]
+        level = _LevelFit(work, _noise.noise_scale(work), level_size, jump)
+    floor = level.unit * 1e-12
+    fits: dict[str, tuple[list[int], float, float]] = {}
+    fits["l2"] = (level.breakpoints, level.penalty,
+                  _level_criterion(work, level.breakpoints, False, floor))
+    walk_price = (d + 2) * log_n
+    walk, steps = _walk_search(work, walk_price, level_size, jump)
+    fits["walk"] = (walk, walk_price, _walk_criterion(steps, n, floor))
+    if d == 1 and n >= 8 and _has_gradual_steps(work, level.breakpoints, level.noise):
+        pen = 4.0 * log_n * level.unit * level.excursion
+        trend = _trend_search(work, pen, max(min_size, 3), jump)
+        fits["trend"] = (trend, pen, _level_criterion(work, trend, True, floor))
+    if _spread_evidence(work) > SPREAD_EVIDENCE:
+        pen = (_change_parameters("normal", d) + 2) * log_n * float(np.mean(level.noise.inflation)) * level.excursion
+        spread = _spread_search(work, pen, max(min_size, d + 2), jump)
+        fits["normal"] = (spread, pen, _spread_criterion(work, spread, floor))
+    totals = {name: criterion + (_base_parameters(name, d) + (len(bkps) - 1) * (_change_parameters(name, d) + 2))
+              * log_n for name, (bkps, _, criterion) in fits.items()}
+    chosen = min(totals, key=lambda name: totals[name])
+    breakpoints, pen, _ = fits[chosen]
+    # Penalties in the units of each search's cost on the signal: squared
+    # error for the level, trend and walk ("walk" in squared steps over their
+    # robust variance: no units), likelihood for "normal".
+    units = {"l2": scale * scale, "trend": scale * scale, "walk": 1.0, "normal": 1.0}
+    own_noise = level.noise.in_units_of(1.0 / scale)
+    return DescriptionChoice(chosen, breakpoints, pen * units[chosen],
+                             {name: (total - totals[chosen]) / log_n for name, total in totals.items()},
+                             excursion=1.0 if chosen == "walk" else level.excursion, season=season, noise=own_noise,
+                             signal=(work * scale if season is not None else None))
+
+
+class _LevelFit:
+    """The piecewise-constant description: the squared-error search at the
+    modified-BIC penalty in noise units, raised for short excursions."""
+
+    def __init__(self, work: _Matrix, noise: _noise.NoiseScale, min_size: int, jump: int) -> None:
+        n, d = work.shape
+        self.noise = noise
+        self.unit = noise.inflated
+        self.measured = math.isfinite(self.unit) and self.unit > 0
+        log_n = max(math.log(n), 1.0)
+        if not self.measured:
+            self.unit, self.excursion = 1.0, 1.0
+            self.penalty = (d + 2) * log_n
+            self.breakpoints = [n]
+            return
+        gain = _noise.excursion_gain(work, shortest=min_size)
+        term = (d + 2) * log_n * self.unit
+        ceiling = LARGE_SHIFT**2 * n / (2 * EXCURSION_ROOM) * self.unit
+        self.excursion = max(1.0, min(gain, ceiling) / term)
+        self.penalty = term * self.excursion
+        search = Pelt(model="l2", min_size=min_size, jump=jump).fit(np.ascontiguousarray(work))
+        self.breakpoints = [int(b) for b in search.predict(pen=self.penalty)]
+
+
+
+def description_cost(choice: DescriptionChoice, matrix: _Matrix, breakpoints: Sequence[int]) -> float:
+    """The total cost of `breakpoints` in the chosen description's own cost,
+    on the signal it was fitted to (less the seasonal swing): squared error
+    about the segments' levels ("l2") or lines ("trend"), the "normal" cost,
+    or for "walk" the squared steps about their median but at the jumps."""
+    signal = matrix if choice.signal is None else choice.signal
+    bkps = [int(b) for b in breakpoints]
+    if choice.name in ("l2", "normal"):
+        return segmentation_cost(signal, bkps, model=choice.name)
+    centred = signal - _noise.median(signal)
+    if choice.name == "trend":
+        residuals = _residuals(centred, bkps, True)
+        return float(np.sum(residuals * residuals))
+    steps = centred[1:] - centred[:-1]
+    keep = np.ones(steps.shape[0], dtype=bool)
+    keep[np.asarray(bkps[:-1], dtype=np.int64) - 1] = False
+    others = steps[keep] - _noise.median(steps[keep]) if keep.any() else steps[keep]
+    return float(np.sum(others * others))

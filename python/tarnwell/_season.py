@@ -1,0 +1,132 @@
+"""A seasonal swing: a pattern that repeats with a fixed period (a week of
+daily values, a year of monthly ones), which a person reading a recording
+looks past before marking its changes.
+
+The swing is sought in what a segmentation of the signal leaves (so shifts
+and trends do not pass for it): a narrow peak of the periodogram well above
+the spectrum around it gives the period, and sines at that frequency and its
+harmonics, fitted together with the segments' levels (and slopes), give the
+swing. A harmonic is kept only when it explains more than a change would.
+"""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Sequence
+from dataclasses import dataclass, field
+
+import numpy as np
+import numpy.typing as npt
+
+__all__ = ["Season", "seasonal_swing"]
+
+_Vector = npt.NDArray[np.float64]
+
+# The period must repeat at least this often within the signal, and be at
+# least this many samples long (a period of 2 is a sawtooth, not a season).
+MIN_CYCLES = 3
+MIN_PERIOD = 2.5
+
+# Bins on either side of a frequency whose median power is its background,
+# and the bins next to it left out of that median (a peak leaks into them).
+BACKGROUND = 10
+LEAK = 2
+
+# A peak counts when its power exceeds its background by (ln(bins) + PEAK_MARGIN)
+# / ln 2: the median of a bin's power over white noise is ln 2 times its
+# mean, and the largest of `bins` exponential powers is about ln(bins) means.
+PEAK_MARGIN = 3.0
+
+# Harmonics of the period fitted at most (a weekly pattern of 7 values has 3).
+MAX_HARMONICS = 6
+
+# A harmonic (two coefficients) is kept when it explains more than this many
+# times ln(n) noise units: more than a change of level would.
+HARMONIC_PRICE = 4.0
+
+
+@dataclass(frozen=True)
+class Season:
+    """The seasonal swing found in a signal."""
+
+    period: float
+    """Samples per cycle."""
+    harmonics: int
+    """Harmonics of the period the swing is made of."""
+    values: _Vector = field(repr=False)
+    """The swing at every sample (mean zero over whole cycles)."""
+
+
+def _segment_residuals(columns: npt.NDArray[np.float64], breakpoints: Sequence[int],
+                       slopes: bool) -> npt.NDArray[np.float64]:
+    """Each column less each segment's mean (or least-squares line)."""
+    edges = np.asarray([0, *breakpoints], dtype=np.int64)
+    counts = np.diff(edges)
+    lengths = counts.astype(np.float64)[:, None]
+    residuals = columns - np.repeat(np.add.reduceat(columns, edges[:-1], axis=0) / lengths, counts, axis=0)
+    if slopes:
+        centre = np.repeat(edges[:-1] + (lengths[:, 0] - 1.0) / 2.0, counts)
+        offset = (np.arange(columns.shape[0], dtype=np.float64) - centre)[:, None]
+        spread = np.add.reduceat(offset * offset, edges[:-1], axis=0)
+        moment = np.add.reduceat(offset * residuals, edges[:-1], axis=0)
+        slope = np.divide(moment, spread, out=np.zeros_like(moment), where=spread > 0)
+        residuals = residuals - np.repeat(slope, counts, axis=0) * offset
+    return np.asarray(residuals)
+
+
+def _peak_frequency(residuals: _Vector) -> float | None:
+    """The frequency (cycles per sample) of the strongest narrow peak of the
+    periodogram, refined between the Fourier frequencies, or None."""
+    n = residuals.size
+    power = np.abs(np.fft.rfft(residuals - residuals.mean())) ** 2
+    lowest = MIN_CYCLES
+    highest = min(int(n / MIN_PERIOD), power.size - 1)
+    if highest - lowest < 2 * BACKGROUND:
+        return None
+    padded = np.pad(power, BACKGROUND, mode="reflect")
+    window = np.lib.stride_tricks.sliding_window_view(padded, 2 * BACKGROUND + 1)[:power.size]
+    around = np.concatenate([window[:, :BACKGROUND - LEAK], window[:, BACKGROUND + LEAK + 1:]], axis=1)
+    background = np.median(around, axis=1)
+    ratio = np.zeros(power.size)
+    usable = slice(lowest, highest + 1)
+    ratio[usable] = power[usable] / np.maximum(background[usable], np.finfo(np.float64).tiny)
+    best = int(np.argmax(ratio))
+    bins = highest - lowest + 1
+    if ratio[best] <= (math.log(bins) + PEAK_MARGIN) / math.log(2.0):
+        return None
+    # A period that is not a whole number of Fourier bins falls between two:
+    # the power is evaluated on a finer grid around the peak.
+    fine = (best + np.linspace(-0.5, 0.5, 17)) / n
+    position = np.arange(n, dtype=np.float64)
+    centred = residuals - residuals.mean()
+    fine_power = [abs(np.dot(np.exp(-2j * np.pi * f * position), centred)) for f in fine]
+    return float(fine[int(np.argmax(fine_power))])
+
+
+def seasonal_swing(signal: _Vector, breakpoints: Sequence[int], unit: float, *,
+                   slopes: bool = False) -> Season | None:
+    """The seasonal swing of a one-feature `signal` whose changes are
+    `breakpoints` (segment levels, and lines with `slopes`), in a signal
+    whose squared-error noise unit is `unit`; None when there is none."""
+    n = signal.size
+    if n < 4 * MIN_CYCLES or not (math.isfinite(unit) and unit > 0):
+        return None
+    residuals = _segment_residuals(signal[:, None], breakpoints, slopes)[:, 0]
+    frequency = _peak_frequency(residuals)
+    if frequency is None:
+        return None
+    count = min(MAX_HARMONICS, int(math.ceil(0.5 / frequency)) - 1)
+    position = np.arange(n, dtype=np.float64)
+    angles = 2.0 * np.pi * frequency * np.outer(position, np.arange(1, count + 1))
+    sines = np.concatenate([np.sin(angles), np.cos(angles)], axis=1)
+    # The sines fitted together with the segments' levels (and slopes): by
+    # the Frisch-Waugh theorem, the fit of what the segments leave of the
+    # signal on what they leave of the sines.
+    swing = np.linalg.lstsq(_segment_residuals(sines, breakpoints, slopes), residuals, rcond=None)[0]
+    # A sine of amplitude a explains about n·a²/2 of the squared error.
+    explained = n * (swing[:count] ** 2 + swing[count:] ** 2) / 2.0
+    kept = explained > HARMONIC_PRICE * math.log(n) * unit
+    if not kept.any():
+        return None
+    values = sines[:, np.concatenate([kept, kept])] @ np.concatenate([swing[:count][kept], swing[count:][kept]])
+    return Season(period=1.0 / frequency, harmonics=int(kept.sum()), values=np.asarray(values))
