@@ -31,6 +31,7 @@ weigh alike on every description.
 
 from __future__ import annotations
 
+import functools
 import math
 from collections.abc import Sequence
 from dataclasses import dataclass, field
@@ -61,14 +62,16 @@ DESCRIPTIONS = {
 # Parameters a description has besides those of its changes (level, noise
 # variance and its correlation; the trend's slope; the walk's drift, step
 # variance and the noise around it) and those each change adds (besides its
-# position, counted twice). WALK_CLAIM: a walk must explain the signal better
-# than a level by two more parameters' worth, since a walk of small steps in
-# noise also passes for a level with a few shifts, which people mark.
-WALK_CLAIM = 2
+# position, counted twice). The claims: a walk or a trend must explain the
+# signal better than a level by that many more parameters' worth, since a
+# walk of small steps in noise, or a few lines, also pass for a level with
+# several small shifts, which people mark as such.
+WALK_CLAIM = 2.0
+TREND_CLAIM = 0.0
 
 
-def _base_parameters(name: str, d: int) -> int:
-    return {"l2": 3 * d, "trend": 4, "normal": 3 * d, "walk": 3 * d + WALK_CLAIM}[name]
+def _base_parameters(name: str, d: int) -> float:
+    return {"l2": 3 * d, "trend": 4 + TREND_CLAIM, "normal": 3 * d, "walk": 3 * d + WALK_CLAIM}[name]
 
 
 def _change_parameters(name: str, d: int) -> int:
@@ -82,7 +85,18 @@ COARSE_SAMPLES = 2000
 block means first (an exact search of those costs is quadratic in the
 length), then every change is placed exactly near its block."""
 
-SPREAD_EVIDENCE = 4.0
+LONGEST_EXCURSION = 16
+"""The level's penalty is raised for excursions of at most this many
+samples (the explicit models' rule looks up to 32): the other descriptions
+take over trends, wandering and seasons, and a segment of 30 samples
+between two shifts is a change, not a burst."""
+
+ALWAYS_FITTED = 500
+"""Every description is fitted to signals (or block means) of at most this
+many samples; longer ones are searched for trends and spread changes only on
+a hint of them."""
+
+SPREAD_EVIDENCE = 3.0
 """The search for changes of spread runs when the variance of the
 sample-to-sample differences, measured in blocks, varies more than this many
 standard deviations of the chi-square that equal variances give."""
@@ -174,18 +188,33 @@ def _spread_criterion(work: _Matrix, breakpoints: Sequence[int], floor: float) -
 
 
 def _walk_criterion(steps: _Matrix, n: int, floor: float) -> float:
-    """(n - 1) times the log of the prediction-error variance of the steps
-    under a local-level model: steps of a walk seen through noise have a
-    lag-one correlation r in [-1/2, 0], an MA(1) with θ/(1 + θ²) = r whose
-    prediction error has variance var / (1 + θ²)."""
+    """(n - 1) times the log of the variance of the walk's prediction errors.
+
+    Steps of a walk seen through noise are an MA(1), x_t = a_t + θ·a_{t-1},
+    with lag-one correlation r = θ/(1 + θ²) in [-1/2, 0]; the prediction
+    errors a_t = x_t - θ·a_{t-1} are what a local-level model fails to
+    foresee. A shift of level that a walk of small steps does not explain
+    leaves a run of them (θ near -1 decays slowly), so a staircase does not
+    pass for a walk."""
     total = 0.0
-    variance = _noise.winsorized_variance(steps)
-    pairs = _noise.winsorized_variance(steps[1:] + steps[:-1]) if steps.shape[0] > 2 else 2.0 * variance
-    for v, v2 in zip(np.atleast_1d(variance), np.atleast_1d(pairs)):
-        r = float(np.clip(v2 / (2.0 * v) - 1.0, -0.49, 0.0)) if v > 0 else 0.0
+    for column in steps.T:
+        variance = float(_noise.winsorized_variance(column[:, None])[0])
+        if column.size > 2 and variance > 0:
+            pairs = float(_noise.winsorized_variance((column[1:] + column[:-1])[:, None])[0])
+            r = min(max(pairs / (2.0 * variance) - 1.0, _WALK_MIN_CORRELATION), 0.0)
+        else:
+            r = 0.0
         theta = 0.0 if r == 0.0 else (1.0 - math.sqrt(1.0 - 4.0 * r * r)) / (2.0 * r)
-        total += math.log(max(v / (1.0 + theta * theta), floor))
+        # a_t = Σ_k (-θ)^k x_{t-k}, cut where the weights fall below 1e-6.
+        taps = int(math.ceil(math.log(1e-6) / math.log(abs(theta)))) if theta != 0.0 else 1
+        errors = np.convolve(column, (-theta) ** np.arange(taps))[:column.size]
+        total += math.log(max(float(_noise.winsorized_variance(errors[:, None])[0]), floor))
     return (n - 1) * total
+
+
+# The lag-one correlation of a walk's steps is bounded by -1/2 (no walk:
+# noise about a constant level); just above it the MA(1) stays invertible.
+_WALK_MIN_CORRELATION = -0.49
 
 
 # -- the searches -----------------------------------------------------------------------------------
@@ -250,32 +279,20 @@ def _refine(column: _Matrix, coarse: Sequence[int], block: int, min_size: int, j
     return sorted(set(bounds[1:]))
 
 
-def _trend_search(work: _Matrix, pen: float, min_size: int, jump: int) -> list[int]:
+def _trend_search(view: _Matrix, pen: float, min_size: int, jump: int) -> list[int]:
     """The exact piecewise-linear segmentation (a line in time per segment) at
     penalty `pen`: the "linear" cost on the columns (signal, 1, time)."""
-    n = work.shape[0]
-    block = max(1, math.ceil(n / COARSE_SAMPLES))
-    column = _block_means(work, block) if block > 1 else work
-    count = column.shape[0]
+    count = view.shape[0]
     time = (np.arange(count, dtype=np.float64) - (count - 1) / 2.0) / count
-    design = np.ascontiguousarray(np.c_[column[:, 0], np.ones(count), time])
-    size = max(3, math.ceil(min_size / block))
-    step = 1 if block > 1 else jump
-    found = [int(b) for b in Pelt(model="linear", min_size=size, jump=step).fit(design).predict(pen=pen / block)]
-    return found if block == 1 else _refine(work, found, block, max(min_size, 3), jump, "trend")
+    design = np.ascontiguousarray(np.c_[view[:, 0], np.ones(count), time])
+    return [int(b) for b in Pelt(model="linear", min_size=max(min_size, 3), jump=jump).fit(design).predict(pen=pen)]
 
 
-def _spread_search(work: _Matrix, pen: float, min_size: int, jump: int) -> list[int]:
+def _spread_search(view: _Matrix, pen: float, min_size: int, jump: int) -> list[int]:
     """The exact segmentation under the "normal" cost (changes of level and
     spread) at penalty `pen`."""
-    n, d = work.shape
-    block = max(1, math.ceil(n / COARSE_SAMPLES)) if d == 1 else 1
-    column = _block_means(work, block) if block > 1 else work
-    size = max(d + 2, math.ceil(min_size / block))
-    step = 1 if block > 1 else jump
-    found = [int(b) for b in Pelt(model="normal", min_size=size, jump=step).fit(
-        np.ascontiguousarray(column)).predict(pen=pen)]
-    return found if block == 1 else _refine(work, found, block, max(min_size, 3), jump, "normal")
+    search = Pelt(model="normal", min_size=max(min_size, view.shape[1] + 2), jump=jump)
+    return [int(b) for b in search.fit(np.ascontiguousarray(view)).predict(pen=pen)]
 
 
 def _walk_search(work: _Matrix, price: float, min_size: int, jump: int) -> tuple[list[int], _Matrix]:
@@ -283,7 +300,7 @@ def _walk_search(work: _Matrix, price: float, min_size: int, jump: int) -> tuple
     variance of the steps, exceeds `price` (the exact optimum of a walk whose
     every step is Gaussian but at the jumps, each jump paying `price`), at
     least `min_size` apart (the larger first), on the grid of `jump`; and the
-    other steps, about their median."""
+    steps about their median, zero at the jumps."""
     n = work.shape[0]
     steps = work[1:] - work[:-1]
     steps = steps - _noise.median(steps)
@@ -297,9 +314,11 @@ def _walk_search(work: _Matrix, price: float, min_size: int, jump: int) -> tuple
         at = int(round((index + 1) / jump) * jump)
         if min_size <= at <= n - min_size and all(abs(at - other) >= min_size for other in chosen):
             chosen.append(at)
-    keep = np.ones(n - 1, dtype=bool)
-    keep[np.asarray(chosen, dtype=np.int64) - 1] = False
-    return [*sorted(chosen), n], np.asarray(steps[keep])
+    # A jump's own step is explained by the jump: it is set to the typical
+    # step (zero, about the median) so it does not pass for a prediction error.
+    explained = steps.copy()
+    explained[np.asarray(chosen, dtype=np.int64) - 1] = 0.0
+    return [*sorted(chosen), n], np.asarray(explained)
 
 
 def _spread_evidence(work: _Matrix) -> float:
@@ -312,10 +331,12 @@ def _spread_evidence(work: _Matrix) -> float:
     if count < 4:
         return 0.0
     steps = (work[1:count * block + 1] - work[:count * block]).reshape(count, block, d)
-    logs = np.log(np.maximum(np.stack([_noise.winsorized_variance(b) for b in steps]), 1e-300))
-    # The log of a winsorised variance of m steps of an MA(1) has variance
-    # about 3/m (measured on Gaussian noise; twice that of independent values).
-    statistic = float(np.sum((logs - logs.mean(axis=0)) ** 2) / (3.0 / block))
+    # Medians of absolute deviations, so that the step of a shift or a
+    # glitch does not pass for spread; the log of one over m steps has a
+    # variance of about 7/m (measured on Gaussian, AR(1) and t(3) noise:
+    # 6 to 8.5).
+    logs = 2.0 * np.log(np.maximum(np.stack([_noise.robust_sd(b) for b in steps]), 1e-300))
+    statistic = float(np.sum((logs - logs.mean(axis=0)) ** 2) / (7.0 / block))
     dof = (count - 1) * d
     return (statistic - dof) / math.sqrt(2.0 * dof)
 
@@ -340,49 +361,83 @@ def _has_gradual_steps(work: _Matrix, breakpoints: Sequence[int], noise: _noise.
 
 def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> DescriptionChoice:
     """The description of `matrix` (samples × features) a person would use,
-    with its segmentation and why (see the module text)."""
+    with its segmentation and why (see the module text).
+
+    Signals longer than COARSE_SAMPLES are described from the means of
+    blocks of samples (the trend and spread searches are quadratic in the
+    length); the chosen description's changes are then placed at full
+    resolution: the level's and the walk's by their own searches, the
+    trend's and the spread's near their blocks."""
     n, d = matrix.shape
-    log_n = max(math.log(n), 1.0)
     noise = _noise.noise_scale(matrix)
     scale = _noise.power_of_two_near(float(np.max(noise.sd)))
     # In units of about the noise (a power of two: exact) and centred, so
     # that squares neither overflow nor lose the signal to an offset.
     work = (matrix - _noise.median(matrix)) / scale
     level_size = max(min_size, 1)
-    level = _LevelFit(work, noise.in_units_of(scale), level_size, jump)
-    if not level.measured:
-        return DescriptionChoice("l2", [n], level.penalty * scale * scale, {"l2": 0.0}, noise=noise)
-    season = seasonal_swing(work[:, 0], level.breakpoints, level.unit) if d == 1 else None
+    full = _LevelFit(work, noise.in_units_of(scale), level_size, jump)
+    if not full.measured:
+        return DescriptionChoice("l2", [n], full.penalty * scale * scale, {"l2": 0.0}, noise=noise)
+    season = seasonal_swing(work[:, 0], full.breakpoints, full.unit) if d == 1 else None
     if season is not None:
         work = work - season.values[:, None]
-        level = _LevelFit(work, _noise.noise_scale(work), level_size, jump)
+        full = _LevelFit(work, _noise.noise_scale(work), level_size, jump)
+    block = max(1, math.ceil(n / COARSE_SAMPLES))
+    view, size, step = (work, level_size, jump) if block == 1 else (_block_means(work, block), 1, 1)
+    level = full if block == 1 else _LevelFit(view, _noise.noise_scale(view), size, step)
+    if not (level.measured and full.measured):
+        return DescriptionChoice("l2", full.breakpoints, full.penalty * scale * scale, {"l2": 0.0}, noise=noise)
+    count = view.shape[0]
+    log_n = max(math.log(count), 1.0)
     floor = level.unit * 1e-12
     fits: dict[str, tuple[list[int], float, float]] = {}
-    fits["l2"] = (level.breakpoints, level.penalty,
-                  _level_criterion(work, level.breakpoints, False, floor))
+    fits["l2"] = (level.breakpoints, level.penalty, _level_criterion(view, level.breakpoints, False, floor))
+    plain = False
+    if level.excursion > 1.0:
+        # The raise guards the search against glitches and bursts; the
+        # criterion is robust to them itself (winsorised), so it may prefer
+        # the changes the plain penalty finds.
+        lower = level.at(level.penalty / level.excursion)
+        criterion = _level_criterion(view, lower, False, floor)
+        price = (len(lower) - len(level.breakpoints)) * (_change_parameters("l2", d) + 2) * log_n
+        if criterion + price < fits["l2"][2]:
+            fits["l2"], plain = (lower, level.penalty / level.excursion, criterion), True
     walk_price = (d + 2) * log_n
-    walk, steps = _walk_search(work, walk_price, level_size, jump)
-    fits["walk"] = (walk, walk_price, _walk_criterion(steps, n, floor))
-    if d == 1 and n >= 8 and _has_gradual_steps(work, level.breakpoints, level.noise):
+    walk, steps = _walk_search(view, walk_price, size, step)
+    fits["walk"] = (walk, walk_price, _walk_criterion(steps, count, floor))
+    # The trend and spread searches cost a quadratic time: beyond ALWAYS_FITTED
+    # samples they run only when the signal gives a hint of what they describe.
+    if d == 1 and count >= 8 and (count <= ALWAYS_FITTED or _has_gradual_steps(view, level.breakpoints, level.noise)):
         pen = 4.0 * log_n * level.unit * level.excursion
-        trend = _trend_search(work, pen, max(min_size, 3), jump)
-        fits["trend"] = (trend, pen, _level_criterion(work, trend, True, floor))
-    if _spread_evidence(work) > SPREAD_EVIDENCE:
+        trend = _trend_search(view, pen, max(size, 3), step)
+        fits["trend"] = (trend, pen, _level_criterion(view, trend, True, floor))
+    if count <= ALWAYS_FITTED or _spread_evidence(view) > SPREAD_EVIDENCE:
         pen = (_change_parameters("normal", d) + 2) * log_n * float(np.mean(level.noise.inflation)) * level.excursion
-        spread = _spread_search(work, pen, max(min_size, d + 2), jump)
-        fits["normal"] = (spread, pen, _spread_criterion(work, spread, floor))
+        spread = _spread_search(view, pen, max(size, d + 2), step)
+        fits["normal"] = (spread, pen, _spread_criterion(view, spread, floor))
     totals = {name: criterion + (_base_parameters(name, d) + (len(bkps) - 1) * (_change_parameters(name, d) + 2))
               * log_n for name, (bkps, _, criterion) in fits.items()}
     chosen = min(totals, key=lambda name: totals[name])
     breakpoints, pen, _ = fits[chosen]
+    excursion = 1.0 if plain or chosen == "walk" else full.excursion
     # Penalties in the units of each search's cost on the signal: squared
-    # error for the level, trend and walk ("walk" in squared steps over their
-    # robust variance: no units), likelihood for "normal".
+    # error for the level and the trend (a change in block means saves a
+    # block's length times less), none for the walk (squared steps over
+    # their robust variance), likelihood for "normal".
+    if block > 1:
+        if chosen == "l2":
+            pen = full.penalty / full.excursion * excursion
+            breakpoints = full.at(pen) if plain else full.breakpoints
+        elif chosen == "walk":
+            pen = (d + 2) * max(math.log(n), 1.0)
+            breakpoints = _walk_search(work, pen, level_size, jump)[0]
+        else:
+            pen = pen * block if chosen == "trend" else pen
+            breakpoints = _refine(work, breakpoints, block, max(level_size, 3), jump, chosen)
     units = {"l2": scale * scale, "trend": scale * scale, "walk": 1.0, "normal": 1.0}
-    own_noise = level.noise.in_units_of(1.0 / scale)
     return DescriptionChoice(chosen, breakpoints, pen * units[chosen],
                              {name: (total - totals[chosen]) / log_n for name, total in totals.items()},
-                             excursion=1.0 if chosen == "walk" else level.excursion, season=season, noise=own_noise,
+                             excursion=excursion, season=season, noise=full.noise.in_units_of(1.0 / scale),
                              signal=(work * scale if season is not None else None))
 
 
@@ -401,13 +456,21 @@ class _LevelFit:
             self.penalty = (d + 2) * log_n
             self.breakpoints = [n]
             return
-        gain = _noise.excursion_gain(work, shortest=min_size)
+        gain = _noise.excursion_gain(work, shortest=min_size, longest=LONGEST_EXCURSION)
         term = (d + 2) * log_n * self.unit
         ceiling = LARGE_SHIFT**2 * n / (2 * EXCURSION_ROOM) * self.unit
         self.excursion = max(1.0, min(gain, ceiling) / term)
         self.penalty = term * self.excursion
-        search = Pelt(model="l2", min_size=min_size, jump=jump).fit(np.ascontiguousarray(work))
-        self.breakpoints = [int(b) for b in search.predict(pen=self.penalty)]
+        self._search = Pelt(model="l2", min_size=min_size, jump=jump).fit(np.ascontiguousarray(work))
+
+    @functools.cached_property
+    def breakpoints(self) -> list[int]:
+        """The breakpoints of the level's search at its penalty (searched on first use)."""
+        return self.at(self.penalty)
+
+    def at(self, pen: float) -> list[int]:
+        """The breakpoints of the level's search at penalty `pen`."""
+        return [int(b) for b in self._search.predict(pen=pen)]
 
 
 

@@ -201,14 +201,15 @@ def _largest_departure(levels: _Matrix, block: int) -> float:
     return block * float(squared_norms(levels - _running_median_of_five(levels)).max())
 
 
-def excursion_gain(matrix: _Matrix, *, shortest: int = 1) -> float:
+def excursion_gain(matrix: _Matrix, *, shortest: int = 1, longest: int = BLOCKS[-1]) -> float:
     """The largest squared error a search saves by cutting out one short
     block that departs from its surroundings and comes back: an outlier, a
     burst of heavy-tailed noise, the crest of a seasonal swing, an excursion
     of correlated noise.
 
-    For each block length b of BLOCKS (at least `shortest`, with at least
-    MIN_BLOCKS blocks in the signal) and two alignments (offsets 0 and b/2),
+    For each block length b of BLOCKS (at least `shortest`, at most
+    `longest`, with at least MIN_BLOCKS blocks in the signal) and two
+    alignments (offsets 0 and b/2),
     every block's mean is compared with the running median of five block
     means around it. A running median follows a lasting shift but not a
     block that departs and returns, so shifts do not count. Isolating a
@@ -218,7 +219,7 @@ def excursion_gain(matrix: _Matrix, *, shortest: int = 1) -> float:
     best = 0.0
     halves = matrix  # the means of blocks of b/2 samples from offset 0
     for block in BLOCKS:  # each twice the one before
-        if n < MIN_BLOCKS * block:
+        if n < MIN_BLOCKS * block or block > longest:
             break
         # A block's mean is the mean of its two halves: every length and
         # both alignments from one pass over the signal.

@@ -18,7 +18,7 @@ from dataclasses import dataclass, field
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["Season", "seasonal_swing"]
+__all__ = ["Season", "peak_frequency", "seasonal_swing"]
 
 _Vector = npt.NDArray[np.float64]
 
@@ -35,14 +35,14 @@ LEAK = 2
 # A peak counts when its power exceeds its background by (ln(bins) + PEAK_MARGIN)
 # / ln 2: the median of a bin's power over white noise is ln 2 times its
 # mean, and the largest of `bins` exponential powers is about ln(bins) means.
-PEAK_MARGIN = 3.0
+PEAK_MARGIN = 6.0
 
 # Harmonics of the period fitted at most (a weekly pattern of 7 values has 3).
 MAX_HARMONICS = 6
 
 # A harmonic (two coefficients) is kept when it explains more than this many
 # times ln(n) noise units: more than a change of level would.
-HARMONIC_PRICE = 4.0
+HARMONIC_PRICE = 6.0
 
 
 @dataclass(frozen=True)
@@ -74,13 +74,14 @@ def _segment_residuals(columns: npt.NDArray[np.float64], breakpoints: Sequence[i
     return np.asarray(residuals)
 
 
-def _peak_frequency(residuals: _Vector) -> float | None:
+def peak_frequency(residuals: _Vector) -> float | None:
     """The frequency (cycles per sample) of the strongest narrow peak of the
-    periodogram, refined between the Fourier frequencies, or None."""
+    periodogram of `residuals`, or None when no peak stands out."""
     n = residuals.size
-    power = np.abs(np.fft.rfft(residuals - residuals.mean())) ** 2
+    spectrum = np.fft.rfft(residuals - residuals.mean())
+    power = np.abs(spectrum) ** 2
     lowest = MIN_CYCLES
-    highest = min(int(n / MIN_PERIOD), power.size - 1)
+    highest = min(int(n / MIN_PERIOD), power.size - 2)
     if highest - lowest < 2 * BACKGROUND:
         return None
     padded = np.pad(power, BACKGROUND, mode="reflect")
@@ -91,28 +92,29 @@ def _peak_frequency(residuals: _Vector) -> float | None:
     usable = slice(lowest, highest + 1)
     ratio[usable] = power[usable] / np.maximum(background[usable], np.finfo(np.float64).tiny)
     best = int(np.argmax(ratio))
-    bins = highest - lowest + 1
-    if ratio[best] <= (math.log(bins) + PEAK_MARGIN) / math.log(2.0):
+    if ratio[best] <= (math.log(highest - lowest + 1) + PEAK_MARGIN) / math.log(2.0):
         return None
-    # A period that is not a whole number of Fourier bins falls between two:
-    # the power is evaluated on a finer grid around the peak.
-    fine = (best + np.linspace(-0.5, 0.5, 17)) / n
-    position = np.arange(n, dtype=np.float64)
-    centred = residuals - residuals.mean()
-    fine_power = [abs(np.dot(np.exp(-2j * np.pi * f * position), centred)) for f in fine]
-    return float(fine[int(np.argmax(fine_power))])
+    # A period that is not a whole number of bins falls between two: the
+    # three bins around the peak place it (Jacobsen's estimator).
+    before, at, after = spectrum[best - 1], spectrum[best], spectrum[best + 1]
+    denominator = 2.0 * at - before - after
+    shift = float(np.real((before - after) / denominator)) if abs(denominator) > 0 else 0.0
+    return (best + min(max(shift, -0.5), 0.5)) / n
 
 
 def seasonal_swing(signal: _Vector, breakpoints: Sequence[int], unit: float, *,
-                   slopes: bool = False) -> Season | None:
+                   frequency: float | None = None, slopes: bool = False) -> Season | None:
     """The seasonal swing of a one-feature `signal` whose changes are
     `breakpoints` (segment levels, and lines with `slopes`), in a signal
-    whose squared-error noise unit is `unit`; None when there is none."""
+    whose squared-error noise unit is `unit`; None when there is none. With
+    `frequency` (cycles per sample) the swing is fitted at that frequency
+    instead of the periodogram's peak."""
     n = signal.size
     if n < 4 * MIN_CYCLES or not (math.isfinite(unit) and unit > 0):
         return None
     residuals = _segment_residuals(signal[:, None], breakpoints, slopes)[:, 0]
-    frequency = _peak_frequency(residuals)
+    if frequency is None:
+        frequency = peak_frequency(residuals)
     if frequency is None:
         return None
     count = min(MAX_HARMONICS, int(math.ceil(0.5 / frequency)) - 1)
