@@ -207,8 +207,12 @@ def _noise_unit(rule: PenaltyRule, matrix: _Matrix, noise: _noise.NoiseScale, *,
         close = float(np.mean(1.0 - np.exp(-gamma * np.sum(steps * steps, axis=1)))) if len(steps) else 0.0
         # Neighbours of correlated noise are closer than two independent
         # samples: undo that as for the variance, then inflate; a kernel
-        # cost per sample never exceeds 1.
-        return min(close / (1.0 - float(np.mean(noise.rho))), 1.0) * float(np.mean(factor))
+        # cost per sample never exceeds 1. That cost is the trace of the
+        # kernel's covariance over all features at once (for the squared
+        # error, the sum of the features' variances): per feature, as the
+        # other units are, it is divided by d.
+        trace = min(close / (1.0 - float(np.mean(noise.rho))), 1.0) * float(np.mean(factor))
+        return trace / matrix.shape[1]
     raise AssertionError(f"unknown penalty unit {kind!r}")
 
 

@@ -42,7 +42,10 @@ def _shaped(choice: str, y: np.ndarray) -> np.ndarray:
 
 
 def detectors(choice: str) -> dict[str, Detector]:
-    """The three defaults for one cost; every search that has a grid uses jump 1."""
+    """The defaults for one cost: the previous one, the one it replaced and
+    the current one ("new"); every search that has a grid uses jump 1. For
+    "l2", "new" is `detect(x)` itself, which chooses the model as well, and
+    "model=l2" the current rule of that model when it is given."""
     method, cost = _search(choice)
     kind = choice.split(":")[-1]
     info = search_info(method)
@@ -69,6 +72,11 @@ def detectors(choice: str) -> dict[str, Detector]:
     def new(y: np.ndarray) -> list[int]:
         return tarnwell.detect(_shaped(choice, y), method, warn=False, **options).breakpoints
 
+    def described(y: np.ndarray) -> list[int]:
+        return tarnwell.detect(y, warn=False).breakpoints
+
+    if choice == "l2":
+        return {"previous": previous, "replaced": replaced, "model=l2": new, "new": described}
     return {"previous": previous, "replaced": replaced, "new": new}
 
 
