@@ -70,7 +70,8 @@ def main(argv: list[str] | None = None) -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--models", default="l2",
                         help="comma-separated costs: models of Pelt (l2, l1, normal, rank, linear, ar, clinear, "
-                             "mahalanobis), kernelcpd:<kernel>, l1potts (default l2)")
+                             "mahalanobis), the greedy searches with l2 (binseg, bottomup, window), "
+                             "kernelcpd:<kernel>, l1potts (default l2)")
     parser.add_argument("--per-family", type=int, default=40)
     parser.add_argument("--seed", type=int, default=2026)
     parser.add_argument("--max-length", type=int, default=None, help="cap every series at this length")

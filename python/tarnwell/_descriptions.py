@@ -97,6 +97,10 @@ many samples; longer ones are searched for trends and spread changes only on
 a hint of them."""
 
 SPREAD_EVIDENCE = 3.0
+
+TIED_SHARE = 0.05
+"""Changes of spread are not sought in signals where more than this share of
+consecutive samples are exactly equal (counts, quantised or noiseless data)."""
 """The search for changes of spread runs when the variance of the
 sample-to-sample differences, measured in blocks, varies more than this many
 standard deviations of the chi-square that equal variances give."""
@@ -389,7 +393,9 @@ def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> 
         return DescriptionChoice("l2", full.breakpoints, full.penalty * scale * scale, {"l2": 0.0}, noise=noise)
     count = view.shape[0]
     log_n = max(math.log(count), 1.0)
-    floor = level.unit * 1e-12
+    # A run of equal values has no variance, but is only known to within
+    # the data's resolution: an exact fit must not win by an infinite margin.
+    floor = max(level.unit * 1e-12, float(np.mean(_noise.resolution(view) ** 2)) / 12.0)
     fits: dict[str, tuple[list[int], float, float]] = {}
     fits["l2"] = (level.breakpoints, level.penalty, _level_criterion(view, level.breakpoints, False, floor))
     plain = False
@@ -411,7 +417,10 @@ def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> 
         pen = 4.0 * log_n * level.unit * level.excursion
         trend = _trend_search(view, pen, max(size, 3), step)
         fits["trend"] = (trend, pen, _level_criterion(view, trend, True, floor))
-    if count <= ALWAYS_FITTED or _spread_evidence(view) > SPREAD_EVIDENCE:
+    # The "normal" cost of a run of equal values is bounded only by its ridge
+    # (1e-6): on data with ties it pays for isolating every run.
+    tied = float(np.mean(np.all(view[1:] == view[:-1], axis=1))) if count > 1 else 0.0
+    if tied <= TIED_SHARE and (count <= ALWAYS_FITTED or _spread_evidence(view) > SPREAD_EVIDENCE):
         pen = (_change_parameters("normal", d) + 2) * log_n * float(np.mean(level.noise.inflation)) * level.excursion
         spread = _spread_search(view, pen, max(size, d + 2), step)
         fits["normal"] = (spread, pen, _spread_criterion(view, spread, floor))

@@ -104,16 +104,25 @@ def median(values: _Matrix) -> npt.NDArray[np.float64]:
 
 
 def robust_sd(values: _Matrix) -> npt.NDArray[np.float64]:
-    """Per column: the median absolute deviation in standard deviations, or
-    the root mean square when more than half the values are equal (counts,
-    quantised or noiseless signals)."""
+    """Per column: the median absolute deviation in standard deviations.
+
+    When more than half the values are equal (counts, quantised or
+    noiseless signals) that median is 0: the values that differ are then
+    taken as a share p of the column with the deviations of the others, so
+    the deviation is √p times the median absolute deviation of those values
+    alone. Unlike their root mean square, this ignores the few largest, such
+    as the step of a noiseless signal."""
     deviations = values - median(values)
     np.abs(deviations, out=deviations)
     sd = _MAD_TO_SD * median(deviations)
     if np.all(sd > 0):
         return np.asarray(sd, dtype=np.float64)
-    fallback = np.sqrt(np.mean(deviations * deviations, axis=0))
-    return np.asarray(np.where(sd > 0, sd, fallback), dtype=np.float64)
+    for column in np.flatnonzero(~(sd > 0)):
+        differing = deviations[:, column][deviations[:, column] > 0]
+        if differing.size:
+            share = differing.size / deviations.shape[0]
+            sd[column] = _MAD_TO_SD * math.sqrt(share) * float(np.median(differing))
+    return np.asarray(sd, dtype=np.float64)
 
 
 # Values beyond this many robust standard deviations are clipped there by
@@ -133,6 +142,31 @@ def winsorized_variance(values: _Matrix) -> npt.NDArray[np.float64]:
     return np.asarray(np.mean(clipped * clipped, axis=0), dtype=np.float64)
 
 
+def resolution(matrix: _Matrix) -> npt.NDArray[np.float64]:
+    """Per column: the smallest gap between two distinct values (0 for a
+    constant column): the step of quantised data, such as 1 for counts. A
+    run of equal values is only known to within it."""
+    gaps = np.diff(np.sort(matrix, axis=0), axis=0)
+    positive = np.where(gaps > 0, gaps, np.inf)
+    smallest = positive.min(axis=0) if gaps.shape[0] else np.full(matrix.shape[1], np.inf)
+    return np.asarray(np.where(np.isfinite(smallest), smallest, 0.0), dtype=np.float64)
+
+
+def average_ranks(matrix: _Matrix) -> _Matrix:
+    """Per column: the rank of every value, equal values sharing the mean of
+    their ranks (as the rank cost has them). Ranks in order of appearance
+    would turn a run of equal values into a ramp, which reads as a trend."""
+    order = np.argsort(matrix, axis=0, kind="stable")
+    ranks = np.empty(matrix.shape, dtype=np.float64)
+    for column in range(matrix.shape[1]):
+        ordered = matrix[order[:, column], column]
+        # Runs of equal values in sorted order; each gets its mean rank.
+        starts = np.flatnonzero(np.concatenate(([True], ordered[1:] != ordered[:-1])))
+        ends = np.append(starts[1:], ordered.size)
+        ranks[order[:, column], column] = np.repeat((starts + ends - 1) / 2.0, ends - starts)
+    return ranks
+
+
 def noise_scale(matrix: _Matrix) -> NoiseScale:
     """Noise variance and lag-one autocorrelation from lag-one and lag-two differences.
 
@@ -142,16 +176,22 @@ def noise_scale(matrix: _Matrix) -> NoiseScale:
     as in the drift-and-autocorrelation estimates of DeCAFS (Romano et al.,
     2022). Centring the differences on their median removes a linear trend;
     the median absolute deviation ignores the few differences that straddle
-    a shift or touch an outlier.
+    a shift or touch an outlier. The estimate of ρ is lowered by about its
+    standard error (RHO_STANDARD_ERRORS).
     """
     n, d = matrix.shape
     if n < 3:
         return NoiseScale(np.zeros(d), np.zeros(d))
-    s1 = robust_sd(matrix[1:] - matrix[:-1])
+    steps = matrix[1:] - matrix[:-1]
+    s1 = robust_sd(steps)
     s2 = robust_sd(matrix[2:] - matrix[:-2])
     with np.errstate(divide="ignore", invalid="ignore"):
         ratio = np.where(s1 > 0, s2 / s1, 1.0)
     rho = np.clip(np.nan_to_num(ratio * ratio - 1.0) - RHO_STANDARD_ERRORS / math.sqrt(n), 0.0, MAX_RHO)
+    # Where most steps are exactly equal (a noiseless or coarsely quantised
+    # feature), the few that differ are the changes themselves: they say
+    # nothing of a correlation.
+    rho = np.where(median(np.abs(steps - median(steps))) > 0, rho, 0.0)
     return NoiseScale(s1 / np.sqrt(2.0 * (1.0 - rho)), rho)
 
 

@@ -1,6 +1,7 @@
 """Checks of a result: warnings when a segmentation looks over-segmented
-(most segments only a few samples long) or under-segmented (a segment holds
-a large abrupt shift of level)."""
+(most segments only a few samples long, or, for the "normal" model, cut at
+runs of equal values) or under-segmented (a segment holds a large abrupt
+shift of level)."""
 
 from __future__ import annotations
 
@@ -49,6 +50,34 @@ def warn_if_oversegmented(breakpoints: Sequence[int], *, min_size: int = 1, jump
                           stacklevel: int = 2) -> None:
     """Warns with OverSegmentationWarning when `oversegmentation_message` finds a reason."""
     message = oversegmentation_message(breakpoints, min_size=min_size, jump=jump)
+    if message is not None:
+        warnings.warn(message, OverSegmentationWarning, stacklevel=stacklevel + 1)
+
+
+def tied_runs_message(signal: Any, breakpoints: Sequence[int]) -> str | None:
+    """Why a result of the "normal" model looks cut at runs of equal values,
+    or None: some segment holds a single repeated value (while the signal
+    does not). The cost of such a segment is its length times the log of the
+    ridge alone (1e-6), far below any noise, so isolating every run pays for
+    itself whatever the penalty."""
+    matrix = as_signal(signal).matrix
+    edges = [0, *breakpoints]
+    runs = sum(1 for start, end in zip(edges[:-1], edges[1:])
+               if end - start >= 2 and np.all(matrix[start:end] == matrix[start]))
+    if runs == 0 or np.all(matrix == matrix[0]):
+        return None
+    step = float(np.min(np.where(_noise.resolution(matrix) > 0, _noise.resolution(matrix), np.inf)))
+    return (f"{runs} of {len(breakpoints)} segments hold a single repeated value: the signal's values come "
+            f"in steps of {step:g} (counts, rounded or noiseless data), and the 'normal' cost of a run of equal "
+            "values is bounded only by its ridge (1e-6), so the search isolates such runs whatever the "
+            "penalty. Remedy: a model that does not depend on a variance, such as 'l2' or 'rank' (or "
+            "detect without a model, which does not fit the spread of such data), or a normal cost whose "
+            f"ridge is about the rounding variance step²/12 = {step * step / 12.0:g}")
+
+
+def warn_if_tied_runs(signal: Any, breakpoints: Sequence[int], *, stacklevel: int = 2) -> None:
+    """Warns with OverSegmentationWarning when `tied_runs_message` finds a reason."""
+    message = tied_runs_message(signal, breakpoints)
     if message is not None:
         warnings.warn(message, OverSegmentationWarning, stacklevel=stacklevel + 1)
 

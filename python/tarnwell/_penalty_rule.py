@@ -163,7 +163,7 @@ def _level_signal(rule: PenaltyRule, matrix: _Matrix) -> _Matrix:
     if rule.unit == "cosine":
         return _noise.unit_rows(matrix)
     if rule.unit in ("ranks", "rbf"):  # costs that bound the pull of extreme values
-        return np.argsort(np.argsort(matrix, axis=0, kind="stable"), axis=0).astype(np.float64)
+        return _noise.average_ranks(matrix)
     return matrix
 
 

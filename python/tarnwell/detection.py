@@ -17,6 +17,7 @@ from ._intake import Intake, as_signal
 from ._estimators import build_estimator, default_min_size
 from ._methods import search_info
 from ._descriptions import choose_description, description_cost
+from ._penalty_checks import warn_if_tied_runs
 from .penalty import PenaltyChoice, choose_penalty, warn_if_oversegmented, warn_if_undersegmented
 
 if TYPE_CHECKING:
@@ -178,6 +179,8 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     if warn:
         warn_if_oversegmented(breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
                               jump=int(getattr(estimator, "jump", 1)), stacklevel=2)
+        if getattr(estimator, "model", None) == "normal":
+            warn_if_tied_runs(intake.matrix, breakpoints, stacklevel=2)
         if getattr(estimator, "model", None) not in _TREND_MODELS:
             warn_if_undersegmented(intake.matrix, breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
                                    noise=noise, stacklevel=2)

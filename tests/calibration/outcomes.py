@@ -25,13 +25,19 @@ SIZE_BINS = ((0.5, 1.0), (1.0, 2.0), (2.0, 3.0), (3.0, 4.0))
 MARGIN = 5
 
 
+GREEDY = ("binseg", "bottomup", "window")
+
+
 def _search(choice: str) -> tuple[str, dict[str, Any]]:
     """The method and its cost argument for a choice such as "l1",
-    "kernelcpd:rbf" or "l1potts"."""
+    "kernelcpd:rbf", "l1potts" or a greedy search ("binseg", "bottomup",
+    "window": with "l2")."""
     if choice.startswith("kernelcpd:"):
         return "kernelcpd", {"kernel": choice.split(":", 1)[1]}
     if choice == "l1potts":
         return "l1potts", {}
+    if choice in GREEDY:
+        return choice, {"model": "l2"}
     return "pelt", {"model": choice}
 
 
@@ -47,7 +53,7 @@ def detectors(choice: str) -> dict[str, Detector]:
     "l2", "new" is `detect(x)` itself, which chooses the model as well, and
     "model=l2" the current rule of that model when it is given."""
     method, cost = _search(choice)
-    kind = choice.split(":")[-1]
+    kind = "l2" if choice in GREEDY else choice.split(":")[-1]
     info = search_info(method)
     options: dict[str, Any] = {**cost, **({"jump": 1} if "jump" in info.constructor else {})}
 
