@@ -85,6 +85,10 @@ COARSE_SAMPLES = 2000
 block means first (an exact search of those costs is quadratic in the
 length), then every change is placed exactly near its block."""
 
+BEND_PRICE = 1.0
+"""A segment of a trend is curved when a parabola fits it better than a line
+by more than BEND_PRICE · ln(n) noise units."""
+
 LONGEST_EXCURSION = 16
 """The level's penalty is raised for excursions of at most this many
 samples (the explicit models' rule looks up to 32): the other descriptions
@@ -292,6 +296,53 @@ def _trend_search(view: _Matrix, pen: float, min_size: int, jump: int) -> list[i
     return [int(b) for b in Pelt(model="linear", min_size=max(min_size, 3), jump=jump).fit(design).predict(pen=pen)]
 
 
+def _curvature(segment: npt.NDArray[np.float64], price: float) -> float:
+    """The quadratic coefficient of a segment when a parabola fits it better
+    than a line by more than `price` noise units, else 0. The noise is
+    measured from the segment's second differences (variance 6σ² on
+    independent noise), which a curve does not inflate as it does the
+    first ones."""
+    count = segment.size
+    if count < 5:
+        return 0.0
+    unit = float(_noise.robust_sd((segment[2:] - 2.0 * segment[1:-1] + segment[:-2])[:, None])[0]) ** 2 / 6.0
+    position = (np.arange(count, dtype=np.float64) - (count - 1) / 2.0) / count
+    line = np.stack([np.ones(count), position], axis=1)
+    parabola = np.stack([np.ones(count), position, position * position], axis=1)
+    errors = []
+    for design in (line, parabola):
+        coefficients = np.linalg.lstsq(design, segment, rcond=None)[0]
+        errors.append(float(np.sum((segment - design @ coefficients) ** 2)))
+    return float(coefficients[2]) if errors[0] - errors[1] > price * unit else 0.0
+
+
+def _abrupt(view: _Matrix, breakpoints: Sequence[int], log_n: float) -> list[int]:
+    """The changes of a piecewise-linear fit that a person would mark. A
+    smooth curve cut into lines leaves each line curved the way the curve
+    bends: a change whose two segments are both significantly curved (by
+    more than BEND_PRICE · ln(n) noise units) the way its own slope turns is
+    a gradual turn of one curve, not a change. A bend between straight lines
+    is abrupt, and so is a shift."""
+    edges = [0, *breakpoints]
+    column = view[:, 0]
+    curvature = [_curvature(column[start:end], BEND_PRICE * log_n) for start, end in zip(edges[:-1], edges[1:])]
+    kept = []
+    for index, at in enumerate(edges[1:-1]):
+        before, after = edges[index], edges[index + 2]
+        turn = _slope(column[at:after]) - _slope(column[before:at])
+        if not (turn * curvature[index] > 0 and turn * curvature[index + 1] > 0):
+            kept.append(at)
+    return [*kept, int(breakpoints[-1])]
+
+
+def _slope(segment: npt.NDArray[np.float64]) -> float:
+    count = segment.size
+    if count < 2:
+        return 0.0
+    position = np.arange(count, dtype=np.float64) - (count - 1) / 2.0
+    return float(position @ (segment - segment.mean()) / (position @ position))
+
+
 def _spread_search(view: _Matrix, pen: float, min_size: int, jump: int) -> list[int]:
     """The exact segmentation under the "normal" cost (changes of level and
     spread) at penalty `pen`."""
@@ -415,7 +466,7 @@ def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> 
     # samples they run only when the signal gives a hint of what they describe.
     if d == 1 and count >= 8 and (count <= ALWAYS_FITTED or _has_gradual_steps(view, level.breakpoints, level.noise)):
         pen = 4.0 * log_n * level.unit * level.excursion
-        trend = _trend_search(view, pen, max(size, 3), step)
+        trend = _abrupt(view, _trend_search(view, pen, max(size, 3), step), log_n)
         fits["trend"] = (trend, pen, _level_criterion(view, trend, True, floor))
     # The "normal" cost of a run of equal values is bounded only by its ridge
     # (1e-6): on data with ties it pays for isolating every run.

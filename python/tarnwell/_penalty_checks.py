@@ -87,6 +87,10 @@ class UnderSegmentationWarning(UserWarning):
 
 
 SHIFT_WINDOW = 30
+
+SIGNIFICANT = 4.0
+"""Standard errors a shift must stand clear of the noise for
+UnderSegmentationWarning: the best cut of a segment is the largest of many."""
 """Samples on either side of a cut whose lines measure the shift there."""
 
 
@@ -128,11 +132,17 @@ def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_si
     deviations: the lines fitted on either side of the cut (up to
     SHIFT_WINDOW samples each, after each sample is replaced by the median
     of the five around it, so a glitch does not count) are that far apart,
-    so neither a trend nor an outlier is mistaken for a shift. The noise is measured from lag differences (the marginal
-    deviation, correlated noise included), so shifts do not inflate it.
-    Shifts of level only: the regression models ("linear", "ar", "clinear")
-    are not judged this way. `noise` is the signal's noise when already
-    measured (``choose_penalty(...)[0].signal_noise``).
+    so neither a trend nor an outlier is mistaken for a shift. The noise is
+    the segment's own, measured from its lag differences (the marginal
+    deviation, correlated noise included), so shifts do not inflate it and a
+    segment of larger spread is judged by its spread. The shift must also
+    stand SIGNIFICANT standard errors clear of what the noise's correlation
+    (`noise`'s, the signal's) lets the two lines drift apart: strongly
+    correlated noise or a wandering level moves lines fitted over a few
+    dozen samples by several deviations. Shifts of level only: the
+    regression models ("linear", "ar", "clinear") are not judged this way.
+    `noise` is the signal's noise when already measured
+    (``choose_penalty(...)[0].signal_noise``).
     """
     matrix = as_signal(signal).matrix
     if noise is None:
@@ -154,7 +164,16 @@ def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_si
     inner = _best_inner_cuts(matrix, starts, ends, np.where(usable, sd, 1.0), side)
     cuts = list(zip(starts.tolist(), inner.tolist(), ends.tolist()))
     jumps, _ = _noise.abrupt_jumps(matrix, cuts, noise, window=SHIFT_WINDOW, despike=True)
-    sizes = np.max(np.abs(jumps[:, usable]) / sd[usable], axis=1)
+    own = np.stack([_noise.robust_sd(matrix[start + 1:end] - matrix[start:end - 1]) for start, end in
+                    zip(starts, ends)]) / np.sqrt(2.0 * (1.0 - noise.rho))
+    own = np.where(own > 0, own, sd)
+    # The end of a line fitted to k samples moves with variance about 4σ²/k.
+    left = np.minimum(inner - starts, SHIFT_WINDOW)[:, None]
+    right = np.minimum(ends - inner, SHIFT_WINDOW)[:, None]
+    errors = own * np.sqrt(noise.inflation * (4.0 / left + 4.0 / right))
+    sizes = np.max(np.abs(jumps[:, usable]) / own[:, usable], axis=1)
+    clear = np.max(np.abs(jumps[:, usable]) / errors[:, usable], axis=1) >= SIGNIFICANT
+    sizes = np.where(clear, sizes, 0.0)
     worst = int(np.argmax(sizes))
     if sizes[worst] < LARGE_SHIFT:
         return None

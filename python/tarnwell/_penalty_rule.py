@@ -224,11 +224,17 @@ LARGE_SHIFT² · n / (2 · EXCURSION_ROOM) noise units: a single enormous
 glitch is then cut out rather than silencing every shift of the signal."""
 
 
+_EXACT_SEARCHES = ("Pelt", "KernelCPD")
+
+
 def _first_pass(estimator: Any, rule: PenaltyRule, level: _Matrix, pen: float, unit: float) -> list[int]:
     """The breakpoints of a squared-error search on the level signal divided
     by `unit` at penalty `pen`: the search itself (on the signal, at pen·unit²)
     when it minimises that cost, else a Pelt with its grid."""
-    if rule.unit == "squared":  # the level signal is the signal itself
+    # The search itself, when it minimises that cost exactly (a greedy
+    # search's result at a small penalty is a stack of spurious steps, which
+    # would pass for a trend).
+    if rule.unit == "squared" and type(estimator).__name__ in _EXACT_SEARCHES:
         return [int(b) for b in estimator.predict(pen=pen * unit * unit)]
     first = Pelt(model="l2", min_size=max(int(getattr(estimator, "min_size", 1)), 1),
                  jump=int(getattr(estimator, "jump", 1)))
@@ -278,7 +284,7 @@ def choose_penalty(estimator: Any, matrix: _Matrix,
     first = _first_pass(estimator, rule, level, squared_term * excursion, scale)
     gradual = max(1.0, gradual_penalty(level, first, noise) / squared_term)
     value = noise_term * max(excursion, gradual)
-    reuse = gradual <= excursion and rule.unit == "squared"
+    reuse = gradual <= excursion and rule.unit == "squared" and type(estimator).__name__ in _EXACT_SEARCHES
     return PenaltyChoice(value, noise_term, excursion, gradual, key, own), first if reuse else None
 
 
