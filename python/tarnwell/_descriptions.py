@@ -40,8 +40,6 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _noise
-from ._noise import LARGE_SHIFT
-from ._penalty_rule import EXCURSION_ROOM
 from ._penalty_trend import ABRUPT
 from ._season import Season, seasonal_swing
 from ._costs import segmentation_cost
@@ -181,7 +179,7 @@ def _log_variance(values: _Matrix, floor: float) -> float:
 
 def _level_criterion(work: _Matrix, breakpoints: Sequence[int], slopes: bool, floor: float) -> float:
     errors, _ = _innovations(_residuals(work, breakpoints, slopes), breakpoints)
-    return (work.shape[0] - 1) * _log_variance(errors, floor)
+    return float((work.shape[0] - 1) * _log_variance(errors, floor))
 
 
 def _spread_criterion(work: _Matrix, breakpoints: Sequence[int], floor: float) -> float:
@@ -192,7 +190,7 @@ def _spread_criterion(work: _Matrix, breakpoints: Sequence[int], floor: float) -
         if mine.shape[0] >= 2:
             total += mine.shape[0] * _log_variance(mine, floor)
     # Each segment's first sample has no prediction: count it at the mean.
-    return total * (work.shape[0] - 1) / max(errors.shape[0], 1)
+    return float(total * (work.shape[0] - 1) / max(errors.shape[0], 1))
 
 
 def _walk_criterion(steps: _Matrix, n: int, floor: float) -> float:
@@ -393,7 +391,7 @@ def _spread_evidence(work: _Matrix) -> float:
     logs = 2.0 * np.log(np.maximum(np.stack([_noise.robust_sd(b) for b in steps]), 1e-300))
     statistic = float(np.sum((logs - logs.mean(axis=0)) ** 2) / (7.0 / block))
     dof = (count - 1) * d
-    return (statistic - dof) / math.sqrt(2.0 * dof)
+    return float((statistic - dof) / math.sqrt(2.0 * dof))
 
 
 def _has_gradual_steps(work: _Matrix, breakpoints: Sequence[int], noise: _noise.NoiseScale) -> bool:
@@ -405,7 +403,7 @@ def _has_gradual_steps(work: _Matrix, breakpoints: Sequence[int], noise: _noise.
         position = np.arange(n, dtype=np.float64) - (n - 1) / 2.0
         moments = position @ (work - work.mean(axis=0))
         gain = float(np.sum(moments * moments) / (n * (n * n - 1.0) / 12.0))
-        return gain > (work.shape[1] + 2) * math.log(n) * noise.inflated
+        return bool(gain > (work.shape[1] + 2) * math.log(n) * noise.inflated)
     bounds = [0, *breakpoints]
     jumps, sds = _noise.abrupt_jumps(work, list(zip(bounds[:-2], bounds[1:-1], bounds[2:])), noise)
     return bool(np.any(np.all(np.abs(jumps) <= ABRUPT * sds, axis=1)))
@@ -516,10 +514,8 @@ class _LevelFit:
             self.penalty = (d + 2) * log_n
             self.breakpoints = [n]
             return
-        gain = _noise.excursion_gain(work, shortest=min_size, longest=LONGEST_EXCURSION)
         term = (d + 2) * log_n * self.unit
-        ceiling = LARGE_SHIFT**2 * n / (2 * EXCURSION_ROOM) * self.unit
-        self.excursion = max(1.0, min(gain, ceiling) / term)
+        self.excursion = _noise.excursion_raise(work, self.unit, term, shortest=min_size, longest=LONGEST_EXCURSION)
         self.penalty = term * self.excursion
         self._search = Pelt(model="l2", min_size=min_size, jump=jump).fit(np.ascontiguousarray(work))
 

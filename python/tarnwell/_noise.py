@@ -273,6 +273,24 @@ def excursion_gain(matrix: _Matrix, *, shortest: int = 1, longest: int = BLOCKS[
     return best
 
 
+EXCURSION_ROOM = 8
+"""Excursions raise the squared-error penalty at most to the saving of a
+LARGE_SHIFT shift with n / EXCURSION_ROOM samples on either side of it,
+LARGE_SHIFT² · n / (2 · EXCURSION_ROOM) noise units: a single enormous
+glitch is then cut out rather than silencing every shift of the signal."""
+
+
+def excursion_raise(matrix: _Matrix, unit: float, term: float, *, shortest: int = 1,
+                    longest: int = BLOCKS[-1]) -> float:
+    """The raise of a squared-error penalty `term` for short excursions: the
+    largest `excursion_gain` (blocks of `shortest` to `longest` samples),
+    capped at EXCURSION_ROOM's ceiling in noise units `unit`, over `term`;
+    at least 1."""
+    gain = excursion_gain(matrix, shortest=shortest, longest=longest)
+    ceiling = LARGE_SHIFT**2 * matrix.shape[0] / (2 * EXCURSION_ROOM) * unit
+    return float(max(1.0, min(gain, ceiling) / term))
+
+
 def unit_rows(matrix: _Matrix) -> _Matrix:
     """Every row divided by its length (zero rows stay zero): what the
     cosine kernel compares, to measure its noise on."""

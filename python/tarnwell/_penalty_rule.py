@@ -17,7 +17,7 @@ from __future__ import annotations
 import math
 from collections.abc import Callable
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
@@ -26,12 +26,9 @@ from . import _noise
 from ._estimators import build_estimator
 from ._intake import as_signal
 from ._methods import KNOWN_MODELS, model_entry, normalise, search_info
-from ._noise import LARGE_SHIFT
 from ._penalty_trend import gradual_penalty
 from ._tarnwell import Pelt
 
-if TYPE_CHECKING:
-    from ._descriptions import DescriptionChoice
 
 _Matrix = npt.NDArray[np.float64]
 
@@ -135,9 +132,10 @@ class PenaltyChoice:
     signal_noise: _noise.NoiseScale | None = field(default=None, repr=False, compare=False)
     """The noise of the signal itself, when the rule measured it (reused by
     the under-segmentation check)."""
-    description: DescriptionChoice | None = field(default=None, compare=False)
+    description: Any = field(default=None, compare=False)
     """When detect chose the model as well (no model given): the description
-    it chose and how far behind the others came."""
+    it chose and how far behind the others came (a
+    ``_descriptions.DescriptionChoice``)."""
 
 
 def rule_key(estimator: Any) -> str:
@@ -212,16 +210,9 @@ def _noise_unit(rule: PenaltyRule, matrix: _Matrix, noise: _noise.NoiseScale, *,
         # error, the sum of the features' variances): per feature, as the
         # other units are, it is divided by d.
         trace = min(close / (1.0 - float(np.mean(noise.rho))), 1.0) * float(np.mean(factor))
-        return trace / matrix.shape[1]
+        return float(trace / matrix.shape[1])
     raise AssertionError(f"unknown penalty unit {kind!r}")
 
-
-
-EXCURSION_ROOM = 8
-"""Excursions raise the squared-error penalty at most to the saving of a
-LARGE_SHIFT shift with n / EXCURSION_ROOM samples on either side of it,
-LARGE_SHIFT² · n / (2 · EXCURSION_ROOM) noise units: a single enormous
-glitch is then cut out rather than silencing every shift of the signal."""
 
 
 _EXACT_SEARCHES = ("Pelt", "KernelCPD")
@@ -276,9 +267,8 @@ def choose_penalty(estimator: Any, matrix: _Matrix,
     squared_term = (level.shape[1] + 2) * _log_n(n) * squared_unit
     excursion = 1.0
     if rule.excursions:
-        gain = _noise.excursion_gain(level, shortest=int(getattr(estimator, "min_size", 1)))
-        ceiling = LARGE_SHIFT**2 * n / (2 * EXCURSION_ROOM) * squared_unit
-        excursion = max(1.0, min(gain, ceiling) / squared_term)
+        excursion = _noise.excursion_raise(level, squared_unit, squared_term,
+                                           shortest=int(getattr(estimator, "min_size", 1)))
     if not rule.gradual:
         return PenaltyChoice(noise_term * excursion, noise_term, excursion, 1.0, key, own), None
     first = _first_pass(estimator, rule, level, squared_term * excursion, scale)

@@ -12,6 +12,7 @@ from typing import TYPE_CHECKING, Any, overload
 
 
 from . import _tarnwell
+from ._tarnwell import Pelt
 from ._costs import segmentation_cost
 from ._intake import Intake, as_signal
 from ._estimators import build_estimator, default_min_size
@@ -175,6 +176,16 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
             raise ValueError(f"{info.name} needs one of {', '.join(info.rules)}")
         parts, known = choose_penalty(estimator, intake.matrix, fit_params)
         given, noise = {"pen": parts.value}, parts.signal_noise
+        if "epsilon" in info.rules and getattr(estimator, "model", None) == "l2":
+            # A greedy search at the penalty of an exact one leaves slivers
+            # (BottomUp cannot move a boundary that straddles a change): it
+            # makes as many changes as the exact search finds at that penalty.
+            exact = Pelt(model="l2", min_size=int(estimator.min_size), jump=int(estimator.jump))
+            count = len(exact.fit(intake.values).predict(pen=parts.value)) - 1
+            try:
+                known = [int(b) for b in estimator.predict(n_bkps=count)]
+            except ValueError:  # Window finds fewer peaks: its own stop at the penalty
+                known = None
     breakpoints = known if known is not None else _predict(estimator, intake, given)
     if warn:
         warn_if_oversegmented(breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
