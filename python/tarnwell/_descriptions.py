@@ -383,12 +383,14 @@ def _spread_evidence(work: _Matrix) -> float:
     count = (n - 1) // block
     if count < 4:
         return 0.0
+    # Blocks as columns: (steps within a block, blocks × features).
     steps = (work[1:count * block + 1] - work[:count * block]).reshape(count, block, d)
+    columns = steps.transpose(1, 0, 2).reshape(block, count * d)
     # Medians of absolute deviations, so that the step of a shift or a
     # glitch does not pass for spread; the log of one over m steps has a
     # variance of about 7/m (measured on Gaussian, AR(1) and t(3) noise:
     # 6 to 8.5).
-    logs = 2.0 * np.log(np.maximum(np.stack([_noise.robust_sd(b) for b in steps]), 1e-300))
+    logs = 2.0 * np.log(np.maximum(_noise.robust_sd(columns), 1e-300)).reshape(count, d)
     statistic = float(np.sum((logs - logs.mean(axis=0)) ** 2) / (7.0 / block))
     dof = (count - 1) * d
     return float((statistic - dof) / math.sqrt(2.0 * dof))

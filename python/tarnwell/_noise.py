@@ -114,7 +114,12 @@ def robust_sd(values: _Matrix) -> npt.NDArray[np.float64]:
     as the step of a noiseless signal."""
     deviations = values - median(values)
     np.abs(deviations, out=deviations)
-    sd = _MAD_TO_SD * median(deviations)
+    return _robust_sd_of(deviations, median(deviations))
+
+
+def _robust_sd_of(deviations: _Matrix, mad: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+    """`robust_sd` from the absolute deviations about the median and their median."""
+    sd = _MAD_TO_SD * mad
     if np.all(sd > 0):
         return np.asarray(sd, dtype=np.float64)
     for column in np.flatnonzero(~(sd > 0)):
@@ -183,7 +188,9 @@ def noise_scale(matrix: _Matrix) -> NoiseScale:
     if n < 3:
         return NoiseScale(np.zeros(d), np.zeros(d))
     steps = matrix[1:] - matrix[:-1]
-    s1 = robust_sd(steps)
+    deviations = np.abs(steps - median(steps))
+    mad = median(deviations)
+    s1 = _robust_sd_of(deviations, mad)
     s2 = robust_sd(matrix[2:] - matrix[:-2])
     with np.errstate(divide="ignore", invalid="ignore"):
         ratio = np.where(s1 > 0, s2 / s1, 1.0)
@@ -191,7 +198,7 @@ def noise_scale(matrix: _Matrix) -> NoiseScale:
     # Where most steps are exactly equal (a noiseless or coarsely quantised
     # feature), the few that differ are the changes themselves: they say
     # nothing of a correlation.
-    rho = np.where(median(np.abs(steps - median(steps))) > 0, rho, 0.0)
+    rho = np.where(mad > 0, rho, 0.0)
     return NoiseScale(s1 / np.sqrt(2.0 * (1.0 - rho)), rho)
 
 

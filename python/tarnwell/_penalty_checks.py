@@ -164,8 +164,9 @@ def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_si
     inner = _best_inner_cuts(matrix, starts, ends, np.where(usable, sd, 1.0), side)
     cuts = list(zip(starts.tolist(), inner.tolist(), ends.tolist()))
     jumps, _ = _noise.abrupt_jumps(matrix, cuts, noise, window=SHIFT_WINDOW, despike=True)
-    own = np.stack([_noise.robust_sd(matrix[start + 1:end] - matrix[start:end - 1]) for start, end in
-                    zip(starts, ends)]) / np.sqrt(2.0 * (1.0 - noise.rho))
+    steps = matrix[1:] - matrix[:-1]  # step t goes from sample t to t + 1
+    own = np.stack([_noise.robust_sd(steps[start:end - 1]) for start, end in zip(starts, ends)]) \
+        / np.sqrt(2.0 * (1.0 - noise.rho))
     own = np.where(own > 0, own, sd)
     # The end of a line fitted to k samples moves with variance about 4σ²/k.
     left = np.minimum(inner - starts, SHIFT_WINDOW)[:, None]

@@ -32,9 +32,9 @@ MIN_PERIOD = 2.5
 BACKGROUND = 10
 LEAK = 2
 
-# A peak counts when its power exceeds its background by (ln(bins) + PEAK_MARGIN)
-# / ln 2: the median of a bin's power over white noise is ln 2 times its
-# mean, and the largest of `bins` exponential powers is about ln(bins) means.
+# A peak counts when its power exceeds its background by ln(bins) + PEAK_MARGIN:
+# over noise a bin's power is exponential about its mean, and the largest of
+# `bins` of them is about ln(bins) means.
 PEAK_MARGIN = 6.0
 
 # Harmonics of the period fitted at most (a weekly pattern of 7 values has 3).
@@ -84,15 +84,19 @@ def peak_frequency(residuals: _Vector) -> float | None:
     highest = min(int(n / MIN_PERIOD), power.size - 2)
     if highest - lowest < 2 * BACKGROUND:
         return None
+    # The background of a bin: the mean power of the bins around it, but for
+    # the bin and its neighbours, into which a peak leaks.
     padded = np.pad(power, BACKGROUND, mode="reflect")
-    window = np.lib.stride_tricks.sliding_window_view(padded, 2 * BACKGROUND + 1)[:power.size]
-    around = np.concatenate([window[:, :BACKGROUND - LEAK], window[:, BACKGROUND + LEAK + 1:]], axis=1)
-    background = np.median(around, axis=1)
+    sums = np.concatenate(([0.0], np.cumsum(padded)))
+    centre = np.arange(power.size) + BACKGROUND
+    outer = sums[centre + BACKGROUND + 1] - sums[centre - BACKGROUND]
+    inner = sums[centre + LEAK + 1] - sums[centre - LEAK]
+    background = (outer - inner) / (2 * (BACKGROUND - LEAK))
     ratio = np.zeros(power.size)
     usable = slice(lowest, highest + 1)
     ratio[usable] = power[usable] / np.maximum(background[usable], np.finfo(np.float64).tiny)
     best = int(np.argmax(ratio))
-    if ratio[best] <= (math.log(highest - lowest + 1) + PEAK_MARGIN) / math.log(2.0):
+    if ratio[best] <= math.log(highest - lowest + 1) + PEAK_MARGIN:
         return None
     # A period that is not a whole number of bins falls between two: the
     # three bins around the peak place it (Jacobsen's estimator).
