@@ -45,7 +45,7 @@ from ._season import Season, seasonal_swing
 from ._costs import segmentation_cost
 from ._tarnwell import Pelt
 
-__all__ = ["DESCRIPTIONS", "DescriptionChoice", "choose_description", "description_cost"]
+__all__ = ["DESCRIPTIONS", "DescriptionChoice", "choose_description", "description_cost", "fit_description"]
 
 _Matrix = npt.NDArray[np.float64]
 
@@ -499,6 +499,40 @@ def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> 
                              {name: (total - totals[chosen]) / log_n for name, total in totals.items()},
                              excursion=excursion, season=season, noise=full.noise.in_units_of(1.0 / scale),
                              signal=(work * scale if season is not None else None))
+
+
+def fit_description(matrix: _Matrix, name: str, *, min_size: int = 2, jump: int = 1,
+                    pen: float | None = None) -> DescriptionChoice:
+    """The segmentation of `matrix` under one description given by name,
+    "trend" or "walk", at penalty `pen` (in the units result.penalty reports
+    for it) or at the default penalty of that description in
+    `choose_description` (no seasonal swing is removed: the signal is
+    searched as given)."""
+    n, d = matrix.shape
+    if name == "trend" and d != 1:
+        raise ValueError(f"the 'trend' description fits a line in time to one feature; this signal has {d}")
+    noise = _noise.noise_scale(matrix)
+    scale = _noise.power_of_two_near(float(np.max(noise.sd)))
+    work = (matrix - _noise.median(matrix)) / scale
+    size = max(min_size, 1)
+    full = _LevelFit(work, noise.in_units_of(scale), size, jump)
+    log_n = max(math.log(n), 1.0)
+    if name == "walk":
+        price = (d + 2) * log_n if pen is None else float(pen)
+        return DescriptionChoice("walk", _walk_search(work, price, size, jump)[0], price, {"walk": 0.0}, noise=noise)
+    if not full.measured:
+        return DescriptionChoice("trend", [n], 4.0 * log_n * scale * scale, {"trend": 0.0}, noise=noise)
+    unit_pen = 4.0 * log_n * full.unit * full.excursion if pen is None else float(pen) / (scale * scale)
+    block = max(1, math.ceil(n / COARSE_SAMPLES))
+    if block == 1:
+        breakpoints = _trend_search(work, unit_pen, max(size, 3), jump)
+    else:
+        coarse = _trend_search(_block_means(work, block), unit_pen / block, max(3, math.ceil(size / block)), 1)
+        breakpoints = _refine(work, coarse, block, max(size, 3), jump, "trend")
+    if pen is None:
+        breakpoints = _abrupt(work, breakpoints, log_n)
+    return DescriptionChoice("trend", breakpoints, unit_pen * scale * scale, {"trend": 0.0},
+                             excursion=full.excursion, noise=full.noise.in_units_of(1.0 / scale))
 
 
 class _LevelFit:

@@ -18,6 +18,8 @@ from dataclasses import dataclass, field
 import numpy as np
 import numpy.typing as npt
 
+from . import _noise
+
 __all__ = ["Season", "peak_frequency", "seasonal_swing"]
 
 _Vector = npt.NDArray[np.float64]
@@ -96,8 +98,20 @@ def peak_frequency(residuals: _Vector) -> float | None:
     usable = slice(lowest, highest + 1)
     ratio[usable] = power[usable] / np.maximum(background[usable], np.finfo(np.float64).tiny)
     best = int(np.argmax(ratio))
-    if ratio[best] <= math.log(highest - lowest + 1) + PEAK_MARGIN:
+    threshold = math.log(highest - lowest + 1) + PEAK_MARGIN
+    if ratio[best] <= threshold:
         return None
+    # The strongest peak may be a harmonic of the period (the second of a
+    # weekend pattern): the lowest of its fractions that stands out too,
+    # within a bin, is the period's own frequency.
+    for divisor in range(MAX_HARMONICS, 1, -1):
+        below = int(round(best / divisor))
+        if below >= lowest:
+            candidates = range(max(below - 1, lowest), below + 2)
+            strongest = max(candidates, key=lambda k: ratio[k])
+            if ratio[strongest] > threshold / 2.0:
+                best = strongest
+                break
     # A period that is not a whole number of bins falls between two: the
     # three bins around the peak place it (Jacobsen's estimator).
     before, at, after = spectrum[best - 1], spectrum[best], spectrum[best + 1]
@@ -128,10 +142,16 @@ def seasonal_swing(signal: _Vector, breakpoints: Sequence[int], unit: float, *,
     # The sines fitted together with the segments' levels (and slopes): by
     # the Frisch-Waugh theorem, the fit of what the segments leave of the
     # signal on what they leave of the sines.
-    swing = np.linalg.lstsq(_segment_residuals(sines, breakpoints, slopes), residuals, rcond=None)[0]
-    # A sine of amplitude a explains about n·a²/2 of the squared error.
+    projected = _segment_residuals(sines, breakpoints, slopes)
+    swing = np.linalg.lstsq(projected, residuals, rcond=None)[0]
+    # A sine of amplitude a explains about n·a²/2 of the squared error. The
+    # noise it is weighed against: the unit given (from sample-to-sample
+    # differences, which a swing of a few samples' period inflates) or what
+    # the segments and the swing leave, if less (a trend the segments miss
+    # inflates that one instead).
+    left = float(_noise.winsorized_variance((residuals - projected @ swing)[:, None])[0])
     explained = n * (swing[:count] ** 2 + swing[count:] ** 2) / 2.0
-    kept = explained > HARMONIC_PRICE * math.log(n) * unit
+    kept = explained > HARMONIC_PRICE * math.log(n) * min(unit, left)
     if not kept.any():
         return None
     values = sines[:, np.concatenate([kept, kept])] @ np.concatenate([swing[:count][kept], swing[count:][kept]])

@@ -17,7 +17,7 @@ from ._costs import segmentation_cost
 from ._intake import Intake, as_signal
 from ._estimators import build_estimator, default_min_size
 from ._methods import search_info
-from ._descriptions import choose_description, description_cost
+from ._descriptions import choose_description, description_cost, fit_description
 from ._penalty_checks import warn_if_tied_runs
 from .penalty import PenaltyChoice, choose_penalty, warn_if_oversegmented, warn_if_undersegmented
 
@@ -33,6 +33,9 @@ _TREND_MODELS = ("linear", "ar", "clinear", "trend", "walk")
 
 # The parameters detect still chooses the description with: the grid only.
 _DESCRIBED_PARAMETERS = ("min_size", "jump")
+
+# Descriptions that are no model of the searches: detect fits them itself.
+_OWN_DESCRIPTIONS = ("trend", "walk")
 
 # Interruption groups of detect_many calls: the workers' searches watch their
 # call's group, so Ctrl-C on the main thread reaches them too.
@@ -162,7 +165,14 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
         if rule not in info.rules:
             raise ValueError(f"{info.name} does not take {rule}; it stops by {' or '.join(info.rules)}")
     if model is None and not given and info.name == "Pelt" and set(params) <= set(_DESCRIBED_PARAMETERS):
-        return _described(intake, info.name, params, warn)
+        return _described(intake, info.name, params, warn, None)
+    if isinstance(model, str) and model.lower() in _OWN_DESCRIPTIONS:
+        if info.name != "Pelt":
+            raise ValueError(f"model {model!r} is searched by Pelt only (method='pelt'), not by {info.name}")
+        unknown = sorted(set(params) - set(_DESCRIBED_PARAMETERS))
+        if unknown:
+            raise TypeError(f"model {model!r} takes no parameter {unknown[0]!r}; its parameters: min_size, jump")
+        return _described(intake, info.name, params, warn, (model.lower(), given.get("pen")))
     if not given and params.get("custom_cost") is not None:
         raise ValueError("there is no default penalty for a custom cost: its units are unknown; pass pen= "
                          "(tarnwell.penalty.penalty_path shows the candidates)")
@@ -201,13 +211,18 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
                            penalty_choice=parts)
 
 
-def _described(intake: Intake, method: str, params: dict[str, Any], warn: bool) -> DetectionResult:
+def _described(intake: Intake, method: str, params: dict[str, Any], warn: bool,
+               named: tuple[str, float | None] | None) -> DetectionResult:
     """detect with nothing but the grid given: the description of the signal
-    a person would use, with its segmentation (see `_descriptions`)."""
+    a person would use, with its segmentation (see `_descriptions`); with
+    `named`, (the name of a description, its penalty or None), that one."""
     min_size = params.get("min_size")
     jump = params.get("jump")
-    choice = choose_description(intake.matrix, min_size=2 if min_size is None else int(min_size),
-                                jump=1 if jump is None else int(jump))
+    grid = {"min_size": 2 if min_size is None else int(min_size), "jump": 1 if jump is None else int(jump)}
+    if named is None:
+        choice = choose_description(intake.matrix, **grid)
+    else:
+        choice = fit_description(intake.matrix, named[0], pen=named[1], **grid)
     if warn:
         shortest = 2 if min_size is None else int(min_size)
         warn_if_oversegmented(choice.breakpoints, min_size=shortest, jump=1 if jump is None else int(jump),
@@ -215,8 +230,9 @@ def _described(intake: Intake, method: str, params: dict[str, Any], warn: bool) 
         if choice.name not in _TREND_MODELS:
             signal = intake.matrix if choice.signal is None else choice.signal
             warn_if_undersegmented(signal, choice.breakpoints, min_size=shortest, noise=choice.noise, stacklevel=3)
-    parts = PenaltyChoice(choice.penalty, choice.penalty / choice.excursion, choice.excursion, 1.0, choice.name,
-                          choice.noise, description=choice)
+    parts = None if named is not None and named[1] is not None else PenaltyChoice(
+        choice.penalty, choice.penalty / choice.excursion, choice.excursion, 1.0, choice.name, choice.noise,
+        description=choice if named is None else None)
     return DetectionResult(breakpoints=choice.breakpoints, method=method, model=choice.name, penalty=choice.penalty,
                            signal=intake, _cost_choice={"description": choice}, penalty_choice=parts)
 
