@@ -40,7 +40,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _noise
-from ._penalty_trend import ABRUPT
+from ._penalty_trend import ABRUPT, gradual_penalty
 from ._season import Season, seasonal_swing
 from ._costs import segmentation_cost
 from ._tarnwell import Pelt
@@ -448,17 +448,20 @@ def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> 
     # the data's resolution: an exact fit must not win by an infinite margin.
     floor = max(level.unit * 1e-12, float(np.mean(_noise.resolution(view) ** 2)) / 12.0)
     fits: dict[str, tuple[list[int], float, float]] = {}
-    fits["l2"] = (level.breakpoints, level.penalty, _level_criterion(view, level.breakpoints, False, floor))
-    plain = False
-    if level.excursion > 1.0:
-        # The raise guards the search against glitches and bursts; the
-        # criterion is robust to them itself (winsorised), so it may prefer
-        # the changes the plain penalty finds.
-        lower = level.at(level.penalty / level.excursion)
-        criterion = _level_criterion(view, lower, False, floor)
-        price = (len(lower) - len(level.breakpoints)) * (_change_parameters("l2", d) + 2) * log_n
-        if criterion + price < fits["l2"][2]:
-            fits["l2"], plain = (lower, level.penalty / level.excursion, criterion), True
+    # The level's penalty is the modified BIC in noise units, raised for
+    # short excursions (E) and, as the explicit "l2" rule does, for gradual
+    # steps (G: the excursions of strongly correlated noise). The raises
+    # guard the search against what would pass for changes; the criterion
+    # weighs those itself, robustly, so it chooses among the three.
+    raises = {"plain": 1.0, "excursions": level.excursion,
+              "gradual": max(level.excursion, level.gradual_raise())}
+    price = (_change_parameters("l2", d) + 2) * log_n
+    raise_name = "plain"
+    for name, factor in raises.items():
+        found = level.at(level.term * factor)
+        criterion = _level_criterion(view, found, False, floor)
+        if "l2" not in fits or criterion + (len(found) - 1) * price < fits["l2"][2] + (len(fits["l2"][0]) - 1) * price:
+            fits["l2"], raise_name = (found, level.term * factor, criterion), name
     walk_price = (d + 2) * log_n
     walk, steps = _walk_search(view, walk_price, size, step)
     fits["walk"] = (walk, walk_price, _walk_criterion(steps, count, floor))
@@ -479,15 +482,28 @@ def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> 
               * log_n for name, (bkps, _, criterion) in fits.items()}
     chosen = min(totals, key=lambda name: totals[name])
     breakpoints, pen, _ = fits[chosen]
-    excursion = 1.0 if plain or chosen == "walk" else full.excursion
+    excursion = 1.0 if chosen == "walk" else raises[raise_name] if chosen == "l2" else level.excursion
     # Penalties in the units of each search's cost on the signal: squared
     # error for the level and the trend (a change in block means saves a
     # block's length times less), none for the walk (squared steps over
     # their robust variance), likelihood for "normal".
     if block > 1:
         if chosen == "l2":
-            pen = full.penalty / full.excursion * excursion
-            breakpoints = full.at(pen) if plain else full.breakpoints
+            # Block means hide the glitches of single samples and the
+            # wandering of correlated noise within a block: at full
+            # resolution the level is raised for excursions, and for gradual
+            # steps when the criterion, on the whole signal, prefers it.
+            excursion = full.excursion
+            gradual = max(full.excursion, full.gradual_raise())
+            if gradual > excursion:
+                full_floor = max(full.unit * 1e-12, float(np.mean(_noise.resolution(work) ** 2)) / 12.0)
+                full_price = (_change_parameters("l2", d) + 2) * max(math.log(n), 1.0)
+                totals_full = {factor: _level_criterion(work, full.at(full.term * factor), False, full_floor)
+                               + (len(full.at(full.term * factor)) - 1) * full_price
+                               for factor in (excursion, gradual)}
+                excursion = min(totals_full, key=lambda factor: totals_full[factor])
+            pen = full.term * excursion
+            breakpoints = full.at(pen)
         elif chosen == "walk":
             pen = (d + 2) * max(math.log(n), 1.0)
             breakpoints = _walk_search(work, pen, level_size, jump)[0]
@@ -545,14 +561,17 @@ class _LevelFit:
         self.unit = noise.inflated
         self.measured = math.isfinite(self.unit) and self.unit > 0
         log_n = max(math.log(n), 1.0)
+        self._found: dict[float, list[int]] = {}
         if not self.measured:
             self.unit, self.excursion = 1.0, 1.0
-            self.penalty = (d + 2) * log_n
+            self.term = self.penalty = (d + 2) * log_n
             self.breakpoints = [n]
             return
-        term = (d + 2) * log_n * self.unit
-        self.excursion = _noise.excursion_raise(work, self.unit, term, shortest=min_size, longest=LONGEST_EXCURSION)
-        self.penalty = term * self.excursion
+        self.term = (d + 2) * log_n * self.unit
+        self.excursion = _noise.excursion_raise(work, self.unit, self.term, shortest=min_size,
+                                                longest=LONGEST_EXCURSION)
+        self.penalty = self.term * self.excursion
+        self._work = work
         self._search = Pelt(model="l2", min_size=min_size, jump=jump).fit(np.ascontiguousarray(work))
 
     @functools.cached_property
@@ -561,8 +580,15 @@ class _LevelFit:
         return self.at(self.penalty)
 
     def at(self, pen: float) -> list[int]:
-        """The breakpoints of the level's search at penalty `pen`."""
-        return [int(b) for b in self._search.predict(pen=pen)]
+        """The breakpoints of the level's search at penalty `pen` (each penalty searched once)."""
+        if pen not in self._found:
+            self._found[pen] = [int(b) for b in self._search.predict(pen=pen)]
+        return self._found[pen]
+
+    def gradual_raise(self) -> float:
+        """G of the explicit "l2" rule: the raise for gradual steps of the
+        segmentation at the penalty raised for excursions (at least 1)."""
+        return max(1.0, gradual_penalty(self._work, self.breakpoints, self.noise) / self.term)
 
 
 
