@@ -588,7 +588,7 @@ class _LevelFit:
     def gradual_raise(self) -> float:
         """G of the explicit "l2" rule: the raise for gradual steps of the
         segmentation at the penalty raised for excursions (at least 1)."""
-        return max(1.0, gradual_penalty(self._work, self.breakpoints, self.noise) / self.term)
+        return float(max(1.0, gradual_penalty(self._work, self.breakpoints, self.noise) / self.term))
 
 
 
