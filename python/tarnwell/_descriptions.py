@@ -60,28 +60,26 @@ DESCRIPTIONS = {
 # Parameters a description has besides those of its changes (level, noise
 # variance and its correlation; the trend's slope; the walk's drift, step
 # variance and the noise around it) and those each change adds (besides its
-# position, counted twice). The claims: a walk or a trend must explain the
-# signal better than a level by that many more parameters' worth, since a
-# walk of small steps in noise, or a few lines, also pass for a level with
-# several small shifts, which people mark as such.
-WALK_CLAIM = 2.0
-TREND_CLAIM = 0.0
+# position, counted twice). WALK_CLAIM: a walk must explain the signal better
+# than a level by that many more parameters' worth, since a walk of small
+# steps in noise also passes for a level with several small shifts, which
+# people mark as such.
+WALK_CLAIM = 2
 
 
-def _base_parameters(name: str, d: int) -> float:
-    return {"l2": 3 * d, "trend": 4 + TREND_CLAIM, "normal": 3 * d, "walk": 3 * d + WALK_CLAIM}[name]
+def _base_parameters(name: str, d: int) -> int:
+    return {"l2": 3 * d, "trend": 4, "normal": 3 * d, "walk": 3 * d + WALK_CLAIM}[name]
 
 
 def _change_parameters(name: str, d: int) -> int:
     return {"l2": d, "trend": 2, "normal": d + d * (d + 1) // 2, "walk": d}[name]
 
 
-# Within a coarse segmentation of a long signal, each change is placed
-# exactly within this many blocks of where the coarse search put it.
 COARSE_SAMPLES = 2000
-"""Signals longer than this are searched for trends and spread changes on
-block means first (an exact search of those costs is quadratic in the
-length), then every change is placed exactly near its block."""
+"""Signals longer than this are described from block means of at most this
+many (an exact search of the trend and spread costs is quadratic in the
+length); the chosen description's changes are then placed at full
+resolution."""
 
 BEND_PRICE = 1.0
 """A segment of a trend is curved when a parabola fits it better than a line
@@ -99,13 +97,14 @@ many samples; longer ones are searched for trends and spread changes only on
 a hint of them."""
 
 SPREAD_EVIDENCE = 3.0
+"""Beyond ALWAYS_FITTED samples, the search for changes of spread runs when
+the variance of the sample-to-sample differences, measured in blocks, varies
+more than this many standard deviations of the chi-square that equal
+variances give."""
 
 TIED_SHARE = 0.05
 """Changes of spread are not sought in signals where more than this share of
 consecutive samples are exactly equal (counts, quantised or noiseless data)."""
-"""The search for changes of spread runs when the variance of the
-sample-to-sample differences, measured in blocks, varies more than this many
-standard deviations of the chi-square that equal variances give."""
 
 
 @dataclass(frozen=True)
@@ -136,22 +135,6 @@ class DescriptionChoice:
 # -- fits and prediction errors --------------------------------------------------------------------
 
 
-def _residuals(work: _Matrix, breakpoints: Sequence[int], slopes: bool) -> _Matrix:
-    """The signal less each segment's mean (or least-squares line)."""
-    edges = np.asarray([0, *breakpoints], dtype=np.int64)
-    counts = np.diff(edges)
-    lengths = counts.astype(np.float64)[:, None]
-    residuals = work - np.repeat(np.add.reduceat(work, edges[:-1], axis=0) / lengths, counts, axis=0)
-    if slopes:
-        centre = np.repeat(edges[:-1] + (lengths[:, 0] - 1.0) / 2.0, counts)
-        offset = (np.arange(work.shape[0], dtype=np.float64) - centre)[:, None]
-        spread = np.add.reduceat(offset * offset, edges[:-1], axis=0)
-        moment = np.add.reduceat(offset * residuals, edges[:-1], axis=0)
-        slope = np.divide(moment, spread, out=np.zeros_like(moment), where=spread > 0)
-        residuals = residuals - np.repeat(slope, counts, axis=0) * offset
-    return np.asarray(residuals)
-
-
 def _innovations(residuals: _Matrix, breakpoints: Sequence[int]) -> tuple[_Matrix, npt.NDArray[np.int64]]:
     """The residuals less the share of the previous one that their lag-one
     autocorrelation predicts (within segments), and the segment of each."""
@@ -178,12 +161,12 @@ def _log_variance(values: _Matrix, floor: float) -> float:
 
 
 def _level_criterion(work: _Matrix, breakpoints: Sequence[int], slopes: bool, floor: float) -> float:
-    errors, _ = _innovations(_residuals(work, breakpoints, slopes), breakpoints)
+    errors, _ = _innovations(_noise.segment_residuals(work, breakpoints, slopes), breakpoints)
     return float((work.shape[0] - 1) * _log_variance(errors, floor))
 
 
 def _spread_criterion(work: _Matrix, breakpoints: Sequence[int], floor: float) -> float:
-    errors, segment = _innovations(_residuals(work, breakpoints, False), breakpoints)
+    errors, segment = _innovations(_noise.segment_residuals(work, breakpoints, False), breakpoints)
     total = 0.0
     for index in range(len(breakpoints)):
         mine = errors[segment == index]
@@ -603,7 +586,7 @@ def description_cost(choice: DescriptionChoice, matrix: _Matrix, breakpoints: Se
         return segmentation_cost(signal, bkps, model=choice.name)
     centred = signal - _noise.median(signal)
     if choice.name == "trend":
-        residuals = _residuals(centred, bkps, True)
+        residuals = _noise.segment_residuals(centred, bkps, True)
         return float(np.sum(residuals * residuals))
     steps = centred[1:] - centred[:-1]
     keep = np.ones(steps.shape[0], dtype=bool)

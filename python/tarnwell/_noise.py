@@ -12,6 +12,7 @@ added constant.
 from __future__ import annotations
 
 import math
+from collections.abc import Sequence
 from dataclasses import dataclass
 
 import numpy as np
@@ -296,6 +297,23 @@ def excursion_raise(matrix: _Matrix, unit: float, term: float, *, shortest: int 
     gain = excursion_gain(matrix, shortest=shortest, longest=longest)
     ceiling = LARGE_SHIFT**2 * matrix.shape[0] / (2 * EXCURSION_ROOM) * unit
     return float(max(1.0, min(gain, ceiling) / term))
+
+
+def segment_residuals(columns: _Matrix, breakpoints: Sequence[int], slopes: bool) -> _Matrix:
+    """Each column less each segment's mean (or, with `slopes`, its
+    least-squares line in time)."""
+    edges = np.asarray([0, *breakpoints], dtype=np.int64)
+    counts = np.diff(edges)
+    lengths = counts.astype(np.float64)[:, None]
+    residuals = columns - np.repeat(np.add.reduceat(columns, edges[:-1], axis=0) / lengths, counts, axis=0)
+    if slopes:
+        centre = np.repeat(edges[:-1] + (lengths[:, 0] - 1.0) / 2.0, counts)
+        offset = (np.arange(columns.shape[0], dtype=np.float64) - centre)[:, None]
+        spread = np.add.reduceat(offset * offset, edges[:-1], axis=0)
+        moment = np.add.reduceat(offset * residuals, edges[:-1], axis=0)
+        slope = np.divide(moment, spread, out=np.zeros_like(moment), where=spread > 0)
+        residuals = residuals - np.repeat(slope, counts, axis=0) * offset
+    return np.asarray(residuals)
 
 
 def unit_rows(matrix: _Matrix) -> _Matrix:

@@ -59,23 +59,6 @@ class Season:
     """The swing at every sample (mean zero over whole cycles)."""
 
 
-def _segment_residuals(columns: npt.NDArray[np.float64], breakpoints: Sequence[int],
-                       slopes: bool) -> npt.NDArray[np.float64]:
-    """Each column less each segment's mean (or least-squares line)."""
-    edges = np.asarray([0, *breakpoints], dtype=np.int64)
-    counts = np.diff(edges)
-    lengths = counts.astype(np.float64)[:, None]
-    residuals = columns - np.repeat(np.add.reduceat(columns, edges[:-1], axis=0) / lengths, counts, axis=0)
-    if slopes:
-        centre = np.repeat(edges[:-1] + (lengths[:, 0] - 1.0) / 2.0, counts)
-        offset = (np.arange(columns.shape[0], dtype=np.float64) - centre)[:, None]
-        spread = np.add.reduceat(offset * offset, edges[:-1], axis=0)
-        moment = np.add.reduceat(offset * residuals, edges[:-1], axis=0)
-        slope = np.divide(moment, spread, out=np.zeros_like(moment), where=spread > 0)
-        residuals = residuals - np.repeat(slope, counts, axis=0) * offset
-    return np.asarray(residuals)
-
-
 def peak_frequency(residuals: _Vector) -> float | None:
     """The frequency (cycles per sample) of the strongest narrow peak of the
     periodogram of `residuals`, or None when no peak stands out."""
@@ -130,7 +113,7 @@ def seasonal_swing(signal: _Vector, breakpoints: Sequence[int], unit: float, *,
     n = signal.size
     if n < 4 * MIN_CYCLES or not (math.isfinite(unit) and unit > 0):
         return None
-    residuals = _segment_residuals(signal[:, None], breakpoints, slopes)[:, 0]
+    residuals = _noise.segment_residuals(signal[:, None], breakpoints, slopes)[:, 0]
     if frequency is None:
         frequency = peak_frequency(residuals)
     if frequency is None:
@@ -142,7 +125,7 @@ def seasonal_swing(signal: _Vector, breakpoints: Sequence[int], unit: float, *,
     # The sines fitted together with the segments' levels (and slopes): by
     # the Frisch-Waugh theorem, the fit of what the segments leave of the
     # signal on what they leave of the sines.
-    projected = _segment_residuals(sines, breakpoints, slopes)
+    projected = _noise.segment_residuals(sines, breakpoints, slopes)
     swing = np.linalg.lstsq(projected, residuals, rcond=None)[0]
     # A sine of amplitude a explains about n·a²/2 of the squared error. The
     # noise it is weighed against: the unit given (from sample-to-sample
