@@ -139,11 +139,21 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     method: the search, by name: "pelt" (exact, penalty), "dynp" (exact,
         number of changes), "binseg", "bottomup", "window" (greedy, any rule),
         and where this build has them "kernelcpd" and "l1potts".
-    model: the segment cost of the model-based searches ("l2" by default,
-        "l1", "rank", "normal", "linear", "ar", "clinear", "mahalanobis").
+    model: the segment cost of the model-based searches ("l2", "l1",
+        "rank", "normal", "linear", "ar", "clinear", "mahalanobis"), or for
+        Pelt one of the descriptions detect chooses from: "trend" (a line in
+        time per segment: bends and shifts of a trend) and "walk" (a level
+        that wanders; a change is a jump that stands out of its steps).
+        With neither a model nor a stopping rule, Pelt reads the signal as
+        a person would: it looks past a seasonal swing, describes the
+        signal as levels ("l2"), a trend, levels and spread ("normal") or a
+        wandering level, whichever the likelihood of its prediction errors
+        favours, and reports that choice in `model` and its reasons in
+        `penalty_choice`. Otherwise the default model is "l2".
     n_bkps, pen, epsilon: at most one stopping rule, among those the method
         accepts. With none, a method that takes a penalty uses
-        `tarnwell.penalty.default_penalty`.
+        `tarnwell.penalty.default_penalty`; a greedy search with "l2" makes
+        as many changes as the exact search finds at that penalty.
     warn: warn with OverSegmentationWarning when most segments are only a
         few samples long, and with UnderSegmentationWarning when a segment
         holds a large shift of level (see tarnwell.penalty).
