@@ -440,11 +440,17 @@ def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> 
               "gradual": max(level.excursion, level.gradual_raise())}
     price = (_change_parameters("l2", d) + 2) * log_n
     raise_name = "plain"
-    for name, factor in raises.items():
-        found = level.at(level.term * factor)
+    candidates = {name: level.at(level.term * factor) for name, factor in raises.items()}
+    if level.excursion > 1.0 and count >= 5:
+        # Glitches pull a squared-error search off the shifts between them:
+        # the same search on the signal less its glitches (each sample the
+        # median of the five around it) is a candidate too.
+        candidates["despiked"] = _despiked_search(view, level.term, size, step)
+        raises["despiked"] = 1.0
+    for name, found in candidates.items():
         criterion = _level_criterion(view, found, False, floor)
         if "l2" not in fits or criterion + (len(found) - 1) * price < fits["l2"][2] + (len(fits["l2"][0]) - 1) * price:
-            fits["l2"], raise_name = (found, level.term * factor, criterion), name
+            fits["l2"], raise_name = (found, level.term * raises[name], criterion), name
     walk_price = (d + 2) * log_n
     walk, steps = _walk_search(view, walk_price, size, step)
     fits["walk"] = (walk, walk_price, _walk_criterion(steps, count, floor))
@@ -471,21 +477,11 @@ def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> 
     # block's length times less), none for the walk (squared steps over
     # their robust variance), likelihood for "normal".
     if block > 1:
-        if chosen == "l2":
-            # Block means hide the glitches of single samples and the
-            # wandering of correlated noise within a block: at full
-            # resolution the level is raised for excursions, and for gradual
-            # steps when the criterion, on the whole signal, prefers it.
-            excursion = full.excursion
-            gradual = max(full.excursion, full.gradual_raise())
-            if gradual > excursion:
-                full_floor = max(full.unit * 1e-12, float(np.mean(_noise.resolution(work) ** 2)) / 12.0)
-                full_price = (_change_parameters("l2", d) + 2) * max(math.log(n), 1.0)
-                totals_full = {factor: _level_criterion(work, full.at(full.term * factor), False, full_floor)
-                               + (len(full.at(full.term * factor)) - 1) * full_price
-                               for factor in (excursion, gradual)}
-                excursion = min(totals_full, key=lambda factor: totals_full[factor])
-            pen = full.term * excursion
+        if chosen == "l2" and raise_name == "despiked":
+            pen = full.term
+            breakpoints = _despiked_search(work, pen, level_size, jump)
+        elif chosen == "l2":
+            pen = full.term * _full_raise(full, work)
             breakpoints = full.at(pen)
         elif chosen == "walk":
             pen = (d + 2) * max(math.log(n), 1.0)
@@ -498,6 +494,29 @@ def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> 
                              {name: (total - totals[chosen]) / log_n for name, total in totals.items()},
                              excursion=excursion, season=season, noise=full.noise.in_units_of(1.0 / scale),
                              signal=(work * scale if season is not None else None))
+
+
+def _despiked_search(work: _Matrix, pen: float, min_size: int, jump: int) -> list[int]:
+    """The level's search on the signal less its glitches (every sample the
+    median of the five around it) at penalty `pen`."""
+    search = Pelt(model="l2", min_size=min_size, jump=jump).fit(np.ascontiguousarray(_noise.despiked(work)))
+    return [int(b) for b in search.predict(pen=pen)]
+
+
+def _full_raise(full: _LevelFit, work: _Matrix) -> float:
+    """The level's raise at full resolution of a long signal, whose block
+    means hide the glitches of single samples and the wandering of
+    correlated noise within a block: the excursions', or the gradual steps'
+    when the criterion, on the whole signal, prefers that segmentation."""
+    gradual = max(full.excursion, full.gradual_raise())
+    if gradual <= full.excursion:
+        return full.excursion
+    n, d = work.shape
+    floor = max(full.unit * 1e-12, float(np.mean(_noise.resolution(work) ** 2)) / 12.0)
+    price = (_change_parameters("l2", d) + 2) * max(math.log(n), 1.0)
+    totals = {factor: _level_criterion(work, full.at(full.term * factor), False, floor)
+              + (len(full.at(full.term * factor)) - 1) * price for factor in (full.excursion, gradual)}
+    return min(totals, key=lambda factor: totals[factor])
 
 
 def fit_description(matrix: _Matrix, name: str, *, min_size: int = 2, jump: int = 1,
