@@ -227,29 +227,32 @@ def _line_costs(prefix: _Matrix, starts: npt.NDArray[np.int64], ends: npt.NDArra
     return np.asarray(np.maximum(syy - fit, 0.0))
 
 
-def _mean_costs(prefix: _Matrix, starts: npt.NDArray[np.int64], ends: npt.NDArray[np.int64],
-                spread: bool) -> npt.NDArray[np.float64]:
-    """Squared error about the mean of each [start, end) (prefix sums of 1, y,
-    y²), or for `spread` its length times the log of that error per sample."""
+def _spread_costs(prefix: _Matrix, starts: npt.NDArray[np.int64], ends: npt.NDArray[np.int64]) -> npt.NDArray[np.float64]:
+    """The length of each [start, end) times the log of its variance, from
+    prefix sums of 1, y, y² (the "normal" cost of one feature, but its ridge)."""
     s = prefix[ends] - prefix[starts]
     count, y, yy = s[:, 0], s[:, 1], s[:, 2]
     error = np.maximum(yy - y * y / count, 0.0)
-    if not spread:
-        return np.asarray(error)
     return np.asarray(count * np.log(np.maximum(error / count, 1e-300)))
 
 
-def _refine(column: _Matrix, coarse: Sequence[int], block: int, min_size: int, jump: int,
+def _refine(work: _Matrix, coarse: Sequence[int], block: int, min_size: int, jump: int,
             kind: str) -> list[int]:
     """Each change of a search on block means of `block` samples, placed
     exactly: the position within a block of its coarse place that splits its
-    neighbours' span best under the description's cost, in the order of the changes."""
-    n = column.shape[0]
+    neighbours' span best under the description's cost (for the spread, the
+    features' variances: the covariances are left to the coarse search), in
+    the order of the changes."""
+    n = work.shape[0]
     t = np.arange(n, dtype=np.float64) / n
-    y = column[:, 0] - np.median(column[:, 0])
-    rows = [np.ones(n), t, t * t, y, t * y, y * y] if kind == "trend" else [np.ones(n), y, y * y]
-    prefix = np.zeros((n + 1, len(rows)))
-    np.cumsum(np.stack(rows, axis=1), axis=0, out=prefix[1:])
+    centred = work - _noise.median(work)
+    prefixes = []
+    for y in centred.T:
+        rows = [np.ones(n), t, t * t, y, t * y, y * y] if kind == "trend" else [np.ones(n), y, y * y]
+        prefix = np.zeros((n + 1, len(rows)))
+        np.cumsum(np.stack(rows, axis=1), axis=0, out=prefix[1:])
+        prefixes.append(prefix)
+    costs = _line_costs if kind == "trend" else _spread_costs
     bounds = [0, *(min(b * block, n) for b in coarse[:-1]), n]
     for i in range(1, len(bounds) - 1):
         low = max(bounds[i - 1] + min_size, bounds[i] - 2 * block)
@@ -260,10 +263,7 @@ def _refine(column: _Matrix, coarse: Sequence[int], block: int, min_size: int, j
             continue
         left = np.full(candidates.size, bounds[i - 1], dtype=np.int64)
         right = np.full(candidates.size, bounds[i + 1], dtype=np.int64)
-        if kind == "trend":
-            total = _line_costs(prefix, left, candidates) + _line_costs(prefix, candidates, right)
-        else:
-            total = (_mean_costs(prefix, left, candidates, True) + _mean_costs(prefix, candidates, right, True))
+        total = sum(costs(prefix, left, candidates) + costs(prefix, candidates, right) for prefix in prefixes)
         bounds[i] = int(candidates[int(np.argmin(total))])
     return sorted(set(bounds[1:]))
 
