@@ -7,7 +7,8 @@ calibration suite, so that a warning means something.
 For every series, the answer misses a change when some true change has no
 detected one within 5 samples (one to one), and has an extra change when
 some detected change matches no true one. UnderSegmentationWarning should
-fire on answers that miss a change and not on the others;
+fire on answers that miss a change (above all a level shift of 3 noise units
+or more, the size it looks for) and not on the others;
 OverSegmentationWarning on answers with extra changes. Each row gives, per
 kind of answer, the share on which the warning fired (and how many answers
 there were).
@@ -28,6 +29,7 @@ from calibration.scoring import matched  # noqa: E402
 from calibration.series import suite  # noqa: E402
 
 MARGIN = 5
+LARGE = 3.0  # noise units: UnderSegmentationWarning's own threshold
 
 
 def _share(hits: list[bool]) -> str:
@@ -42,11 +44,12 @@ def main(argv: list[str] | None = None) -> None:
     parser.add_argument("--max-length", type=int, default=None)
     args = parser.parse_args(argv)
     cases = list(suite(args.seed, args.per_family, max_length=args.max_length))
-    print("| detect | Under… on answers missing a change | … on the others | Over… on answers with an extra "
-          "change | … on the others |\n|---|---|---|---|---|")
+    print("| detect | Under… on answers missing a change | … missing a shift of 3+ noise units | … on the others "
+          "| Over… on answers with an extra change | … on the others |\n|---|---|---|---|---|---|")
     for model in [None, *(m for m in args.models.split(",") if m)]:
         options: dict[str, Any] = {} if model is None else {"model": model}
         under: dict[bool, list[bool]] = {True: [], False: []}
+        large: list[bool] = []
         over: dict[bool, list[bool]] = {True: [], False: []}
         for series in cases:
             with warnings.catch_warnings(record=True) as caught:
@@ -56,10 +59,12 @@ def main(argv: list[str] | None = None) -> None:
             hits = matched(series.truth, found, MARGIN)
             extra = len(found) - 1 > sum(hits)
             under[not all(hits)].append(tarnwell.UnderSegmentationWarning in kinds)
+            if any(not hit and size >= LARGE for hit, size in zip(hits, series.shift_sizes)):
+                large.append(tarnwell.UnderSegmentationWarning in kinds)
             over[extra].append(tarnwell.OverSegmentationWarning in kinds)
         label = "detect(x)" if model is None else f"model={model!r}"
-        print(f"| {label} | {_share(under[True])} | {_share(under[False])} | {_share(over[True])} | "
-              f"{_share(over[False])} |", flush=True)
+        print(f"| {label} | {_share(under[True])} | {_share(large)} | {_share(under[False])} | "
+              f"{_share(over[True])} | {_share(over[False])} |", flush=True)
 
 
 if __name__ == "__main__":

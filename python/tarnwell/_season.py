@@ -34,10 +34,8 @@ MIN_PERIOD = 2.5
 BACKGROUND = 10
 LEAK = 2
 
-# A peak counts when its power exceeds its background by ln(bins) + PEAK_MARGIN:
-# over noise a bin's power is exponential about its mean, and the largest of
-# `bins` of them is about ln(bins) means.
-PEAK_MARGIN = 6.0
+# The chance that noise alone gives a peak that counts, in a whole periodogram.
+FALSE_PEAK = 0.001
 
 # Harmonics of the period fitted at most (a weekly pattern of 7 values has 3).
 MAX_HARMONICS = 6
@@ -81,7 +79,12 @@ def peak_frequency(residuals: _Vector) -> float | None:
     usable = slice(lowest, highest + 1)
     ratio[usable] = power[usable] / np.maximum(background[usable], np.finfo(np.float64).tiny)
     best = int(np.argmax(ratio))
-    threshold = math.log(highest - lowest + 1) + PEAK_MARGIN
+    # Over noise, a bin's power over the mean of m others is F(2, 2m)
+    # distributed: P(ratio > x) = (1 + x/m)^-m. The largest of `bins` such
+    # ratios exceeds the threshold with probability FALSE_PEAK.
+    background_bins = 2 * (BACKGROUND - LEAK)
+    bins = highest - lowest + 1
+    threshold = background_bins * ((bins / FALSE_PEAK) ** (1.0 / background_bins) - 1.0)
     if ratio[best] <= threshold:
         return None
     # The strongest peak may be a harmonic of the period (the second of a
