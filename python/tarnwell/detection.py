@@ -16,6 +16,7 @@ from ._costs import segmentation_cost
 from ._intake import Intake, as_signal
 from ._estimators import build_estimator, default_min_size
 from ._methods import search_info
+from ._pattern import is_pattern_model, pattern_breakpoints
 from .penalty import choose_penalty, warn_if_oversegmented, warn_if_undersegmented
 
 if TYPE_CHECKING:
@@ -118,7 +119,12 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
         number of changes), "binseg", "bottomup", "window" (greedy, any rule),
         and where this build has them "kernelcpd" and "l1potts".
     model: the segment cost of the model-based searches ("l2" by default,
-        "l1", "rank", "normal", "linear", "ar", "clinear", "mahalanobis").
+        "l1", "rank", "normal", "linear", "ar", "clinear", "mahalanobis",
+        "pattern"). "pattern" finds changes of shape, rhythm or motif that
+        keep level and spread; without n_bkps or pen it needs no parameter:
+        its subsequence width comes from the data and each split must pass
+        a test (method "pelt" or "binseg": a tested binary segmentation,
+        reported as "Binseg"); it takes width= and neighbours=.
     n_bkps, pen, epsilon: at most one stopping rule, among those the method
         accepts. With none, a method that takes a penalty uses
         `tarnwell.penalty.default_penalty`.
@@ -145,6 +151,10 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     for rule in given:
         if rule not in info.rules:
             raise ValueError(f"{info.name} does not take {rule}; it stops by {' or '.join(info.rules)}")
+    if not given and is_pattern_model(model) and info.name.lower() in ("pelt", "binseg"):
+        breakpoints, _ = pattern_breakpoints(intake.values, params)
+        return DetectionResult(breakpoints=breakpoints, method="Binseg", model="pattern", penalty=None,
+                               signal=intake, _cost_choice={"model": "pattern"})
     if not given and params.get("custom_cost") is not None:
         raise ValueError("there is no default penalty for a custom cost: its units are unknown; pass pen= "
                          "(tarnwell.penalty.penalty_path shows the candidates)")
