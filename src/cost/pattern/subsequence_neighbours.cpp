@@ -6,6 +6,7 @@
 
 #include "core/fallible_allocation.hpp"
 #include "core/interruption.hpp"
+#include "cost/pattern/similarity_block.hpp"
 
 namespace tarnwell {
 namespace {
@@ -123,52 +124,25 @@ Result<SubsequenceNeighbours> nearest_subsequences(const Signal& signal, std::ui
     row_similarity.resize(block);
   }));
   const NeighbourLists lists(result.index.data(), similarity.data(), threshold.data(), k);
+  const SimilarityBlock similarity_block = fastest_similarity_block();
+  SimilarityRow row{shapes.standardized.data(), shapes.scaled_mean.data(), shapes.inverse_norm.data(),
+                    shapes.flat.data(), threshold.data(), current.data(), previous.data(), n, m, d, width, 0, false,
+                    1.0 / static_cast<double>(d)};
   const std::uint64_t spacing = exact_row_spacing(width);
-  const double feature_share = 1.0 / static_cast<double>(d);
   const std::uint64_t exclusion = width;
   for (std::uint64_t i = 0; i + exclusion < m; ++i) {
     TARNWELL_CHECK(check_interruption());
-    const std::uint64_t first = i + exclusion;
-    const bool exact = i % spacing == 0;
+    row.i = i;
+    row.exact = i % spacing == 0;
+    row.dot = current.data();
+    row.dot_before = previous.data();
     double row_threshold = threshold[i];
-    for (std::uint64_t from = first; from < m; from += block) {
+    for (std::uint64_t from = i + exclusion; from < m; from += block) {
       const std::uint64_t to = std::min(m, from + block);
-      double* s = row_similarity.data();  // s[j - from] for column j
-      for (std::uint64_t j = from; j < to; ++j) s[j - from] = 0.0;
-      for (std::uint64_t f = 0; f < d; ++f) {
-        const double* z = &shapes.standardized[f * n];
-        double* dot = &current[f * m];
-        const double* dot_before = &previous[f * m];
-        if (exact) {
-          for (std::uint64_t j = from; j < to; ++j) {
-            double sum = 0.0;
-            for (std::uint64_t t = 0; t < width; ++t) sum += z[i + t] * z[j + t];
-            dot[j] = sum;
-          }
-        } else {
-          const double leaving = z[i - 1], entering = z[i + width - 1];
-          for (std::uint64_t j = from; j < to; ++j) {
-            dot[j] = (dot_before[j - 1] - leaving * z[j - 1]) + entering * z[j + width - 1];
-          }
-        }
-        const double* scaled_mean = &shapes.scaled_mean[f * m];
-        const double* inverse_norm = &shapes.inverse_norm[f * m];
-        const double* flat = &shapes.flat[f * m];
-        const double mean_i = shapes.scaled_mean[f * m + i] / static_cast<double>(width);
-        const double inverse_i = shapes.inverse_norm[f * m + i], flat_i = shapes.flat[f * m + i];
-        for (std::uint64_t j = from; j < to; ++j) {
-          s[j - from] += (dot[j] - mean_i * scaled_mean[j]) * inverse_i * inverse_norm[j] + flat_i * flat[j];
-        }
-      }
-      // Most blocks improve no list: a vectorisable test first, the lists only where it fires.
-      bool improves = false;
+      // Most blocks improve no list: the lists are visited only where one does.
+      if (!similarity_block(row, from, to, row_threshold, row_similarity.data())) continue;
       for (std::uint64_t j = from; j < to; ++j) {
-        const double value = s[j - from] * feature_share;
-        improves |= (value > threshold[j]) | (value > row_threshold);
-      }
-      if (!improves) continue;
-      for (std::uint64_t j = from; j < to; ++j) {
-        const double value = s[j - from] * feature_share;
+        const double value = row_similarity[j - from];
         if (value > threshold[j]) lists.offer(j, i, value);
         if (value > row_threshold) {
           lists.offer(i, j, value);

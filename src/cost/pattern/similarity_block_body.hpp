@@ -1,0 +1,44 @@
+// Body of the similarity block, included by the portable unit and, under an
+// AVX2 target, by the AVX2 unit: the loops are simple enough for the
+// compiler to vectorise either way.
+static inline bool similarity_block_body(const tarnwell::SimilarityRow& row, std::uint64_t from, std::uint64_t to,
+                                         double row_threshold, double* out) {
+  const std::uint64_t n = row.n, m = row.m, width = row.width, i = row.i, count = to - from;
+  for (std::uint64_t c = 0; c < count; ++c) out[c] = 0.0;
+  for (std::uint64_t f = 0; f < row.d; ++f) {
+    const double* z = row.standardized + f * n;
+    double* dot = row.dot + f * m;
+    const double* dot_before = row.dot_before + f * m;
+    if (row.exact) {
+      for (std::uint64_t j = from; j < to; ++j) {
+        double sum = 0.0;
+        for (std::uint64_t t = 0; t < width; ++t) sum += z[i + t] * z[j + t];
+        dot[j] = sum;
+      }
+    } else {
+      const double leaving = z[i - 1], entering = z[i + width - 1];
+      const double* before = dot_before + from - 1;
+      const double* left = z + from - 1;
+      const double* right = z + from + width - 1;
+      double* now = dot + from;
+      for (std::uint64_t c = 0; c < count; ++c) now[c] = (before[c] - leaving * left[c]) + entering * right[c];
+    }
+    const double* scaled_mean = row.scaled_mean + f * m + from;
+    const double* inverse_norm = row.inverse_norm + f * m + from;
+    const double* flat = row.flat + f * m + from;
+    const double* now = dot + from;
+    const double mean_i = row.scaled_mean[f * m + i] / static_cast<double>(width);
+    const double inverse_i = row.inverse_norm[f * m + i], flat_i = row.flat[f * m + i];
+    for (std::uint64_t c = 0; c < count; ++c) {
+      out[c] += (now[c] - mean_i * scaled_mean[c]) * inverse_i * inverse_norm[c] + flat_i * flat[c];
+    }
+  }
+  const double* threshold = row.threshold + from;
+  const double share = row.feature_share;
+  bool improves = false;
+  for (std::uint64_t c = 0; c < count; ++c) {
+    out[c] *= share;
+    improves |= (out[c] > threshold[c]) | (out[c] > row_threshold);
+  }
+  return improves;
+}
