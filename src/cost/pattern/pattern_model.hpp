@@ -26,6 +26,7 @@ struct PatternModel {
       "memory, and can be interrupted; width 0 learns the width from the signal's dominant period.";
   static constexpr std::array<std::string_view, 1> model_names{"pattern"};
   static constexpr CostScale scale = CostScale::likelihood;
+  static constexpr bool long_fit = true;
   static constexpr std::string_view use_when =
       "changes of temporal pattern (shape, rhythm, frequency, motif) that keep level and spread";
 

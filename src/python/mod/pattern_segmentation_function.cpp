@@ -25,13 +25,11 @@ PyObject* pattern_segmentation_entry(PyObject*, PyObject* const* args, Py_ssize_
         TARNWELL_TRY(view, signal.signal_view());
         TARNWELL_TRY(owned, Signal::copy_from(view));
         std::uint64_t used_width = 0;
-        Result<Segmentation> segmentation = [&]() -> Result<Segmentation> {
-          ReleasedInterpreterLock unlocked;
-          InterruptionScope interruptible(&pending_signal_raised);
+        Result<Segmentation> segmentation = fit_without_interpreter_lock([&]() -> Result<Segmentation> {
           TARNWELL_TRY(cost, PatternCost::fit(owned, width, neighbours));
           used_width = cost.width();
           return tested_pattern_segmentation(cost, PatternSplitTest{threshold, 5});
-        }();
+        });
         if (!segmentation) return errors::fail(std::move(segmentation.error()));
         PyRef breakpoints = PyRef::require(breakpoints_to_list(segmentation->breakpoints));
         return PyRef::require(Py_BuildValue("(OK)", breakpoints.get(), static_cast<unsigned long long>(used_width)));
