@@ -20,10 +20,14 @@ constexpr double flat_share = 1e-8;
 // Dot products run along the diagonals, each row from the previous one; an
 // exact row every so often keeps the rounding of the running sums from
 // building up over long signals.
-std::uint64_t exact_row_spacing(std::uint64_t width) { return std::max<std::uint64_t>(1024, 8 * width); }
+// A multiple of the rows computed together, so that an exact row opens a group.
+std::uint64_t exact_row_spacing(std::uint64_t width) { return std::max<std::uint64_t>(1024, 8 * width) / 4 * 4; }
 
 // Columns compared per block: small enough to stay in the first-level cache.
-constexpr std::uint64_t block = 256;
+constexpr std::uint64_t block = 128;
+
+// Rows computed together over each block (fewer than the smallest width).
+constexpr std::uint64_t rows_together = 4;
 
 struct WindowShapes {
   std::vector<double> standardized;  // feature-major, n per feature
@@ -114,43 +118,51 @@ Result<SubsequenceNeighbours> nearest_subsequences(const Signal& signal, std::ui
   }
   TARNWELL_TRY(shapes, window_shapes(signal, width));
   const double minus_infinity = -std::numeric_limits<double>::infinity();
-  std::vector<double> similarity, threshold, previous, current, row_similarity;
+  std::vector<double> similarity, threshold, dots, row_similarity;
   TARNWELL_CHECK(try_allocate(allocating, [&] {
     result.index.assign(m * k, m);
     similarity.assign(m * k, minus_infinity);
     threshold.assign(m, minus_infinity);
-    previous.resize(m * d);
-    current.resize(m * d);
+    dots.resize((rows_together + 1) * m * d);
     row_similarity.resize(block);
   }));
   const NeighbourLists lists(result.index.data(), similarity.data(), threshold.data(), k);
   const SimilarityBlock similarity_block = fastest_similarity_block();
   SimilarityRow row{shapes.standardized.data(), shapes.scaled_mean.data(), shapes.inverse_norm.data(),
-                    shapes.flat.data(), threshold.data(), current.data(), previous.data(), n, m, d, width, 0, false,
+                    shapes.flat.data(), threshold.data(), nullptr, nullptr, n, m, d, width, 0, false,
                     1.0 / static_cast<double>(d)};
+  // Dot products of row i live in slot i % (rows_together + 1): a group's
+  // rows and the row before it.
+  auto dot_row = [&](std::uint64_t i) { return dots.data() + (i % (rows_together + 1)) * m * d; };
   const std::uint64_t spacing = exact_row_spacing(width);
   const std::uint64_t exclusion = width;
-  for (std::uint64_t i = 0; i + exclusion < m; ++i) {
+  const std::uint64_t rows = m > exclusion ? m - exclusion : 0;  // rows with a column to compare
+  // Rows go in groups over one block of columns at a time, so the block's
+  // columns are read from memory once per group rather than once per row.
+  // Every column of a group lies after all its rows (exclusion >= width >
+  // rows_together), so each list still receives its candidates in increasing
+  // index order.
+  for (std::uint64_t group = 0; group < rows; group += rows_together) {
     TARNWELL_CHECK(check_interruption());
-    row.i = i;
-    row.exact = i % spacing == 0;
-    row.dot = current.data();
-    row.dot_before = previous.data();
-    double row_threshold = threshold[i];
-    for (std::uint64_t from = i + exclusion; from < m; from += block) {
+    const std::uint64_t group_end = std::min(rows, group + rows_together);
+    for (std::uint64_t from = group + exclusion; from < m; from += block) {
       const std::uint64_t to = std::min(m, from + block);
-      // Most blocks improve no list: the lists are visited only where one does.
-      if (!similarity_block(row, from, to, row_threshold, row_similarity.data())) continue;
-      for (std::uint64_t j = from; j < to; ++j) {
-        const double value = row_similarity[j - from];
-        if (value > threshold[j]) lists.offer(j, i, value);
-        if (value > row_threshold) {
-          lists.offer(i, j, value);
-          row_threshold = threshold[i];
+      for (std::uint64_t i = group; i < group_end; ++i) {
+        const std::uint64_t first = std::max(from, i + exclusion);
+        if (first >= to) continue;
+        row.i = i;
+        row.exact = i % spacing == 0;
+        row.dot = dot_row(i);
+        row.dot_before = i > 0 ? dot_row(i - 1) : nullptr;
+        // Most blocks improve no list: the lists are visited only where one does.
+        if (!similarity_block(row, first, to, threshold[i], row_similarity.data())) continue;
+        for (std::uint64_t j = first; j < to; ++j) {
+          const double value = row_similarity[j - first];
+          if (value > threshold[j]) lists.offer(j, i, value);
+          if (value > threshold[i]) lists.offer(i, j, value);
         }
       }
     }
-    std::swap(previous, current);
   }
   return result;
 }
