@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/fallible_allocation.hpp"
+#include "cost/pattern/feature_moments.hpp"
 
 namespace tarnwell {
 namespace {
@@ -56,13 +57,9 @@ Result<std::uint64_t> learned_pattern_width(const Signal& signal) {
   }));
   const std::span<const double> x = signal.values();
   for (std::uint64_t f = 0; f < d; ++f) {
-    double mean = 0.0;
-    for (std::uint64_t t = 0; t < n; ++t) mean += x[t * d + f];
-    mean /= static_cast<double>(n);
-    double square_sum = 0.0;
-    for (std::uint64_t t = 0; t < n; ++t) square_sum += (x[t * d + f] - mean) * (x[t * d + f] - mean);
-    if (!(square_sum > 0.0)) continue;  // a constant feature has no period
-    const double scale = 1.0 / std::sqrt(square_sum);
+    const auto [mean, spread] = feature_moments(signal, f);
+    if (!(spread > 0.0)) continue;  // a constant feature has no period
+    const double scale = 1.0 / spread;
     for (std::uint64_t t = 0; t < n; ++t) values[t] = (x[t * d + f] - mean) * scale;
     std::fill(values.begin() + static_cast<std::ptrdiff_t>(n), values.end(), std::complex<double>(0.0, 0.0));
     fourier_transform(values);

@@ -6,6 +6,7 @@
 
 #include "core/fallible_allocation.hpp"
 #include "core/interruption.hpp"
+#include "cost/pattern/feature_moments.hpp"
 #include "cost/pattern/similarity_block.hpp"
 
 namespace tarnwell {
@@ -50,12 +51,7 @@ Result<WindowShapes> window_shapes(const Signal& signal, std::uint64_t width) {
   for (std::uint64_t f = 0; f < d; ++f) {
     // Standardised first, so that the running dot products below do not lose
     // digits to a large offset and flatness is relative to the feature's spread.
-    double mean = 0.0;
-    for (std::uint64_t t = 0; t < n; ++t) mean += x[t * d + f];
-    mean /= static_cast<double>(n);
-    double square_sum = 0.0;
-    for (std::uint64_t t = 0; t < n; ++t) square_sum += (x[t * d + f] - mean) * (x[t * d + f] - mean);
-    const double spread = std::sqrt(square_sum / static_cast<double>(n));
+    const auto [mean, spread] = feature_moments(signal, f);
     const double scale = spread > 0.0 ? 1.0 / spread : 1.0;
     double* z = &shapes.standardized[f * n];
     for (std::uint64_t t = 0; t < n; ++t) z[t] = (x[t * d + f] - mean) * scale;
