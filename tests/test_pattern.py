@@ -131,6 +131,15 @@ def test_cost_object_surface():
         tarnwell.detect(x, model="pattern", min_size=5)
 
 
+@pytest.mark.parametrize("call", [
+    lambda x: tarnwell.penalty.default_penalty(x, model="pattern"),
+    lambda x: tarnwell.penalty.penalty_path(x, model="pattern"),
+], ids=["default_penalty", "penalty_path"])
+def test_no_default_penalty_in_signal_units(call):
+    with pytest.raises(ValueError, match="the pattern model has no default penalty"):
+        call(sinusoids([40], length=400))
+
+
 def test_short_and_flat_signals_have_no_change():
     for x in [np.zeros(500), np.arange(12.0), np.ones((40, 2))]:
         assert tarnwell.detect(x, model="pattern").breakpoints == [len(x)]
