@@ -1,6 +1,7 @@
 #include "cost/pattern/pattern_cost.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "core/fallible_allocation.hpp"
 #include "cost/generic_endpoint_costs.hpp"
@@ -75,14 +76,17 @@ Status PatternCost::endpoint_costs(std::span<const std::uint64_t> starts, std::u
   return generic_endpoint_costs(*this, starts, end, out);
 }
 
-// The saved form: the sizes, the width and the neighbour lists; the index is rebuilt.
+// The saved form: the sizes, the width and the neighbour lists (as doubles,
+// exact below 2^53, so that the reader checks their length against the
+// payload before allocating); the link index is rebuilt.
 void PatternCost::save(StateWriter& out) const {
   out.put(n_samples_);
   out.put(n_features_);
   out.put(width_);
   out.put(neighbours_.windows);
   out.put(neighbours_.neighbours);
-  for (const std::uint64_t j : neighbours_.index) out.put(j);
+  std::vector<double> lists(neighbours_.index.begin(), neighbours_.index.end());
+  out.put(std::span<const double>(lists));
 }
 
 Result<PatternCost> PatternCost::restore(StateReader& in) {
@@ -97,11 +101,15 @@ Result<PatternCost> PatternCost::restore(StateReader& in) {
   SubsequenceNeighbours graph;
   graph.windows = windows;
   graph.neighbours = k;
-  TARNWELL_CHECK(in.check_array_size(slots, 1));
+  std::vector<double> lists;
+  TARNWELL_CHECK(in.get(lists, slots, "the neighbour lists"));
   TARNWELL_CHECK(try_allocate("restoring a pattern cost", [&] { graph.index.resize(slots); }));
-  for (std::uint64_t& j : graph.index) {
-    TARNWELL_CHECK(in.get(j));
-    if (j > windows) return errors::fail(in.invalid("neighbour index"));
+  for (std::uint64_t slot = 0; slot < slots; ++slot) {
+    const double j = lists[slot];
+    if (!(j >= 0.0 && j <= static_cast<double>(windows) && j == std::floor(j))) {
+      return errors::fail(in.invalid("neighbour index"));
+    }
+    graph.index[slot] = static_cast<std::uint64_t>(j);
   }
   return from_graph(n, d, width, std::move(graph));
 }
