@@ -13,6 +13,7 @@ import pytest
 import tarnwell
 from tarnwell import _tarnwell
 from tarnwell._methods import KNOWN_MODELS, available_searches
+from tarnwell._penalty_rule import NO_DEFAULT_PENALTY
 from tarnwell.cli import main as cli_main
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -68,7 +69,10 @@ def test_every_model_in_every_search(name, method, tmp_path):
     result = tarnwell.detect(x, method=method, model=name, warn=False, **rule)
     assert result.breakpoints[-1] == x.shape[0]
     assert np.isfinite(result.cost)
-    if _penalized(method):
+    if _penalized(method) and name in NO_DEFAULT_PENALTY and method not in ("pelt", "binseg"):
+        with pytest.raises(ValueError, match="no default penalty"):
+            tarnwell.detect(x, method=method, model=name, warn=False)
+    elif _penalized(method):
         default = tarnwell.detect(x, method=method, model=name, warn=False)
         assert default.breakpoints[-1] == x.shape[0] and np.isfinite(default.cost)
     estimator = tarnwell._methods.search_info(method).cls(model=name).fit(x)

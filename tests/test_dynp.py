@@ -218,7 +218,7 @@ def test_feasibility_is_checked_before_memory():
         # then the custom cost's protocol, before the memory limit
         (dict(custom_cost=object(), max_memory_bytes=0), TypeError, "custom_cost must define a callable fit() method"),
         (dict(model="NoPe", jump=0, max_memory_bytes=0), ValueError,
-         'unsupported model "nope"; supported models: l2, l1, rank, normal, linear, ar, clinear, mahalanobis'),
+         'unsupported model "nope"; supported models: l2, l1, rank, normal, linear, ar, clinear, mahalanobis, pattern'),
         (dict(jump=0, max_memory_bytes=0), ValueError, "memory limit must be positive, got 0"),
         (dict(jump=0), ValueError, "jump must be positive, got 0"),
         (dict(min_size=-1), OverflowError, None),

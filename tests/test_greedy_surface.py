@@ -48,7 +48,7 @@ def test_signatures_and_defaults(cls, signature):
     [
         (
             {"model": "nope", "min_size": 0, "jump": 0},
-            '^unsupported model "nope"; supported models: l2, l1, rank, normal, linear, ar, clinear, mahalanobis$',
+            '^unsupported model "nope"; supported models: l2, l1, rank, normal, linear, ar, clinear, mahalanobis, pattern$',
         ),
         ({"model": "L3"}, 'unsupported model "l3";'),
         ({"min_size": 0, "jump": 0}, "min_size must be positive, got 0"),

@@ -20,6 +20,9 @@ LONG_SEARCHES = {
     "Pelt-l2": "tarnwell.Pelt(model='l2', min_size=1000, jump=1).fit(np.tile(x, 34)).predict(10)",
     "KernelCPD": "tarnwell.KernelCPD(gamma=0.5).fit(x).predict(n_bkps=5)",
     "KernelCPD-median": "tarnwell.KernelCPD().fit(np.tile(x, 2))",
+    # The pattern model's neighbour search, in a cost class's fit and in detect.
+    "CostPattern": "tarnwell.CostPattern().fit(np.tile(x, 10))",
+    "pattern": "tarnwell.detect(np.tile(x, 10), model='pattern')",
 }
 
 

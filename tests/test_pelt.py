@@ -103,7 +103,7 @@ def test_short_signal_and_unfitted():
         ({"min_size": 0}, ValueError, "^min_size must be positive, got 0$"),
         ({"min_size": 0, "model": "nope"}, ValueError, "^min_size must be positive, got 0$"),
         ({"model": "Foo"}, ValueError,
-         '^unsupported model "foo"; supported models: l2, l1, rank, normal, linear, ar, clinear, mahalanobis$'),
+         '^unsupported model "foo"; supported models: l2, l1, rank, normal, linear, ar, clinear, mahalanobis, pattern$'),
         ({"model": "l3", "jump": 0}, ValueError, '^unsupported model "l3"'),
         ({"jump": 0}, ValueError, "^jump must be positive, got 0$"),
         ({"min_size": -1}, OverflowError, "min_size"),

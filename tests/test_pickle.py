@@ -356,6 +356,7 @@ CRAFTED_SOURCES = [
     pytest.param(lambda: t.CostL2(), id="l2"), pytest.param(lambda: t.CostRank(), id="rank"),
     pytest.param(lambda: t.CostNormal(), id="normal"), pytest.param(lambda: t.CostMahalanobis(np.eye(2)), id="ml"),
     pytest.param(lambda: t.CostL1(), id="l1"), pytest.param(lambda: t.CostAR(order=2), id="ar"),
+    pytest.param(lambda: t.CostPattern(width=2), id="pattern"),
     pytest.param(lambda: t.Pelt(model="normal", jump=1), id="pelt-normal"),
     pytest.param(lambda: t.Dynp(model="rank", jump=1), id="dynp-rank"),
     pytest.param(lambda: t.Pelt(custom_cost=SquaredError(), jump=1), id="pelt-custom"),

@@ -32,7 +32,7 @@ from .plotting import plot as plot
 # for type checkers; a test checks the compiled part against the module.
 __all__ = [
     "TarnwellError", "__version__", "CostL2", "CostL1", "CostRank", "CostNormal", "CostLinear", "CostAR",
-    "CostCLinear", "CostMahalanobis", "CostMl", "Dynp", "Pelt", "Binseg", "BottomUp", "Window", "L1Potts",
+    "CostCLinear", "CostMahalanobis", "CostMl", "CostPattern", "Dynp", "Pelt", "Binseg", "BottomUp", "Window", "L1Potts",
     "KernelCPD", "version", "validate_signal", "hausdorff", "precision_recall", "rand_index", "pw_constant",
     "pw_linear", "pw_normal", "pw_wavy", "detect", "detect_many", "DetectionResult", "DetectionFailure",
     "plot", "penalty", "OverSegmentationWarning", "UnderSegmentationWarning", "TransposedSignalWarning"

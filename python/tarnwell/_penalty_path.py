@@ -15,7 +15,7 @@ from ._costs import segmentation_cost
 from ._estimators import build_estimator
 from ._intake import as_signal
 from ._methods import normalise, search_info
-from ._penalty_rule import penalty_for
+from ._penalty_rule import NO_DEFAULT_PENALTY, penalty_for
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
@@ -44,7 +44,8 @@ class PenaltyPath:
     n_searches: int = field(default=0, compare=False)
     """How many searches the procedure ran."""
     reference_penalty: float | None = field(default=None, compare=False)
-    """The default penalty of the search on this signal (None for a custom cost)."""
+    """The default penalty of the search on this signal (None for a custom cost
+    and for a model without a default penalty)."""
 
     def __len__(self) -> int:
         return len(self.n_changes)
@@ -158,6 +159,9 @@ def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | Non
     reference = _reference_penalty(estimator, matrix, fit_params)
     if pen_min is None or pen_max is None:
         if reference is None:
+            model_name = getattr(estimator, "model", None)
+            if isinstance(model_name, str) and model_name in NO_DEFAULT_PENALTY:
+                raise ValueError(NO_DEFAULT_PENALTY[model_name])
             raise ValueError("give pen_min and pen_max: there is no default penalty for a custom cost to "
                              "centre the range on")
         pen_min = reference / ELBOW_SPAN if pen_min is None else pen_min
@@ -201,7 +205,8 @@ def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | Non
 
 def _reference_penalty(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> float | None:
     """The default penalty the path's default range and elbow centre on;
-    None where there is none (a custom cost, whose units are unknown)."""
-    if getattr(estimator, "uses_custom_cost", False):
+    None where there is none (a custom cost, whose units are unknown, or a
+    model whose costs are not in the signal's units)."""
+    if getattr(estimator, "uses_custom_cost", False) or getattr(estimator, "model", None) in NO_DEFAULT_PENALTY:
         return None
     return penalty_for(estimator, matrix, fit_params)

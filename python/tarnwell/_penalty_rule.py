@@ -92,9 +92,20 @@ PENALTY_RULES: dict[str, PenaltyRule] = {
 }
 
 
+# Models whose costs are not in the signal's units, so that no rule of noise
+# units applies, with what to do instead.
+NO_DEFAULT_PENALTY = {
+    "pattern": ("the pattern model has no default penalty: its costs are shares of neighbour links (-1 to 0), "
+                "not in the signal's units; pass pen= (about 0.05 to 0.3; for penalty_path, pen_min and "
+                "pen_max), or call detect(x, model=\"pattern\") without n_bkps or pen, which tests each split"),
+}
+
+
 def penalty_rule(key: str) -> PenaltyRule:
     """The rule of a cost: its entry in PENALTY_RULES, or for a model of the
     cost list that the table does not tune, the plain rule of its scale."""
+    if key in NO_DEFAULT_PENALTY:
+        raise ValueError(NO_DEFAULT_PENALTY[key])
     if key in PENALTY_RULES:
         return PENALTY_RULES[key]
     if key in KNOWN_MODELS:

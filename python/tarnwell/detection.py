@@ -18,6 +18,7 @@ from ._intake import Intake, as_signal
 from ._estimators import build_estimator, default_min_size
 from ._methods import search_info
 from ._descriptions import choose_description, description_cost, fit_description
+from ._pattern import is_pattern_model, pattern_breakpoints
 from ._penalty_checks import warn_if_tied_runs
 from .penalty import PenaltyChoice, choose_penalty, warn_if_oversegmented, warn_if_undersegmented
 
@@ -140,16 +141,21 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
         number of changes), "binseg", "bottomup", "window" (greedy, any rule),
         and where this build has them "kernelcpd" and "l1potts".
     model: the segment cost of the model-based searches ("l2", "l1",
-        "rank", "normal", "linear", "ar", "clinear", "mahalanobis"), or for
-        Pelt one of the descriptions detect chooses from: "trend" (a line in
-        time per segment: bends and shifts of a trend) and "walk" (a level
-        that wanders; a change is a jump that stands out of its steps).
-        With neither a model nor a stopping rule, Pelt reads the signal as
-        a person would: it looks past a seasonal swing, describes the
-        signal as levels ("l2"), a trend, levels and spread ("normal") or a
-        wandering level, whichever the likelihood of its prediction errors
-        favours, and reports that choice in `model` and its reasons in
-        `penalty_choice`. Otherwise the default model is "l2".
+        "rank", "normal", "linear", "ar", "clinear", "mahalanobis",
+        "pattern"), or for Pelt one of the descriptions detect chooses from:
+        "trend" (a line in time per segment: bends and shifts of a trend)
+        and "walk" (a level that wanders; a change is a jump that stands out
+        of its steps). With neither a model nor a stopping rule, Pelt reads
+        the signal as a person would: it looks past a seasonal swing,
+        describes the signal as levels ("l2"), a trend, levels and spread
+        ("normal") or a wandering level, whichever the likelihood of its
+        prediction errors favours, and reports that choice in `model` and
+        its reasons in `penalty_choice`. Otherwise the default model is
+        "l2". "pattern" finds changes of shape, rhythm or motif that keep
+        level and spread; without n_bkps or pen it needs no parameter: its
+        subsequence width comes from the data and each split must pass a
+        test (method "pelt" or "binseg": a tested binary segmentation,
+        reported as "Binseg"); it takes width= and neighbours=.
     n_bkps, pen, epsilon: at most one stopping rule, among those the method
         accepts. With none, a method that takes a penalty uses
         `tarnwell.penalty.default_penalty`; a greedy search with "l2" makes
@@ -186,6 +192,10 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
         if unknown:
             raise TypeError(f"model {model!r} takes no parameter {unknown[0]!r}; its parameters: min_size, jump")
         return _described(intake, info.name, params, warn, (model.lower(), given.get("pen")))
+    if not given and is_pattern_model(model) and info.name.lower() in ("pelt", "binseg"):
+        breakpoints, _ = pattern_breakpoints(intake.values, params)
+        return DetectionResult(breakpoints=breakpoints, method="Binseg", model="pattern", penalty=None,
+                               signal=intake, _cost_choice={"model": "pattern"})
     if not given and params.get("custom_cost") is not None:
         raise ValueError("there is no default penalty for a custom cost: its units are unknown; pass pen= "
                          "(tarnwell.penalty.penalty_path shows the candidates)")

@@ -19,6 +19,8 @@
 //     static constexpr std::string_view use_when = "...";  // one line
 //     std::uint64_t segment_parameters(std::uint64_t d) const noexcept;  // values a new segment adds
 //     std::uint64_t residual_coordinates(std::uint64_t d) const noexcept;  // optional; default d
+//     static constexpr bool long_fit = true;  // optional: fitting is a long search of its own, run from
+//                                            // an owned copy without the interpreter lock, interruptible
 //   };
 //
 // Optional members are detected with requires-expressions by the binding

@@ -18,6 +18,7 @@
 #include "python/mod/estimator_parameters.hpp"
 #include "python/mod/parameter_docs.hpp"
 #include "python/mod/pickling.hpp"
+#include "python/mod/search_dispatch.hpp"
 
 namespace tarnwell::python {
 
@@ -110,6 +111,10 @@ struct CostClass {
 
   static Result<Fitted> fit_model(const Model& model, const ArrayArgument& signal) {
     TARNWELL_TRY(view, signal.signal_view());
+    if constexpr (requires { Model::long_fit; }) {
+      TARNWELL_TRY(owned, Signal::copy_from(view));
+      return fit_without_interpreter_lock([&] { return model.fit(owned); });
+    }
     return fit_from_view(model, view);
   }
 

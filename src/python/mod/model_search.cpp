@@ -1,6 +1,7 @@
 #include "python/mod/model_search.hpp"
 
 #include "core/error/message.hpp"
+#include "python/mod/search_dispatch.hpp"
 
 namespace tarnwell::python {
 
@@ -11,6 +12,12 @@ Result<ParsedModel> parse_model_argument(std::string_view name) {
 
 Result<std::shared_ptr<const FittedCost>> fit_cost_model(const CostModel& model, const ArrayArgument& signal) {
   TARNWELL_TRY(view, signal.signal_view());
+  if (model.long_fit()) {
+    TARNWELL_TRY(owned, Signal::copy_from(view));
+    Result<FittedCost> fitted = fit_without_interpreter_lock([&] { return FittedCost::fit(model, owned); });
+    if (!fitted) return errors::fail(std::move(fitted.error()));
+    return std::make_shared<const FittedCost>(std::move(*fitted));
+  }
   TARNWELL_TRY(fitted, FittedCost::fit(model, view));
   return std::make_shared<const FittedCost>(std::move(fitted));
 }

@@ -11,7 +11,8 @@ namespace tarnwell::python::docs {
   "model: the segment cost, one of \"l2\" (changes in mean), \"l1\" (changes in median, robust to outliers), \"rank\" "      \
   "(distribution, through ranks), \"normal\" (mean and covariance), \"linear\" (a linear relation between "     \
   "the first feature and the others), \"ar\" (autoregressive dynamics, order 4), \"clinear\" (continuous "      \
-  "piecewise-linear trend) or \"mahalanobis\" (alias \"ml\", identity metric); the Cost* classes document each."
+  "piecewise-linear trend), \"mahalanobis\" (alias \"ml\", identity metric) or \"pattern\" (shape, rhythm or motif of " \
+  "subsequences); the Cost* classes document each."
 #define TARNWELL_DOC_MIN_SIZE                                                                                   \
   "min_size: the shortest segment allowed, in samples (at least 1); raised silently to the model's own minimum " \
   "(2 for most models)."

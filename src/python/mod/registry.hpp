@@ -33,6 +33,7 @@ PyMethodDef* force_portable_paths_function();
 PyMethodDef* vector_path_counts_function();
 PyMethodDef* cost_models_function();
 PyMethodDef* use_l1_median_index_function();
+PyMethodDef* pattern_segmentation_function();
 // Interruption groups (interruption_groups.hpp).
 PyMethodDef* watch_interruption_group_function();
 PyMethodDef* interrupt_group_function();
