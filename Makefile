@@ -15,8 +15,10 @@ DEV_BUILD ?= build/dev
 # tools live in pip's temporary build environment and leave with it.
 DEMO_VENV := build/demo-venv
 demo: system-deps
-	test -x $(DEMO_VENV)/bin/python || $(PYTHON) -m venv $(DEMO_VENV)
-	$(DEMO_VENV)/bin/python -m pip install -q .
+	@test -x $(DEMO_VENV)/bin/python || { echo "demo: creating a venv in $(DEMO_VENV)"; $(PYTHON) -m venv $(DEMO_VENV); }
+	@echo "demo: building tarnwell's C++ core and installing it there (a few minutes the first time; pip's steps follow)"
+	$(DEMO_VENV)/bin/python -m pip install --progress-bar on .
+	@echo "demo: running examples/demo.py"
 	$(DEMO_VENV)/bin/python examples/demo.py
 
 test: build cpp-tests

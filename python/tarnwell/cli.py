@@ -178,6 +178,8 @@ def _run(argv: Sequence[str] | None) -> int:
         return EXIT_USAGE if args.plot and _save(path.plot(), args.plot) == EXIT_USAGE else EXIT_OK
     if args.json:
         print(json.dumps(_report(result, table, names)))
+    elif table.index_name is not None:
+        _print_labelled(result, table)
     else:
         print(" ".join(str(b) for b in result.breakpoints))
     return EXIT_USAGE if args.plot and _save(result.plot(), args.plot) == EXIT_USAGE else EXIT_OK
@@ -205,6 +207,17 @@ def _report(result: Any, table: Table, names: list[str]) -> dict[str, Any]:
     if table.filled:
         report["filled_values"] = table.filled
     return report
+
+
+def _print_labelled(result: Any, table: Table) -> None:
+    """One line per change: its label in the index column, then its sample position."""
+    index = table.frame.index
+    positions = result.change_positions
+    if not positions:
+        print(f"no change in {result.n_samples} samples ({index.name} {_labels([index[0]])[0]} to "
+              f"{_labels([index[-1]])[0]})")
+    for position, label in zip(positions, _labels([index[b] for b in positions])):
+        print(f"{label}  (sample {position})")
 
 
 def _print_path(path: Any, as_json: bool) -> None:

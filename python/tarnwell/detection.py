@@ -138,6 +138,9 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     """
     intake = as_signal(signal)
     info = search_info(method)
+    if model is not None and not isinstance(model, str):
+        raise TypeError(f"model must be a model name such as 'l2' (or None), got {type(model).__name__}; "
+                        "stopping rules are keywords: n_bkps=, pen= or epsilon=")
     given = {rule: value for rule, value in (("n_bkps", n_bkps), ("pen", pen), ("epsilon", epsilon))
              if value is not None}
     if len(given) > 1:

@@ -1,0 +1,101 @@
+#include "cost/l2/l2_exact_segments.hpp"
+
+#include <cfloat>
+#include <limits>
+#include <utility>
+
+namespace tarnwell {
+
+L2ExactSegments::L2ExactSegments(LargeTable<double> samples, std::uint64_t n, std::uint64_t d)
+    : samples_(std::move(samples)), n_(n), d_(d) {
+  std::uint64_t nodes = n / block;
+  if (nodes == 0) return;
+  means_.emplace_back(nodes * d);
+  squares_.emplace_back(nodes * d);
+  for (std::uint64_t i = 0; i < nodes; ++i) {
+    for (std::uint64_t k = 0; k < d; ++k) {
+      const Moments moments = direct(i * block, (i + 1) * block, k);
+      means_[0][i * d + k] = moments.mean;
+      squares_[0][i * d + k] = moments.squares;
+    }
+  }
+  for (std::size_t level = 1; (nodes /= 2) != 0; ++level) {
+    means_.emplace_back(nodes * d);
+    squares_.emplace_back(nodes * d);
+    for (std::uint64_t i = 0; i < nodes; ++i) {
+      for (std::uint64_t k = 0; k < d; ++k) {
+        Moments merged = node(level - 1, 2 * i, k);
+        merge(merged, node(level - 1, 2 * i + 1, k));
+        means_[level][i * d + k] = merged.mean;
+        squares_[level][i * d + k] = merged.squares;
+      }
+    }
+  }
+}
+
+void L2ExactSegments::merge(Moments& into, const Moments& next) noexcept {
+  if (into.count == 0) {
+    into = next;
+    return;
+  }
+  const long double count = into.count + next.count;
+  const long double shift = next.mean - into.mean;
+  into.mean += shift * (next.count / count);
+  into.squares += next.squares + shift * shift * (into.count * next.count / count);
+  into.count = count;
+}
+
+L2ExactSegments::Moments L2ExactSegments::direct(std::uint64_t start, std::uint64_t end,
+                                                 std::uint64_t column) const noexcept {
+  Moments moments;
+  if (start >= end) return moments;
+  moments.count = static_cast<long double>(end - start);
+  long double sum = 0;
+  for (std::uint64_t t = start; t < end; ++t) sum += samples_[t * d_ + column];
+  const long double mean = sum / moments.count;
+  // A second pass about the first mean takes out its rounding too.
+  long double residual = 0;
+  long double squares = 0;
+  for (std::uint64_t t = start; t < end; ++t) {
+    const long double deviation = samples_[t * d_ + column] - mean;
+    residual += deviation;
+    squares += deviation * deviation;
+  }
+  moments.mean = mean + residual / moments.count;
+  moments.squares = squares - residual * residual / moments.count;
+  if (moments.squares < 0) moments.squares = 0;
+  return moments;
+}
+
+L2ExactSegments::Moments L2ExactSegments::node(std::size_t level, std::uint64_t index,
+                                               std::uint64_t column) const noexcept {
+  return {static_cast<long double>(block << level), means_[level][index * d_ + column],
+          squares_[level][index * d_ + column]};
+}
+
+double L2ExactSegments::column_cost(std::uint64_t start, std::uint64_t end, std::uint64_t column) const noexcept {
+  const std::uint64_t first_block = (start + block - 1) / block;
+  const std::uint64_t last_block = end / block;
+  Moments total;
+  if (first_block >= last_block) {
+    total = direct(start, end, column);
+  } else {
+    total = direct(start, first_block * block, column);
+    // Aligned runs of whole blocks, left to right: the left side's runs as
+    // found, the right side's in reverse.
+    Moments right_runs[64];
+    std::size_t right_count = 0;
+    std::uint64_t low = first_block;
+    std::uint64_t high = last_block;
+    for (std::size_t level = 0; low < high; ++level, low /= 2, high /= 2) {
+      if (low & 1) merge(total, node(level, low++, column));
+      if (high & 1) right_runs[right_count++] = node(level, --high, column);
+    }
+    while (right_count > 0) merge(total, right_runs[--right_count]);
+    merge(total, direct(last_block * block, end, column));
+  }
+  if (total.squares > static_cast<long double>(DBL_MAX)) return std::numeric_limits<double>::infinity();
+  return static_cast<double>(total.squares);
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,60 @@
+// The within-segment sum of squares of one column computed from the samples
+// themselves, for the segments whose prefix-sum difference cannot be
+// trusted: after a value that dwarfs the rest, the prefix tables hold it in
+// every later row, and their differences lose the digits of everything
+// smaller. Here no sum ever holds a value from outside the segment.
+//
+// A segment is cut into at most two partial blocks, summed directly with the
+// mean taken first (two passes), and O(log n) aligned runs of whole blocks,
+// whose count, mean and sum of squares about the mean are kept in a binary
+// tree over the blocks. Partial results are merged pairwise:
+//   M = M_a + M_b + (mean_b - mean_a)^2 * n_a n_b / (n_a + n_b),
+// every term non-negative, so nothing cancels; the arithmetic is in long
+// double, whose wider exponent also keeps a square of a value near the
+// largest double finite until the final conversion.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "core/large_table.hpp"
+
+namespace tarnwell {
+
+class L2ExactSegments {
+ public:
+  static constexpr std::uint64_t block = 32;
+
+  L2ExactSegments() = default;
+  // Takes the samples (n x d, row-major) and builds the block tree; may
+  // throw std::bad_alloc, for the caller's try_allocate.
+  L2ExactSegments(LargeTable<double> samples, std::uint64_t n, std::uint64_t d);
+
+  bool available() const noexcept { return n_ != 0; }
+  std::span<const double> samples() const noexcept { return {samples_.data(), samples_.size()}; }
+
+  // Sum over [start, end) of (x - mean)^2 for one column (start < end <= n),
+  // rounded once to double (+inf when it exceeds the largest double).
+  double column_cost(std::uint64_t start, std::uint64_t end, std::uint64_t column) const noexcept;
+
+ private:
+  struct Moments {
+    long double count = 0;
+    long double mean = 0;
+    long double squares = 0;  // about the mean
+  };
+  static void merge(Moments& into, const Moments& next) noexcept;
+  Moments direct(std::uint64_t start, std::uint64_t end, std::uint64_t column) const noexcept;
+  Moments node(std::size_t level, std::uint64_t index, std::uint64_t column) const noexcept;
+
+  LargeTable<double> samples_;
+  // Level l, node i, column k covers blocks [i 2^l, (i + 1) 2^l): its mean
+  // and sum of squares at [l][i * d + k].
+  std::vector<std::vector<long double>> means_;
+  std::vector<std::vector<long double>> squares_;
+  std::uint64_t n_ = 0;
+  std::uint64_t d_ = 0;
+};
+
+}  // namespace tarnwell
