@@ -94,6 +94,7 @@ def test_transposed_input_warns_once():
     ({"method": "dynp"}, ValueError, "Dynp needs one of n_bkps"),
     ({"method": "nosuch"}, ValueError, "unknown method 'nosuch'; available methods: .*Pelt"),
     ({"method": 3}, TypeError, "method must be a name"),
+    ({"method": "binseg", "model": 2}, TypeError, "model must be a model name .* got int"),
     ({"width": 10}, TypeError, "Pelt takes no parameter 'width'"),
     ({"model": "nosuch"}, ValueError, "unsupported model"),
     ({"pen": -1.0}, ValueError, "penalty must be finite and positive"),

@@ -126,3 +126,32 @@ def test_ctrl_c_reaches_the_searches_of_detect_many_workers():
     word, handled = output.split()
     assert word == "interrupted"
     assert float(handled) - sent < 0.5
+
+
+@pytest.mark.parametrize("model", ["l1", "rank"])
+def test_ctrl_c_interrupts_a_long_fit(model):
+    # Fitting reads the caller's array under the interpreter lock; building
+    # the median index or the ranks of 4 million samples still takes seconds,
+    # and Ctrl-C must end it within about a second.
+    script = textwrap.dedent(
+        f"""
+        import time
+        import numpy as np
+        import tarnwell
+        x = np.random.default_rng(0).normal(size=(4_000_000, 1 if {model!r} == "l1" else 2))
+        print("ready", flush=True)
+        try:
+            tarnwell.Pelt(model={model!r}).fit(x)
+        except KeyboardInterrupt:
+            print("interrupted", time.monotonic(), flush=True)
+        """
+    )
+    process = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, text=True)
+    assert process.stdout.readline().strip() == "ready"
+    time.sleep(1.5)
+    sent = time.monotonic()
+    process.send_signal(signal.SIGINT)
+    output, _ = process.communicate(timeout=120)
+    word, handled = output.split()
+    assert word == "interrupted"
+    assert float(handled) - sent < 1.5

@@ -8,6 +8,8 @@ from __future__ import annotations
 import csv
 import importlib
 import mmap
+import signal
+import threading
 import warnings
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -30,6 +32,9 @@ _CHUNK_CELLS = 1_000_000
 # No date is written in more characters than this; longer cells are not
 # handed to pandas' date guessing, which is slow on long text.
 _LONGEST_DATE = 64
+# Cells of a date column parsed at a time: well under a second each, in a
+# format pandas names (a twentieth of them where it guesses cell by cell).
+_DATE_CHUNK = 100_000
 
 
 class InputError(Exception):
@@ -115,12 +120,28 @@ def _as_dates(values: Any) -> Any | None:
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")  # pandas' notes on how it guessed the format
             # A few cells first: a column of text fails there, not after a
-            # guess at every cell.
+            # guess at every cell. Then the whole column in chunks, all in
+            # the format the first cell shows (as pandas would read them):
+            # a format pandas cannot name is guessed cell by cell, slowly,
+            # and Ctrl-C is honoured between two chunks.
             pandas.to_datetime(present.iloc[:20], errors="raise")
-            dates = pandas.to_datetime(values, errors="raise")
+            written = _date_format(str(present.iloc[0]))
+            chunk = _DATE_CHUNK if written is not None else _DATE_CHUNK // 20
+            if len(values) <= chunk:
+                return pandas.to_datetime(values, errors="raise", format=written)
+            return pandas.concat([pandas.to_datetime(values.iloc[i:i + chunk], errors="raise", format=written)
+                                  for i in range(0, len(values), chunk)])
     except (ValueError, TypeError, OverflowError):
         return None
-    return dates
+
+
+def _date_format(cell: str) -> str | None:
+    try:
+        guess = importlib.import_module("pandas.tseries.api").guess_datetime_format
+    except (ImportError, AttributeError):  # older pandas: it guesses by itself
+        return None
+    written = guess(cell)
+    return None if written is None else str(written)
 
 
 def _cell_number(cell: Any) -> float:
@@ -143,18 +164,48 @@ def _to_numbers(values: Any) -> Any:
         return values.map(_cell_number).astype(np.float64)
 
 
+class _InterruptNotes:
+    """Notes a Ctrl-C that arrives while pandas' parser reads the file: the
+    parser reports it as a failed read of its own, which must not reach the
+    user as an unreadable file. Only the main thread receives signals."""
+
+    def __init__(self) -> None:
+        self.interrupted = False
+        self._previous: Any = None
+
+    def __enter__(self) -> _InterruptNotes:
+        if threading.current_thread() is threading.main_thread():
+            self._previous = signal.getsignal(signal.SIGINT)
+            if callable(self._previous):
+                signal.signal(signal.SIGINT, self._note)
+        return self
+
+    def _note(self, number: int, frame: Any) -> None:
+        self.interrupted = True
+        self._previous(number, frame)
+
+    def __exit__(self, *exc: object) -> None:
+        if callable(self._previous):
+            signal.signal(signal.SIGINT, self._previous)
+
+
 def _read_chunks(path: Path, separator: str, header_row: int | None, width: int) -> Any:
     """The whole file as one DataFrame of raw cells, read a chunk at a time."""
     pandas = _pandas()
     rows = max(1000, _CHUNK_CELLS // max(1, width))
-    with warnings.catch_warnings():
+    options = dict(sep=separator, header=header_row, skip_blank_lines=False, engine="c")
+    with warnings.catch_warnings(), _InterruptNotes() as interrupts:
         # Mixed text and numbers in a column: handled below, cell by cell.
         warnings.simplefilter("ignore", pandas.errors.DtypeWarning)
-        with pandas.read_csv(path, sep=separator, header=header_row, skip_blank_lines=False, engine="c",
-                             chunksize=rows) as reader:
-            chunks = list(reader)
-        if not chunks:  # a header and nothing else
-            return pandas.read_csv(path, sep=separator, header=header_row, skip_blank_lines=False, engine="c")
+        try:
+            with pandas.read_csv(path, chunksize=rows, **options) as reader:
+                chunks = list(reader)
+        except (pandas.errors.ParserError, ValueError):
+            if interrupts.interrupted:
+                raise KeyboardInterrupt from None
+            raise
+    if not chunks:  # a header and nothing else
+        return pandas.read_csv(path, **options)
     return chunks[0] if len(chunks) == 1 else pandas.concat(chunks, ignore_index=True)
 
 

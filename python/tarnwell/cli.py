@@ -13,6 +13,7 @@ from typing import Any
 
 from . import __version__
 from ._methods import available_searches
+from ._progress import showing_progress
 from ._table_input import FILL_RULES, InputError, Table, read_table
 
 __all__ = ["main"]
@@ -102,6 +103,14 @@ def _params(args: argparse.Namespace) -> dict[str, Any]:
     return params
 
 
+def _on_terminal() -> bool:
+    """Whether standard error is a terminal, where a progress bar can redraw itself."""
+    try:
+        return sys.stderr.isatty()
+    except (AttributeError, ValueError):  # replaced or closed
+        return False
+
+
 def _finite(value: float) -> float | None:
     return value if math.isfinite(value) else None
 
@@ -161,7 +170,7 @@ def _run(argv: Sequence[str] | None) -> int:
     names = [str(c) for c in signal.columns]
     try:
         params = _params(args)
-        with warnings.catch_warnings(record=True) as caught:
+        with warnings.catch_warnings(record=True) as caught, showing_progress(_on_terminal()):
             warnings.simplefilter("always")
             if args.penalty_path is not None:
                 path = penalty_path(signal, *args.penalty_path, method=args.method, model=args.model, **params)

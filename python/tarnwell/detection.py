@@ -16,6 +16,7 @@ from ._costs import segmentation_cost
 from ._intake import Intake, as_signal
 from ._estimators import build_estimator, default_min_size
 from ._methods import search_info
+from ._progress import showing_progress
 from .penalty import choose_penalty, warn_if_oversegmented, warn_if_undersegmented
 
 if TYPE_CHECKING:
@@ -108,7 +109,7 @@ class DetectionFailure:
 
 def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkps: int | None = None,
            pen: float | None = None, epsilon: float | None = None, warn: bool = True,
-           **params: Any) -> DetectionResult:
+           progress: bool | Callable[[int, int], Any] = False, **params: Any) -> DetectionResult:
     """Finds the change points of `signal`.
 
     signal: any array-like of real numbers, one- or two-dimensional, rows are
@@ -125,6 +126,10 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     warn: warn with OverSegmentationWarning when most segments are only a
         few samples long, and with UnderSegmentationWarning when a segment
         holds a large shift of level (see tarnwell.penalty).
+    progress: True draws a progress bar with an estimate of the time left on
+        standard error while a search that takes more than a few seconds
+        runs (nothing for a quick one); a callable receives (done, total)
+        work units about every 50 ms instead.
     params: the method's other parameters (min_size, jump, width, kernel,
         custom_cost, weights, ...), passed to its constructor or to `fit`.
 
@@ -152,15 +157,16 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
         raise ValueError("there is no default penalty for a custom cost: its units are unknown; pass pen= "
                          "(tarnwell.penalty.penalty_path shows the candidates)")
     estimator, fit_params, choice = build_estimator(info, model, params, intake.matrix.shape[1])
-    estimator.fit(intake.values, **fit_params)
     known: list[int] | None = None
     noise = None
-    if not given:
-        if "pen" not in info.rules:
-            raise ValueError(f"{info.name} needs one of {', '.join(info.rules)}")
-        chosen, known = choose_penalty(estimator, intake.matrix, fit_params)
-        given, noise = {"pen": chosen.value}, chosen.signal_noise
-    breakpoints = known if known is not None else _predict(estimator, intake, given)
+    with showing_progress(progress):
+        estimator.fit(intake.values, **fit_params)
+        if not given:
+            if "pen" not in info.rules:
+                raise ValueError(f"{info.name} needs one of {', '.join(info.rules)}")
+            chosen, known = choose_penalty(estimator, intake.matrix, fit_params)
+            given, noise = {"pen": chosen.value}, chosen.signal_noise
+        breakpoints = known if known is not None else _predict(estimator, intake, given)
     if warn:
         warn_if_oversegmented(breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
                               jump=int(getattr(estimator, "jump", 1)), stacklevel=2)

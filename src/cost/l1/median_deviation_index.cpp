@@ -1,5 +1,7 @@
 #include "cost/l1/median_deviation_index.hpp"
 
+#include "core/interruption.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -125,6 +127,7 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
   TARNWELL_CHECK(try_allocate(context, [&] { index.levels_.resize(level_count); }));
   const double* sorted = index.sorted_.data();
   for (unsigned depth = 0; depth < level_count; ++depth) {
+    TARNWELL_CHECK(check_interruption(depth, level_count));
     const unsigned bit = level_count - 1 - depth;
     Level& level = index.levels_[depth];
     TARNWELL_CHECK(try_allocate(context, [&] {
@@ -163,6 +166,7 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
       unsigned __int128 in_block = 0;
       for (std::uint64_t p = 0;; ++p) {
         if (p % block_size == 0) {
+          TARNWELL_CHECK(check_interruption(depth, level_count));
           level.blocks[p / block_size].quanta_before = running;
           in_block = 0;
         }

@@ -39,9 +39,14 @@ class L2ExactSegments {
   double column_cost(std::uint64_t start, std::uint64_t end, std::uint64_t column) const noexcept;
 
  private:
+  // The mean is held as a sample of the run (`anchor`) plus the mean's
+  // distance from it (`offset`): a level far from zero with fine detail on
+  // it then keeps the detail, and two runs' means differ by exactly what
+  // their anchors and offsets say.
   struct Moments {
     long double count = 0;
-    long double mean = 0;
+    double anchor = 0;
+    long double offset = 0;
     long double squares = 0;  // about the mean
   };
   static void merge(Moments& into, const Moments& next) noexcept;
@@ -49,10 +54,14 @@ class L2ExactSegments {
   Moments node(std::size_t level, std::uint64_t index, std::uint64_t column) const noexcept;
 
   LargeTable<double> samples_;
-  // Level l, node i, column k covers blocks [i 2^l, (i + 1) 2^l): its mean
-  // and sum of squares at [l][i * d + k].
-  std::vector<std::vector<long double>> means_;
-  std::vector<std::vector<long double>> squares_;
+  // Level l, node i, column k covers blocks [i 2^l, (i + 1) 2^l): its
+  // moments at [l][i * d + k].
+  struct Stored {
+    double anchor;
+    long double offset;
+    long double squares;
+  };
+  std::vector<std::vector<Stored>> levels_;
   std::uint64_t n_ = 0;
   std::uint64_t d_ = 0;
 };

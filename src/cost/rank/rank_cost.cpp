@@ -4,6 +4,7 @@
 #include <numeric>
 
 #include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
 #include "core/strided_matrix.hpp"
 #include "core/thread_scratch.hpp"
 #include "cost/generic_endpoint_costs.hpp"
@@ -51,10 +52,12 @@ Result<RankCost> RankCost::fit(const Signal& signal) {
   TARNWELL_TRY(order, filled_buffer<std::uint64_t>(n, 0, allocation_context));
   const double centre = (static_cast<double>(n) + 1.0) / 2.0;
   for (std::uint64_t k = 0; k < d; ++k) {
+    TARNWELL_CHECK(check_interruption());
     for (std::uint64_t t = 0; t < n; ++t) column[t] = values[t * d + k];
     std::iota(order.begin(), order.end(), std::uint64_t{0});
     sort_by_value(order, column);
     for (std::uint64_t i = 0; i < n;) {
+      TARNWELL_CHECK(check_interruption());
       std::uint64_t j = i + 1;
       while (j < n && column[order[j]] == column[order[i]]) ++j;
       // Positions i .. j - 1 share the average of the 1-based ranks i + 1 .. j.
@@ -67,6 +70,7 @@ Result<RankCost> RankCost::fit(const Signal& signal) {
   TARNWELL_TRY(covariance, filled_buffer<double>(*block, 0.0, allocation_context));
   const double count = static_cast<double>(n);
   for (std::uint64_t t = 0; t < n; ++t) {
+    TARNWELL_CHECK(check_interruption());
     const double* row = ranks.data() + t * d;
     for (std::uint64_t a = 0; a < d; ++a) {
       for (std::uint64_t b = 0; b < d; ++b) covariance[a * d + b] += row[a] * row[b] / count;

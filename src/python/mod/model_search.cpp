@@ -1,6 +1,8 @@
 #include "python/mod/model_search.hpp"
 
 #include "core/error/message.hpp"
+#include "core/interruption.hpp"
+#include "python/mod/search_dispatch.hpp"
 
 namespace tarnwell::python {
 
@@ -11,6 +13,9 @@ Result<ParsedModel> parse_model_argument(std::string_view name) {
 
 Result<std::shared_ptr<const FittedCost>> fit_cost_model(const CostModel& model, const ArrayArgument& signal) {
   TARNWELL_TRY(view, signal.signal_view());
+  // Fitting reads the caller's array, so it keeps the interpreter lock; a
+  // long fit (an L1 median index, ranks) still ends on Ctrl-C.
+  InterruptionScope interruptible(&pending_signal_raised);
   TARNWELL_TRY(fitted, FittedCost::fit(model, view));
   return std::make_shared<const FittedCost>(std::move(fitted));
 }

@@ -138,7 +138,7 @@ Result<Segmentation> run_fused_penalized(const FusedKernelState& state, double p
     Status outcome;
     TARNWELL_CHECK(try_allocate(buffers_context, [&] {
       for (std::uint64_t u = 1; u <= n && outcome; ++u) {
-        outcome = check_interruption();
+        outcome = check_interruption(u, n);
         if (outcome) outcome = advance(kernel, buffers, u, n, min_size, jump, pen, state.tie_floor);
       }
     }));
