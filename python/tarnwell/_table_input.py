@@ -11,6 +11,7 @@ import mmap
 import signal
 import threading
 import warnings
+import zipfile
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
@@ -198,14 +199,20 @@ def _read_chunks(path: Path, separator: str, header_row: int | None, width: int)
         # Mixed text and numbers in a column: handled below, cell by cell.
         warnings.simplefilter("ignore", pandas.errors.DtypeWarning)
         try:
-            with pandas.read_csv(path, chunksize=rows, **options) as reader:
-                chunks = list(reader)
+            try:
+                with pandas.read_csv(path, chunksize=rows, **options) as reader:
+                    chunks = list(reader)
+            except OverflowError:
+                # An integer of hundreds of digits beside a missing cell: read
+                # the cells as text, converted below like any text column.
+                with pandas.read_csv(path, chunksize=rows, dtype=str, **options) as reader:
+                    chunks = list(reader)
         except (pandas.errors.ParserError, ValueError):
             if interrupts.interrupted:
                 raise KeyboardInterrupt from None
             raise
     if not chunks:  # a header and nothing else
-        return pandas.read_csv(path, **options)
+        return pandas.read_csv(path, dtype=str, **options)
     return chunks[0] if len(chunks) == 1 else pandas.concat(chunks, ignore_index=True)
 
 
@@ -229,6 +236,8 @@ def _counter_index(raw: Any, header: list[str], table: Table) -> tuple[str | Non
     """The first column as the index when it counts up like a year, a
     sample number or a time stamp (integers, each above the one before)
     and another column holds numbers: such a column labels the rows."""
+    if len(header) < 2:
+        return None, None
     first = raw[header[0]]
     others = [name for name in header[1:] if raw[name].dtype.kind in "biuf"]
     if first.dtype.kind not in "iu" or len(first) < 2 or not others:
@@ -252,6 +261,8 @@ def _read_csv(path: Path, columns: list[str] | None, index: str | None, delimite
         raise InputError(f"cannot read {path} as CSV: {str(error).strip()}") from None
     raw.columns = [str(c).strip() for c in raw.columns]
     header = list(raw.columns)
+    if not header:
+        raise InputError(f"{path} has no data rows")
     # File line of each row (the header is line 1); blank lines are dropped
     # after counting, so messages name the line a text editor shows. A row
     # whose cells are all missing ("NA", "nan", ",,") is a row of data with
@@ -383,7 +394,7 @@ def _read_npy(path: Path, columns: list[str] | None, fill: str | None) -> Table:
         array = np.load(path, allow_pickle=False)
     except EOFError:  # an empty file, or one cut short
         raise InputError(f"cannot read {path} as a .npy array: the file is empty or cut short") from None
-    except (ValueError, OSError) as error:
+    except (ValueError, OSError, zipfile.BadZipFile) as error:  # a damaged .npy, or .npz, file
         raise InputError(f"cannot read {path} as a .npy array: {error}") from None
     if not isinstance(array, np.ndarray):  # an .npz archive under a .npy name
         if hasattr(array, "close"):

@@ -144,6 +144,9 @@ def _run(argv: Sequence[str] | None) -> int:
     from .penalty import penalty_path
 
     args = _parser().parse_args(argv)
+    if args.delimiter is not None and len(args.delimiter) != 1:
+        print(f"tarnwell: error: --delimiter takes one character, got {args.delimiter!r}", file=sys.stderr)
+        return EXIT_USAGE
     if args.penalty_path is not None and len(args.penalty_path) not in (0, 2):
         print("tarnwell: error: --penalty-path takes no number or two (PEN_MIN PEN_MAX)", file=sys.stderr)
         return EXIT_USAGE
