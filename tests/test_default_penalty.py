@@ -1,21 +1,19 @@
-"""The default penalty against its calibration suite (a fast subset of
-benchmarks/defaults), its invariances, and what detect reports with it."""
+"""The default penalty against its calibration suite (a fast subset of the
+series benchmarks/defaults/run.py scores), its invariances, and what detect
+reports with it."""
 
-import sys
 import warnings
-from pathlib import Path
 
 import numpy as np
 import pytest
 
 import tarnwell
 from tarnwell._methods import KNOWN_MODELS, available_searches, cost_models
-from tarnwell.penalty import PENALTY_RULES, penalty_rule, UnderSegmentationWarning, choose_penalty, undersegmentation_message
+from tarnwell._penalty_rule import PENALTY_RULES, penalty_rule
+from tarnwell.penalty import UnderSegmentationWarning, choose_penalty, undersegmentation_message
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "benchmarks" / "defaults"))
-
-from run import Summary, acceptance, detectors, run  # noqa: E402
-from series import FAMILIES, ar1, suite  # noqa: E402
+from calibration.outcomes import Summary, acceptance, detectors, run
+from calibration.series import FAMILIES, ar1, suite
 
 # Short series only, so the three defaults run in a few seconds; a seed of
 # its own, so the subset is not the set the constants were chosen on.

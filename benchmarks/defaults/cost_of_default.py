@@ -29,10 +29,10 @@ from typing import Any
 
 import numpy as np
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tests"))
 
 import tarnwell  # noqa: E402
-from run import _search, _shaped  # noqa: E402
+from calibration.outcomes import _search, _shaped  # noqa: E402
 from tarnwell._estimators import default_min_size  # noqa: E402
 from tarnwell._methods import available_searches, search_info  # noqa: E402
 

@@ -237,6 +237,11 @@ def autoregression_residuals(matrix: _Matrix, order: int) -> _Matrix:
 # Samples on each side of a boundary whose line is extrapolated to it.
 LINE_WINDOW = 100
 
+LARGE_SHIFT = 3.0
+"""Shifts of level at least this many noise standard deviations are large:
+the default penalty never grows beyond what one of them buys, and a segment
+holding one draws UnderSegmentationWarning."""
+
 
 def abrupt_jumps(matrix: _Matrix, bounds: list[tuple[int, int, int]], noise: NoiseScale,
                  window: int = LINE_WINDOW, *, despike: bool = False) -> tuple[_Matrix, _Matrix]:
