@@ -39,7 +39,7 @@ constexpr double negative_term_tolerance = 1.4210854715202004e-14;
 // square a few more): its relative error is then below 2^-30 or so. Below
 // it (a short or flat segment far into a long signal, or any segment after
 // a value that dwarfs the rest) the term is recomputed from the samples.
-constexpr double trusted_fraction = 0x1p-20;
+constexpr double trusted_fraction = 0x1p-27;
 
 // The within-segment sum of squares of one column from its prefix statistics.
 struct ColumnTerm {

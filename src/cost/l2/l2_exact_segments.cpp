@@ -4,6 +4,8 @@
 #include <limits>
 #include <utility>
 
+#include "core/strided_matrix.hpp"
+
 namespace tarnwell {
 
 L2ExactSegments::L2ExactSegments(LargeTable<double> samples, std::uint64_t n, std::uint64_t d)
@@ -75,7 +77,32 @@ L2ExactSegments::Moments L2ExactSegments::node(std::size_t level, std::uint64_t 
   return {static_cast<long double>(block << level), stored.anchor, stored.offset, stored.squares};
 }
 
+double L2ExactSegments::short_column_cost(std::uint64_t start, std::uint64_t end, std::uint64_t column) const noexcept {
+  // Two passes in double about the first sample, then about the mean: for a
+  // few dozen samples the rounding is a few units in the last place of the
+  // result, and the loops are plain double arithmetic.
+  const double* values = samples_.data() + start * d_ + column;
+  const std::uint64_t length = end - start;
+  const double anchor = values[0];
+  double sum = 0.0;
+  for (std::uint64_t t = 0; t < length; ++t) sum += values[t * d_] - anchor;
+  const double offset = sum / static_cast<double>(length);
+  double residual = 0.0;
+  double squares = 0.0;
+  for (std::uint64_t t = 0; t < length; ++t) {
+    const double deviation = (values[t * d_] - anchor) - offset;
+    residual += deviation;
+    squares += deviation * deviation;
+  }
+  const double result = squares - residual * residual / static_cast<double>(length);
+  return result > 0.0 ? result : 0.0;
+}
+
 double L2ExactSegments::column_cost(std::uint64_t start, std::uint64_t end, std::uint64_t column) const noexcept {
+  if (end - start <= short_segment) {
+    const double result = short_column_cost(start, end, column);
+    if (is_finite_value(result)) return result;  // else a square beyond the double range: the wide form below
+  }
   const std::uint64_t first_block = (start + block - 1) / block;
   const std::uint64_t last_block = end / block;
   Moments total;

@@ -25,6 +25,8 @@ namespace tarnwell {
 class L2ExactSegments {
  public:
   static constexpr std::uint64_t block = 32;
+  // Segments this short are summed directly in double.
+  static constexpr std::uint64_t short_segment = 64;
 
   L2ExactSegments() = default;
   // Takes the samples (n x d, row-major) and builds the block tree; may
@@ -50,6 +52,7 @@ class L2ExactSegments {
     long double squares = 0;  // about the mean
   };
   static void merge(Moments& into, const Moments& next) noexcept;
+  double short_column_cost(std::uint64_t start, std::uint64_t end, std::uint64_t column) const noexcept;
   Moments direct(std::uint64_t start, std::uint64_t end, std::uint64_t column) const noexcept;
   Moments node(std::size_t level, std::uint64_t index, std::uint64_t column) const noexcept;
 
