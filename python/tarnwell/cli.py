@@ -34,9 +34,13 @@ examples:
 A CSV file is read with pandas. A missing value (an empty cell, NA, NaN,
 null) is an error naming its line and column unless --fill says what to do;
 a text column is never read as numbers: named with --column it is an error,
-otherwise it is left out with a note. A column of dates becomes the index
-by itself (or name one with --index); the JSON output and the plot then
-carry its labels.
+otherwise it is left out with a note. A row whose cells are all missing is
+a row with gaps, never skipped. A column of dates becomes the index by
+itself, and so does a first column that counts up (years, sample numbers,
+time stamps) when no --column is given (or name one with --index); the
+output, the JSON and the plot then carry its labels, and repeated labels
+are noted. On a terminal a search that takes more than a few seconds shows
+a progress bar with the time left; Ctrl-C stops it (and the reading).
 
 exit status: 0 success; 1 the search refused a parameter value or failed;
 2 bad command line (a --plot file that cannot be written included: its folder
