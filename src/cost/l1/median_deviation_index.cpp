@@ -1,5 +1,6 @@
 #include "cost/l1/median_deviation_index.hpp"
 
+#include "core/interruptible_sort.hpp"
 #include "core/interruption.hpp"
 
 #include <algorithm>
@@ -112,9 +113,9 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
   for (std::uint64_t t = 0; t < n; ++t) next[t] = {values[t * stride], t};
   // By value, equal values (-0.0 and +0.0 among them) by position: every
   // sample gets its own rank.
-  std::sort(next.begin(), next.end(), [](const Ranked& left, const Ranked& right) {
+  TARNWELL_CHECK(interruptible_sort(next, [](const Ranked& left, const Ranked& right) {
     return left.value < right.value || (!(right.value < left.value) && left.rank < right.rank);
-  });
+  }));
   for (std::uint64_t rank = 0; rank < n; ++rank) {
     index.sorted_[rank] = next[rank].value;
     current[next[rank].rank] = {next[rank].value, rank};
