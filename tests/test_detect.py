@@ -190,7 +190,7 @@ def test_progress_reaches_a_callable_and_a_bar_erases_itself():
     from tarnwell._progress import ProgressBar
 
     reports = []
-    x = np.random.default_rng(0).normal(size=1500)
+    x = np.random.default_rng(0).normal(size=3000)  # a search of a second or so: polled
     tarnwell.detect(x, model="clinear", pen=50.0, progress=lambda done, total: reports.append((done, total)))
     assert reports and all(0 < done <= total for done, total in reports)
     assert [done for done, _ in reports] == sorted(done for done, _ in reports)

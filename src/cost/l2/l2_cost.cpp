@@ -160,36 +160,50 @@ double L2Cost::prefix_optimum_bound(double pen, std::uint64_t block) const {
   return blocks + widest + pen * static_cast<double>(count);
 }
 
-// Whether the prefix tables give every segment's cost to about the rounding
-// the search's comparisons allow. They do not after a value that dwarfs the
-// rest: every later row holds its square, and the differences of later rows
-// lose the digits of the ordinary values. Seen block by block (64 samples),
-// such a value makes one block's sum of squares (about the first sample)
-// exceed a typical block's by a factor no ordinary signal reaches; a
-// signal whose level moves far from its first sample raises the typical
-// blocks with it. Blocks that hold nothing (a flat stretch at the first
-// sample) are no measure of the rest and are left out.
+// Whether the prefix tables give segment costs to about the rounding the
+// search's comparisons allow; the functional pruning costs its starts from
+// them. Seen block by block (32 samples, the blocks of the exact moments):
+// - a value that dwarfs the rest makes one block's sum of squares about the
+//   first sample exceed a typical block's by a factor no ordinary signal
+//   reaches (every later row then holds its square, and the differences of
+//   later rows lose the digits of the ordinary values);
+// - a signal far from its first sample, with detail much finer than that
+//   distance, makes a typical block's sum of squares about the first sample
+//   dwarf its sum of squares about its own mean: the detail is lost to
+//   cancellation in every prefix difference.
+// Blocks that hold nothing (a flat stretch) are no measure and are left out.
+// Without the exact moments (a state saved before them) the tables are all
+// there is.
 bool L2Cost::prefix_tables_trusted() const {
-  constexpr std::uint64_t block = 64;
+  constexpr std::uint64_t block = L2ExactSegments::block;
   constexpr double widest_ratio = 0x1p32;
-  const std::uint64_t n = n_samples_;
+  constexpr double cancelling_ratio = 0x1p24;
+  if (!exact_.available()) return true;
+  const std::uint64_t blocks_count = n_samples_ / block;
   const std::uint64_t d = n_features_;
+  if (blocks_count == 0) return true;
   try {
-    std::vector<double> blocks;
-    blocks.reserve(n / block + 1);
+    std::vector<double> spread;
+    std::vector<double> cancelling;
+    spread.reserve(blocks_count);
+    cancelling.reserve(blocks_count);
     for (std::uint64_t k = 0; k < d; ++k) {
-      blocks.clear();
+      spread.clear();
+      cancelling.clear();
       double largest = 0.0;
-      for (std::uint64_t start = 0; start < n; start += block) {
-        const std::uint64_t end = n - start > block ? start + block : n;
-        const double squares = prefix_squares_[end * d + k] - prefix_squares_[start * d + k];
-        if (squares > 0.0) blocks.push_back(squares);
+      for (std::uint64_t b = 0; b < blocks_count; ++b) {
+        const double squares = prefix_squares_[(b + 1) * block * d + k] - prefix_squares_[b * block * d + k];
+        if (!(squares > 0.0)) continue;
+        spread.push_back(squares);
         largest = std::max(largest, squares);
+        const double own = exact_.block_squares(b, k);
+        cancelling.push_back(own > 0.0 ? squares / own : infinity);
       }
-      if (blocks.empty()) continue;
-      auto middle = blocks.begin() + static_cast<std::ptrdiff_t>(blocks.size() / 2);
-      std::nth_element(blocks.begin(), middle, blocks.end());
-      if (!(largest <= widest_ratio * *middle)) return false;
+      if (spread.empty()) continue;
+      const auto middle = static_cast<std::ptrdiff_t>(spread.size() / 2);
+      std::nth_element(spread.begin(), spread.begin() + middle, spread.end());
+      std::nth_element(cancelling.begin(), cancelling.begin() + middle, cancelling.end());
+      if (!(largest <= widest_ratio * spread[middle]) || !(cancelling[middle] <= cancelling_ratio)) return false;
     }
   } catch (const std::bad_alloc&) {
     return false;

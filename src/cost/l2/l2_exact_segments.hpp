@@ -36,6 +36,12 @@ class L2ExactSegments {
   bool available() const noexcept { return n_ != 0; }
   std::span<const double> samples() const noexcept { return {samples_.data(), samples_.size()}; }
 
+  // The sum of squares about its own mean of whole block `index` (of
+  // n / block), one column.
+  double block_squares(std::uint64_t index, std::uint64_t column) const noexcept {
+    return static_cast<double>(levels_[0][index * d_ + column].squares);
+  }
+
   // Sum over [start, end) of (x - mean)^2 for one column (start < end <= n),
   // rounded once to double (+inf when it exceeds the largest double).
   double column_cost(std::uint64_t start, std::uint64_t end, std::uint64_t column) const noexcept;
