@@ -33,7 +33,8 @@ def test_new_default_beats_both_earlier_ones(outcomes):
 
 
 def test_acceptance_bars_hold_loosely(outcomes):
-    # The full suite's figures are in the README. This subset holds only
+    # The full suite's figures are in the documentation (how the default
+    # penalty was calibrated). This subset holds only
     # short series (the hardest), and a few series move its shares, so the
     # bars sit between the new default's figures here and the earlier ones'
     # (false alarms 0.05 against 0.32; series with every large shift found

@@ -54,14 +54,17 @@ class DetectionResult:
 
     @property
     def n_samples(self) -> int:
+        """Number of samples (rows) of the signal."""
         return int(self.signal.values.shape[0])
 
     @property
     def n_features(self) -> int:
+        """Number of features (columns) of the signal."""
         return int(self.signal.matrix.shape[1])
 
     @property
     def n_changes(self) -> int:
+        """Number of change points: the breakpoints without the final one."""
         return len(self.breakpoints) - 1
 
     @property
