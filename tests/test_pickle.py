@@ -211,11 +211,14 @@ def payload(class_name, *fields, version=1):
 def test_the_rebuilt_layout_matches_a_real_payload():
     fitted = t.CostL2().fit(np.array([[1.0], [2.0], [4.0]]))
     state = fitted.__reduce__()[2]
-    # n, d, reference row, centred prefix sums and squares, magnitude bounds.
-    assert state == payload("CostL2", 3, 1, [1.0], [0.0, 0.0, 1.0, 4.0], [0.0, 0.0, 1.0, 10.0], [3.0], [4.0])
-    restored = t.CostL2()
-    restored.__setstate__(state)
-    assert restored.error(0, 3) == fitted.error(0, 3)
+    # n, d, reference row, centred prefix sums and squares, magnitude bounds, samples.
+    fields = (3, 1, [1.0], [0.0, 0.0, 1.0, 4.0], [0.0, 0.0, 1.0, 10.0], [3.0], [4.0])
+    assert state == payload("CostL2", *fields, [1.0, 2.0, 4.0])
+    # A state saved before the samples were kept restores too.
+    for saved in (state, payload("CostL2", *fields)):
+        restored = t.CostL2()
+        restored.__setstate__(saved)
+        assert restored.error(0, 3) == fitted.error(0, 3)
 
 
 BAD_STATES = [
@@ -230,7 +233,7 @@ BAD_STATES = [
     pytest.param(payload("CostL2", 10**12, 1, 1), "reference row holds 1 values|truncated", id="huge-count"),
     pytest.param(payload("CostL2", 3, 1, [float("nan")], [0.0] * 4, [0.0] * 4, [3.0], [4.0]),
                  "non-finite", id="nan"),
-    pytest.param(payload("CostL2", 3, 1, [1.0], [0.0] * 4, [0.0] * 4, [3.0], [4.0], 7),
+    pytest.param(payload("CostL2", 3, 1, [1.0], [0.0] * 4, [0.0] * 4, [3.0], [4.0], [1.0] * 3, 7),
                  "unexpected bytes after the last field", id="trailing"),
     pytest.param(payload("CostL2", 3, 1, [1.0], [0.0] * 4), "truncated", id="truncated-fields"),
     # A name whose length runs into the checksum must not be read from it.

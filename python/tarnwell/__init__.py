@@ -18,6 +18,7 @@ from ._tarnwell import *  # noqa: F401,F403
 from ._tarnwell import __version__ as __version__
 
 from . import penalty as penalty
+from ._intake import RepeatedIndexWarning as RepeatedIndexWarning
 from ._intake import TransposedSignalWarning as TransposedSignalWarning
 from .detection import DetectionFailure as DetectionFailure
 from .detection import DetectionResult as DetectionResult
@@ -35,7 +36,8 @@ __all__ = [
     "CostCLinear", "CostMahalanobis", "CostMl", "CostPattern", "Dynp", "Pelt", "Binseg", "BottomUp", "Window", "L1Potts",
     "KernelCPD", "version", "validate_signal", "hausdorff", "precision_recall", "rand_index", "pw_constant",
     "pw_linear", "pw_normal", "pw_wavy", "detect", "detect_many", "DetectionResult", "DetectionFailure",
-    "plot", "penalty", "OverSegmentationWarning", "UnderSegmentationWarning", "TransposedSignalWarning"
+    "plot", "penalty", "OverSegmentationWarning", "UnderSegmentationWarning", "TransposedSignalWarning",
+    "RepeatedIndexWarning"
 ]
 
 

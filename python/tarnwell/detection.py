@@ -19,6 +19,7 @@ from ._estimators import build_estimator, default_min_size
 from ._methods import search_info
 from ._descriptions import choose_description, description_cost, fit_description
 from ._pattern import is_pattern_model, pattern_breakpoints
+from ._progress import showing_progress
 from ._penalty_checks import warn_if_tied_runs
 from .penalty import PenaltyChoice, choose_penalty, warn_if_oversegmented, warn_if_undersegmented
 
@@ -131,7 +132,7 @@ class DetectionFailure:
 
 def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkps: int | None = None,
            pen: float | None = None, epsilon: float | None = None, warn: bool = True,
-           **params: Any) -> DetectionResult:
+           progress: bool | Callable[[int, int], Any] = False, **params: Any) -> DetectionResult:
     """Finds the change points of `signal`.
 
     signal: any array-like of real numbers, one- or two-dimensional, rows are
@@ -163,6 +164,10 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     warn: warn with OverSegmentationWarning when most segments are only a
         few samples long, and with UnderSegmentationWarning when a segment
         holds a large shift of level (see tarnwell.penalty).
+    progress: True draws a progress bar with an estimate of the time left on
+        standard error while a search that takes more than a few seconds
+        runs (nothing for a quick one); a callable receives (done, total)
+        work units about every 50 ms instead.
     params: the method's other parameters (min_size, jump, width, kernel,
         custom_cost, weights, ...), passed to its constructor or to `fit`.
 
@@ -176,6 +181,9 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     """
     intake = as_signal(signal)
     info = search_info(method)
+    if model is not None and not isinstance(model, str):
+        raise TypeError(f"model must be a model name such as 'l2' (or None), got {type(model).__name__}; "
+                        "stopping rules are keywords: n_bkps=, pen= or epsilon=")
     given = {rule: value for rule, value in (("n_bkps", n_bkps), ("pen", pen), ("epsilon", epsilon))
              if value is not None}
     if len(given) > 1:
@@ -183,43 +191,44 @@ def detect(signal: Any, method: str = "pelt", model: str | None = None, *, n_bkp
     for rule in given:
         if rule not in info.rules:
             raise ValueError(f"{info.name} does not take {rule}; it stops by {' or '.join(info.rules)}")
-    if model is None and not given and info.name == "Pelt" and set(params) <= set(_DESCRIBED_PARAMETERS):
-        return _described(intake, info.name, params, warn, None)
-    if isinstance(model, str) and model.lower() in _OWN_DESCRIPTIONS:
-        if info.name != "Pelt":
-            raise ValueError(f"model {model!r} is searched by Pelt only (method='pelt'), not by {info.name}")
-        unknown = sorted(set(params) - set(_DESCRIBED_PARAMETERS))
-        if unknown:
-            raise TypeError(f"model {model!r} takes no parameter {unknown[0]!r}; its parameters: min_size, jump")
-        return _described(intake, info.name, params, warn, (model.lower(), given.get("pen")))
-    if not given and is_pattern_model(model) and info.name.lower() in ("pelt", "binseg"):
-        breakpoints, _ = pattern_breakpoints(intake.values, params)
-        return DetectionResult(breakpoints=breakpoints, method="Binseg", model="pattern", penalty=None,
-                               signal=intake, _cost_choice={"model": "pattern"})
-    if not given and params.get("custom_cost") is not None:
-        raise ValueError("there is no default penalty for a custom cost: its units are unknown; pass pen= "
-                         "(tarnwell.penalty.penalty_path shows the candidates)")
-    estimator, fit_params, choice = build_estimator(info, model, params, intake.matrix.shape[1])
-    estimator.fit(intake.values, **fit_params)
-    known: list[int] | None = None
-    noise = None
-    parts: PenaltyChoice | None = None
-    if not given:
-        if "pen" not in info.rules:
-            raise ValueError(f"{info.name} needs one of {', '.join(info.rules)}")
-        parts, known = choose_penalty(estimator, intake.matrix, fit_params)
-        given, noise = {"pen": parts.value}, parts.signal_noise
-        if "epsilon" in info.rules and getattr(estimator, "model", None) == "l2":
-            # A greedy search at the penalty of an exact one leaves slivers
-            # (BottomUp cannot move a boundary that straddles a change): it
-            # makes as many changes as the exact search finds at that penalty.
-            exact = Pelt(model="l2", min_size=int(estimator.min_size), jump=int(estimator.jump))
-            count = len(exact.fit(intake.values).predict(pen=parts.value)) - 1
-            try:
-                known = [int(b) for b in estimator.predict(n_bkps=count)]
-            except ValueError:  # Window finds fewer peaks: its own stop at the penalty
-                known = None
-    breakpoints = known if known is not None else _predict(estimator, intake, given)
+    with showing_progress(progress):
+        if model is None and not given and info.name == "Pelt" and set(params) <= set(_DESCRIBED_PARAMETERS):
+            return _described(intake, info.name, params, warn, None)
+        if isinstance(model, str) and model.lower() in _OWN_DESCRIPTIONS:
+            if info.name != "Pelt":
+                raise ValueError(f"model {model!r} is searched by Pelt only (method='pelt'), not by {info.name}")
+            unknown = sorted(set(params) - set(_DESCRIBED_PARAMETERS))
+            if unknown:
+                raise TypeError(f"model {model!r} takes no parameter {unknown[0]!r}; its parameters: min_size, jump")
+            return _described(intake, info.name, params, warn, (model.lower(), given.get("pen")))
+        if not given and is_pattern_model(model) and info.name.lower() in ("pelt", "binseg"):
+            breakpoints, _ = pattern_breakpoints(intake.values, params)
+            return DetectionResult(breakpoints=breakpoints, method="Binseg", model="pattern", penalty=None,
+                                   signal=intake, _cost_choice={"model": "pattern"})
+        if not given and params.get("custom_cost") is not None:
+            raise ValueError("there is no default penalty for a custom cost: its units are unknown; pass pen= "
+                             "(tarnwell.penalty.penalty_path shows the candidates)")
+        estimator, fit_params, choice = build_estimator(info, model, params, intake.matrix.shape[1])
+        estimator.fit(intake.values, **fit_params)
+        known: list[int] | None = None
+        noise = None
+        parts: PenaltyChoice | None = None
+        if not given:
+            if "pen" not in info.rules:
+                raise ValueError(f"{info.name} needs one of {', '.join(info.rules)}")
+            parts, known = choose_penalty(estimator, intake.matrix, fit_params)
+            given, noise = {"pen": parts.value}, parts.signal_noise
+            if "epsilon" in info.rules and getattr(estimator, "model", None) == "l2":
+                # A greedy search at the penalty of an exact one leaves slivers
+                # (BottomUp cannot move a boundary that straddles a change): it
+                # makes as many changes as the exact search finds at that penalty.
+                exact = Pelt(model="l2", min_size=int(estimator.min_size), jump=int(estimator.jump))
+                count = len(exact.fit(intake.values).predict(pen=parts.value)) - 1
+                try:
+                    known = [int(b) for b in estimator.predict(n_bkps=count)]
+                except ValueError:  # Window finds fewer peaks: its own stop at the penalty
+                    known = None
+        breakpoints = known if known is not None else _predict(estimator, intake, given)
     if warn:
         warn_if_oversegmented(breakpoints, min_size=int(getattr(estimator, "min_size", 1)),
                               jump=int(getattr(estimator, "jump", 1)), stacklevel=2)

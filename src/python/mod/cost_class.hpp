@@ -12,6 +12,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "core/interruption.hpp"
 #include "cost/fit_from_view.hpp"
 #include "cost/fitted_cost.hpp"
 #include "python/mod/class_builder.hpp"
@@ -115,6 +116,9 @@ struct CostClass {
       TARNWELL_TRY(owned, Signal::copy_from(view));
       return fit_without_interpreter_lock([&] { return model.fit(owned); });
     }
+    // The interpreter lock stays held (the fit reads the caller's array);
+    // a long fit still ends on Ctrl-C.
+    InterruptionScope interruptible(&pending_signal_raised);
     return fit_from_view(model, view);
   }
 

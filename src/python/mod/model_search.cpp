@@ -1,6 +1,7 @@
 #include "python/mod/model_search.hpp"
 
 #include "core/error/message.hpp"
+#include "core/interruption.hpp"
 #include "python/mod/search_dispatch.hpp"
 
 namespace tarnwell::python {
@@ -18,6 +19,9 @@ Result<std::shared_ptr<const FittedCost>> fit_cost_model(const CostModel& model,
     if (!fitted) return errors::fail(std::move(fitted.error()));
     return std::make_shared<const FittedCost>(std::move(*fitted));
   }
+  // Fitting reads the caller's array, so it keeps the interpreter lock; a
+  // long fit (an L1 median index, ranks) still ends on Ctrl-C.
+  InterruptionScope interruptible(&pending_signal_raised);
   TARNWELL_TRY(fitted, FittedCost::fit(model, view));
   return std::make_shared<const FittedCost>(std::move(fitted));
 }

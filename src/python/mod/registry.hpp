@@ -36,6 +36,8 @@ PyMethodDef* use_l1_median_index_function();
 PyMethodDef* pattern_segmentation_function();
 // Interruption groups (interruption_groups.hpp).
 PyMethodDef* watch_interruption_group_function();
+// Progress callbacks (progress_reports.hpp).
+PyMethodDef* set_progress_function();
 PyMethodDef* interrupt_group_function();
 PyMethodDef* end_interruption_group_function();
 
