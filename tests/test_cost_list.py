@@ -98,7 +98,10 @@ def test_every_model_in_every_search(name, method, tmp_path):
     result = tarnwell.detect(x, method=method, model=name, warn=False, **rule)
     assert result.breakpoints[-1] == x.shape[0]
     assert np.isfinite(result.cost)
-    if _penalized(method):
+    if _penalized(method) and entry["penalty"]["unit"] == "none" and method not in ("pelt", "binseg"):
+        with pytest.raises(ValueError, match="no default penalty"):
+            tarnwell.detect(x, method=method, model=name, warn=False)
+    elif _penalized(method):
         default = tarnwell.detect(x, method=method, model=name, warn=False)
         assert default.breakpoints[-1] == x.shape[0] and np.isfinite(default.cost)
     estimator = tarnwell._methods.search_info(method).cls(model=name).fit(x)

@@ -4,7 +4,7 @@ listed comes last, by file name)."""
 
 ORDER = [
     "plot_level_shifts.py", "plot_variance_change.py", "plot_trend_change.py", "plot_robust_outliers.py",
-    "plot_kernel_distribution.py", "plot_penalty_path.py", "plot_many_signals.py", "plot_custom_cost.py",
+    "plot_kernel_distribution.py", "plot_pattern_changes.py", "plot_penalty_path.py", "plot_many_signals.py", "plot_custom_cost.py",
 ]
 
 

@@ -12,7 +12,7 @@ from typing import Any
 from . import _tarnwell
 
 __all__ = ["KNOWN_MODELS", "SearchInfo", "available_searches", "cost_models", "model_entry", "model_facts",
-           "normalise", "own_cost_penalty", "search_info"]
+           "is_cost_object", "normalise", "own_cost_penalty", "search_info"]
 
 # predict's stopping rules, by the capability that accepts each.
 _RULE_OF_CAPABILITY = {"fixed_count": "n_bkps", "penalized": "pen", "threshold": "epsilon"}
@@ -43,6 +43,15 @@ def model_entry(model: str, n_features: int = 1) -> dict[str, Any]:
 # Model names accepted by the searches' `model` argument, aliases included,
 # and the cost class that computes the same segment cost.
 KNOWN_MODELS = {name: entry["class_name"] for entry in cost_models() for name in entry["names"]}
+
+
+# The built-in cost classes, whose objects a model-based search takes as its model.
+_COST_CLASSES = tuple({getattr(_tarnwell, entry["class_name"]) for entry in cost_models()})
+
+
+def is_cost_object(model: Any) -> bool:
+    """Whether `model` is a built-in cost object (a configured model)."""
+    return isinstance(model, _COST_CLASSES)
 
 
 def normalise(name: str) -> str:

@@ -1,6 +1,7 @@
 """Checks of a result: warnings when a segmentation looks over-segmented
-(most segments only a few samples long) or under-segmented (a segment holds
-a large abrupt shift of level)."""
+(most segments only a few samples long, or, for the "normal" model, cut at
+runs of equal values) or under-segmented (a segment holds a large abrupt
+shift of level)."""
 
 from __future__ import annotations
 
@@ -53,11 +54,43 @@ def warn_if_oversegmented(breakpoints: Sequence[int], *, min_size: int = 1, jump
         warnings.warn(message, OverSegmentationWarning, stacklevel=stacklevel + 1)
 
 
+def tied_runs_message(signal: Any, breakpoints: Sequence[int]) -> str | None:
+    """Why a result of the "normal" model looks cut at runs of equal values,
+    or None: some segment holds a single repeated value (while the signal
+    does not). The cost of such a segment is its length times the log of the
+    ridge alone (1e-6), far below any noise, so isolating every run pays for
+    itself whatever the penalty."""
+    matrix = as_signal(signal).matrix
+    edges = [0, *breakpoints]
+    runs = sum(1 for start, end in zip(edges[:-1], edges[1:])
+               if end - start >= 2 and np.all(matrix[start:end] == matrix[start]))
+    if runs == 0 or np.all(matrix == matrix[0]):
+        return None
+    step = float(np.min(np.where(_noise.resolution(matrix) > 0, _noise.resolution(matrix), np.inf)))
+    return (f"{runs} of {len(breakpoints)} segments hold a single repeated value: the signal's values come "
+            f"in steps of {step:g} (counts, rounded or noiseless data), and the 'normal' cost of a run of equal "
+            "values is bounded only by its ridge (1e-6), so the search isolates such runs whatever the "
+            "penalty. Remedy: a model that does not depend on a variance, such as 'l2' or 'rank' (or "
+            "detect without a model, which does not fit the spread of such data), or a normal cost whose "
+            f"ridge is about the rounding variance step²/12 = {step * step / 12.0:g}")
+
+
+def warn_if_tied_runs(signal: Any, breakpoints: Sequence[int], *, stacklevel: int = 2) -> None:
+    """Warns with OverSegmentationWarning when `tied_runs_message` finds a reason."""
+    message = tied_runs_message(signal, breakpoints)
+    if message is not None:
+        warnings.warn(message, OverSegmentationWarning, stacklevel=stacklevel + 1)
+
+
 class UnderSegmentationWarning(UserWarning):
     """A segment of a result probably holds a large shift of level."""
 
 
 SHIFT_WINDOW = 30
+
+SIGNIFICANT = 4.0
+"""Standard errors a shift must stand clear of the noise for
+UnderSegmentationWarning: the best cut of a segment is the largest of many."""
 """Samples on either side of a cut whose lines measure the shift there."""
 
 
@@ -99,11 +132,17 @@ def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_si
     deviations: the lines fitted on either side of the cut (up to
     SHIFT_WINDOW samples each, after each sample is replaced by the median
     of the five around it, so a glitch does not count) are that far apart,
-    so neither a trend nor an outlier is mistaken for a shift. The noise is measured from lag differences (the marginal
-    deviation, correlated noise included), so shifts do not inflate it.
-    Shifts of level only: the regression models ("linear", "ar", "clinear")
-    are not judged this way. `noise` is the signal's noise when already
-    measured (``choose_penalty(...)[0].signal_noise``).
+    so neither a trend nor an outlier is mistaken for a shift. The noise is
+    the segment's own, measured from its lag differences (the marginal
+    deviation, correlated noise included), so shifts do not inflate it and a
+    segment of larger spread is judged by its spread. The shift must also
+    stand SIGNIFICANT standard errors clear of what the noise's correlation
+    (`noise`'s, the signal's) lets the two lines drift apart: strongly
+    correlated noise or a wandering level moves lines fitted over a few
+    dozen samples by several deviations. Shifts of level only: the
+    regression models ("linear", "ar", "clinear") are not judged this way.
+    `noise` is the signal's noise when already measured
+    (``choose_penalty(...)[0].signal_noise``).
     """
     matrix = as_signal(signal).matrix
     if noise is None:
@@ -125,7 +164,17 @@ def undersegmentation_message(signal: Any, breakpoints: Sequence[int], *, min_si
     inner = _best_inner_cuts(matrix, starts, ends, np.where(usable, sd, 1.0), side)
     cuts = list(zip(starts.tolist(), inner.tolist(), ends.tolist()))
     jumps, _ = _noise.abrupt_jumps(matrix, cuts, noise, window=SHIFT_WINDOW, despike=True)
-    sizes = np.max(np.abs(jumps[:, usable]) / sd[usable], axis=1)
+    steps = matrix[1:] - matrix[:-1]  # step t goes from sample t to t + 1
+    own = np.stack([_noise.robust_sd(steps[start:end - 1]) for start, end in zip(starts, ends)]) \
+        / np.sqrt(2.0 * (1.0 - noise.rho))
+    own = np.where(own > 0, own, sd)
+    # The end of a line fitted to k samples moves with variance about 4σ²/k.
+    left = np.minimum(inner - starts, SHIFT_WINDOW)[:, None]
+    right = np.minimum(ends - inner, SHIFT_WINDOW)[:, None]
+    errors = own * np.sqrt(noise.inflation * (4.0 / left + 4.0 / right))
+    sizes = np.max(np.abs(jumps[:, usable]) / own[:, usable], axis=1)
+    clear = np.max(np.abs(jumps[:, usable]) / errors[:, usable], axis=1) >= SIGNIFICANT
+    sizes = np.where(clear, sizes, 0.0)
     worst = int(np.argmax(sizes))
     if sizes[worst] < LARGE_SHIFT:
         return None

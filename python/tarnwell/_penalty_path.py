@@ -15,7 +15,7 @@ from ._costs import segmentation_cost
 from ._estimators import build_estimator
 from ._intake import as_signal
 from ._methods import available_searches, search_info
-from ._penalty_rule import penalty_for
+from ._penalty_rule import no_default_penalty, penalty_for
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
@@ -40,7 +40,8 @@ class PenaltyPath:
     n_searches: int = field(default=0, compare=False)
     """How many searches the procedure ran."""
     reference_penalty: float | None = field(default=None, compare=False)
-    """The default penalty of the search on this signal (None for a custom cost)."""
+    """The default penalty of the search on this signal (None for a custom cost
+    and for a model without a default penalty)."""
 
     def __len__(self) -> int:
         return len(self.n_changes)
@@ -130,8 +131,8 @@ def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | Non
     """All distinct optimal segmentations of `signal` for penalties in [pen_min, pen_max].
 
     `method` is an exact penalized search (such as "pelt", "kernelcpd" or
-    "l1potts": the list of searches says which); `model` and `params`
-    go to its constructor, its model (for example `order`) or `fit` (for example
+    "l1potts": the list of searches says which); `model` and `params` go to
+    its constructor, its model (for example `order`) or `fit` (for example
     `weights`) as in `tarnwell.detect`. Without `pen_min` and `pen_max` the
     range is the default penalty divided and multiplied by 10 (ELBOW_SPAN),
     in the cost's own units, so it suits the signal whatever its scale; the
@@ -157,8 +158,10 @@ def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | Non
     reference = _reference_penalty(estimator, matrix, fit_params)
     if pen_min is None or pen_max is None:
         if reference is None:
-            raise ValueError("give pen_min and pen_max: there is no default penalty for a custom cost to "
-                             "centre the range on")
+            if getattr(estimator, "uses_custom_cost", False):
+                raise ValueError("give pen_min and pen_max: there is no default penalty for a custom cost to "
+                                 "centre the range on")
+            raise ValueError(no_default_penalty(estimator, matrix.shape[1]))
         pen_min = reference / ELBOW_SPAN if pen_min is None else pen_min
         pen_max = reference * ELBOW_SPAN if pen_max is None else pen_max
     low_end, high_end = float(pen_min), float(pen_max)
@@ -200,7 +203,8 @@ def penalty_path(signal: Any, pen_min: float | None = None, pen_max: float | Non
 
 def _reference_penalty(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> float | None:
     """The default penalty the path's default range and elbow centre on;
-    None where there is none (a custom cost, whose units are unknown)."""
-    if getattr(estimator, "uses_custom_cost", False):
+    None where there is none (a custom cost, whose units are unknown, or a
+    model whose costs are not in the signal's units)."""
+    if no_default_penalty(estimator, matrix.shape[1]) is not None:
         return None
     return penalty_for(estimator, matrix, fit_params)

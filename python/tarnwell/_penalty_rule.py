@@ -25,7 +25,6 @@ from . import _noise
 from ._estimators import build_estimator
 from ._intake import as_signal
 from ._methods import model_facts, normalise, own_cost_penalty, search_info
-from ._noise import LARGE_SHIFT
 from ._penalty_trend import gradual_penalty
 from ._tarnwell import CostL2, Pelt
 
@@ -45,7 +44,8 @@ class PenaltyRule:
     unit: str
     """How the noise unit in the cost's units is measured: "squared",
     "absolute", "likelihood", "ranks", "regression", "innovations",
-    "marginal", "cosine" or "rbf" (see `_noise_unit`)."""
+    "marginal", "cosine" or "rbf" (see `_noise_unit`); "none" for a cost
+    whose values are not in the signal's units (no default penalty)."""
     inflated: bool
     """Whether the bounded long-run factor for correlated noise applies."""
     excursions: bool
@@ -59,6 +59,8 @@ class PenaltyRule:
     """The lags of the whole-signal autoregression of the "innovations" unit."""
     feature_weights: tuple[float, ...] = ()
     """Per-feature weights of the "squared" unit (a metric's diagonal); empty: all 1."""
+    instead: str = ""
+    """With the unit "none": why there is no default penalty and what to pass instead."""
 
     @classmethod
     def declared(cls, key: str, data: dict[str, Any]) -> PenaltyRule:
@@ -66,29 +68,12 @@ class PenaltyRule:
                    inflated=bool(data["inflated"]), excursions=bool(data["excursions"]),
                    gradual=bool(data["gradual"]), per_sample=float(data["noise_floor_per_sample"]),
                    autoregression_order=int(data["autoregression_order"]),
-                   feature_weights=tuple(float(w) for w in data["feature_weights"]))
+                   feature_weights=tuple(float(w) for w in data["feature_weights"]),
+                   instead=str(data["instead"]))
 
 
 _CUSTOM_COST = ("there is no default penalty for a custom cost: its units are unknown; "
                 "pass pen= (tarnwell.penalty.penalty_path shows the candidates)")
-
-
-def rule_of(estimator: Any, n_features: int) -> PenaltyRule:
-    """The rule that applies to a search object on a signal of `n_features`
-    features: its model's, its kernel's, or its own cost's."""
-    if getattr(estimator, "uses_custom_cost", False):
-        raise ValueError(_CUSTOM_COST)
-    info = search_info(type(estimator))
-    if info.takes_model:
-        facts = model_facts(estimator.model, n_features)
-        return PenaltyRule.declared(facts["name"], facts["penalty"])
-    kernel = getattr(estimator, "kernel", None)
-    own = kernel.lower() if isinstance(kernel, str) else info.name
-    data = own_cost_penalty(info, own, n_features)
-    if data is None:
-        raise ValueError(f"no default penalty for {info.name} with {own!r}; pass pen=")
-    return PenaltyRule.declared(f"kernel {own}" if isinstance(kernel, str) else normalise(own), data)
-
 
 # E|X| / sd of a Gaussian: converts a noise standard deviation into the
 # scale of the Laplace likelihood behind the absolute-deviation costs.
@@ -113,10 +98,42 @@ class PenaltyChoice:
     gradual: float
     """The raise for trends and smooth rises (at least 1)."""
     rule: str
-    """What the rule belongs to: the model's name, "kernel <name>" or the search's name."""
+    """What the rule belongs to (the model's name, "kernel <name>" or the
+    search's name), or the description detect chose."""
     signal_noise: _noise.NoiseScale | None = field(default=None, repr=False, compare=False)
     """The noise of the signal itself, when the rule measured it (reused by
     the under-segmentation check)."""
+    description: Any = field(default=None, compare=False)
+    """When detect chose the model as well (no model given): the description
+    it chose and how far behind the others came (a
+    ``_descriptions.DescriptionChoice``)."""
+
+
+def rule_of(estimator: Any, n_features: int) -> PenaltyRule:
+    """The rule that applies to a search object on a signal of `n_features`
+    features: its model's, its kernel's, or its own cost's."""
+    if getattr(estimator, "uses_custom_cost", False):
+        raise ValueError(_CUSTOM_COST)
+    info = search_info(type(estimator))
+    if info.takes_model:
+        facts = model_facts(estimator.model, n_features)
+        return PenaltyRule.declared(facts["name"], facts["penalty"])
+    kernel = getattr(estimator, "kernel", None)
+    own = kernel.lower() if isinstance(kernel, str) else info.name
+    data = own_cost_penalty(info, own, n_features)
+    if data is None:
+        raise ValueError(f"no default penalty for {info.name} with {own!r}; pass pen=")
+    return PenaltyRule.declared(f"kernel {own}" if isinstance(kernel, str) else normalise(own), data)
+
+
+def no_default_penalty(estimator: Any, n_features: int) -> str | None:
+    """Why a search object has no default penalty (a custom cost, a cost not
+    in the signal's units), with what to pass instead; None when it has one."""
+    try:
+        rule = rule_of(estimator, n_features)
+    except ValueError as error:
+        return str(error)
+    return rule.instead if rule.unit == "none" else None
 
 
 def _level_signal(rule: PenaltyRule, matrix: _Matrix) -> _Matrix:
@@ -127,7 +144,7 @@ def _level_signal(rule: PenaltyRule, matrix: _Matrix) -> _Matrix:
     if rule.unit == "cosine":
         return _noise.unit_rows(matrix)
     if rule.unit in ("ranks", "rbf"):  # costs that bound the pull of extreme values
-        return np.argsort(np.argsort(matrix, axis=0, kind="stable"), axis=0).astype(np.float64)
+        return _noise.average_ranks(matrix)
     return matrix
 
 
@@ -177,29 +194,28 @@ def _noise_unit(rule: PenaltyRule, matrix: _Matrix, noise: _noise.NoiseScale, *,
         close = float(np.mean(1.0 - np.exp(-gamma * np.sum(steps * steps, axis=1)))) if len(steps) else 0.0
         # Neighbours of correlated noise are closer than two independent
         # samples: undo that as for the variance, then inflate; a kernel
-        # cost per sample never exceeds 1.
-        return min(close / (1.0 - float(np.mean(noise.rho))), 1.0) * float(np.mean(factor))
+        # cost per sample never exceeds 1. That cost is the trace of the
+        # kernel's covariance over all features at once (for the squared
+        # error, the sum of the features' variances): per feature, as the
+        # other units are, it is divided by d.
+        trace = min(close / (1.0 - float(np.mean(noise.rho))), 1.0) * float(np.mean(factor))
+        return float(trace / matrix.shape[1])
     raise AssertionError(f"unknown penalty unit {kind!r}")
 
 
 
-EXCURSION_ROOM = 8
-"""Excursions raise the squared-error penalty at most to the saving of a
-LARGE_SHIFT shift with n / EXCURSION_ROOM samples on either side of it,
-LARGE_SHIFT² · n / (2 · EXCURSION_ROOM) noise units: a single enormous
-glitch is then cut out rather than silencing every shift of the signal."""
-
-
-def _searches_squared_error(rule: PenaltyRule) -> bool:
-    """Whether the search minimises the plain squared error of the signal."""
-    return rule.unit == "squared" and not rule.feature_weights
+def _searches_squared_error(estimator: Any, rule: PenaltyRule) -> bool:
+    """Whether the search itself minimises the plain squared error of the
+    signal exactly at a penalty (a greedy search's result at a small penalty
+    is a stack of spurious steps, which would pass for a trend)."""
+    return rule.unit == "squared" and not rule.feature_weights and search_info(type(estimator)).has_penalty_path
 
 
 def _first_pass(estimator: Any, rule: PenaltyRule, level: _Matrix, pen: float, unit: float) -> list[int]:
     """The breakpoints of a squared-error search on the level signal divided
     by `unit` at penalty `pen`: the search itself (on the signal, at pen·unit²)
     when it minimises that cost, else a Pelt with its grid."""
-    if _searches_squared_error(rule):  # the level signal is the signal itself
+    if _searches_squared_error(estimator, rule):
         return [int(b) for b in estimator.predict(pen=pen * unit * unit)]
     first = Pelt(model=CostL2(), min_size=max(int(getattr(estimator, "min_size", 1)), 1),
                  jump=int(getattr(estimator, "jump", 1)))
@@ -212,6 +228,8 @@ def choose_penalty(estimator: Any, matrix: _Matrix,
     with the search's result at that penalty when computing it needed it anyway."""
     n, d = matrix.shape
     rule = rule_of(estimator, d)
+    if rule.unit == "none":
+        raise ValueError(rule.instead)
     key = rule.key
     level = _level_signal(rule, matrix)
     noise = _noise.noise_scale(level)
@@ -239,15 +257,14 @@ def choose_penalty(estimator: Any, matrix: _Matrix,
     squared_term = (level.shape[1] + 2) * _log_n(n) * squared_unit
     excursion = 1.0
     if rule.excursions:
-        gain = _noise.excursion_gain(level, shortest=int(getattr(estimator, "min_size", 1)))
-        ceiling = LARGE_SHIFT**2 * n / (2 * EXCURSION_ROOM) * squared_unit
-        excursion = max(1.0, min(gain, ceiling) / squared_term)
+        excursion = _noise.excursion_raise(level, squared_unit, squared_term,
+                                           shortest=int(getattr(estimator, "min_size", 1)))
     if not rule.gradual:
         return PenaltyChoice(noise_term * excursion, noise_term, excursion, 1.0, key, own), None
     first = _first_pass(estimator, rule, level, squared_term * excursion, scale)
     gradual = max(1.0, gradual_penalty(level, first, noise) / squared_term)
     value = noise_term * max(excursion, gradual)
-    reuse = gradual <= excursion and _searches_squared_error(rule)
+    reuse = gradual <= excursion and _searches_squared_error(estimator, rule)
     return PenaltyChoice(value, noise_term, excursion, gradual, key, own), first if reuse else None
 
 
@@ -256,7 +273,7 @@ def penalty_for(estimator: Any, matrix: _Matrix, fit_params: dict[str, Any]) -> 
     return choose_penalty(estimator, matrix, fit_params)[0].value
 
 
-def default_penalty(signal: Any, model: str | None = None, *, method: str = "pelt", **params: Any) -> float:
+def default_penalty(signal: Any, model: Any = None, *, method: str = "pelt", **params: Any) -> float:
     """The default penalty of a penalized search on `signal` (see the module text).
 
     `method`, `model` and `params` choose the search as in `tarnwell.detect`

@@ -21,6 +21,7 @@
 //     static constexpr std::string_view summary = "changes in median";  // its line in the `model` docs
 //     static constexpr std::string_view use_when = "...";  // one line: when to choose it
 //     static constexpr bool describes_trend = false;   // segments follow a regression, not a level
+//     static constexpr bool rewards_constant_runs = false;  // a run of equal values costs next to nothing
 //     std::uint64_t segment_parameters(std::uint64_t d) const noexcept;  // values a new segment adds
 //     std::uint64_t residual_coordinates(std::uint64_t d) const noexcept;  // optional; default d
 //     std::uint64_t default_min_size(std::uint64_t d) const noexcept;  // detect's default min_size
@@ -33,6 +34,8 @@
 //     std::vector<std::string> parameter_names(std::uint64_t d) const;
 //     Status fit_segments(const Signal& signal, std::span<const std::uint64_t> breakpoints,
 //                         std::span<double> out) const;
+//     static constexpr bool long_fit = true;  // optional: fitting is a long search of its own, run from
+//                                            // an owned copy without the interpreter lock, interruptible
 //   };
 //
 // Optional members are detected with requires-expressions by the binding
@@ -84,9 +87,11 @@ enum class CostScale : std::uint8_t { squared, absolute, likelihood };
 // of the innovations of one whole-signal autoregression (`innovations`); the
 // marginal variance, without the correlation factor (`marginal`); for the
 // kernels, the variance of the unit rows (`cosine`) or the mean kernel
-// distance of neighbouring samples (`rbf`).
+// distance of neighbouring samples (`rbf`). `none`: the costs are not in the
+// signal's units, so no noise unit prices a change (the rule's `instead` says
+// what to pass).
 enum class NoiseUnit : std::uint8_t {
-  squared, absolute, likelihood, ranks, regression, innovations, marginal, cosine, rbf
+  squared, absolute, likelihood, ranks, regression, innovations, marginal, cosine, rbf, none
 };
 
 // How a cost's default penalty is formed (the package's penalty rule reads it):
@@ -104,6 +109,8 @@ struct PenaltyRule {
   std::uint64_t autoregression_order = 0;
   // Per-feature weights of the `squared` unit (a metric's diagonal); empty: all 1.
   std::vector<double> feature_weights{};
+  // With the unit `none`: why there is no default penalty and what to pass instead.
+  std::string_view instead{};
 };
 
 template <class... Models>

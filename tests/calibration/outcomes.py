@@ -25,13 +25,19 @@ SIZE_BINS = ((0.5, 1.0), (1.0, 2.0), (2.0, 3.0), (3.0, 4.0))
 MARGIN = 5
 
 
+GREEDY = ("binseg", "bottomup", "window")
+
+
 def _search(choice: str) -> tuple[str, dict[str, Any]]:
     """The method and its cost argument for a choice such as "l1",
-    "kernelcpd:rbf" or "l1potts"."""
+    "kernelcpd:rbf", "l1potts" or a greedy search ("binseg", "bottomup",
+    "window": with "l2")."""
     if choice.startswith("kernelcpd:"):
         return "kernelcpd", {"kernel": choice.split(":", 1)[1]}
     if choice == "l1potts":
         return "l1potts", {}
+    if choice in GREEDY:
+        return choice, {"model": "l2"}
     return "pelt", {"model": choice}
 
 
@@ -42,9 +48,12 @@ def _shaped(choice: str, y: np.ndarray) -> np.ndarray:
 
 
 def detectors(choice: str) -> dict[str, Detector]:
-    """The three defaults for one cost; every search that has a grid uses jump 1."""
+    """The defaults for one cost: the previous one, the one it replaced and
+    the current one ("new"); every search that has a grid uses jump 1. For
+    "l2", "new" is `detect(x)` itself, which chooses the model as well, and
+    "model=l2" the current rule of that model when it is given."""
     method, cost = _search(choice)
-    kind = choice.split(":")[-1]
+    kind = "l2" if choice in GREEDY else choice.split(":")[-1]
     info = search_info(method)
     options: dict[str, Any] = {**cost, **({"jump": 1} if "jump" in info.constructor else {})}
 
@@ -69,6 +78,11 @@ def detectors(choice: str) -> dict[str, Detector]:
     def new(y: np.ndarray) -> list[int]:
         return tarnwell.detect(_shaped(choice, y), method, warn=False, **options).breakpoints
 
+    def described(y: np.ndarray) -> list[int]:
+        return tarnwell.detect(y, warn=False).breakpoints
+
+    if choice == "l2":
+        return {"previous": previous, "replaced": replaced, "model=l2": new, "new": described}
     return {"previous": previous, "replaced": replaced, "new": new}
 
 

@@ -28,6 +28,7 @@ struct ARModel {
   static constexpr std::string_view summary = "autoregressive dynamics";
   static constexpr std::string_view use_when = "changes in dynamics (autoregressive coefficients) of a correlated signal";
   static constexpr bool describes_trend = true;
+  static constexpr bool rewards_constant_runs = false;
 
   std::uint64_t order = 4;
 

@@ -29,6 +29,7 @@ struct CLinearModel {
   static constexpr std::string_view summary = "continuous piecewise-linear trend";
   static constexpr std::string_view use_when = "changes of slope in a continuous piecewise-linear trend";
   static constexpr bool describes_trend = true;
+  static constexpr bool rewards_constant_runs = false;
   static constexpr auto parameters = std::tuple{};
   static constexpr auto properties = std::tuple{};
 

@@ -30,6 +30,7 @@ struct L1Model {
   static constexpr std::string_view summary = "changes in median, robust to outliers";
   static constexpr std::string_view use_when = "changes in median when the noise has outliers or heavy tails";
   static constexpr bool describes_trend = false;
+  static constexpr bool rewards_constant_runs = false;
   static constexpr auto parameters = std::tuple{};
   static constexpr auto properties = std::tuple{};
 

@@ -27,6 +27,7 @@ struct L2Model {
   static constexpr std::string_view summary = "changes in mean";
   static constexpr std::string_view use_when = "changes in mean with roughly Gaussian noise; the fastest";
   static constexpr bool describes_trend = false;
+  static constexpr bool rewards_constant_runs = false;
   static constexpr auto parameters = std::tuple{};
   static constexpr auto properties = std::tuple{};
 

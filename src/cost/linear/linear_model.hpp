@@ -28,6 +28,7 @@ struct LinearModel {
   static constexpr std::string_view summary = "a linear relation between the first feature and the others";
   static constexpr std::string_view use_when = "changes in a linear relation between the first feature and the others";
   static constexpr bool describes_trend = true;
+  static constexpr bool rewards_constant_runs = false;
   static constexpr auto parameters = std::tuple{};
   static constexpr auto properties = std::tuple{};
 

@@ -30,6 +30,7 @@ struct MahalanobisModel {
   static constexpr std::string_view summary = "changes in mean in a metric, the identity for the names";
   static constexpr std::string_view use_when = "changes in mean measured in a metric of your own";
   static constexpr bool describes_trend = false;
+  static constexpr bool rewards_constant_runs = false;
 
   std::optional<DenseMatrix> metric;
 

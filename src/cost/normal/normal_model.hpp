@@ -31,6 +31,9 @@ struct NormalModel {
   static constexpr std::string_view summary = "changes in mean and covariance";
   static constexpr std::string_view use_when = "changes in mean or in spread (variance, covariance)";
   static constexpr bool describes_trend = false;
+  // The log-determinant of a run of equal values is bounded only by the
+  // ridge, so a search isolates such runs whatever the penalty.
+  static constexpr bool rewards_constant_runs = true;
 
   double ridge = 1.0e-6;
 

@@ -1,6 +1,7 @@
 #include "cost/rank/rank_cost.hpp"
 
 #include "core/fallible_allocation.hpp"
+#include "core/interruption.hpp"
 #include "core/strided_matrix.hpp"
 #include "core/thread_scratch.hpp"
 #include "cost/generic_endpoint_costs.hpp"
@@ -27,6 +28,7 @@ Result<RankCost> RankCost::fit(const Signal& signal) {
   TARNWELL_TRY(covariance, filled_buffer<double>(*block, 0.0, allocation_context));
   const double count = static_cast<double>(n);
   for (std::uint64_t t = 0; t < n; ++t) {
+    TARNWELL_CHECK(check_interruption());
     const double* row = ranks.data() + t * d;
     for (std::uint64_t a = 0; a < d; ++a) {
       for (std::uint64_t b = 0; b < d; ++b) covariance[a * d + b] += row[a] * row[b] / count;

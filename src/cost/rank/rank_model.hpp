@@ -29,6 +29,7 @@ struct RankModel {
   static constexpr std::string_view summary = "changes in distribution, through ranks";
   static constexpr std::string_view use_when = "changes in distribution whatever the scale, units or outliers";
   static constexpr bool describes_trend = false;
+  static constexpr bool rewards_constant_runs = false;
   static constexpr auto parameters = std::tuple{};
   static constexpr auto properties = std::tuple{};
 

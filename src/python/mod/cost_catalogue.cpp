@@ -68,6 +68,7 @@ PyRef model_entry(const Model& model, std::uint64_t d) {
   set_item(entry.get(), "summary", text(Model::summary));
   set_item(entry.get(), "use_when", text(Model::use_when));
   set_item(entry.get(), "describes_trend", to_python(Model::describes_trend));
+  set_item(entry.get(), "rewards_constant_runs", to_python(Model::rewards_constant_runs));
   set_item(entry.get(), "split_bound", to_python(model.split_bound(d)));
   set_item(entry.get(), "penalty", penalty_rule_data(model.penalty_rule(), model.segment_parameters(d)));
   set_item(entry.get(), "parameter_names", text_tuple(model.parameter_names(d)));
@@ -159,9 +160,9 @@ constexpr const char* entry_keys =
     "default_min_size (detect's default for n_features features), segment_parameters (values a new segment adds "
     "for n_features features), residual_coordinates, scale (how costs follow the signal's scale: \"squared\", "
     "\"absolute\" or \"likelihood\"), summary, use_when, describes_trend (segments follow a regression, not a "
-    "level), split_bound (the most a split raises the total cost, None when unbounded), penalty (the default "
+    "level), rewards_constant_runs (a run of equal values costs next to nothing), split_bound (the most a split raises the total cost, None when unbounded), penalty (the default "
     "penalty's rule: unit, inflated, excursions, gradual, noise_floor_per_sample, autoregression_order, "
-    "feature_weights, segment_parameters) and parameter_names (what _segment_parameters reports, \"{f}\" "
+    "feature_weights, segment_parameters, instead) and parameter_names (what _segment_parameters reports, \"{f}\" "
     "standing for feature f).";
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <utility>
 
 #include "core/error/message.hpp"
+#include "core/interruption.hpp"
 #include "core/internal_check.hpp"
 #include "python/custom_cost/custom_cost_protocol.hpp"
+#include "python/mod/search_dispatch.hpp"
 
 namespace tarnwell::python {
 
@@ -72,7 +74,17 @@ Result<ModelFittedState> new_fit(const ModelSearchState& state, const ArrayArgum
   }
   TARNWELL_ASSERT(state.model.has_value(), "a search without a custom cost has a model");
   TARNWELL_TRY(view, signal.signal_view());
-  TARNWELL_TRY(fitted, FittedCost::fit(state.model->model, view));
+  const CostModel& model = state.model->model;
+  if (model.long_fit()) {
+    TARNWELL_TRY(owned, Signal::copy_from(view));
+    Result<FittedCost> fitted = fit_without_interpreter_lock([&] { return FittedCost::fit(model, owned); });
+    if (!fitted) return errors::fail(std::move(fitted.error()));
+    return ModelFittedState(std::make_shared<const FittedCost>(std::move(*fitted)));
+  }
+  // Fitting reads the caller's array, so it keeps the interpreter lock; a
+  // long fit (an L1 median index, ranks) still ends on Ctrl-C.
+  InterruptionScope interruptible(&pending_signal_raised);
+  TARNWELL_TRY(fitted, FittedCost::fit(model, view));
   return ModelFittedState(std::make_shared<const FittedCost>(std::move(fitted)));
 }
 

@@ -96,9 +96,10 @@ void add_members(PyObject* module) {
   }
   for (PyMethodDef* function : {cost_models_function(), cost_facts_function(), segment_parameters_function(),
                                 model_cost_function(), searches_function(), force_portable_paths_function(),
-                                vector_path_counts_function(),
-                                use_l1_median_index_function(), watch_interruption_group_function(),
-                                interrupt_group_function(), end_interruption_group_function()}) {
+                                vector_path_counts_function(), use_l1_median_index_function(),
+                                pattern_segmentation_function(), watch_interruption_group_function(),
+                                interrupt_group_function(), end_interruption_group_function(),
+                                set_progress_function()}) {
     add_private_function(module, function);
   }
 }

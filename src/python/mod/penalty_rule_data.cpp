@@ -18,6 +18,7 @@ std::string_view unit_name(NoiseUnit unit) {
     case NoiseUnit::marginal: return "marginal";
     case NoiseUnit::cosine: return "cosine";
     case NoiseUnit::rbf: return "rbf";
+    case NoiseUnit::none: return "none";
   }
   return "";
 }
@@ -44,6 +45,8 @@ PyRef penalty_rule_data(const PenaltyRule& rule, std::uint64_t segment_parameter
   }
   set_item(data.get(), "feature_weights", weights);
   set_item(data.get(), "segment_parameters", to_python(segment_parameters));
+  set_item(data.get(), "instead",
+           PyRef::require(PyUnicode_FromStringAndSize(rule.instead.data(), static_cast<Py_ssize_t>(rule.instead.size()))));
   return data;
 }
 

@@ -41,6 +41,7 @@ PyMethodDef* pw_wavy_function();
 PyMethodDef* force_portable_paths_function();
 PyMethodDef* vector_path_counts_function();
 PyMethodDef* use_l1_median_index_function();
+PyMethodDef* pattern_segmentation_function();
 // The cost list and the list of searches as Python data (cost_catalogue.cpp,
 // search_catalogue.cpp).
 PyMethodDef* cost_models_function();
@@ -50,6 +51,8 @@ PyMethodDef* model_cost_function();
 PyMethodDef* searches_function();
 // Interruption groups (interruption_groups.hpp).
 PyMethodDef* watch_interruption_group_function();
+// Progress callbacks (progress_reports.hpp).
+PyMethodDef* set_progress_function();
 PyMethodDef* interrupt_group_function();
 PyMethodDef* end_interruption_group_function();
 
