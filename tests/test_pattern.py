@@ -131,6 +131,15 @@ def test_cost_object_surface():
         tarnwell.detect(x, model="pattern", min_size=5)
 
 
+# Neighbour tables whose size wraps around 2^64 (a search of all windows, or
+# windows too long for any neighbour) are refused, not written past.
+@pytest.mark.parametrize("width", [5, 20])
+@pytest.mark.parametrize("neighbours", [2**63, 2**64 - 1])
+def test_neighbour_counts_beyond_memory_are_refused(width, neighbours):
+    with pytest.raises(MemoryError):
+        tarnwell.CostPattern(width=width, neighbours=neighbours).fit(np.zeros((30, 2)))
+
+
 @pytest.mark.parametrize("call", [
     lambda x: tarnwell.penalty.default_penalty(x, model="pattern"),
     lambda x: tarnwell.penalty.penalty_path(x, model="pattern"),

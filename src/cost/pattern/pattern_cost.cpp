@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "core/fallible_allocation.hpp"
 #include "cost/generic_endpoint_costs.hpp"
@@ -24,8 +25,10 @@ Result<PatternCost> PatternCost::fit(const Signal& signal, std::uint64_t width, 
   } else {
     graph.windows = width <= n ? n - width + 1 : 0;
     graph.neighbours = neighbours;
+    const std::optional<std::uint64_t> slots = checked_product(graph.windows, neighbours);
+    if (!slots) return errors::fail(errors::allocation_failed("allocating a subsequence neighbour search"));
     TARNWELL_CHECK(try_allocate("allocating a subsequence neighbour search",
-                                [&] { graph.index.assign(graph.windows * neighbours, graph.windows); }));
+                                [&] { graph.index.assign(*slots, graph.windows); }));
   }
   return from_graph(n, signal.n_features(), width, std::move(graph));
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "core/fallible_allocation.hpp"
 #include "core/interruption.hpp"
@@ -109,7 +110,11 @@ Result<SubsequenceNeighbours> nearest_subsequences(const Signal& signal, std::ui
   if (width == 0 || width > n || neighbours == 0) return errors::fail(errors::numerical_failure(allocating));
   const std::uint64_t m = n - width + 1, k = neighbours;
   SubsequenceNeighbours result{m, k, {}};
-  if (m > std::numeric_limits<std::uint64_t>::max() / (k * (d + 4) + 8)) {
+  // Bytes per window: k slots of an index and a similarity, d dot products
+  // per kept row, a threshold; a neighbour count near 2^64 must not wrap.
+  const std::optional<std::uint64_t> per_window = checked_product(k, d + 4);
+  if (!per_window || *per_window > std::numeric_limits<std::uint64_t>::max() - 8 ||
+      !checked_product(m, *per_window + 8)) {
     return errors::fail(errors::allocation_failed(allocating));
   }
   TARNWELL_TRY(shapes, window_shapes(signal, width));
