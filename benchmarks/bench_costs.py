@@ -148,7 +148,7 @@ def cell(outcome, n):
 
 
 def readme_table(results):
-    """The rows of the scaling table side by side, as the README shows them."""
+    """The rows of the scaling table side by side, as the performance page of the documentation shows them."""
     sizes = "| ".join(f"n = {n:,} " for n in SIZES)
     peers = "| ".join(f"skchange {n:,} " for n in SIZES)
     print(f"\n| search | model | changes | {sizes}| {peers}| peak RSS at {SIZES[-1]:,} |")

@@ -2,8 +2,11 @@ import json
 import re
 import os
 import shutil
+import signal
 import subprocess
 import sys
+import threading
+import time
 from pathlib import Path
 
 import numpy as np
@@ -63,6 +66,10 @@ def test_json_output_and_plot(files):
     assert report["breakpoints"] == [80, 140, 230] and report["change_points"] == [80, 140]
     assert report["columns"] == ["temperature"] and report["method"] == "Pelt" and report["penalty"] > 0
     assert target.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    configured = run(files["csv"], "-c", "temperature", "--json", "--model", "ar", "--param", "order=2",
+                     "--pen", "50")
+    assert configured.returncode == 0, configured.stderr
+    assert json.loads(configured.stdout)["model"] == "CostAR(order=2)"
 
 
 def test_penalty_path_table(files):
@@ -203,3 +210,85 @@ def test_unusable_inputs_give_one_line_and_their_exit_status(files, capsys, name
     captured = capsys.readouterr()
     assert captured.out == ""  # nothing printed before the failure (the result of a search included)
     assert re.fullmatch(f"tarnwell: error: .*{message}.*\n", captured.err)
+
+
+ONE_COLUMN = "x\n1\n1\nNA\n1\n5\n5\n5\n"
+
+
+@pytest.mark.parametrize("content, args, status, n_samples, message", [
+    # A row whose every cell is missing is a row with gaps, not a blank line.
+    (ONE_COLUMN, [], 3, None, r"line 4, column 'x': missing value \(1 missing"),
+    (ONE_COLUMN, ["--fill", "linear"], 0, 7, "filled 1 missing values"),
+    ("x\n1\n1\n\n1\n5\n5\n5\n\n", ["--fill", "ffill"], 0, 7, "filled 1 missing values"),  # one column: an empty line is an empty cell
+    ("a,b\n1,2\n,\n3,4\nnan,NA\n5,6\n", [], 3, None, r"line 3, column 'a': missing value \(4 missing"),
+    ("a,b\n1,2\n,\n3,4\nnan,NA\n5,6\n", ["--fill", "drop"], 0, 3, r"dropped 2 rows .*lines 3, 5"),
+    ("a,b\n1,2\n\n3,4\n5,6\n\n", [], 0, 3, r"skipped 1 blank lines between rows of data \(lines 3\)"),
+    # Too large for a float: infinite, as 1e400 is.
+    ("x\n1\n" + "9" * 310 + "\n2\n", [], 3, None, r"line 3, column 'x': the value is infinite"),
+    # A column that counts up labels the rows.
+    ("year,value\n" + "".join(f"{1950 + i},{i % 3}\n" for i in range(40)), ["--json"], 0,
+     40, r"column 'year' counts up .*used as the index"),
+    ("when,x\n2024-01-01,1\n2024-01-02,1\n2024-01-02,1\n2024-01-03,9\n2024-01-04,9\n", ["--json"], 0, 5,
+     r"the index column 'when' repeats labels \(1 rows, the first 2024-01-02 00:00:00 on line 4\)"),
+])
+def test_rows_are_never_dropped_silently(tmp_path, capsys, content, args, status, n_samples, message):
+    path = tmp_path / "input.csv"
+    path.write_text(content)
+    assert main([str(path), *args]) == status
+    out, err = capsys.readouterr()
+    assert re.search(message, err), err
+    if status == 0 and "--json" in args:
+        assert json.loads(out)["n_samples"] == n_samples
+    elif status == 0:
+        assert int(out.split()[-1]) == n_samples
+
+
+def test_labelled_plain_output_and_the_year_index(tmp_path, capsys):
+    years = tmp_path / "years.csv"
+    noise = np.random.default_rng(4).normal(0, 0.3, 40)
+    years.write_text("year,value\n" + "".join(f"{1950 + i},{5.0 * (i >= 20) + noise[i]:.3f}\n" for i in range(40)))
+    assert main([str(years)]) == 0
+    assert capsys.readouterr().out == "1970  (sample 20)\n"
+    assert main([str(years), "--json"]) == 0
+    report = json.loads(capsys.readouterr().out)
+    assert report["index"] == "year" and report["columns"] == ["value"] and report["change_points"] == [1970]
+    flat = tmp_path / "flat.csv"
+    flat.write_text("when,x\n" + "".join(f"2024-01-{d:02d},1.0\n" for d in range(1, 11)))
+    assert main([str(flat)]) == 0
+    assert capsys.readouterr().out == "no change in 10 samples (when 2024-01-01 to 2024-01-10)\n"
+
+
+@pytest.mark.parametrize("name, write, message", [
+    ("empty.npy", lambda path: path.write_bytes(b""), "the file is empty or cut short"),
+    ("pair.npy", lambda path: np.savez(open(path, "wb"), a=np.zeros(3), b=np.ones(3)), r"archive .*\.npz"),
+])
+def test_unreadable_arrays_are_input_errors(tmp_path, capsys, name, write, message):
+    path = tmp_path / name
+    write(path)
+    done = run(path)
+    assert done.returncode == 3 and done.stdout == ""
+    assert re.fullmatch(f"tarnwell: error: .*{message}.*\n", done.stderr), done.stderr
+
+
+def test_ctrl_c_during_a_long_csv_read_is_an_interruption(tmp_path):
+    # About 100 MB, seconds of parsing: Ctrl-C in the middle of it
+    # interrupts the read (the command then ends with status 130), instead
+    # of reaching the user as a file that cannot be read.
+    from tarnwell._table_input import read_table
+
+    block = "".join(f"{i % 7}.125,{i % 5}.5,{i % 3}.25\n" for i in range(10_000))
+    path = tmp_path / "long.csv"
+    path.write_text("a,b,c\n" + block * 600)
+    timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
+    started = time.monotonic()
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        read_table(str(path))
+    assert time.monotonic() - started < 1.0
+    timer.join()
+
+
+def test_progress_goes_to_a_terminal_only(files, capsys):
+    # Not a terminal here: a search that reports progress prints nothing more.
+    assert main([str(files["npy"]), "-m", "dynp", "--n-bkps", "2"]) == 0
+    assert "tarnwell: [" not in capsys.readouterr().err

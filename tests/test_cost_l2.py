@@ -1,3 +1,5 @@
+from fractions import Fraction
+
 import inspect
 
 import numpy as np
@@ -51,6 +53,28 @@ def test_large_offset_is_centred_away():
     shifted = CostL2().fit(x + 1e9)
     for start, end in [(0, 200), (10, 20), (150, 199)]:
         assert shifted.error(start, end) == pytest.approx(plain.error(start, end), rel=1e-6, abs=1e-6)
+
+
+@pytest.mark.parametrize("where", ["before", "inside", "after"])
+@pytest.mark.parametrize("spike", [1e10, -1e15, 1e150])
+@pytest.mark.parametrize("features", [1, 3])
+def test_a_value_that_dwarfs_the_rest_costs_nothing_in_accuracy(where, spike, features):
+    def exact(x, start, end):
+        columns = np.asarray(x[start:end]).reshape(end - start, -1).T
+        means = [sum(map(Fraction, column)) / len(column) for column in columns]
+        return float(sum((Fraction(v) - mean) ** 2 for column, mean in zip(columns, means) for v in column))
+
+    # The prefix sums hold the spike in every later row; a segment after it
+    # must still cost what its own samples say, to rounding.
+    x = np.random.default_rng(2).normal(size=(500, features)).squeeze()
+    position = {"before": 450, "inside": 350, "after": 250}[where]
+    x[position] = spike
+    cost = CostL2().fit(x)
+    for start, end in [(300, 400), (260, 262), (251, 500), (0, 250), (399, 401)]:
+        assert cost.error(start, end) == pytest.approx(exact(x, start, end), rel=1e-13)
+    # A level far from the first sample, with fine detail on it.
+    steps = np.r_[np.zeros(100), np.full(100, 1e12)] + np.random.default_rng(3).normal(size=200) * 1e-3
+    assert CostL2().fit(steps).error(120, 180) == pytest.approx(exact(steps, 120, 180), rel=1e-13)
 
 
 @pytest.mark.parametrize(

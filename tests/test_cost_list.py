@@ -1,6 +1,8 @@
-"""The compiled cost list reaches every layer: a model added to it (with its
-class) is served by detect, the default penalty, result costs, the command
-line, pickling, the documentation and the stubs, or a test here fails."""
+"""The compiled cost list and list of searches reach every layer: a model
+added to the cost list (with its class) is served by detect, the default
+penalty, result costs, the command line, pickling, the documentation and the
+stubs, and a search added to the list of searches is registered and routed
+by its capabilities, or a test here fails."""
 
 import json
 import pickle
@@ -18,7 +20,8 @@ from tarnwell.cli import main as cli_main
 ROOT = Path(__file__).resolve().parent.parent
 MODELS = _tarnwell._cost_models()
 NAMES = [entry["name"] for entry in MODELS]
-SEARCHES = ["pelt", "dynp", "binseg", "bottomup", "window"]
+SEARCH_LIST = _tarnwell._searches()
+SEARCHES = [entry["name"].lower() for entry in SEARCH_LIST if entry["model"]]
 
 
 def _signal(entry):
@@ -44,10 +47,8 @@ def test_names_classes_and_messages_follow_the_list():
         tarnwell.Pelt(model="no such model")
     assert re.findall(r"\b[a-z0-9]+\b", str(error.value).split("supported models:")[1]) == NAMES
     model_doc = tarnwell.Binseg.__doc__.split("model:")[1].split("\n")[0]
-    readme = (ROOT / "README.md").read_text()
     for name in NAMES:
         assert f'"{name}"' in model_doc
-        assert re.search(rf'^\| `"{name}"`', readme, re.MULTILINE), f"README's model table lacks {name}"
 
 
 def test_stub_declares_every_class_and_function():
@@ -61,6 +62,33 @@ def test_stub_declares_every_class_and_function():
     assert set(available_searches()) >= set(SEARCHES)
 
 
+def test_the_list_of_searches_is_registered_in_order_with_its_capabilities():
+    import inspect
+
+    names = [entry["name"] for entry in SEARCH_LIST]
+    classes = [name for name in _tarnwell.__all__ if name in names]
+    assert classes == names and len(set(names)) == len(names)
+    for entry in SEARCH_LIST:
+        cls = getattr(_tarnwell, entry["name"])
+        constructor = inspect.signature(cls).parameters
+        predict = inspect.signature(cls.predict).parameters
+        for capability, parameter in (("penalized", "pen"), ("fixed_count", "n_bkps"), ("threshold", "epsilon")):
+            assert entry[capability] == (parameter in predict), (entry["name"], capability)
+        assert entry["custom_cost"] == ("custom_cost" in constructor)
+        assert entry["model"] == ("model" in constructor)
+        assert entry["penalty_path"] == (entry["exact"] and entry["penalized"])
+
+
+@pytest.mark.parametrize("entry", SEARCH_LIST, ids=lambda e: e["name"])
+def test_the_penalty_path_takes_exactly_the_exact_penalized_searches(entry):
+    x = np.repeat([0.0, 4.0], 40) + np.random.default_rng(0).normal(size=80)
+    if entry["penalty_path"]:
+        assert len(tarnwell.penalty.penalty_path(x, 0.5, 500.0, method=entry["name"])) >= 2
+    else:
+        with pytest.raises(ValueError, match="exact penalized search"):
+            tarnwell.penalty.penalty_path(x, 0.5, 500.0, method=entry["name"])
+
+
 @pytest.mark.parametrize("method", SEARCHES)
 @pytest.mark.parametrize("name", NAMES)
 def test_every_model_in_every_search(name, method, tmp_path):
@@ -70,7 +98,10 @@ def test_every_model_in_every_search(name, method, tmp_path):
     result = tarnwell.detect(x, method=method, model=name, warn=False, **rule)
     assert result.breakpoints[-1] == x.shape[0]
     assert np.isfinite(result.cost)
-    if _penalized(method):
+    if _penalized(method) and entry["penalty"]["unit"] == "none" and method not in ("pelt", "binseg"):
+        with pytest.raises(ValueError, match="no default penalty"):
+            tarnwell.detect(x, method=method, model=name, warn=False)
+    elif _penalized(method):
         default = tarnwell.detect(x, method=method, model=name, warn=False)
         assert default.breakpoints[-1] == x.shape[0] and np.isfinite(default.cost)
     estimator = tarnwell._methods.search_info(method).cls(model=name).fit(x)

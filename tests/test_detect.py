@@ -94,6 +94,7 @@ def test_transposed_input_warns_once():
     ({"method": "dynp"}, ValueError, "Dynp needs one of n_bkps"),
     ({"method": "nosuch"}, ValueError, "unknown method 'nosuch'; available methods: .*Pelt"),
     ({"method": 3}, TypeError, "method must be a name"),
+    ({"method": "binseg", "model": 2}, TypeError, "model must be a model name .* got int"),
     ({"width": 10}, TypeError, "Pelt takes no parameter 'width'"),
     ({"model": "nosuch"}, ValueError, "unsupported model"),
     ({"pen": -1.0}, ValueError, "penalty must be finite and positive"),
@@ -175,3 +176,35 @@ def test_an_unsorted_index_is_refused(index):
         tarnwell.detect(pd.Series(np.arange(60.0), index=index))
     depth = pd.Series(STEPS, index=np.linspace(100.0, 0.0, STEPS.size))   # decreasing runs one way: fine
     assert tarnwell.detect(depth, pen=20.0).breakpoints == exact(STEPS)
+
+
+def test_repeated_index_labels_are_said():
+    index = pd.date_range("2024-01-01", periods=60, freq="min")[[*range(30), 29, *range(31, 60)]]
+    with pytest.warns(tarnwell.RepeatedIndexWarning, match=r"repeats labels \(1 rows, the first .* at row 30\)"):
+        tarnwell.detect(pd.Series(STEPS[:60], index=index), pen=20.0)
+
+
+def test_progress_reaches_a_callable_and_a_bar_erases_itself():
+    import io
+
+    from tarnwell._progress import ProgressBar
+
+    reports = []
+    x = np.random.default_rng(0).normal(size=3000)  # a search of a second or so: polled
+    tarnwell.detect(x, model="clinear", pen=50.0, progress=lambda done, total: reports.append((done, total)))
+    assert reports and all(0 < done <= total for done, total in reports)
+    assert [done for done, _ in reports] == sorted(done for done, _ in reports)
+    # The bar: silent for a quick search, drawn for a long one, then erased.
+    now = [0.0]
+    stream = io.StringIO()
+    bar = ProgressBar(stream, clock=lambda: now[0])
+    for second, done in [(0.5, 10), (1.5, 30), (3.0, 60)]:
+        now[0] = second
+        bar(done, 100)
+    assert "60%" in stream.getvalue() and "about 2 s left" in stream.getvalue()
+    bar.close()
+    assert stream.getvalue().endswith("\r" + " " * 72 + "\r")
+    quick = ProgressBar(io.StringIO(), clock=lambda: now[0])
+    now[0] = 1.2
+    quick(95, 100)
+    assert not quick.shown

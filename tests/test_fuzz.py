@@ -9,20 +9,33 @@ test's own protocol objects raised. Anything else fails the test: another
 exception type, an internal panic, an overlong message, a malformed result, a
 caller array written to, or a crash of the whole process.
 
+A small share of the calls runs the command line in-process on a file
+drawn from a pool of damaged, odd and oversized inputs: it must end with one
+of its exit statuses, never a traceback, and within a time bound.
+
+A finding does not stop the run: the run goes on and ends with a summary
+(calls made, outcomes, findings by class with a first example of each),
+printed and, when there are findings, the reason the test fails.
+
 The run is seeded. TARNWELL_FUZZ_CALLS sets its length (`make fuzz` runs a
 long one), TARNWELL_FUZZ_SEED its seed, and TARNWELL_FUZZ_TRACE=1 prints each
 call to standard error before making it, to find the call that crashes.
 """
 
+import contextlib
 import copy
 import inspect
+import io
 import math
 import os
 import pickle
 import random
 import sys
+import tempfile
+import time
 import warnings
 from fractions import Fraction
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -33,8 +46,16 @@ CALLS = int(os.environ.get("TARNWELL_FUZZ_CALLS", "20000"))
 SEED = int(os.environ.get("TARNWELL_FUZZ_SEED", "20261207"))
 TRACE = os.environ.get("TARNWELL_FUZZ_TRACE") == "1"
 
+# The names the module's lists accept: every model (and alias), every kernel.
+MODEL_NAMES = [name for entry in _tarnwell._cost_models() for name in entry["names"]]
+KERNEL_NAMES = [kernel for entry in _tarnwell._searches() for kernel in entry["own_cost_penalties"]
+                if kernel != entry["name"]]
+
 DOCUMENTED = (TypeError, ValueError, OverflowError, MemoryError, RuntimeError, NotImplementedError)
 LONGEST_MESSAGE = 2000
+CLI_SHARE = 0.002        # of the calls
+CLI_STATUSES = {0, 1, 2, 3}
+CLI_SECONDS = 20.0       # a command on a small file that takes longer has stalled
 
 
 class Hostile(Exception):
@@ -254,6 +275,8 @@ class Fuzzer:
         self.sample_counts = {}  # id(instance) -> samples of its last successful fit
         self.meddling = False
         self.call_samples = 1
+        self.findings = {}  # class -> (count, first example)
+        self.folder = tempfile.TemporaryDirectory(prefix="tarnwell-fuzz-")
 
     @staticmethod
     def checksum(value):
@@ -298,8 +321,7 @@ class Fuzzer:
         )
 
     def text(self, default=None):
-        names = ["l2", "L2", "l1", "rank", "normal", "linear", "ar", "clinear", "mahalanobis", "rbf", "cosine",
-                 "fused", "full", "streaming", "exact", "sampled"]
+        names = [*MODEL_NAMES, *KERNEL_NAMES, "L2", "fused", "full", "streaming", "exact", "sampled"]
         if isinstance(default, str):
             names += [default] * 8
         if self.random.random() < 0.8:
@@ -358,6 +380,8 @@ class Fuzzer:
             return self.breakpoints()
         if name == "custom_cost":
             return self.custom_cost()
+        if name == "model" and self.random.random() < 0.3:  # a configured cost object
+            return _tarnwell._model_cost(self.random.choice(MODEL_NAMES))
         if isinstance(default, bool):
             return self.random.choice([True, False, 1, None, "yes"])
         if name == "n_samples":
@@ -527,11 +551,20 @@ class Fuzzer:
             if expected is not None:
                 assert result[-1] == expected, f"{call_name} returned {result!r} for {expected} samples"
 
+    def find(self, kind, example):
+        """Records a finding of one class, with its first example."""
+        count, first = self.findings.get(kind, (0, example))
+        self.findings[kind] = (count + 1, first)
+
     def run(self, calls):
         global FUZZ
         FUZZ = self
         outcomes = {}
         for index in range(calls):
+            if self.random.random() < CLI_SHARE:
+                kind = self.command_line(index)
+                outcomes["command line", kind] = outcomes.get(("command line", kind), 0) + 1
+                continue
             call_name, call, arguments, method_call = self.one_call()
             if TRACE:
                 print(index, call_name, describe(arguments), file=sys.stderr, flush=True)
@@ -544,18 +577,117 @@ class Fuzzer:
                 continue
             except DOCUMENTED as error:
                 message = str(error)
-                assert "internal native panic" not in message, f"{call_name}{describe(arguments)}: {message}"
-                assert len(message) <= LONGEST_MESSAGE, f"{call_name}: message of {len(message)} characters"
+                if "internal native panic" in message:
+                    self.find("internal panic", f"{call_name}{describe(arguments)}: {message}")
+                elif len(message) > LONGEST_MESSAGE:
+                    self.find("overlong message", f"{call_name}: message of {len(message)} characters")
                 kind = type(error).__name__
                 outcomes[call_name, kind] = outcomes.get((call_name, kind), 0) + 1
                 continue
             except BaseException as error:
-                raise AssertionError(f"{call_name}{describe(arguments)} raised {error!r}") from error
-            self.check_result(call_name, result, method_call)
+                self.find(f"undocumented {type(error).__name__}", f"{call_name}{describe(arguments)}: {error!r}")
+                continue
+            try:
+                self.check_result(call_name, result, method_call)
+            except AssertionError as error:
+                self.find("malformed result", str(error))
             outcomes[call_name, "ok"] = outcomes.get((call_name, "ok"), 0) + 1
         for signal, checksum in zip(self.all_signals(), self.signal_checksums):
-            assert checksum is None or self.checksum(signal) == checksum, "a caller's array was written to"
+            if checksum is not None and self.checksum(signal) != checksum:
+                self.find("caller's array written to", describe(signal))
         return outcomes
+
+    # The command line ----------------------------------------------------------
+
+    def command_line(self, index):
+        """Runs the command line in-process on a drawn file and arguments;
+        returns the kind of outcome ("exit N"), recording any finding."""
+        from tarnwell.cli import main
+
+        name, content = self.input_file()
+        path = Path(self.folder.name) / f"{index}-{name}"
+        path.write_bytes(content)
+        argv = [str(path), *self.cli_options()]
+        name = f"{name} {content[:160]!r}"
+        if TRACE:
+            print(index, "tarnwell", argv[1:], len(content), "bytes", file=sys.stderr, flush=True)
+        started = time.monotonic()
+        with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()) as err, \
+                warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            try:
+                status = main(argv)
+            except SystemExit as stop:  # argparse's usage errors
+                status = stop.code
+            except BaseException as error:
+                self.find(f"command line: {type(error).__name__}", f"tarnwell {argv[1:]} on {name}: {error!r}")
+                path.unlink()
+                return "traceback"
+        seconds = time.monotonic() - started
+        path.unlink()
+        if status not in CLI_STATUSES:
+            self.find("command line: exit status", f"tarnwell {argv[1:]} on {name}: {status!r}")
+        if "Traceback" in err.getvalue():
+            self.find("command line: traceback", f"tarnwell {argv[1:]} on {name}")
+        if seconds > CLI_SECONDS:
+            self.find("command line: stall", f"tarnwell {argv[1:]} on {name}: {seconds:.1f} s")
+        return f"exit {status}"
+
+    def input_file(self):
+        pick = self.random.choice
+        n = pick([1, 2, 5, 40, 150])
+        if self.random.random() < 0.25:
+            array = pick([self.numpy.normal(size=n), self.numpy.normal(size=(n, 2)), np.zeros(0),
+                          np.arange(n), np.array(["a"] * n), self.numpy.normal(size=(2, 2, 2)),
+                          np.array([1e308, -1e308] * n), np.array([math.nan] * n)])
+            buffer = io.BytesIO()
+            np.save(buffer, array)
+            content = buffer.getvalue()
+            content = pick([content, content[: self.random.randrange(len(content) + 1)], b"",
+                            b"PK\x03\x04" + content, bytes(self.numpy.integers(0, 256, 64, dtype=np.uint8))])
+            return "input.npy", content
+        cells = [lambda i: f"{self.numpy.normal():.6g}", lambda i: str(i), lambda i: "", lambda i: "NA",
+                 lambda i: "nan", lambda i: "text", lambda i: "9" * 310, lambda i: "1e400", lambda i: "-inf",
+                 lambda i: f"2024-01-{1 + i % 28:02d}", lambda i: f"{2000 + i}", lambda i: '"1,5"', lambda i: '"',
+                 lambda i: "\x00", lambda i: "\u00e9t\u00e9", lambda i: " 3 ", lambda i: "0x1p3"]
+        width = pick([1, 1, 2, 3])
+        columns = [pick(cells) for _ in range(width)]
+        delimiter = pick([",", ",", ";", "\t", " "])
+        lines = [delimiter.join(pick(["a", "date", "x", "", "1", "a"]) for _ in range(width))] \
+            if self.random.random() < 0.6 else []
+        for i in range(n):
+            cell = (lambda i: pick(cells)(i)) if self.random.random() < 0.1 else None
+            lines.append(delimiter.join((cell or column)(i) for column in columns))
+            if self.random.random() < 0.03:
+                lines.append(pick(["", delimiter * (width - 1), "   "]))
+        text = pick(["\n", "\r\n"]).join(lines) + pick(["\n", "", "\n\n"])
+        content = text.encode("utf-8", "replace")
+        roll = self.random.random()
+        if roll < 0.02:
+            content = b"x\n" + b"1" * 200_000 + b"\n"  # one huge field
+        elif roll < 0.04:
+            content = b"\xef\xbb\xbf" + content
+        elif roll < 0.06:
+            content = bytes(self.numpy.integers(0, 256, 200, dtype=np.uint8))
+        return pick(["input.csv", "input.txt", "input.CSV"]), content
+
+    def cli_options(self):
+        pick = self.random.choice
+        options = []
+        for flag, values in [("-c", ["0", "1", "a", "x", "-1", "7"]), ("--index", ["0", "date", "a", "9"]),
+                             ("--fill", ["linear", "ffill", "drop", "up"]),
+                             ("-m", ["pelt", "binseg", "bottomup", "window", "dynp", "l1potts", "kernelcpd", "x"]),
+                             ("--model", ["l2", "l1", "rank", "normal", "ar", "x"]),
+                             ("--pen", ["1", "0", "-2", "nan", "1e300"]), ("--n-bkps", ["1", "0", "3", "-1", "x"]),
+                             ("--jump", ["1", "3", "0"]), ("--min-size", ["1", "2", "5", "0"]),
+                             ("--param", ["width=5", "width", "kernel=linear", "gamma=nan"]),
+                             ("--delimiter", [";", ",", "ab"])]:
+            if self.random.random() < 0.15:
+                options += [flag, pick(values)]
+        for flag in ["--json", "--penalty-path"]:
+            if self.random.random() < 0.1:
+                options.append(flag)
+        return options
 
 
 def describe(arguments):
@@ -566,9 +698,26 @@ def describe(arguments):
     return text if len(text) < 300 else text[:300] + "..."
 
 
+def summary(calls, outcomes, findings, seconds):
+    by_kind = {}
+    for (_, kind), count in outcomes.items():
+        by_kind[kind] = by_kind.get(kind, 0) + count
+    lines = [f"fuzz: {calls} calls in {seconds:.0f} s (seed {SEED}); outcomes: "
+             + ", ".join(f"{kind} {count}" for kind, count in sorted(by_kind.items(), key=lambda item: -item[1]))]
+    lines.append(f"fuzz: findings: {sum(count for count, _ in findings.values())}"
+                 + "".join(f"\n  {kind}: {count} (first: {first})" for kind, (count, first) in sorted(findings.items())))
+    return "\n".join(lines)
+
+
 def test_random_calls_raise_only_documented_errors():
     fuzzer = Fuzzer(SEED)
-    outcomes = fuzzer.run(CALLS)
+    started = time.monotonic()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")  # the package's own warnings, from the command line's runs
+        outcomes = fuzzer.run(CALLS)
+    report = summary(CALLS, outcomes, fuzzer.findings, time.monotonic() - started)
+    print(report, file=sys.stderr)
+    assert not fuzzer.findings, report
     if CALLS < 20000:
         return
     reached = {name for name, _ in outcomes}

@@ -26,8 +26,9 @@ def small_signals():
         "duplicated-rows": np.repeat(rng.normal(size=(4, 2)), [3, 2, 3, 2], axis=0),
         "zero-rows": with_zero_rows,
         "small-integers": rng.integers(0, 3, size=12).astype(float),
-        # Exactly tied optima where the fused rule (earliest last change) and
-        # the engines' rule (earliest first change) pick different lists.
+        # Exactly tied optima where the fused fixed-count rule (earliest last
+        # change) and the engines' rule (earliest first change) pick
+        # different lists.
         "tied-binary": np.array([1.0, 1, 0, 1, 0, 1, 1, 0, 1, 0]),
         # Tied optima whose computed costs differ only by round-off.
         "inexact-alternation": np.tile([0.7, 0.9], 5) + 1 / 3,
@@ -73,7 +74,8 @@ def test_every_backend_matches_exhaustive_search(kernel, name):
                     with pytest.raises(ValueError, match=message):
                         search.predict(**rule)
                     continue
-                expected = fused_way if backend == "fused" else engine_way
+                # Penalised optima break ties alike on every backend.
+                expected = fused_way if backend == "fused" and "n_bkps" in rule else engine_way
                 assert search.predict(**rule) == expected, (backend, min_size, jump, rule)
 
 

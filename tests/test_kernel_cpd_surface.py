@@ -265,3 +265,13 @@ def test_median_bandwidth_beyond_a_double_is_a_clear_error(scale):
             KernelCPD(gamma_policy=policy, gamma_samples=100).fit(x)
     unit = KernelCPD().fit(x / scale).gamma
     assert KernelCPD().fit(x / scale * 1e150).gamma == pytest.approx(unit * 1e-300, rel=1e-14)
+
+
+def test_every_backend_breaks_a_tie_of_every_segmentation_alike():
+    # A kernel so narrow that a segment of L samples costs L - 1: at pen=1
+    # every segmentation has the same objective, and the penalised rule
+    # (earliest changes first) must pick one answer on every backend.
+    x = np.random.default_rng(1).normal(size=33)
+    answers = {backend: KernelCPD(gamma=1e300, min_size=1, backend=backend).fit(x).predict(pen=1.0)
+               for backend in ("fused", "full", "streaming")}
+    assert answers["fused"] == answers["full"] == answers["streaming"] == list(range(1, 34))

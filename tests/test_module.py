@@ -3,6 +3,8 @@ import copy
 import copyreg
 import inspect
 import pickle
+import re
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -14,9 +16,19 @@ import tarnwell._tarnwell as native
 def test_package_reexports_the_extension():
     assert tarnwell.__all__[:len(native.__all__)] == native.__all__
     assert {"detect", "detect_many", "plot", "penalty"} <= set(tarnwell.__all__)
-    assert tarnwell.__version__ == native.__version__ == "0.2.0"
+    assert tarnwell.__version__ == native.__version__
     for name in native.__all__:
         assert getattr(tarnwell, name) is getattr(native, name)
+
+
+def test_version_is_written_once_and_has_a_changelog_entry():
+    root = Path(__file__).resolve().parent.parent
+    written = re.findall(r'module_version = "([^"]+)"', (root / "src/python/mod/version.hpp").read_text())
+    releases = re.findall(r"^## (\d+\.\d+\.\d+) \((\d{4}-\d\d-\d\d)\)$", (root / "CHANGELOG.md").read_text(),
+                          flags=re.MULTILINE)
+    assert written == [native.__version__]
+    assert releases and releases[0][0] == native.__version__, "the changelog's first entry is this version"
+    assert [r[1] for r in releases] == sorted((r[1] for r in releases), reverse=True)
 
 
 def test_all_starts_with_error_and_version():

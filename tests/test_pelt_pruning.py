@@ -12,7 +12,7 @@ pair the other tests use.
 import numpy as np
 import pytest
 
-from tarnwell import Pelt
+from tarnwell import Pelt, _tarnwell
 
 
 def near(a, b):
@@ -114,16 +114,15 @@ def test_long_quiet_stretches(spacing):
     assert Pelt(min_size=1, jump=1).fit(signal).predict(pen) == exhaustive_pelt(signal, pen, 1, 1)
 
 
-# Every model but clinear declares how much a split can raise the total
-# (nothing, or 4 d ln 2 for normal, whose covariance divides by len - 1).
-SPLIT_BOUNDS = {
-    "CostL1": lambda d: 0.0,
-    "CostRank": lambda d: 0.0,
-    "CostNormal": lambda d: 4 * d * np.log(2),
-    "CostLinear": lambda d: 0.0,
-    "CostAR": lambda d: 0.0,
-    "CostMahalanobis": lambda d: 0.0,
-}
+# The split bound each model declares (nothing, or 4 d ln 2 for normal,
+# whose covariance divides by len - 1; none for clinear), by class.
+MODELS = {entry["class_name"]: entry["name"] for entry in _tarnwell._cost_models()}
+BOUNDED = sorted(name for name, model in MODELS.items()
+                 if name != "CostL2" and _tarnwell._cost_facts(model)["split_bound"] is not None)
+
+
+def split_bound(name, d):
+    return _tarnwell._cost_facts(MODELS[name], d)["split_bound"]
 
 
 def make_cost(name, d):
@@ -133,7 +132,7 @@ def make_cost(name, d):
     return cls(np.eye(d)) if name == "CostMahalanobis" else cls()
 
 
-@pytest.mark.parametrize("name", sorted(SPLIT_BOUNDS))
+@pytest.mark.parametrize("name", BOUNDED)
 @pytest.mark.parametrize("kind", ["gaussian", "integers", "offset", "offset_unit"])
 def test_a_split_raises_the_total_by_at_most_the_declared_bound(name, kind):
     rng = np.random.default_rng(len(name) * 13 + len(kind))
@@ -151,12 +150,11 @@ def test_a_split_raises_the_total_by_at_most_the_declared_bound(name, kind):
             whole = cost.error(a, c)
             parts = cost.error(a, b) + cost.error(b, c)
             rounding = 1e-9 * (abs(whole) + abs(cost.error(a, b)) + abs(cost.error(b, c)) + 1)
-            assert parts <= whole + SPLIT_BOUNDS[name](d) + rounding, (d, a, b, c, parts - whole)
+            assert parts <= whole + split_bound(name, d) + rounding, (d, a, b, c, parts - whole)
 
 
-@pytest.mark.parametrize("model, pruned", [("l2", True), ("l1", True), ("rank", True), ("normal", True),
-                                           ("linear", True), ("ar", True), ("mahalanobis", True),
-                                           ("ml", True), ("clinear", False)])
+@pytest.mark.parametrize("model, pruned", [(name, _tarnwell._cost_facts(name)["split_bound"] is not None)
+                                           for entry in _tarnwell._cost_models() for name in entry["names"]])
 def test_every_model_with_a_bound_is_pruned(model, pruned):
     signal = np.random.default_rng(1).normal(size=(40, 2))
     search = Pelt(model=model)

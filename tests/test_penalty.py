@@ -228,7 +228,7 @@ def test_default_path_range_and_an_elbow_that_ignores_the_range():
 def test_penalty_path_rows_stay_ordered_when_rounding_inverts_a_switch():
     # Three segmentations whose switches tie in exact arithmetic (4/3) but
     # round in the wrong order: the middle one is optimal for no penalty.
-    from tarnwell.penalty import _lower_envelope, _Run
+    from tarnwell._penalty_path import _lower_envelope, _Run
 
     runs = [_Run([1, 2, 3, 4], 0.0), _Run([1, 2, 4], 1.3333333333333428), _Run([1, 4], 2.6666666666666572)]
     kept = _lower_envelope(runs)

@@ -211,11 +211,14 @@ def payload(class_name, *fields, version=1):
 def test_the_rebuilt_layout_matches_a_real_payload():
     fitted = t.CostL2().fit(np.array([[1.0], [2.0], [4.0]]))
     state = fitted.__reduce__()[2]
-    # n, d, reference row, centred prefix sums and squares, magnitude bounds.
-    assert state == payload("CostL2", 3, 1, [1.0], [0.0, 0.0, 1.0, 4.0], [0.0, 0.0, 1.0, 10.0], [3.0], [4.0])
-    restored = t.CostL2()
-    restored.__setstate__(state)
-    assert restored.error(0, 3) == fitted.error(0, 3)
+    # n, d, reference row, centred prefix sums and squares, magnitude bounds, samples.
+    fields = (3, 1, [1.0], [0.0, 0.0, 1.0, 4.0], [0.0, 0.0, 1.0, 10.0], [3.0], [4.0])
+    assert state == payload("CostL2", *fields, [1.0, 2.0, 4.0])
+    # A state saved before the samples were kept restores too.
+    for saved in (state, payload("CostL2", *fields)):
+        restored = t.CostL2()
+        restored.__setstate__(saved)
+        assert restored.error(0, 3) == fitted.error(0, 3)
 
 
 BAD_STATES = [
@@ -230,7 +233,7 @@ BAD_STATES = [
     pytest.param(payload("CostL2", 10**12, 1, 1), "reference row holds 1 values|truncated", id="huge-count"),
     pytest.param(payload("CostL2", 3, 1, [float("nan")], [0.0] * 4, [0.0] * 4, [3.0], [4.0]),
                  "non-finite", id="nan"),
-    pytest.param(payload("CostL2", 3, 1, [1.0], [0.0] * 4, [0.0] * 4, [3.0], [4.0], 7),
+    pytest.param(payload("CostL2", 3, 1, [1.0], [0.0] * 4, [0.0] * 4, [3.0], [4.0], [1.0] * 3, 7),
                  "unexpected bytes after the last field", id="trailing"),
     pytest.param(payload("CostL2", 3, 1, [1.0], [0.0] * 4), "truncated", id="truncated-fields"),
     # A name whose length runs into the checksum must not be read from it.
@@ -356,6 +359,7 @@ CRAFTED_SOURCES = [
     pytest.param(lambda: t.CostL2(), id="l2"), pytest.param(lambda: t.CostRank(), id="rank"),
     pytest.param(lambda: t.CostNormal(), id="normal"), pytest.param(lambda: t.CostMahalanobis(np.eye(2)), id="ml"),
     pytest.param(lambda: t.CostL1(), id="l1"), pytest.param(lambda: t.CostAR(order=2), id="ar"),
+    pytest.param(lambda: t.CostPattern(width=2), id="pattern"),
     pytest.param(lambda: t.Pelt(model="normal", jump=1), id="pelt-normal"),
     pytest.param(lambda: t.Dynp(model="rank", jump=1), id="dynp-rank"),
     pytest.param(lambda: t.Pelt(custom_cost=SquaredError(), jump=1), id="pelt-custom"),

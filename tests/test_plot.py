@@ -78,3 +78,16 @@ def test_penalty_path_plot_stays_readable_with_hundreds_of_rows(tmp_path):
     assert not labels and len(fig.axes[0].get_legend().get_texts()) == 1   # only the elbow is named
     fig.savefig(tmp_path / "path.png")
     plt.close(fig)
+
+
+@pytest.mark.parametrize("freq, unit", [("s", "time (minutes)"), ("1ms", "time (seconds)"), ("h", "time (days)")])
+def test_a_duration_index_is_drawn_in_a_unit_that_fits(tmp_path, freq, unit):
+    pd = pytest.importorskip("pandas")
+    series = pd.Series(np.r_[np.zeros(100), np.ones(100) * 5], index=pd.timedelta_range(0, periods=200, freq=freq))
+    fig = tarnwell.detect(series).plot()
+    assert fig.axes[-1].get_xlabel() == unit
+    line = vertical_lines(fig.axes[0], "tab:red")[0]
+    assert line.get_xdata()[0] == pytest.approx(series.index[100].total_seconds() / {
+        "time (minutes)": 60, "time (seconds)": 1, "time (days)": 86400}[unit])
+    fig.savefig(tmp_path / "durations.png")
+    plt.close(fig)

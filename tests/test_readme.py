@@ -1,5 +1,6 @@
-"""Every Python example of the README runs as a script on its own, and
-prints what its comments say (``print(x)  # expected`` lines)."""
+"""Every Python example of the README and of the documentation's pages runs
+as a script on its own, and prints what its comments say (``print(x)  #
+expected`` lines)."""
 
 import contextlib
 import importlib.util
@@ -12,8 +13,12 @@ from pathlib import Path
 
 import pytest
 
-README = Path(__file__).resolve().parent.parent / "README.md"
-BLOCKS = re.findall(r"```python\n(.*?)```", README.read_text(), flags=re.S)
+ROOT = Path(__file__).resolve().parent.parent
+README = ROOT / "README.md"
+PAGES = [README, *sorted((ROOT / "docs").rglob("*.md"))]
+EXAMPLES = [(page, block) for page in PAGES
+            for block in re.findall(r"```python\n(.*?)```", page.read_text(), flags=re.S)]
+BLOCKS = [block for _, block in EXAMPLES]
 PRINTED = re.compile(r"^\s*print\(.*\)\s+#\s?(.*?)\s*$")
 
 
@@ -27,12 +32,18 @@ def imported(block):
 
 
 def test_every_example_prints_what_it_says():
-    assert len(BLOCKS) >= 10
+    in_readme = [block for page, block in EXAMPLES if page == README]
+    assert len(in_readme) == 3 and len(BLOCKS) >= 12
     assert all(expected_lines(block) for block in BLOCKS), "an example prints nothing to check"
 
 
-@pytest.mark.parametrize("block", BLOCKS, ids=[f"example-{i}" for i in range(len(BLOCKS))])
-def test_readme_example_runs_as_a_script(block, tmp_path, monkeypatch):
+def test_readme_stays_short():
+    assert len(README.read_bytes()) <= 10 * 1024
+
+
+@pytest.mark.parametrize("page, block", EXAMPLES,
+                         ids=[f"{page.stem}-{i}" for i, (page, _) in enumerate(EXAMPLES)])
+def test_example_runs_as_a_script(page, block, tmp_path, monkeypatch):
     for module in imported(block):
         if importlib.util.find_spec(module) is None:
             pytest.skip(f"{module} is not installed")
@@ -48,7 +59,7 @@ def test_readme_example_runs_as_a_script(block, tmp_path, monkeypatch):
     else:
         buffer = io.StringIO()
         with contextlib.redirect_stdout(buffer):
-            exec(compile(block, str(README), "exec"), {"__name__": "__main__"})
+            exec(compile(block, str(page), "exec"), {"__name__": "__main__"})
         out = buffer.getvalue()
     printed = out.splitlines()
     expected = expected_lines(block)

@@ -29,14 +29,14 @@ from typing import Any
 
 import numpy as np
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tests"))
 
 import tarnwell  # noqa: E402
-from run import _search, _shaped  # noqa: E402
+from calibration.outcomes import _search, _shaped  # noqa: E402
 from tarnwell._estimators import default_min_size  # noqa: E402
 from tarnwell._methods import available_searches, search_info  # noqa: E402
 
-COSTS = ("l2", "l1", "normal", "rank", "linear", "ar", "clinear", "mahalanobis",
+COSTS = ("detect(x)", "l2", "l1", "normal", "rank", "linear", "ar", "clinear", "mahalanobis",
          "kernelcpd:linear", "kernelcpd:rbf", "kernelcpd:cosine", "l1potts")
 
 
@@ -58,9 +58,37 @@ def cpu_median(call: Callable[[], Any], repeats: int) -> float:
     return statistics.median(times)
 
 
+def _described_calls(y: np.ndarray) -> tuple[Callable[[], Any], Callable[[], Any], Callable[[], Any]]:
+    """The three calls for `detect(x)` with nothing given: it chooses the
+    model too. The given penalty and the plain search are those of the
+    chosen model ("l2" on these signals)."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        chosen = tarnwell.detect(y)
+    if chosen.model != "l2":
+        raise ValueError(f"the benchmark signal was described as {chosen.model!r}, not as levels")
+
+    def default() -> Any:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            return tarnwell.detect(y)
+
+    def given() -> Any:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            return tarnwell.detect(y, model="l2", pen=chosen.penalty)
+
+    def plain() -> Any:
+        return tarnwell.Pelt(model="l2", min_size=2, jump=1).fit(y).predict(pen=chosen.penalty)
+
+    return default, given, plain
+
+
 def calls(choice: str, y: np.ndarray) -> tuple[Callable[[], Any], Callable[[], Any], Callable[[], Any]]:
     """(detect with the default penalty, detect at that penalty given, the
-    plain search at that penalty)."""
+    plain search at that penalty); "detect(x)" is detect with nothing given."""
+    if choice == "detect(x)":
+        return _described_calls(y)
     method, cost = _search(choice)
     x = _shaped(choice, y)
     info = search_info(method)
@@ -100,7 +128,7 @@ def main(argv: list[str] | None = None) -> None:
     print("| cost | n | detect(x), ms | detect(x, pen=p), ms | plain search, ms | detect(x) / plain |\n"
           "|---|---|---|---|---|---|")
     for choice in args.models.split(","):
-        if _search(choice)[0] not in available_searches():
+        if choice != "detect(x)" and _search(choice)[0] not in available_searches():
             continue
         for n in (int(v) for v in args.lengths.split(",")):
             default, given, plain = calls(choice, signal(n))

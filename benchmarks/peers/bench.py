@@ -10,9 +10,9 @@ times its median at the previous size exceeds LIMIT_S.
 
 The one-minute load average is read before and after each configuration
 and printed beside its row: times taken on a busy machine are not what a
-reader gets. Rows measured above MAX_LOAD are marked, and `--write-readme`
-(which replaces the table in the project's README) refuses to write a table
-with such a row.
+reader gets. Rows measured above MAX_LOAD are marked, and `--write-table`
+(which replaces the table of the documentation's performance page) refuses
+to write a table with such a row.
 
 Environment: SIZES (default 100000,1000000,10000000), REPS (3), LIMIT_S (60), MAX_LOAD (1.0),
 TARNWELL_PYTHON (the project's .venv python), TARNWELL_PATH (PYTHONPATH for
@@ -40,7 +40,7 @@ SIZES = [int(s) for s in os.environ.get("SIZES", "100000,1000000,10000000").spli
 REPS = int(os.environ.get("REPS", "3"))
 LIMIT_S = float(os.environ.get("LIMIT_S", "60"))
 MAX_LOAD = float(os.environ.get("MAX_LOAD", "1.0"))
-README = os.path.join(PROJECT, "README.md")
+TABLE_PAGE = os.path.join(PROJECT, "docs", "performance.md")
 TABLE_START, TABLE_END = "<!-- peers table: start -->", "<!-- peers table: end -->"
 PACKAGES = ["tarnwell", "skchange-fpop", "fastcpd", "changepoint-cython"]
 
@@ -131,24 +131,24 @@ def main():
     if busy:
         print(f"load average above {MAX_LOAD} during: {'; '.join(busy)}. These times are not what an idle "
               "machine gives; measure again when the machine is idle.", file=sys.stderr)
-    if "--write-readme" in sys.argv[1:]:
-        return write_readme(lines, busy)
+    if "--write-table" in sys.argv[1:]:
+        return write_table(lines, busy)
     return 0
 
 
-def write_readme(lines, busy):
-    """Replaces the table between the README's markers, only when no row was busy."""
+def write_table(lines, busy):
+    """Replaces the table between the performance page's markers, only when no row was busy."""
     if busy:
-        print("not writing the README table: it was measured on a busy machine", file=sys.stderr)
+        print("not writing the table: it was measured on a busy machine", file=sys.stderr)
         return 1
-    with open(README, encoding="utf-8") as handle:
+    with open(TABLE_PAGE, encoding="utf-8") as handle:
         text = handle.read()
     if TABLE_START not in text or TABLE_END not in text:
-        print(f"the README has no {TABLE_START} ... {TABLE_END} markers", file=sys.stderr)
+        print(f"{TABLE_PAGE} has no {TABLE_START} ... {TABLE_END} markers", file=sys.stderr)
         return 1
     head, rest = text.split(TABLE_START, 1)
     tail = rest.split(TABLE_END, 1)[1]
-    with open(README, "w", encoding="utf-8") as handle:
+    with open(TABLE_PAGE, "w", encoding="utf-8") as handle:
         handle.write(head + TABLE_START + "\n" + "\n".join(lines) + "\n" + TABLE_END + tail)
     return 0
 

@@ -18,6 +18,7 @@ from ._tarnwell import *  # noqa: F401,F403
 from ._tarnwell import __version__ as __version__
 
 from . import penalty as penalty
+from ._intake import RepeatedIndexWarning as RepeatedIndexWarning
 from ._intake import TransposedSignalWarning as TransposedSignalWarning
 from .detection import DetectionFailure as DetectionFailure
 from .detection import DetectionResult as DetectionResult
@@ -32,10 +33,11 @@ from .plotting import plot as plot
 # for type checkers; a test checks the compiled part against the module.
 __all__ = [
     "TarnwellError", "__version__", "CostL2", "CostL1", "CostRank", "CostNormal", "CostLinear", "CostAR",
-    "CostCLinear", "CostMahalanobis", "CostMl", "Dynp", "Pelt", "Binseg", "BottomUp", "Window", "L1Potts",
+    "CostCLinear", "CostMahalanobis", "CostMl", "CostPattern", "Dynp", "Pelt", "Binseg", "BottomUp", "Window", "L1Potts",
     "KernelCPD", "version", "validate_signal", "hausdorff", "precision_recall", "rand_index", "pw_constant",
     "pw_linear", "pw_normal", "pw_wavy", "detect", "detect_many", "DetectionResult", "DetectionFailure",
-    "plot", "penalty", "OverSegmentationWarning", "UnderSegmentationWarning", "TransposedSignalWarning"
+    "plot", "penalty", "OverSegmentationWarning", "UnderSegmentationWarning", "TransposedSignalWarning",
+    "RepeatedIndexWarning"
 ]
 
 

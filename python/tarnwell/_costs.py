@@ -14,20 +14,16 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _tarnwell
-from ._methods import cost_class
 
 __all__ = ["fitted_model_cost", "kernel_cost", "segmentation_cost"]
 
 _Matrix = npt.NDArray[np.float64]
 
 
-def fitted_model_cost(matrix: _Matrix, model: str) -> Any:
-    """The compiled cost of `model`, fitted to a (samples, features) matrix."""
-    cls = cost_class(model)
-    if model.lower() in ("mahalanobis", "ml"):
-        # The model names use the identity metric.
-        return cls(np.eye(matrix.shape[1])).fit(matrix)
-    return cls().fit(matrix)
+def fitted_model_cost(matrix: _Matrix, model: Any) -> Any:
+    """The compiled cost of `model` (a name or a cost object), fitted to a
+    (samples, features) matrix."""
+    return _tarnwell._model_cost(model).fit(matrix)
 
 
 def kernel_cost(matrix: _Matrix, breakpoints: Sequence[int], kernel: str, gamma: float | None) -> float:
@@ -39,7 +35,7 @@ def kernel_cost(matrix: _Matrix, breakpoints: Sequence[int], kernel: str, gamma:
     return float(search.sum_of_costs([int(b) for b in breakpoints]))
 
 
-def segmentation_cost(matrix: _Matrix, breakpoints: Sequence[int], *, model: str | None = None,
+def segmentation_cost(matrix: _Matrix, breakpoints: Sequence[int], *, model: Any = None,
                       kernel: str | None = None, gamma: float | None = None, custom_cost: Any = None,
                       weights: npt.NDArray[np.float64] | None = None) -> float:
     """Total cost of `breakpoints` under exactly one of the cost choices."""

@@ -14,7 +14,8 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["Intake", "TransposedSignalWarning", "as_signal", "first_unsorted_row"]
+__all__ = ["Intake", "RepeatedIndexWarning", "TransposedSignalWarning", "as_signal", "first_repeated_row",
+           "first_unsorted_row"]
 
 
 class TransposedSignalWarning(UserWarning):
@@ -65,13 +66,33 @@ def first_unsorted_row(index: Any) -> int | None:
     return int(np.argmin(steps)) + 1
 
 
+def first_repeated_row(index: Any) -> int | None:
+    """The first row of an index of dates, durations or numbers whose label
+    an earlier row already has, or None."""
+    if getattr(index.dtype, "kind", "O") not in "Mmiuf" or index.is_unique:
+        return None
+    return int(np.argmax(np.asarray(index.duplicated())))
+
+
+class RepeatedIndexWarning(UserWarning):
+    """The index of a pandas signal repeats a label: its rows are taken as
+    samples in the order given, one after the other."""
+
+
 def _check_order(index: Any) -> None:
-    """Rows are samples in time order: a sorted index or none."""
+    """Rows are samples in time order: a sorted index or none; a repeated
+    label is said."""
     row = first_unsorted_row(index)
     if row is not None:
         raise ValueError(f"the index is not sorted: row {row} (label {index[row]}) comes after "
                          f"{index[row - 1]}; rows must be samples in time order, so sort first "
                          "(for example frame.sort_index())")
+    row = first_repeated_row(index)
+    if row is not None:
+        warnings.warn(f"the index repeats labels ({int(index.duplicated().sum())} rows, the first {index[row]} at "
+                      f"row {row}): rows are taken as samples in the order given; aggregate repeated times "
+                      "first if they are one sample (for example frame.groupby(level=0).mean())",
+                      RepeatedIndexWarning, stacklevel=5)
 
 
 def _from_pandas(obj: Any) -> tuple[npt.NDArray[Any], Any, list[str] | None]:

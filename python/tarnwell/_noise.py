@@ -12,6 +12,7 @@ added constant.
 from __future__ import annotations
 
 import math
+from collections.abc import Sequence
 from dataclasses import dataclass
 
 import numpy as np
@@ -25,6 +26,13 @@ _MAD_TO_SD = 1.482602218505602
 # The largest lag-one autocorrelation the estimate reports: above it lag
 # differences cannot tell correlated noise from a slowly wandering level.
 MAX_RHO = 0.95
+
+# The estimate of the autocorrelation from two lags has a standard deviation
+# of about 3/√n on independent noise (5/√n at ρ = 0.9), and the noise unit
+# grows like 1/(1 − ρ)²: an overestimate on a short signal (ρ̂ above 1 on a
+# third of the series of 30 independent values) silences every change. The
+# estimate is lowered by that much, which leaves long signals alone.
+RHO_STANDARD_ERRORS = 3.0
 
 # The long-run variance factor (1 + ρ)/(1 − ρ) is capped here: correlation
 # measured from the data also absorbs slow swings and short bumps that the
@@ -97,16 +105,78 @@ def median(values: _Matrix) -> npt.NDArray[np.float64]:
 
 
 def robust_sd(values: _Matrix) -> npt.NDArray[np.float64]:
-    """Per column: the median absolute deviation in standard deviations, or
-    the root mean square when more than half the values are equal (counts,
-    quantised or noiseless signals)."""
+    """Per column: the median absolute deviation in standard deviations.
+
+    When more than half the values are equal (counts, quantised or
+    noiseless signals) that median is 0: the values that differ are then
+    taken as a share p of the column with the deviations of the others, so
+    the deviation is √p times the median absolute deviation of those values
+    alone. Unlike their root mean square, this ignores the few largest, such
+    as the step of a noiseless signal."""
     deviations = values - median(values)
     np.abs(deviations, out=deviations)
-    sd = _MAD_TO_SD * median(deviations)
+    return _robust_sd_of(deviations, median(deviations))
+
+
+def _robust_sd_of(deviations: _Matrix, mad: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+    """`robust_sd` from the absolute deviations about the median and their median."""
+    sd = _MAD_TO_SD * mad
     if np.all(sd > 0):
         return np.asarray(sd, dtype=np.float64)
-    fallback = np.sqrt(np.mean(deviations * deviations, axis=0))
-    return np.asarray(np.where(sd > 0, sd, fallback), dtype=np.float64)
+    for column in np.flatnonzero(~(sd > 0)):
+        differing = deviations[:, column][deviations[:, column] > 0]
+        if differing.size:
+            share = differing.size / deviations.shape[0]
+            sd[column] = _MAD_TO_SD * math.sqrt(share) * float(np.median(differing))
+    return np.asarray(sd, dtype=np.float64)
+
+
+# Values beyond this many robust standard deviations are clipped there by
+# `winsorized_variance`.
+WINSOR = 3.0
+
+
+def winsorized_variance(values: _Matrix) -> npt.NDArray[np.float64]:
+    """Per column: the mean square about the median after clipping every
+    deviation at WINSOR robust standard deviations. As robust as the median
+    absolute deviation to a few large values, but nearly as precise as the
+    plain variance on Gaussian noise (the median absolute deviation alone
+    wastes two thirds of the samples), which comparisons of fits need."""
+    # The centre and the limit need no more than a few thousand values: on
+    # long signals they come from an evenly spaced subset.
+    subset = values[::max(1, values.shape[0] // _WINSOR_SUBSET)]
+    centre = median(subset)
+    limit = WINSOR * robust_sd(subset - centre)
+    clipped = np.clip(values - centre, -limit, limit)
+    return np.asarray(np.mean(clipped * clipped, axis=0), dtype=np.float64)
+
+
+_WINSOR_SUBSET = 4096
+
+
+def resolution(matrix: _Matrix) -> npt.NDArray[np.float64]:
+    """Per column: the smallest gap between two distinct values (0 for a
+    constant column): the step of quantised data, such as 1 for counts. A
+    run of equal values is only known to within it."""
+    gaps = np.diff(np.sort(matrix, axis=0), axis=0)
+    positive = np.where(gaps > 0, gaps, np.inf)
+    smallest = positive.min(axis=0) if gaps.shape[0] else np.full(matrix.shape[1], np.inf)
+    return np.asarray(np.where(np.isfinite(smallest), smallest, 0.0), dtype=np.float64)
+
+
+def average_ranks(matrix: _Matrix) -> _Matrix:
+    """Per column: the rank of every value, equal values sharing the mean of
+    their ranks (as the rank cost has them). Ranks in order of appearance
+    would turn a run of equal values into a ramp, which reads as a trend."""
+    order = np.argsort(matrix, axis=0, kind="stable")
+    ranks = np.empty(matrix.shape, dtype=np.float64)
+    for column in range(matrix.shape[1]):
+        ordered = matrix[order[:, column], column]
+        # Runs of equal values in sorted order; each gets its mean rank.
+        starts = np.flatnonzero(np.concatenate(([True], ordered[1:] != ordered[:-1])))
+        ends = np.append(starts[1:], ordered.size)
+        ranks[order[:, column], column] = np.repeat((starts + ends - 1) / 2.0, ends - starts)
+    return ranks
 
 
 def noise_scale(matrix: _Matrix) -> NoiseScale:
@@ -118,16 +188,24 @@ def noise_scale(matrix: _Matrix) -> NoiseScale:
     as in the drift-and-autocorrelation estimates of DeCAFS (Romano et al.,
     2022). Centring the differences on their median removes a linear trend;
     the median absolute deviation ignores the few differences that straddle
-    a shift or touch an outlier.
+    a shift or touch an outlier. The estimate of ρ is lowered by about its
+    standard error (RHO_STANDARD_ERRORS).
     """
     n, d = matrix.shape
     if n < 3:
         return NoiseScale(np.zeros(d), np.zeros(d))
-    s1 = robust_sd(matrix[1:] - matrix[:-1])
+    steps = matrix[1:] - matrix[:-1]
+    deviations = np.abs(steps - median(steps))
+    mad = median(deviations)
+    s1 = _robust_sd_of(deviations, mad)
     s2 = robust_sd(matrix[2:] - matrix[:-2])
     with np.errstate(divide="ignore", invalid="ignore"):
         ratio = np.where(s1 > 0, s2 / s1, 1.0)
-    rho = np.clip(np.nan_to_num(ratio * ratio - 1.0), 0.0, MAX_RHO)
+    rho = np.clip(np.nan_to_num(ratio * ratio - 1.0) - RHO_STANDARD_ERRORS / math.sqrt(n), 0.0, MAX_RHO)
+    # Where most steps are exactly equal (a noiseless or coarsely quantised
+    # feature), the few that differ are the changes themselves: they say
+    # nothing of a correlation.
+    rho = np.where(mad > 0, rho, 0.0)
     return NoiseScale(s1 / np.sqrt(2.0 * (1.0 - rho)), rho)
 
 
@@ -177,14 +255,15 @@ def _largest_departure(levels: _Matrix, block: int) -> float:
     return block * float(squared_norms(levels - _running_median_of_five(levels)).max())
 
 
-def excursion_gain(matrix: _Matrix, *, shortest: int = 1) -> float:
+def excursion_gain(matrix: _Matrix, *, shortest: int = 1, longest: int = BLOCKS[-1]) -> float:
     """The largest squared error a search saves by cutting out one short
     block that departs from its surroundings and comes back: an outlier, a
     burst of heavy-tailed noise, the crest of a seasonal swing, an excursion
     of correlated noise.
 
-    For each block length b of BLOCKS (at least `shortest`, with at least
-    MIN_BLOCKS blocks in the signal) and two alignments (offsets 0 and b/2),
+    For each block length b of BLOCKS (at least `shortest`, at most
+    `longest`, with at least MIN_BLOCKS blocks in the signal) and two
+    alignments (offsets 0 and b/2),
     every block's mean is compared with the running median of five block
     means around it. A running median follows a lasting shift but not a
     block that departs and returns, so shifts do not count. Isolating a
@@ -194,7 +273,7 @@ def excursion_gain(matrix: _Matrix, *, shortest: int = 1) -> float:
     best = 0.0
     halves = matrix  # the means of blocks of b/2 samples from offset 0
     for block in BLOCKS:  # each twice the one before
-        if n < MIN_BLOCKS * block:
+        if n < MIN_BLOCKS * block or block > longest:
             break
         # A block's mean is the mean of its two halves: every length and
         # both alignments from one pass over the signal.
@@ -206,6 +285,41 @@ def excursion_gain(matrix: _Matrix, *, shortest: int = 1) -> float:
             best = max(best, _largest_departure(aligned, block), _largest_departure(shifted, block))
         halves = aligned
     return best
+
+
+EXCURSION_ROOM = 8
+"""Excursions raise the squared-error penalty at most to the saving of a
+LARGE_SHIFT shift with n / EXCURSION_ROOM samples on either side of it,
+LARGE_SHIFT² · n / (2 · EXCURSION_ROOM) noise units: a single enormous
+glitch is then cut out rather than silencing every shift of the signal."""
+
+
+def excursion_raise(matrix: _Matrix, unit: float, term: float, *, shortest: int = 1,
+                    longest: int = BLOCKS[-1]) -> float:
+    """The raise of a squared-error penalty `term` for short excursions: the
+    largest `excursion_gain` (blocks of `shortest` to `longest` samples),
+    capped at EXCURSION_ROOM's ceiling in noise units `unit`, over `term`;
+    at least 1."""
+    gain = excursion_gain(matrix, shortest=shortest, longest=longest)
+    ceiling = LARGE_SHIFT**2 * matrix.shape[0] / (2 * EXCURSION_ROOM) * unit
+    return float(max(1.0, min(gain, ceiling) / term))
+
+
+def segment_residuals(columns: _Matrix, breakpoints: Sequence[int], slopes: bool) -> _Matrix:
+    """Each column less each segment's mean (or, with `slopes`, its
+    least-squares line in time)."""
+    edges = np.asarray([0, *breakpoints], dtype=np.int64)
+    counts = np.diff(edges)
+    lengths = counts.astype(np.float64)[:, None]
+    residuals = columns - np.repeat(np.add.reduceat(columns, edges[:-1], axis=0) / lengths, counts, axis=0)
+    if slopes:
+        centre = np.repeat(edges[:-1] + (lengths[:, 0] - 1.0) / 2.0, counts)
+        offset = (np.arange(columns.shape[0], dtype=np.float64) - centre)[:, None]
+        spread = np.add.reduceat(offset * offset, edges[:-1], axis=0)
+        moment = np.add.reduceat(offset * residuals, edges[:-1], axis=0)
+        slope = np.divide(moment, spread, out=np.zeros_like(moment), where=spread > 0)
+        residuals = residuals - np.repeat(slope, counts, axis=0) * offset
+    return np.asarray(residuals)
 
 
 def unit_rows(matrix: _Matrix) -> _Matrix:
@@ -236,6 +350,11 @@ def autoregression_residuals(matrix: _Matrix, order: int) -> _Matrix:
 
 # Samples on each side of a boundary whose line is extrapolated to it.
 LINE_WINDOW = 100
+
+LARGE_SHIFT = 3.0
+"""Shifts of level at least this many noise standard deviations are large:
+the default penalty never grows beyond what one of them buys, and a segment
+holding one draws UnderSegmentationWarning."""
 
 
 def abrupt_jumps(matrix: _Matrix, bounds: list[tuple[int, int, int]], noise: NoiseScale,

@@ -7,14 +7,18 @@ from __future__ import annotations
 
 import csv
 import importlib
+import mmap
+import signal
+import threading
 import warnings
+import zipfile
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
 
 import numpy as np
 
-from ._intake import first_unsorted_row
+from ._intake import first_repeated_row, first_unsorted_row
 
 __all__ = ["FILL_RULES", "InputError", "Table", "read_table"]
 
@@ -23,6 +27,15 @@ FILL_RULES = ("linear", "ffill", "drop")
 # Cells pandas reads as missing: its defaults, which include the empty cell,
 # "NA", "NaN", "null" and "n/a".
 _SNIFF_BYTES = 65536
+# Cells read per chunk of a CSV file: each chunk takes well under a second,
+# and Ctrl-C is honoured between chunks.
+_CHUNK_CELLS = 1_000_000
+# No date is written in more characters than this; longer cells are not
+# handed to pandas' date guessing, which is slow on long text.
+_LONGEST_DATE = 64
+# Cells of a date column parsed at a time: well under a second each, in a
+# format pandas names (a twentieth of them where it guesses cell by cell).
+_DATE_CHUNK = 100_000
 
 
 class InputError(Exception):
@@ -58,8 +71,9 @@ def _is_number(text: str) -> bool:
     return True
 
 
-def _layout(path: Path, delimiter: str | None) -> tuple[str, bool]:
-    """The delimiter (given or guessed from the first lines) and whether the first row is a header."""
+def _layout(path: Path, delimiter: str | None) -> tuple[str, bool, int]:
+    """The delimiter (given or guessed from the first lines), whether the
+    first row is a header and how many fields it has."""
     with path.open(newline="", encoding="utf-8") as handle:
         head = handle.read(_SNIFF_BYTES)
     if not head.strip():
@@ -73,7 +87,7 @@ def _layout(path: Path, delimiter: str | None) -> tuple[str, bool]:
         except csv.Error:
             delimiter = ","
     first = next(csv.reader([lines[0]], delimiter=delimiter))
-    return delimiter, any(field.strip() and not _is_number(field) for field in first)
+    return delimiter, any(field.strip() and not _is_number(field) for field in first), len(first)
 
 
 def _column_key(name: str, header: list[str], what: str, path: Path) -> str:
@@ -87,7 +101,7 @@ def _column_key(name: str, header: list[str], what: str, path: Path) -> str:
 def _first_bad_cell(raw: Any, text_rows: Any, column: str) -> tuple[int, str] | None:
     """The first cell of a text column that is not a number and not missing."""
     values = raw[column]
-    numbers = _pandas().to_numeric(values, errors="coerce")
+    numbers = _to_numbers(values)
     bad = numbers.isna() & values.notna()
     if not bad.any():
         return None
@@ -101,39 +115,175 @@ def _as_dates(values: Any) -> Any | None:
     present = values.dropna()
     if present.empty or pandas.api.types.is_numeric_dtype(values):
         return None
+    if present.astype(str).str.len().max() > _LONGEST_DATE:
+        return None
     try:
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")  # pandas' notes on how it guessed the format
-            dates = pandas.to_datetime(values, errors="raise")
+            # A few cells first: a column of text fails there, not after a
+            # guess at every cell. Then the whole column in chunks, all in
+            # the format the first cell shows (as pandas would read them):
+            # a format pandas cannot name is guessed cell by cell, slowly,
+            # and Ctrl-C is honoured between two chunks.
+            pandas.to_datetime(present.iloc[:20], errors="raise")
+            written = _date_format(str(present.iloc[0]))
+            chunk = _DATE_CHUNK if written is not None else _DATE_CHUNK // 20
+            if len(values) <= chunk:
+                return pandas.to_datetime(values, errors="raise", format=written)
+            return pandas.concat([pandas.to_datetime(values.iloc[i:i + chunk], errors="raise", format=written)
+                                  for i in range(0, len(values), chunk)])
     except (ValueError, TypeError, OverflowError):
         return None
-    return dates
+
+
+def _date_format(cell: str) -> str | None:
+    try:
+        guess = importlib.import_module("pandas.tseries.api").guess_datetime_format
+    except (ImportError, AttributeError):  # older pandas: it guesses by itself
+        return None
+    written = guess(cell)
+    return None if written is None else str(written)
+
+
+def _cell_number(cell: Any) -> float:
+    """One cell as a float: an integer too large for one is infinite, as
+    a written 1e400 is; text that is no number is NaN."""
+    if cell is None or (isinstance(cell, float) and cell != cell):
+        return np.nan
+    try:
+        return float(str(cell))
+    except ValueError:
+        return np.nan
+
+
+def _to_numbers(values: Any) -> Any:
+    """The column as floats, cells that are no number missing."""
+    pandas = _pandas()
+    try:
+        return pandas.to_numeric(values, errors="coerce")
+    except OverflowError:  # an integer of hundreds of digits, held as a Python int
+        return values.map(_cell_number).astype(np.float64)
+
+
+class _InterruptNotes:
+    """Notes a Ctrl-C that arrives while pandas' parser reads the file: the
+    parser reports it as a failed read of its own, which must not reach the
+    user as an unreadable file. Only the main thread receives signals."""
+
+    def __init__(self) -> None:
+        self.interrupted = False
+        self._previous: Any = None
+
+    def __enter__(self) -> _InterruptNotes:
+        if threading.current_thread() is threading.main_thread():
+            self._previous = signal.getsignal(signal.SIGINT)
+            if callable(self._previous):
+                signal.signal(signal.SIGINT, self._note)
+        return self
+
+    def _note(self, number: int, frame: Any) -> None:
+        self.interrupted = True
+        self._previous(number, frame)
+
+    def __exit__(self, *exc: object) -> None:
+        if callable(self._previous):
+            signal.signal(signal.SIGINT, self._previous)
+
+
+def _read_chunks(path: Path, separator: str, header_row: int | None, width: int) -> Any:
+    """The whole file as one DataFrame of raw cells, read a chunk at a time."""
+    pandas = _pandas()
+    rows = max(1000, _CHUNK_CELLS // max(1, width))
+    options = dict(sep=separator, header=header_row, skip_blank_lines=False, engine="c")
+    with warnings.catch_warnings(), _InterruptNotes() as interrupts:
+        # Mixed text and numbers in a column: handled below, cell by cell.
+        warnings.simplefilter("ignore", pandas.errors.DtypeWarning)
+        try:
+            try:
+                with pandas.read_csv(path, chunksize=rows, **options) as reader:
+                    chunks = list(reader)
+            except OverflowError:
+                # An integer of hundreds of digits beside a missing cell: read
+                # the cells as text, converted below like any text column.
+                with pandas.read_csv(path, chunksize=rows, dtype=str, **options) as reader:
+                    chunks = list(reader)
+        except (pandas.errors.ParserError, ValueError):
+            if interrupts.interrupted:
+                raise KeyboardInterrupt from None
+            raise
+    if not chunks:  # a header and nothing else
+        return pandas.read_csv(path, dtype=str, **options)
+    return chunks[0] if len(chunks) == 1 else pandas.concat(chunks, ignore_index=True)
+
+
+def _empty_lines(path: Path, lines: Any) -> Any:
+    """For each of the given file lines (numbered from 1), whether it holds
+    nothing but white space: a blank line rather than a row of missing cells."""
+    wanted = np.asarray(lines, dtype=np.int64)
+    empty = np.zeros(wanted.size, dtype=bool)
+    if wanted.size == 0 or path.stat().st_size == 0:
+        return empty
+    with path.open("rb") as handle, mmap.mmap(handle.fileno(), 0, access=mmap.ACCESS_READ) as content:
+        ends = np.flatnonzero(np.frombuffer(content, dtype=np.uint8) == 10)
+        for i, line in enumerate(wanted):
+            start = 0 if line == 1 else int(ends[line - 2]) + 1 if line - 2 < ends.size else len(content)
+            end = int(ends[line - 1]) if line - 1 < ends.size else len(content)
+            empty[i] = not content[start:end].strip()
+    return empty
+
+
+def _counter_index(raw: Any, header: list[str], table: Table) -> tuple[str | None, Any]:
+    """The first column as the index when it counts up like a year, a
+    sample number or a time stamp (integers, each above the one before)
+    and another column holds numbers: such a column labels the rows."""
+    if len(header) < 2:
+        return None, None
+    first = raw[header[0]]
+    others = [name for name in header[1:] if raw[name].dtype.kind in "biuf"]
+    if first.dtype.kind not in "iu" or len(first) < 2 or not others:
+        return None, None
+    if not bool((np.diff(first.to_numpy()) > 0).all()):
+        return None, None
+    table.notes.append(f"column {header[0]!r} counts up (increasing integers, like years or time stamps): used "
+                       f"as the index; name the columns to use with --column")
+    return header[0], first
 
 
 def _read_csv(path: Path, columns: list[str] | None, index: str | None, delimiter: str | None,
               fill: str | None) -> Table:
     pandas = _pandas()
-    delimiter, has_header = _layout(path, delimiter)
+    delimiter, has_header, width = _layout(path, delimiter)
     header_row = 0 if has_header else None
     separator = r"\s+" if delimiter == " " else delimiter
     try:
-        with warnings.catch_warnings():
-            # Mixed text and numbers in a column: handled below, cell by cell.
-            warnings.simplefilter("ignore", pandas.errors.DtypeWarning)
-            raw = pandas.read_csv(path, sep=separator, header=header_row, skip_blank_lines=False, engine="c")
-    except (pandas.errors.ParserError, UnicodeDecodeError, ValueError) as error:
+        raw = _read_chunks(path, separator, header_row, width)
+    except (pandas.errors.ParserError, pandas.errors.EmptyDataError, UnicodeDecodeError, ValueError) as error:
         raise InputError(f"cannot read {path} as CSV: {str(error).strip()}") from None
     raw.columns = [str(c).strip() for c in raw.columns]
     header = list(raw.columns)
-    # File line of each row (the header is line 1); blank lines are dropped
-    # after counting, so messages name the line a text editor shows.
-    lines = np.arange(len(raw)) + (2 if has_header else 1)
-    blank = raw.isna().all(axis=1).to_numpy()
-    if blank.any():
-        raw, lines = raw.loc[~blank].reset_index(drop=True), lines[~blank]
-    if raw.empty:
+    if not header:
         raise InputError(f"{path} has no data rows")
+    # File line of each row (the header is line 1); blank lines are dropped
+    # after counting, so messages name the line a text editor shows. A row
+    # whose cells are all missing ("NA", "nan", ",,") is a row of data with
+    # gaps, not a blank line: it stays, so that --fill fills it and, without
+    # it, the missing value is reported. In a file of one column an empty
+    # line between rows of data is such a row too (its one cell is empty).
+    lines = np.arange(len(raw)) + (2 if has_header else 1)
+    missing_rows = np.flatnonzero(raw.isna().all(axis=1).to_numpy())
+    blank = np.zeros(len(raw), dtype=bool)
+    blank[missing_rows] = _empty_lines(path, lines[missing_rows])
+    present = np.flatnonzero(~blank)
+    if present.size == 0:
+        raise InputError(f"{path} has no data rows")
+    if len(header) == 1:
+        blank[present[0]:present[-1] + 1] = False
+    inner = lines[np.flatnonzero(blank[present[0]:present[-1] + 1]) + present[0]]
+    raw, lines = raw.loc[~blank].reset_index(drop=True), lines[~blank]
     table = Table(frame=None)
+    if inner.size:
+        shown = ", ".join(map(str, inner[:10])) + (", ..." if inner.size > 10 else "")
+        table.notes.append(f"skipped {inner.size} blank lines between rows of data (lines {shown})")
 
     index_key = _column_key(index, header, "index column", path) if index is not None else None
     index_values = None
@@ -146,6 +296,8 @@ def _read_csv(path: Path, columns: list[str] | None, index: str | None, delimite
                 index_key, index_values = name, dates
                 table.notes.append(f"column {name!r} read as dates: used as the index")
                 break
+    if index_key is None and not columns:
+        index_key, index_values = _counter_index(raw, header, table)
     if index_key is not None and index_values is None:
         index_values = _as_dates(raw[index_key])
         if index_values is None:
@@ -159,6 +311,12 @@ def _read_csv(path: Path, columns: list[str] | None, index: str | None, delimite
             raise InputError(f"{path}, line {lines[unsorted]}: the index column {index_key!r} is not sorted "
                              f"({index_values.iloc[unsorted]} comes after {index_values.iloc[unsorted - 1]}); "
                              "rows must be samples in time order")
+        repeated = first_repeated_row(pandas.Index(index_values))
+        if repeated is not None:
+            count = int(pandas.Index(index_values).duplicated().sum())
+            table.notes.append(f"the index column {index_key!r} repeats labels ({count} rows, the first "
+                               f"{index_values.iloc[repeated]} on line {lines[repeated]}): rows are taken as "
+                               "samples in file order")
 
     if columns:
         chosen = [_column_key(name, header, "column", path) for name in columns]
@@ -171,7 +329,7 @@ def _read_csv(path: Path, columns: list[str] | None, index: str | None, delimite
             bad = _first_bad_cell(raw, lines, name)
             if bad is not None:
                 present = values.notna().sum()
-                numeric = pandas.to_numeric(values, errors="coerce").notna().sum()
+                numeric = _to_numbers(values).notna().sum()
                 if not columns and numeric == 0 and present > 0:
                     table.notes.append(f"column {name!r} holds text, not numbers: left out "
                                        "(choose columns with --column)")
@@ -180,7 +338,7 @@ def _read_csv(path: Path, columns: list[str] | None, index: str | None, delimite
                 shown = str(cell) if len(str(cell)) <= 40 else str(cell)[:37] + "..."  # one readable line, whatever the field
                 raise InputError(f"{path}, line {line}, column {name!r}: {shown!r} is not a number "
                                  f"(column {name!r} holds values that are not numbers)")
-            values = pandas.to_numeric(values, errors="coerce")
+            values = _to_numbers(values)
         data[name] = values.to_numpy(dtype=np.float64, na_value=np.nan)
     if not data:
         raise InputError(f"{path} has no numeric column")
@@ -234,8 +392,14 @@ def _read_npy(path: Path, columns: list[str] | None, fill: str | None) -> Table:
     pandas = _pandas()
     try:
         array = np.load(path, allow_pickle=False)
-    except (ValueError, OSError) as error:
+    except EOFError:  # an empty file, or one cut short
+        raise InputError(f"cannot read {path} as a .npy array: the file is empty or cut short") from None
+    except (ValueError, OSError, zipfile.BadZipFile) as error:  # a damaged .npy, or .npz, file
         raise InputError(f"cannot read {path} as a .npy array: {error}") from None
+    if not isinstance(array, np.ndarray):  # an .npz archive under a .npy name
+        if hasattr(array, "close"):
+            array.close()
+        raise InputError(f"{path} is an archive of several arrays (.npz), not one .npy array")
     if columns:
         if array.ndim != 2:
             raise InputError(f"--column needs a two-dimensional array; {path} has {array.ndim} dimensions")

@@ -13,6 +13,7 @@ from typing import Any
 
 from . import __version__
 from ._methods import available_searches
+from ._progress import showing_progress
 from ._table_input import FILL_RULES, InputError, Table, read_table
 
 __all__ = ["main"]
@@ -33,9 +34,13 @@ examples:
 A CSV file is read with pandas. A missing value (an empty cell, NA, NaN,
 null) is an error naming its line and column unless --fill says what to do;
 a text column is never read as numbers: named with --column it is an error,
-otherwise it is left out with a note. A column of dates becomes the index
-by itself (or name one with --index); the JSON output and the plot then
-carry its labels.
+otherwise it is left out with a note. A row whose cells are all missing is
+a row with gaps, never skipped. A column of dates becomes the index by
+itself, and so does a first column that counts up (years, sample numbers,
+time stamps) when no --column is given (or name one with --index); the
+output, the JSON and the plot then carry its labels, and repeated labels
+are noted. On a terminal a search that takes more than a few seconds shows
+a progress bar with the time left; Ctrl-C stops it (and the reading).
 
 exit status: 0 success; 1 the search refused a parameter value or failed;
 2 bad command line (a --plot file that cannot be written included: its folder
@@ -102,6 +107,14 @@ def _params(args: argparse.Namespace) -> dict[str, Any]:
     return params
 
 
+def _on_terminal() -> bool:
+    """Whether standard error is a terminal, where a progress bar can redraw itself."""
+    try:
+        return sys.stderr.isatty()
+    except (AttributeError, ValueError):  # replaced or closed
+        return False
+
+
 def _finite(value: float) -> float | None:
     return value if math.isfinite(value) else None
 
@@ -135,6 +148,9 @@ def _run(argv: Sequence[str] | None) -> int:
     from .penalty import penalty_path
 
     args = _parser().parse_args(argv)
+    if args.delimiter is not None and len(args.delimiter) != 1:
+        print(f"tarnwell: error: --delimiter takes one character, got {args.delimiter!r}", file=sys.stderr)
+        return EXIT_USAGE
     if args.penalty_path is not None and len(args.penalty_path) not in (0, 2):
         print("tarnwell: error: --penalty-path takes no number or two (PEN_MIN PEN_MAX)", file=sys.stderr)
         return EXIT_USAGE
@@ -161,7 +177,7 @@ def _run(argv: Sequence[str] | None) -> int:
     names = [str(c) for c in signal.columns]
     try:
         params = _params(args)
-        with warnings.catch_warnings(record=True) as caught:
+        with warnings.catch_warnings(record=True) as caught, showing_progress(_on_terminal()):
             warnings.simplefilter("always")
             if args.penalty_path is not None:
                 path = penalty_path(signal, *args.penalty_path, method=args.method, model=args.model, **params)
@@ -178,6 +194,8 @@ def _run(argv: Sequence[str] | None) -> int:
         return EXIT_USAGE if args.plot and _save(path.plot(), args.plot) == EXIT_USAGE else EXIT_OK
     if args.json:
         print(json.dumps(_report(result, table, names)))
+    elif table.index_name is not None:
+        _print_labelled(result, table)
     else:
         print(" ".join(str(b) for b in result.breakpoints))
     return EXIT_USAGE if args.plot and _save(result.plot(), args.plot) == EXIT_USAGE else EXIT_OK
@@ -191,7 +209,8 @@ def _report(result: Any, table: Table, names: list[str]) -> dict[str, Any]:
         "change_positions": result.change_positions,
         "n_samples": result.n_samples, "n_features": result.n_features, "columns": names,
         "index": table.index_name,
-        "method": result.method, "model": result.model,
+        "method": result.method,
+        "model": result.model if result.model is None or isinstance(result.model, str) else repr(result.model),
         "penalty": None if result.penalty is None else _finite(result.penalty),
     }
     if labelled:
@@ -205,6 +224,17 @@ def _report(result: Any, table: Table, names: list[str]) -> dict[str, Any]:
     if table.filled:
         report["filled_values"] = table.filled
     return report
+
+
+def _print_labelled(result: Any, table: Table) -> None:
+    """One line per change: its label in the index column, then its sample position."""
+    index = table.frame.index
+    positions = result.change_positions
+    if not positions:
+        print(f"no change in {result.n_samples} samples ({index.name} {_labels([index[0]])[0]} to "
+              f"{_labels([index[-1]])[0]})")
+    for position, label in zip(positions, _labels([index[b] for b in positions])):
+        print(f"{label}  (sample {position})")
 
 
 def _print_path(path: Any, as_json: bool) -> None:

@@ -34,6 +34,23 @@ def _positions(breakpoints: Iterable[int] | None, n: int, what: str) -> list[int
     return values
 
 
+def _horizontal(index: Any, n: int) -> tuple[Any, str | None]:
+    """The horizontal positions of the samples and their axis label: the
+    index itself (dates included), durations as numbers in a unit that fits
+    their span (matplotlib draws no durations), sample numbers without one."""
+    if index is None:
+        return np.arange(n), None
+    values = np.asarray(index)
+    if values.dtype.kind != "m":
+        return values, None
+    seconds = values / np.timedelta64(1, "s")
+    span = float(np.nanmax(seconds) - np.nanmin(seconds)) if n else 0.0
+    unit, size = next(((u, s) for u, s in (("days", 86400.0), ("hours", 3600.0), ("minutes", 60.0))
+                       if span >= 2 * s), ("seconds", 1.0))
+    name = getattr(index, "name", None)
+    return seconds / size, f"{name} ({unit})" if name is not None else f"time ({unit})"
+
+
 def _target_axes(ax: Any, shown: int, figsize: tuple[float, float] | None) -> tuple[Any, list[Any]]:
     """The figure and one axes per shown feature: new ones, or the caller's
     (one Axes takes every feature, a sequence one per feature)."""
@@ -71,7 +88,7 @@ def plot(signal: Any, breakpoints: Iterable[int] | None = None, true_breakpoints
     detected = _positions(breakpoints, n, "breakpoints")
     truth = _positions(true_breakpoints, n, "true_breakpoints")
     shown = min(d, max_features)
-    x: Any = np.arange(n) if intake.index is None else np.asarray(intake.index)
+    x, x_label = _horizontal(intake.index, n)
 
     def at(b: int) -> Any:
         return x[min(b, n - 1)]
@@ -101,6 +118,8 @@ def plot(signal: Any, breakpoints: Iterable[int] | None = None, true_breakpoints
                    label=label if overlaid else None)
         if not overlaid:
             panel.set_ylabel(label)
+    if x_label is not None:
+        axes[-1].set_xlabel(x_label)
     heading = title or ""
     if shown < d:
         heading = f"{heading} (first {shown} of {d} features)".strip()

@@ -40,8 +40,9 @@ class TarnwellDetector(_base.BaseDetector):  # type: ignore[misc]
     method : str, default="pelt"
         The search, as in `tarnwell.detect`: "pelt", "dynp", "binseg",
         "bottomup", "window", "kernelcpd", "l1potts".
-    model : str or None, default=None
-        The segment cost of the model-based searches ("l2" when None).
+    model : str, cost object or None, default=None
+        The segment cost of the model-based searches: a model name ("l2"
+        when None) or a built-in cost object such as ``CostAR(order=2)``.
     n_bkps, pen, epsilon : at most one stopping rule; with none, a search
         that takes a penalty uses `tarnwell.penalty.default_penalty`.
     params : dict or None, default=None
@@ -71,7 +72,7 @@ class TarnwellDetector(_base.BaseDetector):  # type: ignore[misc]
         "X_inner_mtype": "pd.DataFrame",
     }
 
-    def __init__(self, method: str = "pelt", model: str | None = None, n_bkps: int | None = None,
+    def __init__(self, method: str = "pelt", model: Any = None, n_bkps: int | None = None,
                  pen: float | None = None, epsilon: float | None = None,
                  params: dict[str, Any] | None = None) -> None:
         self.method = method

@@ -21,11 +21,13 @@
 #include "cost/linear/linear_model.hpp"
 #include "cost/mahalanobis/mahalanobis_model.hpp"
 #include "cost/normal/normal_model.hpp"
+#include "cost/pattern/pattern_model.hpp"
 #include "cost/rank/rank_model.hpp"
 
 namespace tarnwell {
 
 using BuiltinCostModels =
-    CostList<L2Model, L1Model, RankModel, NormalModel, LinearModel, ARModel, CLinearModel, MahalanobisModel>;
+    CostList<L2Model, L1Model, RankModel, NormalModel, LinearModel, ARModel, CLinearModel, MahalanobisModel,
+             PatternModel>;
 
 }  // namespace tarnwell

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 #include <utility>
+#include <type_traits>
 #include <variant>
 
 #include "cost/cost_list.hpp"
@@ -40,6 +41,10 @@ class CostModel {
   // The shortest segment the model gives a cost to; depends on the parameters only.
   std::uint64_t min_segment_length() const noexcept {
     return visit([](const auto& model) -> std::uint64_t { return model.min_segment_length(); });
+  }
+  // Whether fitting is a long search of its own (cost_descriptor.hpp, long_fit).
+  bool long_fit() const noexcept {
+    return visit([](const auto& model) { return requires { std::remove_cvref_t<decltype(model)>::long_fit; }; });
   }
 
  private:

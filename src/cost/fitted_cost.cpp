@@ -11,6 +11,13 @@ Result<FittedCost> FittedCost::fit(const CostModel& model, const StridedMatrix& 
   });
 }
 
+Result<FittedCost> FittedCost::fit(const CostModel& model, const Signal& signal) {
+  return model.visit([&](const auto& descriptor) -> Result<FittedCost> {
+    TARNWELL_TRY(fitted, descriptor.fit(signal));
+    return FittedCost(std::move(fitted));
+  });
+}
+
 namespace {
 
 template <class Cost, class... Costs>

@@ -35,6 +35,7 @@ class FittedCost {
 
   // Reads the caller's array in place where the model can (see fit_from_view).
   static Result<FittedCost> fit(const CostModel& model, const StridedMatrix& view);
+  static Result<FittedCost> fit(const CostModel& model, const Signal& signal);
 
   // The saved form (pickling): the cost's position in the cost list, then its own fields.
   // Restoring reads a cost of the model's kind and fails on any other.

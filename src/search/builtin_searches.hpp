@@ -1,4 +1,5 @@
-// The searches over the built-in cost family. Each dispatches once on the
+// The searches over the built-in cost family (Binseg and BottomUp declare
+// theirs in their descriptors). Each dispatches once on the
 // fitted cost and runs its engine instantiated for that concrete cost; the
 // instantiations live in the engines' own translation units, so code that
 // only starts a search never compiles an engine.
@@ -23,10 +24,6 @@ inline SearchParameters parameters_for(const FittedCost& cost, SearchParameters 
 Result<Segmentation> pelt_search(const FittedCost& cost, const SearchParameters& parameters, double pen);
 Result<Segmentation> dynp_search(const FittedCost& cost, const SearchParameters& parameters, std::uint64_t n_bkps,
                                  std::uint64_t max_memory_bytes);
-Result<Segmentation> binseg_search(const FittedCost& cost, const SearchParameters& parameters,
-                                   const StoppingRule& rule);
-Result<Segmentation> bottom_up_search(const FittedCost& cost, const SearchParameters& parameters,
-                                      const StoppingRule& rule);
 Result<Segmentation> window_search(const FittedCost& cost, const SearchParameters& parameters, std::uint64_t width,
                                    const StoppingRule& rule);
 

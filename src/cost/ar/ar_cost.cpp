@@ -1,9 +1,9 @@
 #include "cost/ar/ar_cost.hpp"
 
 #include <algorithm>
-#include <string>
 
 #include "core/fallible_allocation.hpp"
+#include "cost/ar/ar_design.hpp"
 #include "cost/segment_validation.hpp"
 
 namespace tarnwell {
@@ -11,40 +11,18 @@ namespace tarnwell {
 Result<ARCost> ARCost::fit(const Signal& signal, std::uint64_t order) {
   const std::uint64_t n = signal.n_samples();
   const std::uint64_t d = signal.n_features();
-  if (order == 0) return errors::fail(errors::invalid_ar_order(order));
-  // The order sizes the design (n * (order * d + 1) values): lags beyond the
-  // signal hold only zeros and no segment could be long enough to use them,
-  // so such an order is refused before anything is allocated.
-  if (order > n) {
-    return errors::fail(errors::value_error_text("autoregressive order " + std::to_string(order) +
-                                                 " exceeds the " + std::to_string(n) +
-                                                 " samples of the signal; order must be at most n_samples"));
-  }
-  if (order == UINT64_MAX) {
-    return errors::fail(errors::numerical_failure("computing autoregressive minimum segment length"));
-  }
-  const std::optional<std::uint64_t> lagged = checked_product(order, d);
-  if (!lagged || *lagged == UINT64_MAX) {
-    return errors::fail(errors::numerical_failure("computing autoregressive predictor count"));
-  }
-  const std::uint64_t p = *lagged + 1;
+  // The order sizes the design (n * (order * d + 1) values): it is checked
+  // before anything is allocated.
+  TARNWELL_CHECK(check_autoregressive_order(order, n));
+  TARNWELL_TRY(p, autoregressive_predictors(order, d));
   constexpr const char* storage_context = "allocating autoregressive design storage";
   const std::optional<std::uint64_t> design_size = checked_product(n, p);
   if (!design_size) return errors::fail(errors::numerical_failure(storage_context));
   TARNWELL_TRY(design, filled_buffer<double>(*design_size, 0.0, storage_context));
   TARNWELL_TRY(response, reserve_buffer<double>(signal.values().size(), storage_context));
 
-  // Row t: 1, then x[t-1], x[t-2], ..., x[t-order], each lag all d features;
-  // lags before sample 0 keep their zeros.
   const double* values = signal.values().data();
-  for (std::uint64_t t = 0; t < n; ++t) {
-    double* row = design.data() + t * p;
-    row[0] = 1.0;
-    const std::uint64_t reach = std::min(order, t);
-    for (std::uint64_t lag = 1; lag <= reach; ++lag) {
-      std::copy_n(values + (t - lag) * d, d, row + 1 + (lag - 1) * d);
-    }
-  }
+  for (std::uint64_t t = 0; t < n; ++t) autoregressive_design_row(values, d, order, t, design.data() + t * p);
   response.assign(signal.values().begin(), signal.values().end());
   TARNWELL_TRY(regression, RegressionModel::create(std::move(design), p, std::move(response), d));
   // Every feature, in the response and in each lag column, shifted by its

@@ -3,11 +3,16 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
 #include <string_view>
 #include <tuple>
 
 #include "cost/l1/l1_cost.hpp"
 #include "cost/cost_descriptor.hpp"
+#include "cost/segment_fit.hpp"
 
 namespace tarnwell {
 
@@ -22,12 +27,22 @@ struct L1Model {
       "10.5 * log2(n) - 4 bytes per sample and feature, the signal's copy included); every cost is the correctly rounded sum.";
   static constexpr std::array<std::string_view, 1> model_names{"l1"};
   static constexpr CostScale scale = CostScale::absolute;
+  static constexpr std::string_view summary = "changes in median, robust to outliers";
   static constexpr std::string_view use_when = "changes in median when the noise has outliers or heavy tails";
+  static constexpr bool describes_trend = false;
+  static constexpr bool rewards_constant_runs = false;
   static constexpr auto parameters = std::tuple{};
   static constexpr auto properties = std::tuple{};
 
   std::uint64_t min_segment_length() const noexcept { return 2; }
   std::uint64_t segment_parameters(std::uint64_t d) const noexcept { return d; }
+  std::uint64_t default_min_size(std::uint64_t) const noexcept { return 2; }
+  PenaltyRule penalty_rule() const { return {.unit = NoiseUnit::absolute}; }
+  std::optional<double> split_bound(std::uint64_t) const noexcept { return 0.0; }
+  std::vector<std::string> parameter_names(std::uint64_t d) const { return feature_names("median", d); }
+  // Each feature's median (the midpoint of the two middle values for an
+  // even length: every point between them fits equally well).
+  Status fit_segments(const Signal& signal, std::span<const std::uint64_t> breakpoints, std::span<double> out) const;
   Result<L1Cost> fit(const Signal& signal) const { return L1Cost::fit(signal); }
   Result<L1Cost> fit(const StridedMatrix& view) const { return L1Cost::fit(view); }
 };

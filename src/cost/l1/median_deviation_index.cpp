@@ -1,5 +1,8 @@
 #include "cost/l1/median_deviation_index.hpp"
 
+#include "core/interruptible_sort.hpp"
+#include "core/interruption.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -110,9 +113,9 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
   for (std::uint64_t t = 0; t < n; ++t) next[t] = {values[t * stride], t};
   // By value, equal values (-0.0 and +0.0 among them) by position: every
   // sample gets its own rank.
-  std::sort(next.begin(), next.end(), [](const Ranked& left, const Ranked& right) {
+  TARNWELL_CHECK(interruptible_sort(next, [](const Ranked& left, const Ranked& right) {
     return left.value < right.value || (!(right.value < left.value) && left.rank < right.rank);
-  });
+  }));
   for (std::uint64_t rank = 0; rank < n; ++rank) {
     index.sorted_[rank] = next[rank].value;
     current[next[rank].rank] = {next[rank].value, rank};
@@ -125,6 +128,7 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
   TARNWELL_CHECK(try_allocate(context, [&] { index.levels_.resize(level_count); }));
   const double* sorted = index.sorted_.data();
   for (unsigned depth = 0; depth < level_count; ++depth) {
+    TARNWELL_CHECK(check_interruption(depth, level_count));
     const unsigned bit = level_count - 1 - depth;
     Level& level = index.levels_[depth];
     TARNWELL_CHECK(try_allocate(context, [&] {
@@ -163,6 +167,7 @@ Result<MedianDeviationIndex> MedianDeviationIndex::build(const double* values, s
       unsigned __int128 in_block = 0;
       for (std::uint64_t p = 0;; ++p) {
         if (p % block_size == 0) {
+          TARNWELL_CHECK(check_interruption(depth, level_count));
           level.blocks[p / block_size].quanta_before = running;
           in_block = 0;
         }

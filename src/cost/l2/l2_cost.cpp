@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <vector>
 
 namespace tarnwell {
 
@@ -29,7 +31,7 @@ Result<L2Cost> L2Cost::fit(const Signal& signal) {
 // general loop keeps them in vectors the table stores may alias), the same
 // arithmetic in the same order. Leaves n_samples_ at the row of the first
 // non-finite value, or one past the end when a square overflows, or n.
-void L2Cost::fit_single_column(const StridedMatrix& view, L2Cost& cost) {
+void L2Cost::fit_single_column(const StridedMatrix& view, L2Cost& cost, double* samples) {
   const std::uint64_t n = view.n_samples;
   const std::byte* row_at = view.data;
   const std::int64_t stride = view.row_stride;
@@ -45,6 +47,7 @@ void L2Cost::fit_single_column(const StridedMatrix& view, L2Cost& cost) {
     double value;
     std::memcpy(&value, row_at, sizeof value);
     if (!is_finite_value(value)) break;
+    samples[row] = value;
     if (row == 0) reference = value;
     const double centred = value - reference;
     const double squared = centred * centred;
@@ -76,7 +79,9 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
   L2Cost cost;
   std::vector<KahanSum> sums;
   std::vector<KahanSum> squares;
+  LargeTable<double> samples;
   TARNWELL_CHECK(try_allocate("allocating L2 prefix statistics", [&] {
+    samples.resize(n * d);
     cost.reference_.assign(d, 0.0);
     // Every row is written below; the first holds the empty prefix.
     cost.prefix_sums_.resize(*table_size);
@@ -89,10 +94,13 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
     squares.resize(d);
   }));
   if (d == 1) {
-    fit_single_column(view, cost);
-    if (cost.n_samples_ == n) return cost;
-    return errors::fail(cost.n_samples_ < n ? errors::non_finite_signal(cost.n_samples_, 0)
-                                            : errors::numerical_failure("forming squared centered observations"));
+    fit_single_column(view, cost, samples.data());
+    if (cost.n_samples_ != n) {
+      return errors::fail(cost.n_samples_ < n ? errors::non_finite_signal(cost.n_samples_, 0)
+                                              : errors::numerical_failure("forming squared centered observations"));
+    }
+    TARNWELL_CHECK(cost.keep_samples(std::move(samples)));
+    return cost;
   }
   for (std::uint64_t row = 0; row < n; ++row) {
     double* sum_row = cost.prefix_sums_.data() + (row + 1) * d;
@@ -100,6 +108,7 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
     for (std::uint64_t column = 0; column < d; ++column) {
       const double value = view.at(row, column);
       if (!is_finite_value(value)) return errors::fail(errors::non_finite_signal(row, column));
+      samples[row * d + column] = value;
       // Centring on the first sample keeps the sums small when the signal
       // sits far from zero, so the differences of prefix sums stay accurate.
       if (row == 0) cost.reference_[column] = value;
@@ -119,7 +128,14 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
   }
   cost.n_samples_ = n;
   cost.n_features_ = d;
+  TARNWELL_CHECK(cost.keep_samples(std::move(samples)));
   return cost;
+}
+
+Status L2Cost::keep_samples(LargeTable<double> samples) {
+  return try_allocate("allocating L2 prefix statistics", [&] {
+    exact_ = L2ExactSegments(std::move(samples), n_samples_, n_features_);
+  });
 }
 
 // An upper bound on the optimal value of every prefix [0, t) a Pelt search
@@ -144,9 +160,64 @@ double L2Cost::prefix_optimum_bound(double pen, std::uint64_t block) const {
   return blocks + widest + pen * static_cast<double>(count);
 }
 
+// Whether the prefix tables give segment costs to about the rounding the
+// search's comparisons allow; the functional pruning costs its starts from
+// them. Seen block by block (32 samples, the blocks of the exact moments):
+// - a value that dwarfs the rest makes one block's sum of squares about the
+//   first sample exceed a typical block's by a factor no ordinary signal
+//   reaches (every later row then holds its square, and the differences of
+//   later rows lose the digits of the ordinary values);
+// - a signal far from its first sample, with detail much finer than that
+//   distance, makes a typical block's sum of squares about the first sample
+//   dwarf its sum of squares about its own mean: the detail is lost to
+//   cancellation in every prefix difference.
+// Blocks that hold nothing (a flat stretch) are no measure and are left out.
+// Without the exact moments (a state saved before them) the tables are all
+// there is.
+bool L2Cost::prefix_tables_trusted() const {
+  constexpr std::uint64_t block = L2ExactSegments::block;
+  constexpr double widest_ratio = 0x1p32;
+  constexpr double cancelling_ratio = 0x1p24;
+  if (!exact_.available()) return true;
+  const std::uint64_t blocks_count = n_samples_ / block;
+  const std::uint64_t d = n_features_;
+  if (blocks_count == 0) return true;
+  try {
+    std::vector<double> spread;
+    std::vector<double> cancelling;
+    spread.reserve(blocks_count);
+    cancelling.reserve(blocks_count);
+    for (std::uint64_t k = 0; k < d; ++k) {
+      spread.clear();
+      cancelling.clear();
+      double largest = 0.0;
+      for (std::uint64_t b = 0; b < blocks_count; ++b) {
+        const double squares = prefix_squares_[(b + 1) * block * d + k] - prefix_squares_[b * block * d + k];
+        if (!(squares > 0.0)) continue;
+        spread.push_back(squares);
+        largest = std::max(largest, squares);
+        const double own = exact_.block_squares(b, k);
+        cancelling.push_back(own > 0.0 ? squares / own : infinity);
+      }
+      if (spread.empty()) continue;
+      const auto middle = static_cast<std::ptrdiff_t>(spread.size() / 2);
+      std::nth_element(spread.begin(), spread.begin() + middle, spread.end());
+      std::nth_element(cancelling.begin(), cancelling.begin() + middle, cancelling.end());
+      if (!(largest <= widest_ratio * spread[middle]) || !(cancelling[middle] <= cancelling_ratio)) return false;
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
 std::optional<double> L2Cost::functional_pruning_margin(double pen, std::uint64_t min_size, std::uint64_t jump,
                                                        const TieRule& tie_rule) const {
   if (jump == 0 || min_size == 0) return std::nullopt;
+  // The functional pruning costs its starts from the prefix tables; where
+  // they cannot be trusted the search keeps the inequality pruning, whose
+  // costs come from segment_cost's arithmetic.
+  if (!prefix_tables_trusted()) return std::nullopt;
   const std::uint64_t d = n_features_;
   // The optimal values the search can meet lie in [-pen, reach]; the best of
   // a few block lengths is usually within a few percent of the final optimum.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "core/kahan_sum.hpp"
@@ -17,11 +18,61 @@
 #include "core/strided_matrix.hpp"
 #include "cost/endpoint_batch.hpp"
 #include "cost/generic_endpoint_costs.hpp"
+#include "cost/l2/l2_exact_segments.hpp"
 #include "cost/segment_validation.hpp"
 #include "core/error/error_kind.hpp"
 #include "core/tie_rule.hpp"
 
 namespace tarnwell {
+
+// The segment arithmetic is inline: the engines are instantiated per cost
+// and call it from their innermost loops.
+namespace l2_detail {
+
+// Negative round-off tolerated in one column's term, relative to the largest
+// quantity subtracted, where the samples are not at hand: 2^-46.
+constexpr double negative_term_tolerance = 1.4210854715202004e-14;
+
+// A term is taken from the prefix tables when it exceeds this fraction of
+// the magnitudes its arithmetic subtracts (the stored prefix entries carry
+// about one rounding of their own size each, the difference and the mean's
+// square a few more): its relative error is then below 2^-30 or so. Below
+// it (a short or flat segment far into a long signal, or any segment after
+// a value that dwarfs the rest) the term is recomputed from the samples.
+constexpr double trusted_fraction = 0x1p-27;
+
+// The within-segment sum of squares of one column from its prefix statistics.
+struct ColumnTerm {
+  double value;
+  enum class Failure : std::uint8_t { none, untrusted } failure;
+};
+
+inline ColumnTerm column_term(double square_start, double square_end, double sum_start, double sum_end,
+                              double length) noexcept {
+  const double sum_delta = sum_end - sum_start;
+  const double mean = sum_delta / length;
+  const double mean_square = mean * sum_delta;
+  const double term = (square_end - square_start) - mean_square;
+  const double magnitudes = (square_start + square_end + mean_square) +
+                            2.0 * std::fabs(mean) * (std::fabs(sum_start) + std::fabs(sum_end));
+  // Also false for NaN and for an infinite term or magnitude.
+  if (term > trusted_fraction * magnitudes && term <= DBL_MAX) [[likely]] return {term, ColumnTerm::Failure::none};
+  return {term, ColumnTerm::Failure::untrusted};
+}
+
+// The prefix arithmetic's own verdict, where the samples are not at hand:
+// tiny negative round-off is 0, more is a failure.
+inline Result<double> prefix_only_term(double term, double square_start, double square_end, double mean_square) {
+  if (!is_finite_value(term)) return errors::fail(errors::non_finite_objective(term));
+  if (term >= 0.0) return term;
+  const double scale = std::max({1.0, std::fabs(square_start), std::fabs(square_end), std::fabs(mean_square)});
+  if (term < -negative_term_tolerance * scale) {
+    return errors::fail(errors::numerical_failure("evaluating an L2 segment cost"));
+  }
+  return 0.0;
+}
+
+}  // namespace l2_detail
 
 class L2Cost {
  public:
@@ -62,8 +113,12 @@ class L2Cost {
 
  private:
   L2Cost() = default;
-  static void fit_single_column(const StridedMatrix& view, L2Cost& cost);
+  static void fit_single_column(const StridedMatrix& view, L2Cost& cost, double* samples);
   double prefix_optimum_bound(double pen, std::uint64_t block) const;
+  // Keeps the fitted samples (n x d) for the segments the prefix tables
+  // cannot give to rounding.
+  Status keep_samples(LargeTable<double> samples);
+  bool prefix_tables_trusted() const;
 
   std::vector<double> reference_;       // row 0, the centring point of every column
   LargeTable<double> prefix_sums_;     // (n + 1) x d, sums of centred values
@@ -71,43 +126,34 @@ class L2Cost {
   std::vector<double> largest_magnitude_;  // d: max over samples of |centred value|
   std::vector<double> magnitude_sum_;      // d: sum over samples of |centred value|, a bound on
                                            // the round-off the prefix tables carry
+  // The samples and their block moments, for the segments whose prefix
+  // difference cannot be trusted (absent in a state saved before they were
+  // kept: those segments then take the prefix arithmetic as it is).
+  L2ExactSegments exact_;
   std::uint64_t n_samples_ = 0;
   std::uint64_t n_features_ = 0;
+
+  Result<double> settle_column(const l2_detail::ColumnTerm& term, std::uint64_t start, std::uint64_t end,
+                               std::uint64_t column) const;
 };
 
-// The segment arithmetic is inline: the engines are instantiated per cost
-// and call it from their innermost loops.
-namespace l2_detail {
 
-// Negative round-off tolerated in one column's term, relative to the largest
-// quantity subtracted: 2^-46.
-constexpr double negative_term_tolerance = 1.4210854715202004e-14;
 
-// The within-segment sum of squares of one column from its prefix statistics.
-struct ColumnTerm {
-  double value;
-  enum class Failure : std::uint8_t { none, non_finite, negative } failure;
-};
-
-inline ColumnTerm column_term(double square_start, double square_end, double sum_delta, double length) noexcept {
-  const double mean_square = (sum_delta / length) * sum_delta;
-  double term = (square_end - square_start) - mean_square;
-  if (!is_finite_value(term)) [[unlikely]] return {term, ColumnTerm::Failure::non_finite};
-  if (term < 0.0) [[unlikely]] {
-    const double scale = std::max({1.0, std::fabs(square_start), std::fabs(square_end), std::fabs(mean_square)});
-    if (term < -negative_term_tolerance * scale) return {term, ColumnTerm::Failure::negative};
-    term = 0.0;
+// A term the prefix tables cannot give to rounding: from the samples, or,
+// without them, the prefix arithmetic's own verdict.
+inline Result<double> L2Cost::settle_column(const l2_detail::ColumnTerm& term, std::uint64_t start,
+                                            std::uint64_t end, std::uint64_t column) const {
+  const std::uint64_t d = n_features_;
+  if (exact_.available()) {
+    const double value = exact_.column_cost(start, end, column);
+    if (!is_finite_value(value)) return errors::fail(errors::non_finite_objective(value));
+    return value;
   }
-  return {term, ColumnTerm::Failure::none};
+  const double sum_delta = prefix_sums_[end * d + column] - prefix_sums_[start * d + column];
+  const double mean_square = (sum_delta / static_cast<double>(end - start)) * sum_delta;
+  return l2_detail::prefix_only_term(term.value, prefix_squares_[start * d + column],
+                                     prefix_squares_[end * d + column], mean_square);
 }
-
-inline ErrorKind term_error(const ColumnTerm& term) {
-  if (term.failure == ColumnTerm::Failure::non_finite) return errors::non_finite_objective(term.value);
-  return errors::numerical_failure("evaluating an L2 segment cost");
-}
-
-}  // namespace l2_detail
-
 
 inline Result<double> L2Cost::segment_cost(std::uint64_t start, std::uint64_t end) const {
   TARNWELL_CHECK(check_segment(start, end, n_samples_));
@@ -119,9 +165,13 @@ inline Result<double> L2Cost::segment_cost(std::uint64_t start, std::uint64_t en
   for (std::uint64_t column = 0; column < d; ++column) {
     const l2_detail::ColumnTerm term =
         l2_detail::column_term(prefix_squares_[start * d + column], prefix_squares_[end * d + column],
-                    prefix_sums_[end * d + column] - prefix_sums_[start * d + column], length);
-    if (term.failure != l2_detail::ColumnTerm::Failure::none) return errors::fail(l2_detail::term_error(term));
-    total.add(term.value);
+                               prefix_sums_[start * d + column], prefix_sums_[end * d + column], length);
+    if (term.failure == l2_detail::ColumnTerm::Failure::none) [[likely]] {
+      total.add(term.value);
+    } else {
+      TARNWELL_TRY(settled, settle_column(term, start, end, column));
+      total.add(settled);
+    }
   }
   if (!is_finite_value(total.sum)) return errors::fail(errors::non_finite_objective(total.sum));
   return total.sum;
@@ -147,11 +197,17 @@ inline Status L2Cost::endpoint_costs(std::span<const std::uint64_t> starts, std:
       continue;
     }
     // Lengths stay far below 2^63, where the signed conversion is exact and cheaper.
-    const l2_detail::ColumnTerm term = l2_detail::column_term(prefix_squares_[start], square_end, sum_end - prefix_sums_[start],
-                                        static_cast<double>(static_cast<std::int64_t>(end - start)));
+    const l2_detail::ColumnTerm term =
+        l2_detail::column_term(prefix_squares_[start], square_end, prefix_sums_[start], sum_end,
+                               static_cast<double>(static_cast<std::int64_t>(end - start)));
     if (term.failure != l2_detail::ColumnTerm::Failure::none) [[unlikely]] {
-      out.set_size(i);
-      return errors::fail(l2_detail::term_error(term));
+      const Result<double> settled = settle_column(term, start, end, 0);
+      if (!settled) {
+        out.set_size(i);
+        return errors::fail(settled.error());
+      }
+      values[i] = *settled;
+      continue;
     }
     values[i] = term.value;
   }

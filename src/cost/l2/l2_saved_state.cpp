@@ -10,6 +10,7 @@ void L2Cost::save(StateWriter& out) const {
   out.put(std::span<const double>(prefix_squares_));
   out.put(std::span<const double>(largest_magnitude_));
   out.put(std::span<const double>(magnitude_sum_));
+  out.put(exact_.samples());
 }
 
 Result<L2Cost> L2Cost::restore(StateReader& in) {
@@ -23,6 +24,12 @@ Result<L2Cost> L2Cost::restore(StateReader& in) {
   TARNWELL_CHECK(in.get(cost.prefix_squares_, table, "the prefix squares"));
   TARNWELL_CHECK(in.get(cost.largest_magnitude_, d, "the largest magnitudes"));
   TARNWELL_CHECK(in.get(cost.magnitude_sum_, d, "the magnitude sums"));
+  // Saved before the samples were kept: the prefix tables alone.
+  if (in.at_end()) return cost;
+  TARNWELL_TRY(values, in.product(cost.n_samples_, d));
+  LargeTable<double> samples;
+  TARNWELL_CHECK(in.get(samples, values, "the samples"));
+  TARNWELL_CHECK(cost.keep_samples(std::move(samples)));
   return cost;
 }
 

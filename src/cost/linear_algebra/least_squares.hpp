@@ -1,9 +1,10 @@
-// The exact least-squares fit of one block of rows: the residual sum of
-// squares of the minimum-norm solution, from a thin singular value
+// The exact least-squares fit of one block of rows: the minimum-norm
+// solution and its residual sum of squares, from a thin singular value
 // decomposition. Plain C++ interface; the decomposition stays in the .cpp.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "core/error/error_kind.hpp"
 
@@ -20,5 +21,10 @@ inline constexpr double least_squares_singular_threshold = 1e-12;
 // sum overflows.
 Result<double> least_squares_residual(const double* design, const double* response, std::uint64_t rows,
                                       std::uint64_t p, std::uint64_t k);
+
+// The minimum-norm least-squares beta itself, p x k, written row-major into
+// `beta` (p * k values); the same failures.
+Status least_squares_coefficients(const double* design, const double* response, std::uint64_t rows,
+                                  std::uint64_t p, std::uint64_t k, std::span<double> beta);
 
 }  // namespace tarnwell

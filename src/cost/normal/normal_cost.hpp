@@ -42,9 +42,8 @@ class NormalCost {
   // (len ln(len/(len - 1)) falls from 2 ln 2 towards 1). Hence
   // cost_a + cost_b <= f_a + f_b + 4 d ln 2 <= f_whole + 4 d ln 2
   // <= cost_whole + 4 d ln 2.
-  std::optional<double> pelt_pruning_constant() const noexcept {
-    return -4.0 * static_cast<double>(n_features()) * std::numbers::ln2;
-  }
+  static double split_bound(std::uint64_t d) noexcept { return 4.0 * static_cast<double>(d) * std::numbers::ln2; }
+  std::optional<double> pelt_pruning_constant() const noexcept { return -split_bound(n_features()); }
 
   Result<double> segment_cost(std::uint64_t start, std::uint64_t end) const;
   double ridge() const noexcept { return ridge_; }

@@ -109,6 +109,7 @@ inline PyRef to_python(const std::string& value) { return PyRef::require(text_to
 inline PyRef to_python(const std::optional<double>& value) {
   return value ? to_python(*value) : PyRef::borrow(Py_None);
 }
+inline PyRef to_python(PyRef value) { return value; }
 
 // A property that reads a stored value and cannot fail: no guard. `doc` is
 // its docstring.

@@ -12,12 +12,14 @@
 #include <tuple>
 #include <type_traits>
 
+#include "core/interruption.hpp"
 #include "cost/fit_from_view.hpp"
 #include "cost/fitted_cost.hpp"
 #include "python/mod/class_builder.hpp"
 #include "python/mod/estimator_parameters.hpp"
 #include "python/mod/parameter_docs.hpp"
 #include "python/mod/pickling.hpp"
+#include "python/mod/search_dispatch.hpp"
 
 namespace tarnwell::python {
 
@@ -110,6 +112,13 @@ struct CostClass {
 
   static Result<Fitted> fit_model(const Model& model, const ArrayArgument& signal) {
     TARNWELL_TRY(view, signal.signal_view());
+    if constexpr (requires { Model::long_fit; }) {
+      TARNWELL_TRY(owned, Signal::copy_from(view));
+      return fit_without_interpreter_lock([&] { return model.fit(owned); });
+    }
+    // The interpreter lock stays held (the fit reads the caller's array);
+    // a long fit still ends on Ctrl-C.
+    InterruptionScope interruptible(&pending_signal_raised);
     return fit_from_view(model, view);
   }
 

@@ -1,5 +1,5 @@
 // Dynp: exact detection of a fixed number of changes by dynamic programming.
-#include "python/mod/exact_search.hpp"
+#include "python/mod/model_search.hpp"
 #include "python/mod/registry.hpp"
 #include "python/mod/search_class.hpp"
 #include "python/mod/search_dispatch.hpp"
@@ -9,7 +9,7 @@
 namespace tarnwell::python {
 namespace {
 
-struct DynpState : ExactSearchState {
+struct DynpState : ModelSearchState {
   std::uint64_t max_memory_bytes = default_dynp_memory_limit;
 };
 
@@ -28,11 +28,11 @@ struct DynpTraits {
       "refused above max_memory_bytes.\n\n" TARNWELL_DOC_N_BKPS "\n\n" TARNWELL_DOC_RESULT;
 
   static constexpr auto constructor =
-      ParameterTable<TextParameter, ObjectParameter, UnsignedParameter, UnsignedParameter, UnsignedParameter>{
-          model_parameter, ObjectParameter{"custom_cost"}, min_size_parameter, jump_parameter,
+      ParameterTable<ModelArgumentParameter, ObjectParameter, UnsignedParameter, UnsignedParameter, UnsignedParameter>{
+          model_parameter, custom_cost_parameter, min_size_parameter, jump_parameter,
           UnsignedParameter{"max_memory_bytes", default_dynp_memory_limit}};
 
-  static Result<State> construct(const std::string& model, PyObject* custom_cost, std::uint64_t min_size,
+  static Result<State> construct(const ModelArgument& model, PyObject* custom_cost, std::uint64_t min_size,
                                  std::uint64_t jump, std::uint64_t max_memory_bytes) {
     TARNWELL_TRY(state, start_exact_search<State>(model, custom_cost, min_size));
     if (max_memory_bytes == 0) return errors::fail(errors::memory_limit_zero(0));
@@ -41,15 +41,17 @@ struct DynpTraits {
   }
 
   static constexpr auto fit_parameters = ParameterTable<>{};
-  static Status fit(State& state, const ArrayArgument& signal) { return fit_exact_search(state, signal, name); }
+  static Status fit(State& state, const ArrayArgument& signal) {
+    return fit_model_search(state, signal, name, FailedFit::unfitted);
+  }
 
   static auto constructor_arguments(const State& state) {
-    return std::tuple{state.model_name, stored_custom_cost(state), state.parameters.min_size,
+    return std::tuple{state.model_value(), stored_custom_cost(state), state.parameters.min_size,
                       state.parameters.jump, state.max_memory_bytes};
   }
-  static void save(const State& state, StateWriter& out) { save_exact_fit(state, out); }
-  static Result<ExactFittedState> restore(const State& state, StateReader& in) {
-    return restore_exact_fit(state, in, name);
+  static void save(const State& state, StateWriter& out) { save_model_fit(state, out); }
+  static Result<ModelFittedState> restore(const State& state, StateReader& in) {
+    return restore_model_fit(state, in, name);
   }
 
   static constexpr auto predict_parameters = ParameterTable<UnsignedParameter>{UnsignedParameter{"n_bkps"}};
@@ -91,11 +93,10 @@ struct DynpTraits {
       std::tuple{StoredProperty<State, std::uint64_t>{
           "max_memory_bytes", [](const State& state) { return state.max_memory_bytes; },
           "The constructor's max_memory_bytes: the most working memory a prediction may allocate for its tables; "
-          "a larger estimate fails with MemoryError before anything is allocated."}},
-      exact_search_flag_properties<State>());
+          "a larger estimate fails with MemoryError before anything is allocated."}});
 
   static std::string repr(const State& state) {
-    return "Dynp(model=" + quoted_model_name(state.model_name) +
+    return "Dynp(model=" + state.model_repr() +
            ", min_size=" + std::to_string(state.parameters.min_size) +
            ", jump=" + std::to_string(state.parameters.jump) +
            ", max_memory_bytes=" + std::to_string(state.max_memory_bytes) + ", custom_cost=" + custom_cost_flag(state) +
@@ -105,6 +106,9 @@ struct DynpTraits {
 
 }  // namespace
 
-PyTypeObject* dynp_type() { return SearchClass<DynpTraits>::type(); }
+template <>
+PyTypeObject* search_type<DynpSearch>() {
+  return SearchClass<DynpTraits>::type();
+}
 
 }  // namespace tarnwell::python

@@ -138,7 +138,8 @@ struct EstimatorParameters {
 
   // The parameters not named keep their current values; the new state is
   // built by the constructor's checks and replaces the current one (fitted
-  // or not) only when they pass, so a refused value changes nothing. The
+  // or not) only when they pass, so a refused value changes nothing (but a
+  // nested object keeps the "name__key" values it accepted). The
   // object is unfitted afterwards, as a new one would be; a call without
   // parameters changes nothing at all. "name__key" entries go to the
   // set_params of the object in parameter `name`.
@@ -200,13 +201,8 @@ struct EstimatorParameters {
           invalid_parameter(key.get());
         }
       }
-      auto values = convert_arguments(Policy::table(), std::span<PyObject* const>(slots));
-      Result<State> state =
-          std::apply([](const auto&... value) { return Policy::construct(value...); }, values);
-      if (!state) return errors::fail(std::move(state.error()));
-      PyRef given = given_arguments(Policy::table(), std::span<PyObject* const>(slots));
-      with_exclusive<State>(self, [&](State& current) { current = std::move(*state); });
-      Py_XSETREF(instance_of<State>(self)->given_parameters, given.release());
+      // The nested objects change first, so that the state built below reads
+      // their new parameters (a cost object's are copied into the state).
       cursor = 0;
       while (PyDict_Next(nested.get(), &cursor, &position, &group)) {
         PyObject* target = slots[PyLong_AsSize_t(position)];  // kept alive by `stored`, `own_values` or the call
@@ -214,6 +210,13 @@ struct EstimatorParameters {
         PyRef empty = PyRef::require(PyTuple_New(0));
         PyRef ignored = PyRef::require(PyObject_Call(method.get(), empty.get(), group));
       }
+      auto values = convert_arguments(Policy::table(), std::span<PyObject* const>(slots));
+      Result<State> state =
+          std::apply([](const auto&... value) { return Policy::construct(value...); }, values);
+      if (!state) return errors::fail(std::move(state.error()));
+      PyRef given = given_arguments(Policy::table(), std::span<PyObject* const>(slots));
+      with_exclusive<State>(self, [&](State& current) { current = std::move(*state); });
+      Py_XSETREF(instance_of<State>(self)->given_parameters, given.release());
       return PyRef::borrow(self);
     });
   }

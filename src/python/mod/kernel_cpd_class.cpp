@@ -272,6 +272,9 @@ struct KernelCpdTraits {
 
 }  // namespace
 
-PyTypeObject* kernel_cpd_type() { return SearchClass<KernelCpdTraits>::type(); }
+template <>
+PyTypeObject* search_type<KernelCPDSearch>() {
+  return SearchClass<KernelCpdTraits>::type();
+}
 
 }  // namespace tarnwell::python

@@ -172,6 +172,9 @@ struct L1PottsTraits {
 
 }  // namespace
 
-PyTypeObject* l1_potts_type() { return SearchClass<L1PottsTraits>::type(); }
+template <>
+PyTypeObject* search_type<L1PottsSearch>() {
+  return SearchClass<L1PottsTraits>::type();
+}
 
 }  // namespace tarnwell::python

@@ -7,6 +7,7 @@
 #include "python/boundary/call_guard.hpp"
 #include "python/error/exception.hpp"
 #include "python/mod/cost_class.hpp"
+#include "python/mod/model_search_class.hpp"
 #include "python/mod/registry.hpp"
 #include "python/mod/version.hpp"
 
@@ -67,27 +68,38 @@ void add_cost_classes(PyObject* module, CostList<Models...>) {
   (add_one.template operator()<Models>(), ...);
 }
 
+// Each search of the list, in list order: its generated class, or the class
+// of its own.
+template <class... Searches>
+void add_search_classes(PyObject* module, SearchList<Searches...>) {
+  auto add_one = [&]<class Search>() {
+    if constexpr (requires { Search::predict_description; }) {
+      add_class(module, Search::class_name.data(), generated_search_type<Search>());
+    } else {
+      add_class(module, Search::class_name.data(), search_type<Search>());
+    }
+  };
+  (add_one.template operator()<Searches>(), ...);
+}
+
 // Registration order is part of the interface: it is the order of __all__.
 void add_members(PyObject* module) {
   add_member(module, "TarnwellError", tarnwell_error_class());
   PyRef version = PyRef::require(PyUnicode_FromString(module_version));
   add_member(module, "__version__", version.get());
   add_cost_classes(module, BuiltinCostModels{});
-  add_class(module, "Dynp", dynp_type());
-  add_class(module, "Pelt", pelt_type());
-  add_class(module, "Binseg", binseg_type());
-  add_class(module, "BottomUp", bottom_up_type());
-  add_class(module, "Window", window_type());
-  add_class(module, "L1Potts", l1_potts_type());
-  add_class(module, "KernelCPD", kernel_cpd_type());
+  add_search_classes(module, BuiltinSearches{});
   for (PyMethodDef* function : {version_function(), validate_signal_function(), hausdorff_function(),
                                 precision_recall_function(), rand_index_function(), pw_constant_function(),
                                 pw_linear_function(), pw_normal_function(), pw_wavy_function()}) {
     add_function(module, function);
   }
-  for (PyMethodDef* function : {cost_models_function(), force_portable_paths_function(), vector_path_counts_function(),
-                                use_l1_median_index_function(), watch_interruption_group_function(),
-                                interrupt_group_function(), end_interruption_group_function()}) {
+  for (PyMethodDef* function : {cost_models_function(), cost_facts_function(), segment_parameters_function(),
+                                model_cost_function(), searches_function(), force_portable_paths_function(),
+                                vector_path_counts_function(), use_l1_median_index_function(),
+                                pattern_segmentation_function(), watch_interruption_group_function(),
+                                interrupt_group_function(), end_interruption_group_function(),
+                                set_progress_function()}) {
     add_private_function(module, function);
   }
 }

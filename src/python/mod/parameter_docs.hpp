@@ -7,11 +7,7 @@ namespace tarnwell::python::docs {
 #define TARNWELL_DOC_SIGNAL                                                                                 \
   "signal: float64 NumPy array of shape (n_samples,) or (n_samples, n_features), rows in time order, every " \
   "value finite. It is read once; the object keeps what it derives from it, never the array."
-#define TARNWELL_DOC_MODEL                                                                                    \
-  "model: the segment cost, one of \"l2\" (changes in mean), \"l1\" (changes in median, robust to outliers), \"rank\" "      \
-  "(distribution, through ranks), \"normal\" (mean and covariance), \"linear\" (a linear relation between "     \
-  "the first feature and the others), \"ar\" (autoregressive dynamics, order 4), \"clinear\" (continuous "      \
-  "piecewise-linear trend) or \"mahalanobis\" (alias \"ml\", identity metric); the Cost* classes document each."
+// The `model` parameter's text is written from the cost list: model_docs.hpp.
 #define TARNWELL_DOC_MIN_SIZE                                                                                   \
   "min_size: the shortest segment allowed, in samples (at least 1); raised silently to the model's own minimum " \
   "(2 for most models)."
@@ -35,7 +31,8 @@ namespace tarnwell::python::docs {
 #define TARNWELL_DOC_CUSTOM_COST                                                                                   \
   "custom_cost: None, or a Python object used as the cost instead of model: it has fit(signal), error(start, end) " \
   "(the cost of rows [start, end)) and an integer min_size, optionally error_many(starts, ends) for a whole batch " \
-  "and pelt_pruning_constant. It is fitted in place and kept by the search."
+  "and pelt_pruning_constant. It is fitted in place and kept by the search; every cost is a call into Python, " \
+  "so a built-in cost object belongs in model instead."
 #define TARNWELL_DOC_RESULT                                                                                        \
   "Returns the breakpoints: a list of increasing sample indices, each the end of a segment, the last always "     \
   "n_samples; segments are [0, b1), [b1, b2), ..."

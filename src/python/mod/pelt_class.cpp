@@ -1,5 +1,5 @@
 // Pelt: exact penalised detection with pruning.
-#include "python/mod/exact_search.hpp"
+#include "python/mod/model_search.hpp"
 #include "python/mod/registry.hpp"
 #include "python/mod/search_class.hpp"
 #include "python/mod/search_dispatch.hpp"
@@ -8,7 +8,7 @@
 namespace tarnwell::python {
 namespace {
 
-struct PeltState : ExactSearchState {
+struct PeltState : ModelSearchState {
   // Whether the fitted cost declares a pruning constant (every built-in model
   // but clinear, or a custom cost with a finite pelt_pruning_constant); false
   // before fitting.
@@ -32,25 +32,28 @@ struct PeltTraits {
       "allows it (uses_pelt_pruning), which changes the time, never the result.\n\n" TARNWELL_DOC_PEN
       "\n\n" TARNWELL_DOC_RESULT;
 
-  static constexpr auto constructor = ParameterTable<TextParameter, ObjectParameter, UnsignedParameter, UnsignedParameter>{
-      model_parameter, ObjectParameter{"custom_cost"}, min_size_parameter, jump_parameter};
+  static constexpr auto constructor =
+      ParameterTable<ModelArgumentParameter, ObjectParameter, UnsignedParameter, UnsignedParameter>{
+          model_parameter, custom_cost_parameter, min_size_parameter, jump_parameter};
 
-  static Result<State> construct(const std::string& model, PyObject* custom_cost, std::uint64_t min_size,
+  static Result<State> construct(const ModelArgument& model, PyObject* custom_cost, std::uint64_t min_size,
                                  std::uint64_t jump) {
     TARNWELL_TRY(state, start_exact_search<State>(model, custom_cost, min_size));
     return finish_exact_search(std::move(state), jump);
   }
 
   static constexpr auto fit_parameters = ParameterTable<>{};
-  static Status fit(State& state, const ArrayArgument& signal) { return fit_exact_search(state, signal, name); }
+  static Status fit(State& state, const ArrayArgument& signal) {
+    return fit_model_search(state, signal, name, FailedFit::unfitted);
+  }
 
   static auto constructor_arguments(const State& state) {
-    return std::tuple{state.model_name, stored_custom_cost(state), state.parameters.min_size,
+    return std::tuple{state.model_value(), stored_custom_cost(state), state.parameters.min_size,
                       state.parameters.jump};
   }
-  static void save(const State& state, StateWriter& out) { save_exact_fit(state, out); }
-  static Result<ExactFittedState> restore(const State& state, StateReader& in) {
-    return restore_exact_fit(state, in, name);
+  static void save(const State& state, StateWriter& out) { save_model_fit(state, out); }
+  static Result<ModelFittedState> restore(const State& state, StateReader& in) {
+    return restore_model_fit(state, in, name);
   }
 
   static constexpr auto predict_parameters = ParameterTable<RealParameter>{RealParameter{"pen"}};
@@ -60,7 +63,7 @@ struct PeltTraits {
   }
 
   static constexpr auto properties = std::tuple_cat(
-      model_search_properties<State>(), exact_search_flag_properties<State>(),
+      model_search_properties<State>(),
       std::tuple{StoredProperty<State, bool>{
           "uses_pelt_pruning", [](const State& state) { return state.uses_pelt_pruning(); },
           "Whether the fitted cost allows pruning (every built-in model but clinear, or a custom cost with a finite "
@@ -69,7 +72,7 @@ struct PeltTraits {
           "close to linear in n_samples when changes are spread out. False before fitting."}});
 
   static std::string repr(const State& state) {
-    return "Pelt(model=" + quoted_model_name(state.model_name) +
+    return "Pelt(model=" + state.model_repr() +
            ", min_size=" + std::to_string(state.parameters.min_size) +
            ", jump=" + std::to_string(state.parameters.jump) + ", custom_cost=" + custom_cost_flag(state) + ")";
   }
@@ -77,6 +80,9 @@ struct PeltTraits {
 
 }  // namespace
 
-PyTypeObject* pelt_type() { return SearchClass<PeltTraits>::type(); }
+template <>
+PyTypeObject* search_type<PeltSearch>() {
+  return SearchClass<PeltTraits>::type();
+}
 
 }  // namespace tarnwell::python

@@ -24,6 +24,7 @@ namespace tarnwell::python {
 inline PyRef argument_to_python(PyObject* object) {  // a Python object argument, None when absent
   return PyRef::borrow(object == nullptr ? Py_None : object);
 }
+inline PyRef argument_to_python(const PyRef& object) { return PyRef::borrow(object.get()); }
 PyRef argument_to_python(const DenseMatrix& matrix);  // a new float64 array
 PyRef argument_to_python(const std::optional<DenseMatrix>& matrix);
 template <class Value>

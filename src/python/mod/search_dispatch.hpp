@@ -23,6 +23,15 @@ namespace tarnwell::python {
 // thread's interruption group was interrupted (interruption_groups.hpp).
 bool pending_signal_raised() noexcept;
 
+// Runs a long fit (a cost model's own search, cost_descriptor.hpp long_fit)
+// on owned data with the lock released; Ctrl-C ends it.
+template <class Fit>
+auto fit_without_interpreter_lock(Fit&& fit) {
+  ReleasedInterpreterLock unlocked;
+  InterruptionScope interruptible(&pending_signal_raised);
+  return fit();
+}
+
 template <class Cost>
 struct CostFamily {
   template <class Search>

@@ -71,7 +71,7 @@ Result<Segmentation> run_dynp(const Cost& cost, SearchParameters parameters, std
 
   const std::span<const std::uint64_t> positions(grid);
   for (std::size_t column = 1; column < grid.size(); ++column) {
-    TARNWELL_CHECK(check_interruption());
+    TARNWELL_CHECK(check_interruption(triangular_work(column), triangular_work(grid.size())));
     const std::uint64_t end = grid[column];
     const std::size_t count = admissible_start_count(grid, column, end, min_size);
     if (count == 0) continue;

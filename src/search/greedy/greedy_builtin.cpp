@@ -1,19 +1,19 @@
 // Binseg, BottomUp and Window over every built-in cost.
 #include "search/builtin_searches.hpp"
-#include "search/greedy/binseg_engine.hpp"
-#include "search/greedy/bottom_up_engine.hpp"
+#include "search/greedy/binseg_search.hpp"
+#include "search/greedy/bottom_up_search.hpp"
 #include "search/greedy/window_engine.hpp"
 
 namespace tarnwell {
 
-Result<Segmentation> binseg_search(const FittedCost& cost, const SearchParameters& parameters,
-                                   const StoppingRule& rule) {
+Result<Segmentation> BinsegSearch::run(const FittedCost& cost, const SearchParameters& parameters,
+                                       const StoppingRule& rule) {
   const SearchParameters effective = parameters_for(cost, parameters);
   return cost.visit([&](const auto& concrete) { return run_binseg(concrete, effective, rule); });
 }
 
-Result<Segmentation> bottom_up_search(const FittedCost& cost, const SearchParameters& parameters,
-                                      const StoppingRule& rule) {
+Result<Segmentation> BottomUpSearch::run(const FittedCost& cost, const SearchParameters& parameters,
+                                         const StoppingRule& rule) {
   const SearchParameters effective = parameters_for(cost, parameters);
   return cost.visit([&](const auto& concrete) { return run_bottom_up(concrete, effective, rule); });
 }

@@ -106,7 +106,7 @@ Result<Segmentation> run_fused_fixed_count(const FusedKernelState& state, std::u
   Status status = with_kernel(state.family, state.rows.data(), static_cast<std::size_t>(state.width), state.gamma,
                               [&](const auto& kernel) -> Status {
     for (std::uint64_t t = 1; t <= n; ++t) {
-      TARNWELL_CHECK(check_interruption());
+      TARNWELL_CHECK(check_interruption(triangular_work(t), triangular_work(n)));
       fold_fused_row(kernel, static_cast<std::size_t>(t - 1), 0, within, diagonal);
       if (t != n && (t < min_size || t % jump != 0)) continue;
       double whole = diagonal[t] - within[0] / static_cast<double>(t);

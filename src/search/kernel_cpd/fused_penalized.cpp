@@ -1,10 +1,12 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "core/fallible_allocation.hpp"
 #include "core/interruption.hpp"
+#include "core/tie_rule.hpp"
 #include "kernel/kernel_dispatch.hpp"
 #include "kernel/kernel_fold.hpp"
 #include "search/kernel_cpd/fused_cost.hpp"
@@ -84,6 +86,22 @@ Status advance(const Kernel& kernel, Buffers& buffers, std::uint64_t u, std::uin
     if (clearly_better(candidate, best, tie_floor)) {
       best = candidate;
       arg = s;
+    } else if (std::isfinite(best) && candidate - best <= std::fabs(best) * 1e-12 + tie_floor) {
+      // A near-tie: as in every penalised search, the segmentation whose
+      // earliest differing change point comes first wins, so all backends
+      // agree when many segmentations tie (a kernel so narrow that every
+      // segment costs its length less one, for instance).
+      TARNWELL_TRY(smaller, candidate_path_is_smaller(
+                                s, arg, [&](std::uint64_t node) -> std::optional<std::uint64_t> {
+                                  const std::uint64_t up = buffers.predecessor[node];
+                                  if (up == no_predecessor) return std::nullopt;
+                                  return up;
+                                },
+                                [](std::uint64_t node) { return node; }, "reconstructing a fused penalized path"));
+      if (smaller) {
+        best = candidate;
+        arg = s;
+      }
     }
   }
   buffers.best[u] = best;
@@ -120,7 +138,7 @@ Result<Segmentation> run_fused_penalized(const FusedKernelState& state, double p
     Status outcome;
     TARNWELL_CHECK(try_allocate(buffers_context, [&] {
       for (std::uint64_t u = 1; u <= n && outcome; ++u) {
-        outcome = check_interruption();
+        outcome = check_interruption(u, n);
         if (outcome) outcome = advance(kernel, buffers, u, n, min_size, jump, pen, state.tie_floor);
       }
     }));

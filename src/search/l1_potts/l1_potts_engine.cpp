@@ -127,7 +127,7 @@ Result<Segmentation> run_l1_potts(const L1PottsData& data, double pen) {
       return errors::fail(
           errors::non_finite_objective(first_non_finite(prev, levels, K, y[i], w[i], base, tie_rule)));
     }
-    TARNWELL_CHECK(check_interruption());
+    TARNWELL_CHECK(check_interruption(last, n));
     first = last;
   }
   const double optimum = prev[best[n - 1]];

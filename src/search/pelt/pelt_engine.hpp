@@ -147,7 +147,7 @@ Status run_pruned_steps(const Cost& cost, const SearchGrid& grid, PeltTables& ta
   std::uint64_t candidates = 0;
   std::uint64_t listed = 0;
   for (std::size_t j = 1; j < grid.size(); ++j) {
-    TARNWELL_CHECK(check_interruption());
+    TARNWELL_CHECK(check_interruption(j, grid.size()));
     const std::uint64_t end = grid[j];
     active.drop_expired(end);
     listed += active.size();
@@ -270,7 +270,7 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
   } else {
     EndpointBatch batch;
     for (std::size_t j = 1; j < grid_size; ++j) {
-      TARNWELL_CHECK(check_interruption());
+      TARNWELL_CHECK(check_interruption(triangular_work(j), triangular_work(grid_size)));
       const std::uint64_t end = grid[j];
       const std::size_t count = grid.admissible_start_count(j, end, min_size);
       starts.clear();

@@ -448,7 +448,7 @@ Result<L2SweepRun> run(const L2SweepSearch& search, const L2SweepColumns& list, 
   double optimum_here = search.best[from];
   std::uint64_t predecessor_here = search.predecessor[from];
   for (std::size_t j = from; j + 1 < grid.size(); ++j) {
-    TARNWELL_CHECK(check_interruption());
+    TARNWELL_CHECK(check_interruption(j, grid.size()));
     const std::uint64_t end = grid[j];
     const std::uint64_t next_end = grid[j + 1];
     const double optimum = optimum_here;

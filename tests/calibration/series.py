@@ -11,6 +11,13 @@ Each series is finally multiplied by a random unit and moved by a random
 offset, as recordings come in arbitrary units; a scale-free default finds the
 same changes either way.
 
+The later families follow how people mark recordings (the conventions of
+annotated change-point benchmarks): the bend of a trend is a change, and so
+is a shift of level on a trend or on a seasonal swing, while the wandering
+of a random walk is not (only a jump that stands out of its steps is);
+short yearly series of 15 to 60 values carry changes too. Their sizes are
+those a person sees at a glance: 2 noise units and more.
+
 `suite(seed)` builds the whole set; each family mixes series with changes
 and series without any (the latter measure false alarms).
 """
@@ -188,6 +195,124 @@ def slow_trend(rng: Generator, n: int, change: bool) -> Series:
     return _finish(rng, "slow trend", level + drift * shape + _noise(rng, n, "gauss"), truth, sizes)
 
 
+def _spaced(rng: Generator, n: int, k: int, gap: int) -> list[int]:
+    """k positions at least `gap` samples apart and from both ends (fewer
+    when the series is too short for k)."""
+    k = min(k, n // gap - 1)
+    if k <= 0:
+        return []
+    cuts = np.sort(rng.integers(0, n - gap * (k + 1) + 1, size=k))
+    return [int(c) + gap * (i + 1) for i, c in enumerate(cuts)]
+
+
+def _polyline(n: int, bounds: list[int], slopes: list[float]) -> np.ndarray:
+    """The continuous line from 0 whose slope is slopes[i] on [bounds[i], bounds[i+1])."""
+    slope = np.repeat(slopes, np.diff(bounds))
+    return np.concatenate([[0.0], np.cumsum(slope[:-1])])
+
+
+def _bent_slopes(rng: Generator, n: int, positions: list[int], rise: float,
+                 low: float, high: float) -> list[float]:
+    """Slopes of a trend rising by `rise` over the series, bent at
+    `positions`: after each bend the line leaves the straight continuation
+    of the one before by `low` to `high` noise units at the end of its segment."""
+    bounds = [0, *positions, n]
+    slopes = [rise / n]
+    for start, end in zip(bounds[1:-1], bounds[2:]):
+        slopes.append(slopes[-1] + rng.choice([-1.0, 1.0]) * rng.uniform(low, high) / (end - start))
+    return slopes
+
+
+def _monthly_swing(rng: Generator, n: int, period: int, amplitude: float) -> np.ndarray:
+    """A seasonal profile of `period` samples (a sine and its second harmonic
+    at random phases), peak to mean `amplitude`, repeated over n samples."""
+    phase = 2 * np.pi * np.arange(period) / period
+    profile = np.sin(phase + rng.uniform(0, 2 * np.pi)) + rng.uniform(0, 0.6) * np.sin(
+        2 * phase + rng.uniform(0, 2 * np.pi))
+    profile *= amplitude / np.max(np.abs(profile))
+    return np.resize(profile, n)
+
+
+def random_walk(rng: Generator, n: int, change: bool) -> Series:
+    """A level that wanders like a random walk (steps of 0.2 to 2 noise
+    units, or a walk without measurement noise), 100 to 3000 samples. The
+    wandering is no change; a change is a jump of 6 to 12 times the
+    deviation of the sample-to-sample differences, which stands out of the
+    walk as a cliff."""
+    step = rng.uniform(0.2, 2.0)
+    measured = rng.random() < 2 / 3
+    walk = np.cumsum(rng.normal(0.0, step, n))
+    noise = rng.standard_normal(n) if measured else np.zeros(n)
+    positions = _spaced(rng, n, int(rng.integers(1, 3)), max(10, n // 10)) if change else []
+    difference_sd = np.sqrt(step * step + (2.0 if measured else 0.0))
+    jumps = rng.choice([-1.0, 1.0], size=len(positions)) * rng.uniform(6.0, 12.0, size=len(positions))
+    level = _piecewise(n, positions, np.concatenate([[0.0], np.cumsum(jumps * difference_sd)]))
+    return _finish(rng, "random walk", walk + noise + level, [*positions, n], [float("nan")] * len(positions),
+                   rho=1.0)
+
+
+def trend_bends(rng: Generator, n: int, change: bool) -> Series:
+    """A trend that rises or falls by 0 to 30 noise units over 40 to 1000
+    samples and bends one to three times (after a bend the line leaves the
+    continuation of the one before by 4 to 12 noise units); a third carry a
+    yearly swing of period 12 and 0.5 to 1.5 noise units. Without change the
+    trend is straight."""
+    positions = _spaced(rng, n, int(rng.integers(1, 4)), max(8, n // 10)) if change else []
+    rise = rng.choice([-1.0, 1.0]) * rng.uniform(0.0, 30.0)
+    line = _polyline(n, [0, *positions, n], _bent_slopes(rng, n, positions, rise, 4.0, 12.0))
+    if rng.random() < 1 / 3:
+        line = line + _monthly_swing(rng, n, 12, rng.uniform(0.5, 1.5))
+    return _finish(rng, "trend bends", line + rng.standard_normal(n), [*positions, n],
+                   [float("nan")] * len(positions))
+
+
+def yearly(rng: Generator, n: int, change: bool) -> Series:
+    """15 to 60 yearly values, flat or on a trend of up to 10 noise units,
+    noise independent or with ρ = 0.3; one or two changes at least 4 values
+    apart: a shift of 3 to 6 noise units, or (one in three) a bend that
+    leaves the line by 4 to 8 units."""
+    rho = float(rng.choice([0.0, 0.3]))
+    positions = _spaced(rng, n, int(rng.integers(1, 3)), 4) if change else []
+    rise = rng.uniform(-10.0, 10.0) if rng.random() < 0.5 else 0.0
+    bends = [p for p in positions if rng.random() < 1 / 3]
+    shifts = [p for p in positions if p not in bends]
+    line = _polyline(n, [0, *bends, n], _bent_slopes(rng, n, bends, rise, 4.0, 8.0))
+    sizes = rng.choice([-1.0, 1.0], size=len(shifts)) * rng.uniform(3.0, 6.0, size=len(shifts))
+    level = _piecewise(n, shifts, np.concatenate([[0.0], np.cumsum(sizes)]))
+    noise = ar1(rng, n, rho) if rho else rng.standard_normal(n)
+    size_of = dict(zip(shifts, np.abs(sizes).tolist()))
+    return _finish(rng, "yearly", line + level + noise, [*positions, n],
+                   [size_of.get(p, float("nan")) for p in positions], rho)
+
+
+def seasonal_shifts(rng: Generator, n: int, change: bool) -> Series:
+    """A weekly, monthly, daily or yearly season (period 7, 12, 24 or 52,
+    at least four of them, 100 to 2000 samples) of 1 to 3 noise units, and
+    one to three shifts of 2 to 5 noise units."""
+    period = int(rng.choice([p for p in (7, 12, 24, 52) if 4 * p <= n]))
+    positions = _spaced(rng, n, int(rng.integers(1, 4)), max(10, n // 20)) if change else []
+    sizes = rng.uniform(2.0, 5.0, size=len(positions))
+    levels = np.concatenate([[0.0], np.cumsum(rng.choice([-1.0, 1.0], size=len(positions)) * sizes)])
+    swing = _monthly_swing(rng, n, period, rng.uniform(1.0, 3.0))
+    return _finish(rng, "seasonal shifts", _piecewise(n, positions, levels) + swing + rng.standard_normal(n),
+                   [*positions, n], sizes.tolist())
+
+
+def trend_shifts(rng: Generator, n: int, change: bool) -> Series:
+    """One to three shifts of 2 to 6 noise units on a straight trend that
+    rises or falls by 3 to 20 units over 100 to 3000 samples; half carry a
+    weekend effect (two days of seven raised or lowered by 1 to 3 units),
+    as daily sales do."""
+    positions = _spaced(rng, n, int(rng.integers(1, 4)), max(10, n // 20)) if change else []
+    sizes = rng.uniform(2.0, 6.0, size=len(positions))
+    levels = np.concatenate([[0.0], np.cumsum(rng.choice([-1.0, 1.0], size=len(positions)) * sizes)])
+    trend = rng.choice([-1.0, 1.0]) * rng.uniform(3.0, 20.0) * np.linspace(0.0, 1.0, n)
+    y = _piecewise(n, positions, levels) + trend + rng.standard_normal(n)
+    if rng.random() < 0.5:
+        y += rng.choice([-1.0, 1.0]) * rng.uniform(1.0, 3.0) * ((np.arange(n) + rng.integers(7)) % 7 >= 5)
+    return _finish(rng, "shifts on a trend", y, [*positions, n], sizes.tolist())
+
+
 FAMILIES: dict[str, Callable[[Generator, int, bool], Series]] = {
     "level shifts": level_shifts,
     "variance changes": variance_changes,
@@ -197,6 +322,29 @@ FAMILIES: dict[str, Callable[[Generator, int, bool], Series]] = {
     "isolated outliers": outliers,
     "seasonal": seasonal,
     "slow trend": slow_trend,
+    "random walk": random_walk,
+    "trend bends": trend_bends,
+    "yearly": yearly,
+    "seasonal shifts": seasonal_shifts,
+    "shifts on a trend": trend_shifts,
+}
+
+# Families whose point is what must not be found get more series without change.
+NO_CHANGE_SHARE = {"random walk": 0.5}
+
+
+def _log_uniform(low: int, high: int) -> Callable[[Generator, bool], int]:
+    return lambda rng, long: int(round(10 ** rng.uniform(np.log10(low), np.log10(high))))
+
+
+# Lengths of the later families (the others: `_length`): as long as the
+# recordings they imitate.
+LENGTHS: dict[str, Callable[[Generator, bool], int]] = {
+    "random walk": _log_uniform(100, 3000),
+    "trend bends": _log_uniform(40, 1000),
+    "yearly": lambda rng, long: int(rng.integers(15, 61)),
+    "seasonal shifts": _log_uniform(100, 2000),
+    "shifts on a trend": _log_uniform(100, 3000),
 }
 
 
@@ -214,8 +362,8 @@ def suite(seed: int = 2026, per_family: int = 40, no_change_share: float = 0.25,
         streams = np.random.SeedSequence([seed, index]).spawn(per_family)
         for number, stream in enumerate(streams):
             rng = np.random.default_rng(stream)
-            n = _length(rng, long)
+            n = LENGTHS.get(name, _length)(rng, long)
             if max_length is not None:
                 n = min(n, max_length)
-            change = number >= round(no_change_share * per_family)
+            change = number >= round(NO_CHANGE_SHARE.get(name, no_change_share) * per_family)
             yield FAMILIES[name](rng, n, change)
