@@ -18,7 +18,14 @@ runs on the same signals in the same run when its venv exists
 (benchmarks/peers/setup.sh). A case is skipped at a size where its previous
 size's time times the expected growth exceeds LIMIT_S (60 s).
 
-usage: bench_costs.py [tables|scaling|all]   (default all)
+Fourth table (`rare`): Pelt with every model on signals with few changes (two
+and ten, evenly spread level changes over unit noise) at the same sizes, pen =
+3 ln n (1 + d), beside skchange's PELT with its matching cost. Most starts of a
+long segment survive the inequality rule alone; the models' own pruning tests
+remove them (the native build/bench/rare_change_benchmark prints the starts
+kept per step).
+
+usage: bench_costs.py [tables|scaling|rare|all]   (default all)
 Environment: SIZES (10000,100000,1000000), LIMIT_S (60), MODELS, SEARCHES,
 PEERS_HOME (/tmp/tarnwell-peers).
 """
@@ -166,25 +173,27 @@ def readme_table(results):
                       " | " + " | ".join(peer_cells) + f" | {rss} |")
 
 
-def scaling_table():
-    results = {}
-    print(f"load average at the start: {os.getloadavg()[0]:.2f}")
-    print("\n| package | search | model | change every | n | time | per sample | changes found | peak RSS |")
-    print("|---|---|---|---|---|---|---|---|---|")
-    for package, search, model, spacing in scaling_cases():
+def timed_rows(cases, results):
+    """Runs (package, search, model, spacing, changes) cases over SIZES, each
+    size skipped where the previous one's time times the expected growth
+    exceeds LIMIT_S; prints a row per run and keeps its outcome."""
+    for package, search, model, spacing, changes in cases:
         previous = None
         for index, n in enumerate(SIZES):
             ratio = n / SIZES[index - 1] if index > 0 else 1
             growth = GROWTH.get(search, GROWTH.get(f"{model} {search}", 10)) * ratio / 10
-            label = f"| {package} | {search} | {model} | {spacing or n // 21:,} | {n:,} "
+            every = spacing or -(-n // (changes + 1))
+            label = f"| {package} | {search} | {model} | {every:,} | {n:,} "
             if previous is not None and previous * growth > LIMIT_S:
                 print(label + "| skipped | | | |", flush=True)
                 previous = math.inf
                 continue
-            if spacing is None:
-                path, argument = scaling_signal(n, model, n // 21), 20
+            path = scaling_signal(n, model, every)
+            if search != "Pelt":
+                argument = changes
             else:
-                path, argument = scaling_signal(n, model, spacing), 3 * math.log(n)
+                d = 2 if model == "linear" else 1
+                argument = 3 * math.log(n) * (1 + d) if spacing is None else 3 * math.log(n)
             outcome = run_case(package, search, model, path, argument)
             if "error" in outcome:
                 print(label + f"| failed: {outcome['error'].splitlines()[-1] if outcome['error'] else ''} | | | |",
@@ -193,12 +202,44 @@ def scaling_table():
                 continue
             seconds = outcome["time"]
             previous = seconds
-            results[(package, search, model, spacing, n)] = outcome
+            results[(package, search, model, spacing or f"{changes} changes", n)] = outcome
             shown = f"{seconds * 1e3:.1f} ms" if seconds < 1 else f"{seconds:.2f} s"
             print(label + f"| {shown} | {seconds / n * 1e6:.2f} us | {len(outcome['changes'])} | "
                   f"{outcome['peak_rss_kib'] / 1024:.0f} MiB |", flush=True)
+
+
+HEADER = "\n| package | search | model | change every | n | time | per sample | changes found | peak RSS |\n" \
+         "|---|---|---|---|---|---|---|---|---|"
+
+
+def scaling_table():
+    results = {}
+    print(f"load average at the start: {os.getloadavg()[0]:.2f}")
+    print(HEADER)
+    timed_rows(((package, search, model, spacing, 20) for package, search, model, spacing in scaling_cases()), results)
     print(f"load average at the end: {os.getloadavg()[0]:.2f}")
     readme_table(results)
+
+
+def rare_table():
+    """Two and ten changes in long signals: the rows of the rare-change table."""
+    results = {}
+    print(f"load average at the start: {os.getloadavg()[0]:.2f}")
+    print(HEADER)
+    peer = os.path.exists(PEER_PYTHON)
+    cases = [(package, "Pelt", model, None, changes) for model in SCALING_MODELS for changes in (2, 10)
+             for package in ("tarnwell", "skchange") if package == "tarnwell" or (peer and model in SKCHANGE_MODELS)]
+    timed_rows(cases, results)
+    print(f"load average at the end: {os.getloadavg()[0]:.2f}")
+    sizes = "| ".join(f"n = {n:,} " for n in SIZES)
+    print(f"\n| model | changes | package | {sizes}| peak RSS at the largest |")
+    print("|---" * (4 + len(SIZES)) + "|")
+    for package, _, model, _, changes in cases:
+        own = [results.get((package, "Pelt", model, f"{changes} changes", n)) for n in SIZES]
+        largest = next((o for o in reversed(own) if o), None)
+        rss = f"{largest['peak_rss_kib'] / 1024:.0f} MiB" if largest else ""
+        print(f"| {model} | {changes} | {package} | " + " | ".join(cell(o, n) for o, n in zip(own, SIZES)) +
+              f" | {rss} |")
 
 
 if __name__ == "__main__":
@@ -208,3 +249,5 @@ if __name__ == "__main__":
         search_table()
     if which in ("scaling", "all"):
         scaling_table()
+    if which in ("rare", "all"):
+        rare_table()

@@ -104,9 +104,10 @@ def scatter_like_the_cost(values, start, end):
     return (products[end] - products[start]) - (delta * delta) / (end - start)
 
 
-def test_normal_reports_a_covariance_that_the_ridge_cannot_rescue():
-    # A constant segment late in a signal whose prefix differences round below
-    # zero; the smallest ridge then leaves a negative pivot.
+def test_normal_keeps_a_late_constant_segment_finite():
+    # A constant segment late in a signal whose plain prefix differences round
+    # below zero (a negative pivot under the smallest ridge): the compensated
+    # prefix sums keep its scatter at zero or just above, so it has a cost.
     for level in np.linspace(0.1, 3.0, 300):
         values = [0.0, 0.7, 1.3] + [float(level)] * 4
         if scatter_like_the_cost(values, 3, 7) / 3 + 5e-324 <= 0:
@@ -114,8 +115,7 @@ def test_normal_reports_a_covariance_that_the_ridge_cannot_rescue():
     else:
         pytest.skip("no rounding case found")
     cost = tarnwell.CostNormal(ridge=5e-324).fit(np.array(values))
-    with pytest.raises(tarnwell.TarnwellError, match="^numerical failure while factoring a regularized covariance matrix$"):
-        cost.error(3, 7)
+    assert np.isfinite(cost.error(3, 7))
 
 
 # --- CostMahalanobis / CostMl -------------------------------------------------

@@ -9,6 +9,7 @@
 
 #include "core/tie_rule.hpp"
 #include "cost/ar/ar_pruning.hpp"
+#include "cost/l1/l1_pruning.hpp"
 #include "cost/l2/l2_pruning.hpp"
 #include "cost/linear/linear_pruning.hpp"
 #include "cost/mahalanobis/mahalanobis_pruning.hpp"

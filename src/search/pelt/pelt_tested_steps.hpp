@@ -20,10 +20,7 @@
 //   at a pace that slows with the start's age, so an old start costs little.
 #pragma once
 
-
-
 #include <algorithm>
-#include <cstdlib>
 #include <cmath>
 #include <concepts>
 #include <cstdint>
@@ -126,11 +123,9 @@ Status run_tested_steps(const Cost& cost, const SearchGrid& grid, PeltTables& ta
   // any test when they are rare), then whenever its age has grown by a
   // 1/`test_pace` share; a model whose test costs more than an evaluation
   // asks for fewer tests.
-  std::uint64_t first_test = std::getenv("FT") ? std::strtoull(std::getenv("FT"), nullptr, 10) : 8;
-  std::uint64_t test_pace = std::getenv("TP") ? std::strtoull(std::getenv("TP"), nullptr, 10) : 3;
-  if constexpr (requires { test.test_schedule(); }) {
-    if (!std::getenv("FT")) std::tie(first_test, test_pace) = test.test_schedule();
-  }
+  std::uint64_t first_test = 8;
+  std::uint64_t test_pace = 3;
+  if constexpr (requires { test.test_schedule(); }) std::tie(first_test, test_pace) = test.test_schedule();
   const std::uint64_t n = grid[grid.size() - 1];
   const TieRule& tie = tables.tie_rule();
   const double slack = test.chain_slack();
