@@ -206,3 +206,16 @@ def test_pruned_models_match_the_exhaustive_search(model, name, seed):
         scale = abs(make_cost(name, d).fit(signal).error(0, n)) / n + 1
         for pen in (1e-9, 0.5 * scale, 3 * np.log(n) * (1 + d) * scale, 1e12):
             assert pruned.predict(pen) == exhaustive.predict(pen), (kind, d, spacing, min_size, jump, pen)
+
+
+def test_normal_short_segments_at_a_large_offset():
+    # Costs of two-sample segments exceed the likelihood form by up to 2 ln 2
+    # and that excess shrinks as a segment grows: a start's lower bound from
+    # the per-sample floors must allow for it, or a start that wins is skipped.
+    rng = np.random.default_rng([6, 10])
+    rng.integers(1, 6, size=2)  # the draws of the long run that found it
+    rng.choice(5)
+    signal = piecewise(rng, 253, 1, 253, "offset")[:, 0]
+    pruned = Pelt(model="normal", min_size=2, jump=1).fit(signal)
+    exhaustive = Pelt(custom_cost=Unpruned(make_cost("CostNormal", 1)), min_size=2, jump=1).fit(signal)
+    assert pruned.predict(1e-9) == exhaustive.predict(1e-9)

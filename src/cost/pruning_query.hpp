@@ -50,7 +50,9 @@ struct PruningQuery {
 //     the test (false whenever in doubt);
 //   double floor_prefix(p): the sum over samples i < p of a lower bound of
 //     ℓ_i(θ) over every θ, so that a start's cost never grows by less than
-//     floor_prefix(T) − floor_prefix(t) between ends t and T;
+//     floor_prefix(T) − floor_prefix(t) − chain_slack() between ends t and
+//     T as the search computes them (the slack also covers a cost that is
+//     a minimum only up to a bounded excess, which may shrink as T grows);
 //   double chain_bound(a, b): a lower bound of the cost's minimum over
 //     [a, b) such that, for every start x ≤ t and every partition of [t, T)
 //     into pieces, C(x, T) ≥ C(x, t) + Σ chain_bound(piece) − chain_slack()

@@ -273,7 +273,7 @@ Status run_tested_steps(const Cost& cost, const SearchGrid& grid, PeltTables& ta
       const std::size_t i = chosen[k];
       const double value = (chosen_cost[k] + chosen_best[k]) + pen;
       const double widening = bound_rounding * (std::fabs(value) + std::fabs(floors_now));
-      plain[i] = (value - floors_now) - widening;
+      plain[i] = ((value - slack) - floors_now) - widening;
       if (chainable) {
         chained[i] = (((value - slack) + lead) - chain_there) -
                      (widening + bound_rounding * (std::fabs(lead) + std::fabs(chain_there)));
