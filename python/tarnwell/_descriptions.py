@@ -452,8 +452,12 @@ def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> 
         # median of the five around it) is a candidate too.
         candidates["despiked"] = _despiked_search(view, level.term, size, step)
         raises["despiked"] = 1.0
+    # The raises often leave the segmentation as it was: each distinct one is weighed once.
+    weighed: dict[tuple[int, ...], float] = {}
     for name, found in candidates.items():
-        criterion = _level_criterion(view, found, False, floor)
+        if tuple(found) not in weighed:
+            weighed[tuple(found)] = _level_criterion(view, found, False, floor)
+        criterion = weighed[tuple(found)]
         if "l2" not in fits or criterion + (len(found) - 1) * price < fits["l2"][2] + (len(fits["l2"][0]) - 1) * price:
             fits["l2"], raise_name = (found, level.term * raises[name], criterion), name
     walk_price = (d + 2) * log_n
@@ -514,7 +518,7 @@ def _full_raise(full: _LevelFit, work: _Matrix) -> float:
     correlated noise within a block: the excursions', or the gradual steps'
     when the criterion, on the whole signal, prefers that segmentation."""
     gradual = max(full.excursion, full.gradual_raise())
-    if gradual <= full.excursion:
+    if gradual <= full.excursion or full.at(full.term * gradual) == full.at(full.term * full.excursion):
         return full.excursion
     n, d = work.shape
     floor = max(full.unit * 1e-12, float(np.mean(_noise.resolution(work) ** 2)) / 12.0)
