@@ -326,14 +326,15 @@ Status RegressionModel::endpoint_costs(std::span<const std::uint64_t> starts, st
     TARNWELL_CHECK(check_segment(start, end, n_rows_));
     TARNWELL_CHECK(check_segment_length(start, end, minimum));
     if (!checkpoints_.empty() && end - start > accumulated_length) {
-      TARNWELL_TRY(long_cost, segment_cost(start, end));
-      values[index] = long_cost;
-      continue;
+      // Every start before this one is longer still, so the running sums
+      // are not needed again.
+      range_sums(start, end, w.gram, w.cross, total_squares);
+    } else {
+      // Rows are added last to first; the shifted rows keep the sums small
+      // for a signal far from zero.
+      for (std::uint64_t row = lowest; row-- > start;) accumulate_rows(row, row + 1, w.gram, w.cross, total_squares);
+      lowest = start;
     }
-    // Rows are added last to first; the shifted rows keep the sums small
-    // for a signal far from zero.
-    for (std::uint64_t row = lowest; row-- > start;) accumulate_rows(row, row + 1, w.gram, w.cross, total_squares);
-    lowest = start;
     double rss = 0.0;
     if (!normal_equation_rss(w, total_squares, p, k, rss)) {
       ++fallback_count;
