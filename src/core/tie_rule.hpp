@@ -4,8 +4,10 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string_view>
 
@@ -19,7 +21,7 @@ namespace tarnwell {
 // differences must not decide between segmentations, and the searches break
 // such ties by a deterministic rule instead. The absolute part is
 // proportional to the scale of the values a search compares (its penalty, or
-// the mean cost per sample of the whole signal), so a signal in small units
+// the typical cost per sample of the signal), so a signal in small units
 // and the same signal in large ones (with penalties scaled alike) get the same
 // answers. Exactly equal values, infinities included, always tie.
 class TieRule {
@@ -45,6 +47,45 @@ class TieRule {
     const double per_sample = std::fabs(whole_signal_cost) / static_cast<double>(n_samples == 0 ? 1 : n_samples);
     const double declared = is_finite_value(value_scale) ? std::fabs(value_scale) : 0.0;
     return for_scale(std::max({per_sample, is_finite_value(threshold) ? std::fabs(threshold) : 0.0, declared}));
+  }
+
+  // The rule of a search over a fitted cost: for_search with the cost's
+  // typical cost per sample (below) in place of the whole signal's mean.
+  template <class Cost>
+  static Result<TieRule> for_cost(const Cost& cost, double threshold = 0.0, double value_scale = 0.0) {
+    TARNWELL_TRY(per_sample, typical_cost_per_sample(cost));
+    return for_search(per_sample, 1, threshold, value_scale);
+  }
+
+  // The whole signal's mean cost per sample, as long as it is typical of the
+  // signal. A few values that dwarf the rest (one sample at 1e10 in unit
+  // noise) make it a measure of those values alone, and a tie band drawn
+  // from it would swallow every difference the search has to decide, the
+  // penalty's included. So it is capped at 2^20 times the upper quartile of
+  // the same measure over up to 64 equal blocks, which such values cannot
+  // move; the level changes of an ordinary signal stay far below the cap. A
+  // block the cost cannot evaluate leaves the whole signal's mean as it is.
+  template <class Cost>
+  static Result<double> typical_cost_per_sample(const Cost& cost) {
+    const std::uint64_t n = cost.n_samples();
+    TARNWELL_TRY(whole_signal_cost, cost.segment_cost(0, n));
+    const double per_sample = std::fabs(whole_signal_cost) / static_cast<double>(n == 0 ? 1 : n);
+    const std::uint64_t shortest = std::max<std::uint64_t>(cost.min_segment_length(), 2);
+    const std::uint64_t blocks = std::min<std::uint64_t>(max_scale_blocks, n / shortest);
+    if (blocks < 4 || !is_finite_value(per_sample) || per_sample == 0.0) return per_sample;
+    std::array<double, max_scale_blocks> block_scales{};
+    const std::uint64_t length = n / blocks;
+    for (std::uint64_t block = 0; block < blocks; ++block) {
+      const std::uint64_t start = block * length;
+      const std::uint64_t end = block + 1 == blocks ? n : start + length;
+      const Result<double> block_cost = cost.segment_cost(start, end);
+      if (!block_cost) return per_sample;
+      const double scale = std::fabs(*block_cost) / static_cast<double>(end - start);
+      block_scales[block] = is_finite_value(scale) ? scale : std::numeric_limits<double>::infinity();
+    }
+    const auto quartile = block_scales.begin() + (3 * blocks) / 4;
+    std::nth_element(block_scales.begin(), quartile, block_scales.begin() + blocks);
+    return std::min(per_sample, typical_scale_cap * *quartile);
   }
 
   // A cost's declared value scale (see for_search), 0 for costs without one.
@@ -88,6 +129,8 @@ class TieRule {
   double decision_band(double best) const noexcept { return 4.0 * (relative * std::fabs(best) + absolute_); }
 
  private:
+  static constexpr std::uint64_t max_scale_blocks = 64;
+  static constexpr double typical_scale_cap = 0x1p20;
   explicit TieRule(double absolute) noexcept : absolute_(absolute) {}
   double absolute_;
 };

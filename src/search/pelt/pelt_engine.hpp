@@ -257,9 +257,7 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
   if (n < min_size) return errors::fail(errors::segment_too_short(0, n, n, min_size));
   if (parameters.jump == 0) return errors::fail(errors::jump_zero(0));
 
-  // The tie scale: one evaluation of the whole signal as a single segment.
-  TARNWELL_TRY(whole_signal_cost, cost.segment_cost(0, n));
-  const TieRule tie = TieRule::for_search(whole_signal_cost, n, pen);
+  TARNWELL_TRY(tie, TieRule::for_cost(cost, pen));
   const SearchGrid grid(n, parameters.jump);
   const std::size_t grid_size = grid.size();
   const std::optional<double> pruning_constant =
