@@ -31,7 +31,7 @@ Result<StoppingRule> check_greedy_start(const Cost& cost, const SearchParameters
   const std::uint64_t n = cost.n_samples();
   if (n < parameters.min_size) return errors::fail(errors::segment_too_short(0, n, n, parameters.min_size));
   TARNWELL_TRY(per_sample, TieRule::typical_cost_per_sample(cost));
-  return rule.calibrated(per_sample);
+  return rule.calibrated(per_sample * static_cast<double>(n), n);
 }
 
 // Builds the validated result from the final breakpoints (increasing, last n).
