@@ -62,6 +62,10 @@ def _bend(rng):
     ("l2", lambda rng: np.repeat([0.0, 3.0, -1.0], 150) + rng.normal(size=450), [150, 300]),
     ("trend", _bend, [150]),
     ("normal", lambda rng: rng.normal(size=600) * np.repeat([1.0, 4.0, 1.5], 200), [200, 400]),
+    # Three axes: every description counts the parameters of all of them.
+    ("l2", lambda rng: np.repeat([[0, 0, 0], [2, -1, 0], [2, 1, 1]], 150, axis=0) + rng.normal(size=(450, 3)),
+     [150, 300]),
+    ("normal", lambda rng: rng.normal(size=(600, 3)) * np.repeat([1.0, 3.0, 1.5], 200)[:, None], [200, 400]),
 ])
 def test_the_description_a_person_would_use_is_chosen(name, make, truth):
     y = make(RNG(1))

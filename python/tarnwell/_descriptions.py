@@ -70,14 +70,37 @@ DESCRIPTIONS = {
 WALK_CLAIM = 2
 
 
+# The descriptions that are no model of the cost list (the trend describes
+# one feature): per feature, (parameters besides the changes', parameters a
+# change adds besides its position), and the scale of their penalty:
+# "squared" in the square of the signal's units, else none.
+_OWN_FACTS: dict[str, tuple[int, int, str]] = {"trend": (4, 2, "squared"), "walk": (3, 1, "likelihood")}
+_CLAIMS = {"walk": WALK_CLAIM}
+
+
 def _base_parameters(name: str, d: int) -> int:
-    return {"l2": 3 * d, "trend": 4, "normal": 3 * d, "walk": 3 * d + WALK_CLAIM}[name]
+    """A description's parameters besides those of its changes. A model of
+    the cost list counts its segment's parameters, the lag-one correlation
+    of each feature's noise and, when its cost is a squared error (whose
+    segments carry no spread), each feature's noise variance."""
+    if name in _OWN_FACTS:
+        return _OWN_FACTS[name][0] * d + _CLAIMS.get(name, 0)
+    facts = model_facts(name, d)
+    return int(facts["segment_parameters"]) + d * (2 if facts["scale"] == "squared" else 1)
 
 
 def _change_parameters(name: str, d: int) -> int:
     # A description that is a model of the cost list counts as its model declares.
-    own = {"trend": 2, "walk": d}
-    return own[name] if name in own else int(model_facts(name, d)["segment_parameters"])
+    if name in _OWN_FACTS:
+        return _OWN_FACTS[name][1] * d
+    return int(model_facts(name, d)["segment_parameters"])
+
+
+def _penalty_unit(name: str, d: int, scale: float) -> float:
+    """What a penalty in the units of the signal divided by `scale` is
+    multiplied by to be in the signal's own units."""
+    kind = _OWN_FACTS[name][2] if name in _OWN_FACTS else model_facts(name, d)["scale"]
+    return scale * scale if kind == "squared" else 1.0
 
 
 COARSE_SAMPLES = 2000
@@ -452,8 +475,12 @@ def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> 
         # median of the five around it) is a candidate too.
         candidates["despiked"] = _despiked_search(view, level.term, size, step)
         raises["despiked"] = 1.0
+    # The raises often leave the segmentation as it was: each distinct one is weighed once.
+    weighed: dict[tuple[int, ...], float] = {}
     for name, found in candidates.items():
-        criterion = _level_criterion(view, found, False, floor)
+        if tuple(found) not in weighed:
+            weighed[tuple(found)] = _level_criterion(view, found, False, floor)
+        criterion = weighed[tuple(found)]
         if "l2" not in fits or criterion + (len(found) - 1) * price < fits["l2"][2] + (len(fits["l2"][0]) - 1) * price:
             fits["l2"], raise_name = (found, level.term * raises[name], criterion), name
     walk_price = (d + 2) * log_n
@@ -494,8 +521,7 @@ def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> 
         else:
             pen = pen * block if chosen == "trend" else pen
             breakpoints = _refine(work, breakpoints, block, max(level_size, 3), jump, chosen)
-    units = {"l2": scale * scale, "trend": scale * scale, "walk": 1.0, "normal": 1.0}
-    return DescriptionChoice(chosen, breakpoints, pen * units[chosen],
+    return DescriptionChoice(chosen, breakpoints, pen * _penalty_unit(chosen, d, scale),
                              {name: (total - totals[chosen]) / log_n for name, total in totals.items()},
                              excursion=excursion, season=season, noise=full.noise.in_units_of(1.0 / scale),
                              signal=(work * scale if season is not None else None))
@@ -514,7 +540,7 @@ def _full_raise(full: _LevelFit, work: _Matrix) -> float:
     correlated noise within a block: the excursions', or the gradual steps'
     when the criterion, on the whole signal, prefers that segmentation."""
     gradual = max(full.excursion, full.gradual_raise())
-    if gradual <= full.excursion:
+    if gradual <= full.excursion or full.at(full.term * gradual) == full.at(full.term * full.excursion):
         return full.excursion
     n, d = work.shape
     floor = max(full.unit * 1e-12, float(np.mean(_noise.resolution(work) ** 2)) / 12.0)
