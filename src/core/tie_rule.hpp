@@ -79,7 +79,7 @@ class TieRule {
   // noise) make it a measure of those values alone, and a tie band drawn
   // from it would swallow every difference the search has to decide, the
   // penalty's included. So when it exceeds 2^20 times the upper quartile of
-  // the same measure over up to 64 equal blocks (which such values cannot
+  // the same measure over up to 64 short blocks (which such values cannot
   // move; the level changes of an ordinary signal stay far below that), the
   // quartile is the scale instead. A quartile of 0 (most blocks exactly
   // flat: noise-free steps, whose heights are the scale) or a block the
@@ -93,10 +93,14 @@ class TieRule {
     const std::uint64_t blocks = std::min<std::uint64_t>(max_scale_blocks, n / shortest);
     if (blocks < 4 || !is_finite_value(per_sample) || per_sample == 0.0) return per_sample;
     std::array<double, max_scale_blocks> block_scales{};
-    const std::uint64_t length = n / blocks;
+    // Short blocks, evenly spread: a few thousand samples in all, so that a
+    // cost whose single segments take quadratic time (a kernel without its
+    // Gram matrix) pays little more than for the whole signal's one.
+    const std::uint64_t spacing = n / blocks;
+    const std::uint64_t length = std::min(spacing, std::max<std::uint64_t>(scale_block_length, 8 * shortest));
     for (std::uint64_t block = 0; block < blocks; ++block) {
-      const std::uint64_t start = block * length;
-      const std::uint64_t end = block + 1 == blocks ? n : start + length;
+      const std::uint64_t start = block * spacing;
+      const std::uint64_t end = start + length;
       const Result<double> block_cost = cost.segment_cost(start, end);
       if (!block_cost) return per_sample;
       const double scale = std::fabs(*block_cost) / static_cast<double>(end - start);
@@ -164,6 +168,7 @@ class TieRule {
 
  private:
   static constexpr std::uint64_t max_scale_blocks = 64;
+  static constexpr std::uint64_t scale_block_length = 64;
   static constexpr double typical_scale_cap = 0x1p20;
   explicit TieRule(double absolute) noexcept : absolute_(absolute) {}
   // A few roundings of the larger value (far below the uncapped relative
