@@ -9,7 +9,7 @@ STAMP := $(VENV)/.tarnwell-deps
 # Developer builds (cmake directly, no install): PYTHONPATH=$(DEV_BUILD) imports them.
 DEV_BUILD ?= build/dev
 
-.PHONY: demo test build system-deps venv cpp-tests dev-build sanitize sanitize-build fuzz fuzz-asan bench wheel wheel-check docs clean
+.PHONY: demo stub test build system-deps venv cpp-tests dev-build sanitize sanitize-build fuzz fuzz-asan bench wheel wheel-check docs clean
 
 # The demo needs numpy and the package only: a venv of its own. The build
 # tools live in pip's temporary build environment and leave with it.
@@ -102,6 +102,15 @@ dev-build: venv
 	$(VENV)/bin/cmake -S . -B $(DEV_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	  -DPython_EXECUTABLE=$(abspath $(VPY)) >/dev/null
 	$(VENV)/bin/cmake --build $(DEV_BUILD)
+	@$(MAKE) --no-print-directory stub
+
+# The typing stub's sections that follow from the module's lists (its names,
+# the cost classes, the greedy searches) and the package's __all__, written
+# from the developer build and copied into it; the tests fail while the
+# committed files differ.
+stub:
+	PYTHONPATH=$(DEV_BUILD) $(VPY) scripts/write_stub.py python/tarnwell
+	cp python/tarnwell/_tarnwell.pyi python/tarnwell/__init__.py $(DEV_BUILD)/tarnwell/
 
 # The module and the native tests built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, then both suites run against that build. The

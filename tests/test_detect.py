@@ -112,27 +112,42 @@ def test_method_absent_from_this_build_is_named():
         tarnwell.detect(STEPS, method=known.pop())
 
 
-def _rules_for(name):
-    if name == "dynp":
-        return [{"n_bkps": 2}]
-    if name == "pelt":
-        return [{}, {"pen": 30.0}]
-    if name == "l1potts":
-        return [{}, {"pen": 10.0}]
-    if name == "kernelcpd":
-        return [{"n_bkps": 2}, {"pen": 10.0, "kernel": "linear"}, {}, {"kernel": "linear"}]
-    return [{}, {"n_bkps": 2}, {"pen": 30.0}, {"epsilon": 200.0}]
+# Parameters of a search's own tried beside its defaults, and the ones this
+# short signal needs.
+VARIANTS = {"KernelCPD": [{}, {"kernel": "linear"}], "Window": [{"width": 40}]}
 
 
-@pytest.mark.parametrize("name, rule", [(name, rule) for name in available_searches()
-                                        for rule in _rules_for(name)])
-def test_every_search_of_the_build_is_served(name, rule):
-    spelled = {"bottomup": "Bottom_Up", "kernelcpd": "kernel_cpd"}.get(name, name.upper())
-    extra = {"width": 40} if name == "window" else {}
-    result = tarnwell.detect(STEPS, method=spelled, jump=1, **extra, **rule) if name != "l1potts" \
-        else tarnwell.detect(STEPS, method=spelled, **rule)
-    assert tarnwell.precision_recall(TRUTH, result.breakpoints, margin=3) == (1.0, 1.0)
-    assert np.isfinite(result.cost) and result.cost >= 0 or name == "rank"
+def _served(entry):
+    rules = [{"n_bkps": 2}] if entry["fixed_count"] else []
+    rules += [{}, {"pen": 10.0}] if entry["penalized"] else []
+    rules += [{"epsilon": 200.0}] if entry["threshold"] else []
+    return [(entry, {**rule, **variant}) for rule in rules for variant in VARIANTS.get(entry["name"], [{}])]
+
+
+@pytest.mark.parametrize("entry, request_", [case for entry in tarnwell._tarnwell._searches() for case in _served(entry)],
+                         ids=lambda value: value["name"] if "name" in value else str(value))
+def test_every_search_of_the_build_is_served(entry, request_):
+    # Routed by any spelling of its name; only exact searches are held to
+    # finding every change of this plain signal (the approximate ones' own
+    # tests measure theirs): the others must return what their class does.
+    name = entry["name"]
+    info = tarnwell._methods.search_info(name)
+    jump = {"jump": 1} if "jump" in info.constructor else {}
+    result = tarnwell.detect(STEPS, method=name.upper(), warn=entry["exact"], **jump, **request_)
+    if entry["exact"]:
+        assert tarnwell.precision_recall(TRUTH, result.breakpoints, margin=3) == (1.0, 1.0)
+    else:
+        rule = {key: value for key, value in request_.items() if key in ("n_bkps", "pen", "epsilon")}
+        own = {key: value for key, value in request_.items() if key not in rule}
+        if rule:
+            assert result.breakpoints == info.cls(**jump, **own).fit(STEPS).predict(**rule)
+        assert result.breakpoints[-1] == STEPS.size and result.breakpoints == sorted(set(result.breakpoints))
+    assert np.isfinite(result.cost) and result.cost >= 0
+
+
+@pytest.mark.parametrize("spelling", ["Bottom_Up", "bottom-up", "kernel_cpd", "KernelCpd"])
+def test_methods_are_found_by_any_spelling(spelling):
+    assert tarnwell.detect(STEPS, method=spelling, n_bkps=2).breakpoints[-1] == STEPS.size
 
 
 def test_oversegmentation_warning_names_cause_and_remedy():

@@ -49,3 +49,12 @@ def test_model_table_lists_the_cost_list():
     table = catalogue.model_table()
     for model in tarnwell._tarnwell._cost_models(1):
         assert model["class_name"] in table and all(f'"{name}"' in table for name in model["names"])
+
+
+def test_search_table_lists_the_searches_with_their_capabilities():
+    rows = catalogue.search_table().splitlines()[2:]
+    for entry, row in zip(tarnwell._tarnwell._searches(1), rows, strict=True):
+        cells = [cell.strip() for cell in row.strip("|").split("|")]
+        assert cells[0] == f"{{class}}`~tarnwell.{entry['name']}`"
+        assert ("`pen`" in cells[1]) == entry["penalized"] and ("`n_bkps`" in cells[1]) == entry["fixed_count"]
+        assert cells[2:] == ["yes" if entry[key] else "no" for key in ("exact", "model", "custom_cost", "penalty_path")]

@@ -17,9 +17,15 @@ A finding does not stop the run: the run goes on and ends with a summary
 (calls made, outcomes, findings by class with a first example of each),
 printed and, when there are findings, the reason the test fails.
 
+The calls go round the targets in turn (every class, the functions with a
+larger share, the command line with a small one), each target drawing from a
+random stream of its own seeded by its name: a class added to the module gets
+as many calls as each other class, and leaves the others' calls as they were.
+
 The run is seeded. TARNWELL_FUZZ_CALLS sets its length (`make fuzz` runs a
-long one), TARNWELL_FUZZ_SEED its seed, and TARNWELL_FUZZ_TRACE=1 prints each
-call to standard error before making it, to find the call that crashes.
+long one; by default CALLS_PER_TARGET per target), TARNWELL_FUZZ_SEED its
+seed, and TARNWELL_FUZZ_TRACE=1 prints each call to standard error before
+making it, to find the call that crashes.
 """
 
 import contextlib
@@ -34,6 +40,7 @@ import sys
 import tempfile
 import time
 import warnings
+import zlib
 from fractions import Fraction
 from pathlib import Path
 
@@ -42,18 +49,21 @@ import pytest
 
 from tarnwell import _tarnwell
 
-CALLS = int(os.environ.get("TARNWELL_FUZZ_CALLS", "20000"))
+CALLS_PER_TARGET = 1500
+CALLS = os.environ.get("TARNWELL_FUZZ_CALLS")
 SEED = int(os.environ.get("TARNWELL_FUZZ_SEED", "20261207"))
 TRACE = os.environ.get("TARNWELL_FUZZ_TRACE") == "1"
 
 # The names the module's lists accept: every model (and alias), every kernel.
 MODEL_NAMES = [name for entry in _tarnwell._cost_models() for name in entry["names"]]
+SEARCH_NAMES = [entry["name"].lower() for entry in _tarnwell._searches()]
 KERNEL_NAMES = [kernel for entry in _tarnwell._searches() for kernel in entry["own_cost_penalties"]
                 if kernel != entry["name"]]
 
 DOCUMENTED = (TypeError, ValueError, OverflowError, MemoryError, RuntimeError, NotImplementedError)
 LONGEST_MESSAGE = 2000
-CLI_SHARE = 0.002        # of the calls
+FUNCTION_TURNS = 4       # the functions' turns per round, against one per class
+CLI_EVERY = 500          # calls per run of the command line
 CLI_STATUSES = {0, 1, 2, 3}
 CLI_SECONDS = 20.0       # a command on a small file that takes longer has stalled
 
@@ -266,7 +276,7 @@ class Fuzzer:
         self.functions, self.classes = [], []
         for name in _tarnwell.__all__:
             member = getattr(_tarnwell, name)
-            if isinstance(member, type) and not issubclass(member, BaseException):
+            if isinstance(member, type) and not issubclass(member, BaseException) and member not in self.classes:
                 self.classes.append(member)
             elif callable(member) and not isinstance(member, type):
                 self.functions.append(member)
@@ -277,6 +287,14 @@ class Fuzzer:
         self.call_samples = 1
         self.findings = {}  # class -> (count, first example)
         self.folder = tempfile.TemporaryDirectory(prefix="tarnwell-fuzz-")
+        # One turn per class and FUNCTION_TURNS for the functions, each
+        # target with streams seeded by the run's seed and its name.
+        self.targets = [cls.__name__ for cls in self.classes] + ["functions"] * (FUNCTION_TURNS if self.functions else 0)
+        self.streams = {name: (random.Random(f"{seed}:{name}"), np.random.default_rng([seed, zlib.crc32(name.encode())]))
+                        for name in {*self.targets, "command line"}}
+
+    def use_stream(self, target):
+        self.random, self.numpy = self.streams[target]
 
     @staticmethod
     def checksum(value):
@@ -468,16 +486,15 @@ class Fuzzer:
 
     # Calls --------------------------------------------------------------------
 
-    def one_call(self):
+    def one_call(self, target):
         # Sizes within one call mostly agree, so that calls get past the
         # checks that compare them.
         self.call_samples = self.random.choice([1, 2, 5, 17, 40, 80, 30, 60, 25])
-        roll = self.random.random()
-        if roll < 0.2 and self.functions:
+        if target == "functions":
             function = self.random.choice(self.functions)
             args, kwargs = self.arguments(list(inspect.signature(function).parameters.values()))
             return function.__name__, lambda: function(*args, **kwargs), (args, kwargs), None
-        cls = self.random.choice(self.classes)
+        cls = getattr(_tarnwell, target)
         instance = self.instance(cls)
         if instance is None:
             if self.random.random() < 0.05:
@@ -561,11 +578,14 @@ class Fuzzer:
         FUZZ = self
         outcomes = {}
         for index in range(calls):
-            if self.random.random() < CLI_SHARE:
+            if index % CLI_EVERY == CLI_EVERY - 1:
+                self.use_stream("command line")
                 kind = self.command_line(index)
                 outcomes["command line", kind] = outcomes.get(("command line", kind), 0) + 1
                 continue
-            call_name, call, arguments, method_call = self.one_call()
+            target = self.targets[index % len(self.targets)]
+            self.use_stream(target)
+            call_name, call, arguments, method_call = self.one_call(target)
             if TRACE:
                 print(index, call_name, describe(arguments), file=sys.stderr, flush=True)
             if method_call is not None and method_call[1] in ("fit", "fit_predict"):
@@ -676,8 +696,7 @@ class Fuzzer:
         options = []
         for flag, values in [("-c", ["0", "1", "a", "x", "-1", "7"]), ("--index", ["0", "date", "a", "9"]),
                              ("--fill", ["linear", "ffill", "drop", "up"]),
-                             ("-m", ["pelt", "binseg", "bottomup", "window", "dynp", "l1potts", "kernelcpd", "x"]),
-                             ("--model", ["l2", "l1", "rank", "normal", "ar", "x"]),
+                             ("-m", [*SEARCH_NAMES, "x"]), ("--model", [*MODEL_NAMES, "x"]),
                              ("--pen", ["1", "0", "-2", "nan", "1e300"]), ("--n-bkps", ["1", "0", "3", "-1", "x"]),
                              ("--jump", ["1", "3", "0"]), ("--min-size", ["1", "2", "5", "0"]),
                              ("--param", ["width=5", "width", "kernel=linear", "gamma=nan"]),
@@ -711,14 +730,15 @@ def summary(calls, outcomes, findings, seconds):
 
 def test_random_calls_raise_only_documented_errors():
     fuzzer = Fuzzer(SEED)
+    calls = int(CALLS) if CALLS else CALLS_PER_TARGET * len(fuzzer.targets)
     started = time.monotonic()
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")  # the package's own warnings, from the command line's runs
-        outcomes = fuzzer.run(CALLS)
-    report = summary(CALLS, outcomes, fuzzer.findings, time.monotonic() - started)
+        outcomes = fuzzer.run(calls)
+    report = summary(calls, outcomes, fuzzer.findings, time.monotonic() - started)
     print(report, file=sys.stderr)
     assert not fuzzer.findings, report
-    if CALLS < 20000:
+    if calls < CALLS_PER_TARGET * len(fuzzer.targets):
         return
     reached = {name for name, _ in outcomes}
     succeeded = {name for name, kind in outcomes if kind == "ok"}

@@ -31,6 +31,16 @@ def test_stub_lists_and_defines_every_name_of_the_module():
     assert set(native.__all__) <= defined
 
 
+def test_stub_sections_follow_the_module_lists():
+    # A model or search added to the lists reaches the stub through make stub, not by hand.
+    root = PACKAGE.parent
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(root), os.environ.get("PYTHONPATH", "")]))
+    script = Path(__file__).resolve().parent.parent / "scripts" / "write_stub.py"
+    checked = subprocess.run([sys.executable, str(script), "--check", str(PACKAGE)], env=env, capture_output=True,
+                             text=True, timeout=120)
+    assert checked.returncode == 0, checked.stdout + checked.stderr
+
+
 @pytest.mark.skipif(shutil.which("mypy", path=str(Path(sys.executable).parent)) is None
                     and not __import__("importlib.util").util.find_spec("mypy"), reason="mypy is not installed")
 def test_mypy_strict_and_stubtest_pass_on_the_package(tmp_path):

@@ -251,3 +251,22 @@ def model_table() -> str:
         names = ", ".join(f'`"{name}"`' for name in model["names"])
         lines.append(f"| {names} | {{class}}`~tarnwell.{model['class_name']}` | {model['use_when']} |")
     return "\n".join(lines) + "\n"
+
+
+def search_table() -> str:
+    """The compiled module's list of searches with their capabilities as a
+    Markdown table (for the page on the searches): a search added to the
+    list appears by itself."""
+    from tarnwell import _tarnwell
+
+    def mark(value: bool) -> str:
+        return "yes" if value else "no"
+
+    lines = ["| Search (`method=`) | Stops by | Exact | `model=` (name or cost object) | `custom_cost=` | "
+             "{func}`~tarnwell.penalty.penalty_path` |", "|---|---|---|---|---|---|"]
+    for search in _tarnwell._searches(1):
+        rules = [f"`{rule}`" for capability, rule in (("fixed_count", "n_bkps"), ("penalized", "pen"),
+                                                         ("threshold", "epsilon")) if search[capability]]
+        lines.append(f"| {{class}}`~tarnwell.{search['name']}` | {', '.join(rules)} | {mark(search['exact'])} | "
+                     f"{mark(search['model'])} | {mark(search['custom_cost'])} | {mark(search['penalty_path'])} |")
+    return "\n".join(lines) + "\n"

@@ -108,7 +108,7 @@ def generate(app: Sphinx) -> None:
         raise ExtensionError("public names without a docstring: " + ", ".join(missing))
     target = Path(app.srcdir) / "api" / "generated"
     wanted = {f"{entry.qualified}.rst" for entry in entries} | {"index-tables.rst.inc", "cli-help.txt",
-                                                                 "model-table.md"}
+                                                                 "model-table.md", "search-table.md"}
     for stale in target.glob("*"):
         if stale.name not in wanted:
             stale.unlink()
@@ -119,6 +119,7 @@ def generate(app: Sphinx) -> None:
                                text=True, check=True).stdout
     _write(target / "cli-help.txt", help_text)
     _write(target / "model-table.md", api_catalogue.model_table())
+    _write(target / "search-table.md", api_catalogue.search_table())
 
 
 

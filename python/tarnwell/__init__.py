@@ -28,16 +28,45 @@ from .penalty import OverSegmentationWarning as OverSegmentationWarning
 from .penalty import UnderSegmentationWarning as UnderSegmentationWarning
 from .plotting import plot as plot
 
-# The compiled names (in the module's order), then the package's own, so
-# `from tarnwell import *` brings detect and its companions too. Written out
-# for type checkers; a test checks the compiled part against the module.
+# The compiled names (in the module's order, written from its lists by
+# scripts/write_stub.py: make stub), then the package's own, so
+# `from tarnwell import *` brings detect and its companions too. Static
+# lists, as type checkers read them.
+# <generated: names>
 __all__ = [
-    "TarnwellError", "__version__", "CostL2", "CostL1", "CostRank", "CostNormal", "CostLinear", "CostAR",
-    "CostCLinear", "CostMahalanobis", "CostMl", "CostPattern", "Dynp", "Pelt", "Binseg", "BottomUp", "Window", "L1Potts",
-    "KernelCPD", "version", "validate_signal", "hausdorff", "precision_recall", "rand_index", "pw_constant",
-    "pw_linear", "pw_normal", "pw_wavy", "detect", "detect_many", "DetectionResult", "DetectionFailure",
-    "plot", "penalty", "OverSegmentationWarning", "UnderSegmentationWarning", "TransposedSignalWarning",
-    "RepeatedIndexWarning"
+    "TarnwellError",
+    "__version__",
+    "CostL2",
+    "CostL1",
+    "CostRank",
+    "CostNormal",
+    "CostLinear",
+    "CostAR",
+    "CostCLinear",
+    "CostMahalanobis",
+    "CostMl",
+    "CostPattern",
+    "Dynp",
+    "Pelt",
+    "Binseg",
+    "BottomUp",
+    "Window",
+    "L1Potts",
+    "KernelCPD",
+    "version",
+    "validate_signal",
+    "hausdorff",
+    "precision_recall",
+    "rand_index",
+    "pw_constant",
+    "pw_linear",
+    "pw_normal",
+    "pw_wavy",
+]
+# </generated>
+__all__ += [
+    "detect", "detect_many", "DetectionResult", "DetectionFailure", "plot", "penalty", "OverSegmentationWarning",
+    "UnderSegmentationWarning", "TransposedSignalWarning", "RepeatedIndexWarning",
 ]
 
 

@@ -5,6 +5,7 @@ import numpy as np
 import numpy.typing as npt
 
 __version__: str
+# <generated: names>
 __all__ = [
     "TarnwellError",
     "__version__",
@@ -35,6 +36,7 @@ __all__ = [
     "pw_normal",
     "pw_wavy",
 ]
+# </generated>
 
 _Signal = npt.NDArray[np.float64]
 _Breakpoints = Sequence[SupportsIndex] | npt.NDArray[np.integer]
@@ -46,9 +48,15 @@ class TarnwellError(RuntimeError): ...
 
 # A model-based search's cost: a model name, or a built-in cost object whose
 # parameters configure the model (it runs natively, as the name does).
+# The sections between "# <generated: ...>" and "# </generated>" are written
+# from the module's lists by scripts/write_stub.py (make stub): a model added
+# to the cost list or a search added to the list of searches needs no edit here.
+# <generated: model argument>
 _Model = (
-    str | CostL2 | CostL1 | CostRank | CostNormal | CostLinear | CostAR | CostCLinear | CostMahalanobis | CostPattern
+    str | CostL2 | CostL1 | CostRank | CostNormal | CostLinear | CostAR | CostCLinear | CostMahalanobis |
+    CostPattern
 )
+# </generated>
 
 class _CustomCost(Protocol):
     """A segment cost written in Python, for the model-based searches.
@@ -64,9 +72,10 @@ class _CustomCost(Protocol):
     def fit(self, signal: _Signal, /) -> object: ...
     def error(self, start: int, end: int, /) -> SupportsFloat: ...
 
+# <generated: cost classes>
 @final
 class CostL2:
-    """Squared-error segment cost (changes in mean); costs scale with the square of the signal."""
+    """Squared-error segment cost fitted from a one- or two-dimensional float64 NumPy array."""
 
     def __new__(cls) -> CostL2: ...
     def __reduce__(self) -> _Reduced: ...
@@ -87,7 +96,8 @@ class CostL2:
 
 @final
 class CostL1:
-    """Absolute-deviation segment cost around the segment median; robust to outliers."""
+    """Absolute-deviation segment cost: the sum over features of the absolute deviations from the segment's
+    median."""
 
     def __new__(cls) -> CostL1: ...
     def __reduce__(self) -> _Reduced: ...
@@ -108,7 +118,8 @@ class CostL1:
 
 @final
 class CostRank:
-    """Rank-based segment cost: nonparametric, invariant to increasing transforms of each feature."""
+    """Rank-based segment cost: every feature is replaced by its centred ranks over the whole signal; a segment of
+    length len with mean rank vector m costs -len * m^T P m, P the pseudo-inverse of the rank covariance."""
 
     def __new__(cls) -> CostRank: ...
     def __reduce__(self) -> _Reduced: ...
@@ -129,9 +140,10 @@ class CostRank:
 
 @final
 class CostNormal:
-    """Gaussian segment cost (mean and covariance) with a ridge on the covariance."""
+    """Gaussian segment cost: the segment length times the log-determinant of the segment's sample covariance plus
+    ridge times the identity."""
 
-    def __new__(cls, ridge: SupportsFloat = 1.0e-6) -> CostNormal: ...
+    def __new__(cls, ridge: SupportsFloat = 1e-06) -> CostNormal: ...
     def __reduce__(self) -> _Reduced: ...
     def __setstate__(self, state: bytes) -> None: ...
     def get_params(self, deep: bool = True) -> dict[str, Any]: ...
@@ -152,7 +164,8 @@ class CostNormal:
 
 @final
 class CostLinear:
-    """Linear-regression segment cost: the first feature regressed on the others."""
+    """Linear-regression segment cost: the first feature is regressed on the other features (no intercept) and the
+    cost of a segment is the residual sum of squares."""
 
     def __new__(cls) -> CostLinear: ...
     def __reduce__(self) -> _Reduced: ...
@@ -173,7 +186,8 @@ class CostLinear:
 
 @final
 class CostAR:
-    """Autoregressive segment cost of the given order."""
+    """Autoregressive segment cost: every sample is regressed on an intercept and the previous `order` samples of
+    the whole signal, and the cost of a segment is the residual sum of squares."""
 
     def __new__(cls, order: SupportsIndex = 4) -> CostAR: ...
     def __reduce__(self) -> _Reduced: ...
@@ -196,7 +210,9 @@ class CostAR:
 
 @final
 class CostCLinear:
-    """Continuous piecewise-linear segment cost."""
+    """Continuous piecewise-linear segment cost: every feature is compared with the line joining the sample before
+    the segment (or its first sample at the start of the signal) to the segment's last sample; the cost is the sum
+    of squared deviations."""
 
     def __new__(cls) -> CostCLinear: ...
     def __reduce__(self) -> _Reduced: ...
@@ -217,7 +233,8 @@ class CostCLinear:
 
 @final
 class CostMahalanobis:
-    """Squared deviations from the segment mean in a caller-given metric."""
+    """Mahalanobis segment cost: the sum of squared deviations from the segment mean in the metric given as a square
+    float64 NumPy array, checked at fit (finite, symmetric, positive semidefinite)."""
 
     def __new__(cls, metric: npt.NDArray[np.float64]) -> CostMahalanobis: ...
     def __reduce__(self) -> _Reduced: ...
@@ -242,7 +259,8 @@ CostMl = CostMahalanobis
 
 @final
 class CostPattern:
-    """Share of nearest-neighbour links between a segment's subsequences that stay inside it."""
+    """Pattern segment cost: minus the share of nearest-neighbour links between a segment's subsequences that stay
+    inside the segment."""
 
     def __new__(cls, width: SupportsIndex = 0, neighbours: SupportsIndex = 3) -> CostPattern: ...
     def __reduce__(self) -> _Reduced: ...
@@ -264,6 +282,7 @@ class CostPattern:
     def min_size(self) -> int: ...
     @property
     def is_fitted(self) -> bool: ...
+# </generated>
 
 @final
 class Dynp:
@@ -366,9 +385,11 @@ class _Greedy:
     @property
     def uses_batch_callback(self) -> bool: ...
 
+# <generated: greedy searches>
 @final
 class Binseg(_Greedy):
-    """Binary segmentation: greedy top-down splitting; approximate and fast."""
+    """Binary segmentation: a greedy search that starts from the whole signal and repeatedly splits the segment
+    whose best split lowers the total cost most."""
 
     def __new__(
         cls,
@@ -381,7 +402,8 @@ class Binseg(_Greedy):
 
 @final
 class BottomUp(_Greedy):
-    """Bottom-up segmentation: greedy merging from a fine split; approximate and fast."""
+    """Bottom-up segmentation: a greedy search that cuts the signal into short grid-aligned pieces, then repeatedly
+    merges the adjacent pair whose merge raises the total cost least."""
 
     def __new__(
         cls,
@@ -394,7 +416,9 @@ class BottomUp(_Greedy):
 
 @final
 class Window(_Greedy):
-    """Sliding-window detection: peaks of the gain of splitting a window of width samples."""
+    """Sliding-window detection: at every grid position, the gain of cutting a window of width samples centred there
+    into its two halves is computed; the strict local maxima of that gain are the candidates, taken by decreasing
+    gain."""
 
     def __new__(
         cls,
@@ -407,6 +431,7 @@ class Window(_Greedy):
     def fit(self, signal: _Signal) -> Window: ...
     @property
     def width(self) -> int: ...
+# </generated>
 
 @final
 class L1Potts:

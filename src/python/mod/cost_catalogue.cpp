@@ -6,7 +6,10 @@
 //   _cost_facts(model, n_features=1): the entry of a model name or a cost object
 //   _segment_parameters(model, signal, breakpoints): every segment's fitted parameters
 //   _model_cost(model): a new unfitted cost object of a model name or cost object
+#include <functional>
+#include <optional>
 #include <string_view>
+#include <type_traits>
 
 #define NO_IMPORT_ARRAY
 #include "python/mod/numpy_api.hpp"
@@ -39,6 +42,20 @@ std::string_view scale_name(CostScale scale) {
   return "";
 }
 
+// The Python type of a constructor parameter or a property, as the typing
+// stub names it: "int", "float" or "matrix" (a two-dimensional float64 array).
+template <class Value>
+constexpr std::string_view python_type_name() {
+  if constexpr (std::is_same_v<Value, std::optional<DenseMatrix>>) {
+    return "matrix";
+  } else if constexpr (std::is_floating_point_v<Value>) {
+    return "float";
+  } else {
+    static_assert(std::is_integral_v<Value>, "a model parameter or property is an integer, a real or a matrix");
+    return "int";
+  }
+}
+
 PyRef text_tuple(const auto& values) {
   PyRef tuple = PyRef::require(PyTuple_New(static_cast<Py_ssize_t>(values.size())));
   Py_ssize_t index = 0;
@@ -58,6 +75,18 @@ PyRef model_entry(const Model& model, std::uint64_t d) {
     (set_item(parameters.get(), std::string(parameter.name).c_str(), text(parameter.default_text)), ...);
   }, Model::parameters);
   set_item(entry.get(), "parameters", parameters);
+  PyRef parameter_types = PyRef::require(PyDict_New());
+  std::apply([&](const auto&... parameter) {
+    (set_item(parameter_types.get(), std::string(parameter.name).c_str(),
+              text(python_type_name<std::remove_cvref_t<decltype(model.*parameter.member)>>())), ...);
+  }, Model::parameters);
+  set_item(entry.get(), "parameter_types", parameter_types);
+  PyRef property_types = PyRef::require(PyDict_New());
+  std::apply([&](const auto&... property) {
+    (set_item(property_types.get(), std::string(property.name).c_str(),
+              text(python_type_name<std::remove_cvref_t<decltype(std::invoke(property.getter, model))>>())), ...);
+  }, Model::properties);
+  set_item(entry.get(), "property_types", property_types);
   set_item(entry.get(), "min_size", to_python(model.min_segment_length()));
   set_item(entry.get(), "default_min_size", to_python(model.default_min_size(d)));
   set_item(entry.get(), "segment_parameters", to_python(model.segment_parameters(d)));
@@ -156,7 +185,9 @@ PyObject* model_cost_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 }
 
 constexpr const char* entry_keys =
-    "a dict: name, names (the name and its aliases), class_name, parameters (name to default text), min_size, "
+    "a dict: name, names (the name and its aliases), class_name, parameters (name to default text), "
+    "parameter_types and property_types (the class's constructor parameters and read-only properties, name to "
+    "\"int\", \"float\" or \"matrix\"), min_size, "
     "default_min_size (detect's default for n_features features), segment_parameters (values a new segment adds "
     "for n_features features), residual_coordinates, scale (how costs follow the signal's scale: \"squared\", "
     "\"absolute\" or \"likelihood\"), summary, use_when, describes_trend (segments follow a regression, not a "
