@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "core/error/value_range.hpp"
 #include "core/fallible_allocation.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/segment_validation.hpp"
@@ -34,7 +35,7 @@ Result<ScatterStatistics> ScatterStatistics::fit(const Signal& signal) {
     double* sum_after = sums.data() + (t + 1) * d;
     for (std::uint64_t j = 0; j < d; ++j) {
       const double c = row[j] - reference[j];
-      if (!is_finite_value(c)) return errors::fail(errors::numerical_failure("centering scatter observations"));
+      if (!is_finite_value(c)) return errors::fail(errors::deviation_overflow(t, j, c, "products"));
       centred[j] = c;
       sum_after[j] = sum_before[j] + c;
     }
@@ -43,7 +44,10 @@ Result<ScatterStatistics> ScatterStatistics::fit(const Signal& signal) {
     for (std::uint64_t k = 0; k < d; ++k) {
       for (std::uint64_t l = 0; l < d; ++l) {
         const double p = centred[k] * centred[l];
-        if (!is_finite_value(p)) return errors::fail(errors::numerical_failure("forming scatter outer products"));
+        if (!is_finite_value(p)) [[unlikely]] {
+          const std::uint64_t farther = std::fabs(centred[k]) >= std::fabs(centred[l]) ? k : l;
+          return errors::fail(errors::deviation_overflow(t, farther, centred[farther], "products"));
+        }
         product_after[k * d + l] = product_before[k * d + l] + p;
       }
     }
