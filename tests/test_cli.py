@@ -198,6 +198,7 @@ def test_an_unsorted_date_column_is_an_input_error(files, capsys):
     ("delimiters.csv", ",,,\n, ,,\n,,,\n", 3, "missing value"),
     ("wide.csv", "a\n" + "1" * 140_000 + "x\n2\n", 3, "line 2, column 'a': '1{37}\\.\\.\\.' is not a number"),
     ("signal.npy", None, 2, "--plot: no folder"),
+    ("names.csv", "a, a\n1,2\n3,4\n", 3, "the header names 'a' more than once"),
 ])
 def test_unusable_inputs_give_one_line_and_their_exit_status(files, capsys, name, content, status, message):
     path = files["root"] / name

@@ -165,9 +165,10 @@ def test_fit_returns_self_and_refits():
     assert (cost.n_samples, cost.n_features) == (7, 1)
 
 
-def test_squares_that_overflow_are_numerical_failures():
-    with pytest.raises(TarnwellError, match="^numerical failure while forming squared centered observations$"):
-        CostL2().fit(np.array([0.0, 1e200]))
+@pytest.mark.parametrize("signal, row, column", [([0.0, 1e200], 1, 0), ([[0.0, 1.0], [2.0, -1e300], [0.0, 0.0]], 1, 1)])
+def test_squares_that_overflow_are_input_errors_naming_the_value(signal, row, column):
+    with pytest.raises(ValueError, match=f"^signal value at row {row}, column {column} lies .* clip or remove"):
+        CostL2().fit(np.array(signal))
 
 
 def test_class_surface():

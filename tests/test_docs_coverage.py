@@ -15,10 +15,10 @@ import tarnwell
 pytest.importorskip("sktime")  # tarnwell.sktime is a public submodule
 
 CATALOGUE = Path(__file__).resolve().parent.parent / "docs" / "_ext" / "api_catalogue.py"
-_spec = importlib.util.spec_from_file_location("api_catalogue", CATALOGUE)
-catalogue = importlib.util.module_from_spec(_spec)
+_catalogue_source = importlib.util.spec_from_file_location("api_catalogue", CATALOGUE)
+catalogue = importlib.util.module_from_spec(_catalogue_source)
 sys.modules["api_catalogue"] = catalogue
-_spec.loader.exec_module(catalogue)
+_catalogue_source.loader.exec_module(catalogue)
 
 ENTRIES = catalogue.entries()
 

@@ -39,15 +39,15 @@ SIGNALS = small_signals()
 GRIDS = [(1, 1), (2, 1), (2, 3), (3, 2), (1, 4)]
 
 
-def fitted_cost_table(x, spec):
+def fitted_cost_table(x, case):
     """Expected bandwidth and the segment costs of the explicit Gram matrix."""
-    kernel = spec["kernel"]
+    kernel = case["kernel"]
     gamma = None
     if kernel == "rbf":
-        if "gamma" in spec:
-            gamma = spec["gamma"]
-        elif spec.get("gamma_policy") == "sampled":
-            gamma = sampled_median_gamma(x, spec["gamma_samples"], spec["seed"])
+        if "gamma" in case:
+            gamma = case["gamma"]
+        elif case.get("gamma_policy") == "sampled":
+            gamma = sampled_median_gamma(x, case["gamma_samples"], case["seed"])
         else:
             gamma = exact_median_gamma(x)
     return gamma, segment_cost_table(gram(x, kernel, gamma))
@@ -58,10 +58,10 @@ def fitted_cost_table(x, spec):
 def test_every_backend_matches_exhaustive_search(kernel, name):
     x = SIGNALS[name]
     n = len(x)
-    spec = KERNELS[kernel]
-    gamma, cost = fitted_cost_table(x, spec)
+    case = KERNELS[kernel]
+    gamma, cost = fitted_cost_table(x, case)
     for min_size, jump in GRIDS:
-        searches = {b: KernelCPD(min_size=min_size, jump=jump, backend=b, **spec).fit(x) for b in BACKENDS}
+        searches = {b: KernelCPD(min_size=min_size, jump=jump, backend=b, **case).fit(x) for b in BACKENDS}
         if gamma is not None:
             assert all(s.gamma == pytest.approx(gamma, rel=1e-12) for s in searches.values())
         rules = [dict(n_bkps=k) for k in range(n)] + [dict(pen=p) for p in (0.05, 0.5, 3.0)]

@@ -62,8 +62,9 @@ def test_text_signatures(function, text):
 
 
 def raise_numerical_failure():
-    # Centred squares of +-1e308 overflow: a numerical failure.
-    native.CostL2().fit(np.array([1e308, -1e308] * 3))
+    # Squares of 1.3e154 fit the double range, their sum does not: the
+    # search meets a non-finite segment cost.
+    native.Dynp(min_size=1, jump=1).fit(np.r_[np.zeros(3), [1.3e154] * 2, np.zeros(15)]).predict(1)
 
 
 @pytest.mark.parametrize("args", [("numerical failure while fitting",), (), ("a", 2)])

@@ -5,10 +5,10 @@ from pathlib import Path
 
 
 def test_peers_benchmark_refuses_to_publish_a_busy_table(tmp_path, monkeypatch):
-    spec = importlib.util.spec_from_file_location(
+    module_source = importlib.util.spec_from_file_location(
         "peers_bench", Path(__file__).resolve().parent.parent / "benchmarks" / "peers" / "bench.py")
-    bench = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(bench)
+    bench = importlib.util.module_from_spec(module_source)
+    module_source.loader.exec_module(bench)
     page = tmp_path / "performance.md"
     page.write_text(f"before\n{bench.TABLE_START}\nold\n{bench.TABLE_END}\nafter\n")
     monkeypatch.setattr(bench, "TABLE_PAGE", str(page))

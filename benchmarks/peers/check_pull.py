@@ -3,7 +3,7 @@
 Everything pip would install must be one of the peers this benchmark may
 install or a known general-purpose dependency; anything else (another
 change-point package pulled in as a dependency, test or development extras) is
-printed and the exit status is 1, so that setup.sh does not install that spec.
+printed and the exit status is 1, so that setup.sh does not install that requirement.
 """
 import json
 import re

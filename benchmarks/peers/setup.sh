@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the peer packages into a venv of their own (never the project's
-# .venv): $PEERS_HOME/venv, /tmp/tarnwell-peers/venv by default. Each pip spec
+# .venv): $PEERS_HOME/venv, /tmp/tarnwell-peers/venv by default. Each pip requirement
 # is dry-run first and refused if it would pull anything outside
 # check_pull.py's allow-list. RESET=1 recreates the venv.
 set -uo pipefail

@@ -261,7 +261,16 @@ def choose_penalty(estimator: Any, matrix: _Matrix,
                                            shortest=int(getattr(estimator, "min_size", 1)))
     if not rule.gradual:
         return PenaltyChoice(noise_term * excursion, noise_term, excursion, 1.0, key, own), None
-    first = _first_pass(estimator, rule, level, squared_term * excursion, scale)
+    try:
+        first = _first_pass(estimator, rule, level, squared_term * excursion, scale)
+    except ValueError as error:
+        if "leave the double range" not in str(error):
+            raise
+        # A value so far from the rest that its square leaves the double
+        # range: no squared-error pass can measure gradual change, and the
+        # excursion rule alone sets the penalty (the search itself may well
+        # take such values, as the l1 cost does).
+        return PenaltyChoice(noise_term * excursion, noise_term, excursion, 1.0, key, own), None
     gradual = max(1.0, gradual_penalty(level, first, noise) / squared_term)
     value = noise_term * max(excursion, gradual)
     reuse = gradual <= excursion and _searches_squared_error(estimator, rule)

@@ -263,6 +263,12 @@ def _read_csv(path: Path, columns: list[str] | None, index: str | None, delimite
     header = list(raw.columns)
     if not header:
         raise InputError(f"{path} has no data rows")
+    # Names that differ only in surrounding spaces would select two columns
+    # at once; a header must name each column once.
+    repeated_names = sorted({name for name in header if header.count(name) > 1})
+    if repeated_names:
+        raise InputError(f"{path}: the header names {', '.join(map(repr, repeated_names))} more than once "
+                         "(spaces around names are ignored); give each column its own name")
     # File line of each row (the header is line 1); blank lines are dropped
     # after counting, so messages name the line a text editor shows. A row
     # whose cells are all missing ("NA", "nan", ",,") is a row of data with

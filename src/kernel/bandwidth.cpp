@@ -111,9 +111,9 @@ Result<std::optional<Signal>> unit_range_copy(const Signal& signal, int& exponen
 
 }  // namespace
 
-Result<double> resolve_gamma(const Signal& original, const KernelSpec& spec) {
-  double gamma = spec.gamma;
-  if (spec.kind != KernelKind::rbf_fixed) {
+Result<double> resolve_gamma(const Signal& original, const KernelSpec& kernel_choice) {
+  double gamma = kernel_choice.gamma;
+  if (kernel_choice.kind != KernelKind::rbf_fixed) {
     gamma = 1.0;
     if (original.n_samples() > 1) {
       // The median is taken in units where the range is about 1, then
@@ -122,22 +122,22 @@ Result<double> resolve_gamma(const Signal& original, const KernelSpec& spec) {
       TARNWELL_TRY(rescaled, unit_range_copy(original, exponent));
       const Signal& signal = rescaled ? *rescaled : original;
       double median = 0.0;
-      if (spec.kind == KernelKind::rbf_exact_median) {
+      if (kernel_choice.kind == KernelKind::rbf_exact_median) {
         TARNWELL_TRY(exact, exact_pair_median(signal));
         median = exact;
       } else {
-        if (spec.gamma_samples == 0) return errors::fail(errors::sampled_median_pairs(0));
+        if (kernel_choice.gamma_samples == 0) return errors::fail(errors::sampled_median_pairs(0));
         // The draws are stored, so their number is checked against the data
         // before anything is allocated: more draws than there are pairs add
         // nothing the exact median would not give.
         const std::optional<std::uint64_t> pairs = pair_count(signal.n_samples());
-        if (pairs && spec.gamma_samples > *pairs) {
+        if (pairs && kernel_choice.gamma_samples > *pairs) {
           return errors::fail(errors::value_error_text(
-              "gamma_samples " + std::to_string(spec.gamma_samples) + " exceeds the " + std::to_string(*pairs) +
+              "gamma_samples " + std::to_string(kernel_choice.gamma_samples) + " exceeds the " + std::to_string(*pairs) +
               " pairs of " + std::to_string(signal.n_samples()) +
               " samples; draw at most that many or use gamma_policy=\"exact\""));
         }
-        TARNWELL_TRY(sampled, sampled_pair_distances(signal, spec.gamma_samples, spec.seed));
+        TARNWELL_TRY(sampled, sampled_pair_distances(signal, kernel_choice.gamma_samples, kernel_choice.seed));
         TARNWELL_TRY(sampled_median, median_in_place(sampled));
         median = sampled_median;
       }

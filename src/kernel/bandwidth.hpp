@@ -13,7 +13,7 @@
 namespace tarnwell {
 
 // The resolved gamma, checked to be finite and positive.
-Result<double> resolve_gamma(const Signal& signal, const KernelSpec& spec);
+Result<double> resolve_gamma(const Signal& signal, const KernelSpec& kernel_choice);
 
 // The squared distances the median policies take the median of, in drawing
 // order: every pair i < j (i outer), or `samples` pairs drawn from `seed`.

@@ -33,9 +33,9 @@ enum class KernelBackend : std::uint8_t { full = 0, streaming = 1, fused = 2 };
 // differ only in how the rows are prepared.
 enum class KernelFamily : std::uint8_t { linear, rbf, cosine };
 
-inline KernelFamily family_of(const KernelSpec& spec) noexcept {
-  if (spec.kind == KernelKind::linear) return KernelFamily::linear;
-  if (spec.kind == KernelKind::cosine) return KernelFamily::cosine;
+inline KernelFamily family_of(const KernelSpec& kernel_choice) noexcept {
+  if (kernel_choice.kind == KernelKind::linear) return KernelFamily::linear;
+  if (kernel_choice.kind == KernelKind::cosine) return KernelFamily::cosine;
   return KernelFamily::rbf;
 }
 

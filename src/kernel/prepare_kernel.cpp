@@ -8,13 +8,13 @@
 
 namespace tarnwell {
 
-Result<PreparedKernel> prepare_kernel(const Signal& signal, const KernelSpec& spec, KernelBackend backend,
+Result<PreparedKernel> prepare_kernel(const Signal& signal, const KernelSpec& kernel_choice, KernelBackend backend,
                                       std::uint64_t min_size, std::uint64_t jump, std::uint64_t max_gram_bytes) {
-  const KernelFamily family = family_of(spec);
+  const KernelFamily family = family_of(kernel_choice);
   TARNWELL_TRY(rows, prepare_rows(signal, family));
   double gamma = 1.0;
   if (family == KernelFamily::rbf) {
-    TARNWELL_TRY(resolved, resolve_gamma(signal, spec));
+    TARNWELL_TRY(resolved, resolve_gamma(signal, kernel_choice));
     gamma = resolved;
   }
   return build_prepared_kernel(std::move(rows), family, gamma, backend, min_size, jump, max_gram_bytes);

@@ -17,7 +17,7 @@ namespace tarnwell {
 
 using PreparedKernel = std::variant<std::shared_ptr<const KernelGramState>, std::shared_ptr<const FusedKernelState>>;
 
-Result<PreparedKernel> prepare_kernel(const Signal& signal, const KernelSpec& spec, KernelBackend backend,
+Result<PreparedKernel> prepare_kernel(const Signal& signal, const KernelSpec& kernel_choice, KernelBackend backend,
                                       std::uint64_t min_size, std::uint64_t jump, std::uint64_t max_gram_bytes);
 
 // The backend's state from prepared rows and a resolved bandwidth (also how

@@ -30,8 +30,8 @@ Signal random_signal(std::mt19937_64& generator, std::uint64_t n, std::uint64_t 
 }
 
 std::shared_ptr<const KernelGramState> gram_state(const Signal& signal, KernelKind kind, KernelBackend backend) {
-  KernelSpec spec{kind};
-  return std::get<std::shared_ptr<const KernelGramState>>(*prepare_kernel(signal, spec, backend, 1, 1, UINT64_MAX));
+  KernelSpec kernel_choice{kind};
+  return std::get<std::shared_ptr<const KernelGramState>>(*prepare_kernel(signal, kernel_choice, backend, 1, 1, UINT64_MAX));
 }
 
 std::vector<double> batch(const KernelGramState& state, std::uint64_t end) {

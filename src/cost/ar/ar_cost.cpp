@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/error/value_range.hpp"
 #include "core/fallible_allocation.hpp"
 #include "cost/ar/ar_design.hpp"
 #include "cost/segment_validation.hpp"
@@ -22,6 +23,15 @@ Result<ARCost> ARCost::fit(const Signal& signal, std::uint64_t order) {
   TARNWELL_TRY(response, reserve_buffer<double>(signal.values().size(), storage_context));
 
   const double* values = signal.values().data();
+  // The regression's statistics are products of the shifted values (below):
+  // a value whose square leaves the double range is refused by name here
+  // rather than as a non-finite cost deep in a search.
+  for (std::uint64_t t = 0; t < n; ++t) {
+    for (std::uint64_t j = 0; j < d; ++j) {
+      const double shifted = values[t * d + j] - values[j];
+      if (!is_finite_value(shifted * shifted)) return errors::fail(errors::deviation_overflow(t, j, shifted, "products"));
+    }
+  }
   for (std::uint64_t t = 0; t < n; ++t) autoregressive_design_row(values, d, order, t, design.data() + t * p);
   response.assign(signal.values().begin(), signal.values().end());
   TARNWELL_TRY(regression, RegressionModel::create(std::move(design), p, std::move(response), d));

@@ -1,5 +1,6 @@
 #include "cost/l2/l2_cost.hpp"
 
+#include "core/error/value_range.hpp"
 #include "core/fallible_allocation.hpp"
 #include "core/kahan_sum.hpp"
 #include "cost/segment_cost.hpp"
@@ -15,6 +16,13 @@ namespace tarnwell {
 
 namespace {
 constexpr double infinity = std::numeric_limits<double>::infinity();
+
+// A sum of squares that overflows is left to the segments that hold it
+// (their costs are not finite, which the searches report); a single square
+// that does is refused here, naming the value.
+ErrorKind squares_overflow(std::uint64_t row, std::uint64_t column, double deviation) {
+  return errors::deviation_overflow(row, column, deviation, "squares");
+}
 }  // namespace
 
 Result<L2Cost> L2Cost::fit(const Signal& signal) {
@@ -30,7 +38,7 @@ Result<L2Cost> L2Cost::fit(const Signal& signal) {
 // One feature: the loop below with every running value in registers (the
 // general loop keeps them in vectors the table stores may alias), the same
 // arithmetic in the same order. Leaves n_samples_ at the row of the first
-// non-finite value, or one past the end when a square overflows, or n.
+// non-finite value, or at n + 1 + r when the square of row r overflows, or at n.
 void L2Cost::fit_single_column(const StridedMatrix& view, L2Cost& cost, double* samples) {
   const std::uint64_t n = view.n_samples;
   const std::byte* row_at = view.data;
@@ -52,7 +60,7 @@ void L2Cost::fit_single_column(const StridedMatrix& view, L2Cost& cost, double* 
     const double centred = value - reference;
     const double squared = centred * centred;
     if (!is_finite_value(squared)) {
-      row = n + 1;
+      row += n + 1;
       break;
     }
     largest = std::max(largest, std::fabs(centred));
@@ -97,7 +105,8 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
     fit_single_column(view, cost, samples.data());
     if (cost.n_samples_ != n) {
       return errors::fail(cost.n_samples_ < n ? errors::non_finite_signal(cost.n_samples_, 0)
-                                              : errors::numerical_failure("forming squared centered observations"));
+                                              : squares_overflow(cost.n_samples_ - n - 1, 0,
+                                                                 samples[cost.n_samples_ - n - 1] - samples[0]));
     }
     TARNWELL_CHECK(cost.keep_samples(std::move(samples)));
     return cost;
@@ -114,9 +123,7 @@ Result<L2Cost> L2Cost::fit(const StridedMatrix& view) {
       if (row == 0) cost.reference_[column] = value;
       const double centred = value - cost.reference_[column];
       const double squared = centred * centred;
-      if (!is_finite_value(squared)) {
-        return errors::fail(errors::numerical_failure("forming squared centered observations"));
-      }
+      if (!is_finite_value(squared)) return errors::fail(squares_overflow(row, column, centred));
       cost.largest_magnitude_[column] = std::max(cost.largest_magnitude_[column], std::fabs(centred));
       // Only a bound: plain summation, rounded up by the users' margins.
       cost.magnitude_sum_[column] += std::fabs(centred);

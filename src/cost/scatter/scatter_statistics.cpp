@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "core/error/value_range.hpp"
 #include "core/fallible_allocation.hpp"
 #include "core/strided_matrix.hpp"
 #include "cost/segment_validation.hpp"
@@ -46,7 +47,7 @@ Result<ScatterStatistics> ScatterStatistics::fit(const Signal& signal) {
     double* sum_after = sums.data() + (t + 1) * d;
     for (std::uint64_t j = 0; j < d; ++j) {
       const double c = row[j] - reference[j];
-      if (!is_finite_value(c)) return errors::fail(errors::numerical_failure("centering scatter observations"));
+      if (!is_finite_value(c)) return errors::fail(errors::deviation_overflow(t, j, c, "products"));
       centred[j] = c;
       add(running[j], compensation[j], c);
       sum_after[j] = running[j];
@@ -55,7 +56,10 @@ Result<ScatterStatistics> ScatterStatistics::fit(const Signal& signal) {
     for (std::uint64_t k = 0; k < d; ++k) {
       for (std::uint64_t l = 0; l < d; ++l) {
         const double p = centred[k] * centred[l];
-        if (!is_finite_value(p)) return errors::fail(errors::numerical_failure("forming scatter outer products"));
+        if (!is_finite_value(p)) [[unlikely]] {
+          const std::uint64_t farther = std::fabs(centred[k]) >= std::fabs(centred[l]) ? k : l;
+          return errors::fail(errors::deviation_overflow(t, farther, centred[farther], "products"));
+        }
         const std::uint64_t at = d + k * d + l;
         add(running[at], compensation[at], p);
         product_after[k * d + l] = running[at];

@@ -52,7 +52,7 @@ void name_argument_in_encode_error(const char* name) {
 
 }  // namespace
 
-ArgumentSpec::ArgumentSpec(const char* function_name, std::vector<const char*> names, std::size_t required)
+ArgumentLayout::ArgumentLayout(const char* function_name, std::vector<const char*> names, std::size_t required)
     : function_name_(function_name), names_(std::move(names)), required_(required) {
   // Interned once, so that keywords (which CPython interns too) usually match
   // by pointer before any string comparison.
@@ -60,7 +60,7 @@ ArgumentSpec::ArgumentSpec(const char* function_name, std::vector<const char*> n
   for (const char* name : names_) interned_names_.push_back(PyUnicode_InternFromString(name));
 }
 
-bool ArgumentSpec::place_keyword(PyObject* keyword, PyObject* value, std::span<PyObject*> slots) const {
+bool ArgumentLayout::place_keyword(PyObject* keyword, PyObject* value, std::span<PyObject*> slots) const {
   std::size_t index = names_.size();
   for (std::size_t i = 0; i < interned_names_.size(); ++i) {
     if (interned_names_[i] == keyword) {
@@ -88,7 +88,7 @@ bool ArgumentSpec::place_keyword(PyObject* keyword, PyObject* value, std::span<P
   return true;
 }
 
-bool ArgumentSpec::check_required(std::span<PyObject*> slots) const {
+bool ArgumentLayout::check_required(std::span<PyObject*> slots) const {
   for (std::size_t i = 0; i < required_; ++i) {
     if (slots[i] == nullptr) {
       PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zu)", function_name_, names_[i],
@@ -99,7 +99,7 @@ bool ArgumentSpec::check_required(std::span<PyObject*> slots) const {
   return true;
 }
 
-bool ArgumentSpec::bind_fastcall(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+bool ArgumentLayout::bind_fastcall(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                                  std::span<PyObject*> slots) const {
   const auto positional = static_cast<std::size_t>(PyVectorcall_NARGS(nargs));
   if (positional > names_.size()) {
@@ -119,7 +119,7 @@ bool ArgumentSpec::bind_fastcall(PyObject* const* args, Py_ssize_t nargs, PyObje
   return check_required(slots);
 }
 
-bool ArgumentSpec::bind_tuple(PyObject* args, PyObject* kwargs, std::span<PyObject*> slots) const {
+bool ArgumentLayout::bind_tuple(PyObject* args, PyObject* kwargs, std::span<PyObject*> slots) const {
   const auto positional = static_cast<std::size_t>(PyTuple_GET_SIZE(args));
   if (positional > names_.size()) {
     PyErr_Format(PyExc_TypeError, "%s() takes at most %zu arguments (%zu given)", function_name_, names_.size(),

@@ -1,4 +1,4 @@
-// Argument binding: one static spec per callable maps positional values and
+// Argument binding: one static layout per callable maps positional values and
 // keywords to parameter slots; typed converters then turn each slot into a
 // C++ value, raising TypeError (or OverflowError) that names the argument.
 #pragma once
@@ -15,12 +15,12 @@
 
 namespace tarnwell::python {
 
-class ArgumentSpec {
+class ArgumentLayout {
  public:
   // `required` leading parameters must be supplied; the rest are optional.
-  ArgumentSpec(const char* function_name, std::initializer_list<const char*> names, std::size_t required)
-      : ArgumentSpec(function_name, std::vector<const char*>(names), required) {}
-  ArgumentSpec(const char* function_name, std::vector<const char*> names, std::size_t required);
+  ArgumentLayout(const char* function_name, std::initializer_list<const char*> names, std::size_t required)
+      : ArgumentLayout(function_name, std::vector<const char*>(names), required) {}
+  ArgumentLayout(const char* function_name, std::vector<const char*> names, std::size_t required);
 
   std::size_t size() const noexcept { return names_.size(); }
 

@@ -27,11 +27,11 @@ enum class Access : std::uint8_t { shared, exclusive };
 // object with `access`, then returns body(state, values...). All of it runs
 // under the call guard named `operation`.
 template <class State, Access access, class Table, class Body>
-PyObject* run_method(PyObject* self, const char* operation, const ArgumentSpec& spec, const Table& table,
+PyObject* run_method(PyObject* self, const char* operation, const ArgumentLayout& layout, const Table& table,
                      PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Body&& body) {
   return call_guarded(operation, [&]() -> Result<PyRef> {
     std::array<PyObject*, std::tuple_size_v<Table>> slots{};
-    if (!spec.bind_fastcall(args, nargs, kwnames, slots)) throw PythonErrorAlreadySet{};
+    if (!layout.bind_fastcall(args, nargs, kwnames, slots)) throw PythonErrorAlreadySet{};
     auto values = convert_arguments(table, slots);
     auto call = [&](auto& state) {
       return std::apply([&](auto&... value) -> Result<PyRef> { return body(state, value...); }, values);
@@ -46,11 +46,11 @@ PyObject* run_method(PyObject* self, const char* operation, const ArgumentSpec& 
 
 // A module function: binds, converts, returns body(values...).
 template <class Table, class Body>
-PyObject* run_function(const char* operation, const ArgumentSpec& spec, const Table& table, PyObject* const* args,
+PyObject* run_function(const char* operation, const ArgumentLayout& layout, const Table& table, PyObject* const* args,
                        Py_ssize_t nargs, PyObject* kwnames, Body&& body) {
   return call_guarded(operation, [&]() -> Result<PyRef> {
     std::array<PyObject*, std::tuple_size_v<Table>> slots{};
-    if (!spec.bind_fastcall(args, nargs, kwnames, slots)) throw PythonErrorAlreadySet{};
+    if (!layout.bind_fastcall(args, nargs, kwnames, slots)) throw PythonErrorAlreadySet{};
     auto values = convert_arguments(table, slots);
     return std::apply([&](auto&... value) -> Result<PyRef> { return body(value...); }, values);
   });
@@ -86,11 +86,11 @@ PyRef given_arguments(const std::tuple<Parameters...>& table, std::span<PyObject
 // allocates an instance holding the state that body(values...) builds, with
 // the arguments as given recorded for get_params.
 template <class State, class Table, class Body>
-PyObject* run_constructor(PyTypeObject* type, const char* operation, const ArgumentSpec& spec, const Table& table,
+PyObject* run_constructor(PyTypeObject* type, const char* operation, const ArgumentLayout& layout, const Table& table,
                           PyObject* args, PyObject* kwargs, Body&& body) {
   return call_guarded(operation, [&]() -> Result<PyRef> {
     std::array<PyObject*, std::tuple_size_v<Table>> slots{};
-    if (!spec.bind_tuple(args, kwargs, slots)) throw PythonErrorAlreadySet{};
+    if (!layout.bind_tuple(args, kwargs, slots)) throw PythonErrorAlreadySet{};
     auto values = convert_arguments(table, slots);
     Result<State> state = std::apply([&](auto&... value) -> Result<State> { return body(value...); }, values);
     if (!state) return errors::fail(std::move(state.error()));
@@ -151,7 +151,7 @@ struct TypeParts {
   std::vector<PyMethodDef> methods;
   std::vector<PyGetSetDef> properties;
   std::vector<PyType_Slot> slots;
-  PyType_Spec spec{};
+  PyType_Spec type_layout{};
   PyTypeObject* type = nullptr;
 };
 
@@ -172,9 +172,9 @@ PyTypeObject* create_type(TypeParts& parts, newfunc construct, reprfunc repr) {
   };
   if (repr != nullptr) parts.slots.push_back({Py_tp_repr, reinterpret_cast<void*>(repr)});
   parts.slots.push_back({0, nullptr});
-  parts.spec = {parts.qualified_name.c_str(), static_cast<int>(sizeof(Instance<State>)), 0, instance_flags,
+  parts.type_layout = {parts.qualified_name.c_str(), static_cast<int>(sizeof(Instance<State>)), 0, instance_flags,
                 parts.slots.data()};
-  parts.type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&parts.spec));
+  parts.type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&parts.type_layout));
   if (parts.type == nullptr) {
     parts.methods.pop_back();
     parts.properties.pop_back();

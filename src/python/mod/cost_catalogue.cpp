@@ -123,8 +123,8 @@ std::uint64_t checked_features(std::uint64_t d) {
 constexpr auto features_only = ParameterTable<UnsignedParameter>{UnsignedParameter{"n_features", 1}};
 
 PyObject* cost_models_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("_cost_models", features_only);
-  return run_function("listing the cost models", spec, features_only, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("_cost_models", features_only);
+  return run_function("listing the cost models", layout, features_only, args, nargs, kwnames,
                       [](std::uint64_t d) -> Result<PyRef> {
                         return catalogue(checked_features(d), BuiltinCostModels{});
                       });
@@ -134,8 +134,8 @@ constexpr auto facts_table = ParameterTable<ModelArgumentParameter, UnsignedPara
     ModelArgumentParameter{"model"}, UnsignedParameter{"n_features", 1}};
 
 PyObject* cost_facts_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("_cost_facts", facts_table);
-  return run_function("reading a cost model's facts", spec, facts_table, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("_cost_facts", facts_table);
+  return run_function("reading a cost model's facts", layout, facts_table, args, nargs, kwnames,
                       [](const ModelArgument& argument, std::uint64_t d) -> Result<PyRef> {
                         TARNWELL_TRY(chosen, choose_model(argument));
                         checked_features(d);
@@ -169,15 +169,15 @@ Result<PyRef> segment_parameters(const ModelArgument& argument, const ArrayArgum
 }
 
 PyObject* segment_parameters_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("_segment_parameters", fit_table);
-  return run_function("fitting segment parameters", spec, fit_table, args, nargs, kwnames, &segment_parameters);
+  static const ArgumentLayout layout = argument_layout("_segment_parameters", fit_table);
+  return run_function("fitting segment parameters", layout, fit_table, args, nargs, kwnames, &segment_parameters);
 }
 
 constexpr auto model_only = ParameterTable<ModelArgumentParameter>{ModelArgumentParameter{"model"}};
 
 PyObject* model_cost_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("_model_cost", model_only);
-  return run_function("creating a model's cost object", spec, model_only, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("_model_cost", model_only);
+  return run_function("creating a model's cost object", layout, model_only, args, nargs, kwnames,
                       [](const ModelArgument& argument) -> Result<PyRef> {
                         TARNWELL_TRY(chosen, choose_model(argument));
                         return new_cost_object(chosen.model);

@@ -93,8 +93,8 @@ struct CostClass {
   }
 
   static PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const ArgumentSpec spec = argument_spec(names().name.c_str(), constructor_table());
-    return run_constructor<State>(type, names().constructing.c_str(), spec, constructor_table(), args, kwargs,
+    static const ArgumentLayout layout = argument_layout(names().name.c_str(), constructor_table());
+    return run_constructor<State>(type, names().constructing.c_str(), layout, constructor_table(), args, kwargs,
                                   [](const auto&... value) { return build_state(value...); });
   }
 
@@ -125,8 +125,8 @@ struct CostClass {
   static constexpr auto fit_table = ParameterTable<ArrayParameter>{ArrayParameter{"signal"}};
   // The previous statistics are replaced only once the new ones exist.
   static PyObject* fit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const ArgumentSpec spec = argument_spec("fit", fit_table);
-    return run_method<State, Access::exclusive>(self, names().fitting.c_str(), spec, fit_table, args, nargs, kwnames,
+    static const ArgumentLayout layout = argument_layout("fit", fit_table);
+    return run_method<State, Access::exclusive>(self, names().fitting.c_str(), layout, fit_table, args, nargs, kwnames,
                                                 [&](State& state, const ArrayArgument& signal) -> Result<PyRef> {
                                                   TARNWELL_TRY(fitted, fit_model(state.model, signal));
                                                   state.fitted = std::make_shared<const Fitted>(std::move(fitted));
@@ -137,9 +137,9 @@ struct CostClass {
   static constexpr auto error_table =
       ParameterTable<UnsignedParameter, UnsignedParameter>{UnsignedParameter{"start"}, UnsignedParameter{"end"}};
   static PyObject* error(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const ArgumentSpec spec = argument_spec("error", error_table);
+    static const ArgumentLayout layout = argument_layout("error", error_table);
     return run_method<State, Access::shared>(
-        self, names().computing_segment.c_str(), spec, error_table, args, nargs, kwnames,
+        self, names().computing_segment.c_str(), layout, error_table, args, nargs, kwnames,
         [](const State& state, std::uint64_t start, std::uint64_t end) -> Result<PyRef> {
           TARNWELL_TRY(fitted, require_fitted(state));
           TARNWELL_TRY(value, fitted->segment_cost(start, end));
@@ -149,9 +149,9 @@ struct CostClass {
 
   static constexpr auto sum_table = ParameterTable<BreakpointsParameter>{BreakpointsParameter{"breakpoints"}};
   static PyObject* sum_of_costs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const ArgumentSpec spec = argument_spec("sum_of_costs", sum_table);
+    static const ArgumentLayout layout = argument_layout("sum_of_costs", sum_table);
     return run_method<State, Access::shared>(
-        self, names().summing.c_str(), spec, sum_table, args, nargs, kwnames,
+        self, names().summing.c_str(), layout, sum_table, args, nargs, kwnames,
         [](const State& state, const BreakpointsArgument& breakpoints) -> Result<PyRef> {
           TARNWELL_TRY(fitted, require_fitted(state));
           TARNWELL_TRY(total, tarnwell::sum_of_costs(*fitted, breakpoints.values()));

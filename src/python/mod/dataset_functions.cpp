@@ -89,8 +89,8 @@ constexpr GeneratorNames names_of(SegmentShape shape) {
 template <SegmentShape shape>
 PyObject* generator_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   constexpr GeneratorNames names = names_of(shape);
-  static const ArgumentSpec spec = argument_spec(names.function, generator_table);
-  return run_function(names.operation, spec, generator_table, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout(names.function, generator_table);
+  return run_function(names.operation, layout, generator_table, args, nargs, kwnames,
                       [](std::uint64_t n_samples, std::uint64_t n_features, std::uint64_t n_bkps, double noise_std,
                          std::uint64_t seed) -> Result<PyRef> {
                         const DatasetParameters parameters{n_samples, n_features, n_bkps, noise_std, seed};

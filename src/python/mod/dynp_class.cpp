@@ -75,8 +75,8 @@ struct DynpTraits {
 
   static PyObject* estimated_memory_bytes(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                           PyObject* kwnames) {
-    static const ArgumentSpec spec = argument_spec("estimated_memory_bytes", predict_parameters);
-    return run_method<State, Access::shared>(self, "estimating Dynp prediction memory", spec, predict_parameters,
+    static const ArgumentLayout layout = argument_layout("estimated_memory_bytes", predict_parameters);
+    return run_method<State, Access::shared>(self, "estimating Dynp prediction memory", layout, predict_parameters,
                                              args, nargs, kwnames, &estimate);
   }
 

@@ -100,10 +100,10 @@ struct EstimatorParameters {
   }
 
   static PyObject* get_params(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const ArgumentSpec spec("get_params", {"deep"}, 0);
+    static const ArgumentLayout layout("get_params", {"deep"}, 0);
     return call_guarded(reading().c_str(), [&]() -> Result<PyRef> {
       PyObject* slots[1] = {nullptr};
-      if (!spec.bind_fastcall(args, nargs, kwnames, slots)) throw PythonErrorAlreadySet{};
+      if (!layout.bind_fastcall(args, nargs, kwnames, slots)) throw PythonErrorAlreadySet{};
       const int deep = slots[0] == nullptr ? 1 : PyObject_IsTrue(slots[0]);
       if (deep < 0) throw PythonErrorAlreadySet{};
       PyRef stored =

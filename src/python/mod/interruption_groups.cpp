@@ -21,16 +21,16 @@ std::vector<std::uint64_t> interrupted_groups;
 constexpr auto group_only = ParameterTable<UnsignedParameter>{UnsignedParameter{"group"}};
 
 PyObject* watch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("_watch_interruption_group", group_only);
-  return run_function("watching an interruption group", spec, group_only, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("_watch_interruption_group", group_only);
+  return run_function("watching an interruption group", layout, group_only, args, nargs, kwnames,
                       [](std::uint64_t group) -> Result<PyRef> {
                         return to_python(std::exchange(watched_group, group));
                       });
 }
 
 PyObject* interrupt_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("_interrupt_group", group_only);
-  return run_function("interrupting a group", spec, group_only, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("_interrupt_group", group_only);
+  return run_function("interrupting a group", layout, group_only, args, nargs, kwnames,
                       [](std::uint64_t group) -> Result<PyRef> {
                         std::lock_guard lock(interrupted_mutex);
                         if (std::ranges::find(interrupted_groups, group) == interrupted_groups.end()) {
@@ -41,8 +41,8 @@ PyObject* interrupt_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 }
 
 PyObject* end_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("_end_interruption_group", group_only);
-  return run_function("ending an interruption group", spec, group_only, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("_end_interruption_group", group_only);
+  return run_function("ending an interruption group", layout, group_only, args, nargs, kwnames,
                       [](std::uint64_t group) -> Result<PyRef> {
                         std::lock_guard lock(interrupted_mutex);
                         std::erase(interrupted_groups, group);

@@ -23,7 +23,7 @@ namespace {
 struct KernelCpdState {
   std::string kernel_name;   // lower-cased
   std::string backend_name;  // lower-cased
-  KernelSpec spec;
+  KernelSpec kernel_choice;
   KernelBackend backend = KernelBackend::fused;
   SearchParameters parameters;
   std::uint64_t max_gram_bytes = default_max_gram_bytes;
@@ -133,12 +133,12 @@ struct KernelCpdTraits {
                                  std::uint64_t max_gram_bytes) {
     if (min_size == 0) return errors::fail(errors::min_size_zero(0));
     if (jump == 0) return errors::fail(errors::jump_zero(0));
-    TARNWELL_TRY(spec, parse_kernel(kernel, gamma, gamma_policy, gamma_samples, seed));
+    TARNWELL_TRY(kernel_choice, parse_kernel(kernel, gamma, gamma_policy, gamma_samples, seed));
     TARNWELL_TRY(backend_choice, parse_backend(backend));
     State state;
     state.kernel_name = ascii_lowercase(kernel);
     state.backend_name = ascii_lowercase(backend);
-    state.spec = spec;
+    state.kernel_choice = kernel_choice;
     state.backend = backend_choice;
     state.parameters = SearchParameters{min_size, jump};
     state.max_gram_bytes = max_gram_bytes;
@@ -155,7 +155,7 @@ struct KernelCpdTraits {
     Result<PreparedKernel> prepared = [&] {
       ReleasedInterpreterLock unlocked;
       InterruptionScope interruptible(&pending_signal_raised);
-      return prepare_kernel(owned, state.spec, state.backend, state.parameters.min_size, state.parameters.jump,
+      return prepare_kernel(owned, state.kernel_choice, state.backend, state.parameters.min_size, state.parameters.jump,
                             state.max_gram_bytes);
     }();
     if (!prepared) return errors::fail(std::move(prepared.error()));
@@ -166,17 +166,17 @@ struct KernelCpdTraits {
   // The constructor's values as stored: a bandwidth only when the caller gave
   // one, the policy and its sampling parameters as they select the kernel.
   static auto constructor_arguments(const State& state) {
-    const KernelSpec& spec = state.spec;
-    const bool sampled = spec.kind == KernelKind::rbf_sampled_median;
+    const KernelSpec& kernel_choice = state.kernel_choice;
+    const bool sampled = kernel_choice.kind == KernelKind::rbf_sampled_median;
     const std::optional<double> gamma =
-        spec.kind == KernelKind::rbf_fixed ? std::optional<double>(spec.gamma) : std::nullopt;
+        kernel_choice.kind == KernelKind::rbf_fixed ? std::optional<double>(kernel_choice.gamma) : std::nullopt;
     return std::tuple{state.kernel_name,
                       state.parameters.min_size,
                       state.parameters.jump,
                       gamma,
                       std::string(sampled ? "sampled" : "exact"),
-                      sampled ? spec.gamma_samples : std::uint64_t{10000},
-                      spec.seed,
+                      sampled ? kernel_choice.gamma_samples : std::uint64_t{10000},
+                      kernel_choice.seed,
                       state.backend_name,
                       state.max_gram_bytes};
   }
@@ -195,7 +195,7 @@ struct KernelCpdTraits {
   static Result<decltype(State::fitted)> restore(const State& state, StateReader& in) {
     Result<PreparedKernel> prepared = [&] {
       ReleasedInterpreterLock unlocked;
-      return restore_prepared_kernel(in, state.backend, family_of(state.spec), state.parameters.min_size,
+      return restore_prepared_kernel(in, state.backend, family_of(state.kernel_choice), state.parameters.min_size,
                                      state.parameters.jump, state.max_gram_bytes);
     }();
     if (!prepared) return errors::fail(std::move(prepared.error()));

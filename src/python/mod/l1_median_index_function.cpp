@@ -11,8 +11,8 @@ namespace {
 constexpr auto enabled_flag = ParameterTable<ObjectParameter>{ObjectParameter{"enabled"}};
 
 PyObject* use_l1_median_index_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("_use_l1_median_index", enabled_flag);
-  return run_function("switching the L1 median index", spec, enabled_flag, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("_use_l1_median_index", enabled_flag);
+  return run_function("switching the L1 median index", layout, enabled_flag, args, nargs, kwnames,
                       [](PyObject* enabled) -> Result<PyRef> {
                         if (enabled == nullptr) return to_python(l1_median_index_enabled());
                         const int truth = PyObject_IsTrue(enabled);

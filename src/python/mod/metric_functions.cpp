@@ -15,8 +15,8 @@ constexpr auto two_lists = ParameterTable<BreakpointsParameter, BreakpointsParam
 constexpr auto two_lists_and_margin = std::tuple_cat(two_lists, std::tuple{UnsignedParameter{"margin", 10}});
 
 PyObject* precision_recall_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("precision_recall", two_lists_and_margin);
-  return run_function("computing precision and recall", spec, two_lists_and_margin, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("precision_recall", two_lists_and_margin);
+  return run_function("computing precision and recall", layout, two_lists_and_margin, args, nargs, kwnames,
                       [](const BreakpointsArgument& truth, const BreakpointsArgument& prediction,
                          std::uint64_t margin) -> Result<PyRef> {
                         TARNWELL_TRY(scores, precision_recall(truth.values(), prediction.values(), margin));
@@ -25,9 +25,9 @@ PyObject* precision_recall_entry(PyObject*, PyObject* const* args, Py_ssize_t na
 }
 
 PyObject* hausdorff_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("hausdorff", two_lists);
+  static const ArgumentLayout layout = argument_layout("hausdorff", two_lists);
   return run_function(
-      "computing the Hausdorff metric", spec, two_lists, args, nargs, kwnames,
+      "computing the Hausdorff metric", layout, two_lists, args, nargs, kwnames,
       [](const BreakpointsArgument& truth, const BreakpointsArgument& prediction) -> Result<PyRef> {
         TARNWELL_TRY(distance, hausdorff_distance(truth.values(), prediction.values()));
         return to_python(static_cast<double>(distance));
@@ -35,8 +35,8 @@ PyObject* hausdorff_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 }
 
 PyObject* rand_index_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("rand_index", two_lists);
-  return run_function("computing the Rand index", spec, two_lists, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("rand_index", two_lists);
+  return run_function("computing the Rand index", layout, two_lists, args, nargs, kwnames,
                       [](const BreakpointsArgument& truth, const BreakpointsArgument& prediction) -> Result<PyRef> {
                         TARNWELL_TRY(index, rand_index(truth.values(), prediction.values()));
                         return to_python(index);

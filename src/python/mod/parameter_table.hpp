@@ -189,10 +189,10 @@ inline std::string docstring(const std::string& signature, std::string_view desc
   return text;
 }
 
-// The binding spec of a table: names in order, leading parameters without a
+// The binding layout of a table: names in order, leading parameters without a
 // default required.
 template <class... Parameters>
-ArgumentSpec argument_spec(const char* function_name, const std::tuple<Parameters...>& table) {
+ArgumentLayout argument_layout(const char* function_name, const std::tuple<Parameters...>& table) {
   std::vector<const char*> names;
   std::size_t required = 0;
   bool optional_seen = false;
@@ -209,7 +209,7 @@ ArgumentSpec argument_spec(const char* function_name, const std::tuple<Parameter
          ...);
       },
       table);
-  return ArgumentSpec(function_name, std::move(names), required);
+  return ArgumentLayout(function_name, std::move(names), required);
 }
 
 // Binds and converts in declaration order, so the first bad argument is the

@@ -16,9 +16,9 @@ constexpr auto parameters = ParameterTable<ArrayParameter, UnsignedParameter, Un
     RealParameter{"threshold", 3.5, "3.5"}};
 
 PyObject* pattern_segmentation_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("_pattern_segmentation", parameters);
+  static const ArgumentLayout layout = argument_layout("_pattern_segmentation", parameters);
   return run_function(
-      "segmenting patterns", spec, parameters, args, nargs, kwnames,
+      "segmenting patterns", layout, parameters, args, nargs, kwnames,
       [](const ArrayArgument& signal, std::uint64_t width, std::uint64_t neighbours,
          double threshold) -> Result<PyRef> {
         if (neighbours == 0) return errors::fail(errors::value_error_text("neighbours must be positive, got 0"));

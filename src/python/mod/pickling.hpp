@@ -105,10 +105,10 @@ struct Pickling {
   }
 
   static PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const ArgumentSpec spec("__setstate__", {"state"}, 1);
+    static const ArgumentLayout layout("__setstate__", {"state"}, 1);
     return call_guarded(restoring().c_str(), [&]() -> Result<PyRef> {
       PyObject* slots[1] = {nullptr};
-      if (!spec.bind_fastcall(args, nargs, kwnames, slots)) throw PythonErrorAlreadySet{};
+      if (!layout.bind_fastcall(args, nargs, kwnames, slots)) throw PythonErrorAlreadySet{};
       const std::span<const std::byte> bytes = saved_state_payload(slots[0], Policy::class_name());
       // The bytes object stays alive (and unchanged: bytes are immutable) for the call.
       return with_exclusive<State>(self, [&](State& state) -> Result<PyRef> {

@@ -15,8 +15,8 @@ thread_local PyObject* progress_callback = nullptr;
 constexpr auto callback_only = ParameterTable<ObjectParameter>{ObjectParameter{"callback"}};
 
 PyObject* set_progress_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("_set_progress", callback_only);
-  return run_function("installing a progress callback", spec, callback_only, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("_set_progress", callback_only);
+  return run_function("installing a progress callback", layout, callback_only, args, nargs, kwnames,
                       [](PyObject* callback) -> Result<PyRef> {
                         Py_XINCREF(callback);
                         PyObject* previous = std::exchange(progress_callback, callback);

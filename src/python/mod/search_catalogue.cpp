@@ -66,8 +66,8 @@ PyRef search_list(std::uint64_t d, SearchList<Searches...>) {
 constexpr auto features_only = ParameterTable<UnsignedParameter>{UnsignedParameter{"n_features", 1}};
 
 PyObject* searches_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("_searches", features_only);
-  return run_function("listing the searches", spec, features_only, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("_searches", features_only);
+  return run_function("listing the searches", layout, features_only, args, nargs, kwnames,
                       [](std::uint64_t d) -> Result<PyRef> {
                         if (d == 0) {
                           PyErr_SetString(PyExc_ValueError, "n_features must be positive, got 0");

@@ -71,15 +71,15 @@ struct SearchClass {
   static constexpr std::size_t predict_count = std::tuple_size_v<decltype(Traits::predict_parameters)>;
 
   static PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const ArgumentSpec spec = argument_spec(Traits::name, Traits::constructor);
-    return run_constructor<State>(type, names().constructing.c_str(), spec, Traits::constructor, args, kwargs,
+    static const ArgumentLayout layout = argument_layout(Traits::name, Traits::constructor);
+    return run_constructor<State>(type, names().constructing.c_str(), layout, Traits::constructor, args, kwargs,
                                   [](const auto&... value) { return Traits::construct(value...); });
   }
 
   static PyObject* fit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const ArgumentSpec spec = argument_spec("fit", fit_table);
+    static const ArgumentLayout layout = argument_layout("fit", fit_table);
     return run_method<State, Access::exclusive>(
-        self, names().fitting.c_str(), spec, fit_table, args, nargs, kwnames,
+        self, names().fitting.c_str(), layout, fit_table, args, nargs, kwnames,
         [&](State& state, const ArrayArgument& signal, const auto&... extra) -> Result<PyRef> {
           TARNWELL_CHECK(Traits::fit(state, signal, extra...));
           return PyRef::borrow(self);
@@ -87,16 +87,16 @@ struct SearchClass {
   }
 
   static PyObject* predict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const ArgumentSpec spec = argument_spec("predict", Traits::predict_parameters);
+    static const ArgumentLayout layout = argument_layout("predict", Traits::predict_parameters);
     return run_method<State, Access::shared>(
-        self, names().predicting.c_str(), spec, Traits::predict_parameters, args, nargs, kwnames,
+        self, names().predicting.c_str(), layout, Traits::predict_parameters, args, nargs, kwnames,
         [](const State& state, const auto&... value) { return Traits::predict(state, value...); });
   }
 
   static PyObject* fit_predict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const ArgumentSpec spec = argument_spec("fit_predict", fit_predict_table);
+    static const ArgumentLayout layout = argument_layout("fit_predict", fit_predict_table);
     return run_method<State, Access::exclusive>(
-        self, names().fitting_and_predicting.c_str(), spec, fit_predict_table, args, nargs, kwnames,
+        self, names().fitting_and_predicting.c_str(), layout, fit_predict_table, args, nargs, kwnames,
         [](State& state, const ArrayArgument& signal, const auto&... value) -> Result<PyRef> {
           auto values = std::forward_as_tuple(value...);
           TARNWELL_CHECK(call_fit(state, signal, values));
@@ -106,8 +106,8 @@ struct SearchClass {
 
   static constexpr auto sum_table = ParameterTable<BreakpointsParameter>{BreakpointsParameter{"breakpoints"}};
   static PyObject* sum_of_costs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const ArgumentSpec spec = argument_spec("sum_of_costs", sum_table);
-    return run_method<State, Access::shared>(self, names().summing.c_str(), spec, sum_table, args, nargs, kwnames,
+    static const ArgumentLayout layout = argument_layout("sum_of_costs", sum_table);
+    return run_method<State, Access::shared>(self, names().summing.c_str(), layout, sum_table, args, nargs, kwnames,
                                              [](const State& state, const BreakpointsArgument& breakpoints) {
                                                return Traits::total_cost(state, breakpoints);
                                              });

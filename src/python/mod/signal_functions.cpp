@@ -11,14 +11,14 @@ constexpr auto no_parameters = ParameterTable<>{};
 constexpr auto signal_only = ParameterTable<ArrayParameter>{ArrayParameter{"signal"}};
 
 PyObject* version_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("version", no_parameters);
-  return run_function("reading the version", spec, no_parameters, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("version", no_parameters);
+  return run_function("reading the version", layout, no_parameters, args, nargs, kwnames,
                       []() -> Result<PyRef> { return PyRef::require(PyUnicode_FromString(module_version)); });
 }
 
 PyObject* validate_signal_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("validate_signal", signal_only);
-  return run_function("validating a signal", spec, signal_only, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("validate_signal", signal_only);
+  return run_function("validating a signal", layout, signal_only, args, nargs, kwnames,
                       [](const ArrayArgument& signal) -> Result<PyRef> {
                         TARNWELL_TRY(view, signal.signal_view());
                         TARNWELL_CHECK(check_finite(view));

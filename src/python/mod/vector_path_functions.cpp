@@ -12,8 +12,8 @@ constexpr auto forced_only = ParameterTable<ObjectParameter>{ObjectParameter{"fo
 constexpr auto no_parameters = ParameterTable<>{};
 
 PyObject* force_portable_paths_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("_force_portable_paths", forced_only);
-  return run_function("forcing the portable paths", spec, forced_only, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("_force_portable_paths", forced_only);
+  return run_function("forcing the portable paths", layout, forced_only, args, nargs, kwnames,
                       [](PyObject* forced) -> Result<PyRef> {
                         const int truth = forced == nullptr ? 0 : PyObject_IsTrue(forced);
                         if (truth < 0) throw PythonErrorAlreadySet{};
@@ -23,8 +23,8 @@ PyObject* force_portable_paths_entry(PyObject*, PyObject* const* args, Py_ssize_
 }
 
 PyObject* vector_path_counts_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static const ArgumentSpec spec = argument_spec("_vector_path_counts", no_parameters);
-  return run_function("reading the vector path counts", spec, no_parameters, args, nargs, kwnames,
+  static const ArgumentLayout layout = argument_layout("_vector_path_counts", no_parameters);
+  return run_function("reading the vector path counts", layout, no_parameters, args, nargs, kwnames,
                       []() -> Result<PyRef> {
                         PyRef counts = PyRef::require(PyDict_New());
                         for (std::size_t index = 0; index < vector_path_names.size(); ++index) {

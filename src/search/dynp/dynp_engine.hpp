@@ -59,9 +59,7 @@ Result<Segmentation> run_dynp(const Cost& cost, SearchParameters parameters, std
   if (grid.size() != shape.grid_length) {
     return errors::fail(errors::numerical_failure("counting Dynp search-grid positions"));
   }
-  // The tie scale: one evaluation of the whole signal as a single segment.
-  TARNWELL_TRY(whole_signal_cost, cost.segment_cost(0, n));
-  const TieRule tie = TieRule::for_search(whole_signal_cost, n, 0.0, TieRule::value_scale_of(cost));
+  TARNWELL_TRY(tie, TieRule::for_cost(cost, 0.0, TieRule::value_scale_of(cost)));
   TARNWELL_TRY(tables, DynpTables::allocate(grid, shape.segment_count, tie));
   // Sized for the largest batch up front, so no batch ever reallocates.
   EndpointBatch batch;

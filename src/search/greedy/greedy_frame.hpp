@@ -10,6 +10,7 @@
 
 #include "core/fallible_allocation.hpp"
 #include "core/interruption.hpp"
+#include "core/tie_rule.hpp"
 #include "cost/segment_cost.hpp"
 #include "search/common/segmentation.hpp"
 #include "search/common/segmentation_cost.hpp"
@@ -29,8 +30,8 @@ Result<StoppingRule> check_greedy_start(const Cost& cost, const SearchParameters
   TARNWELL_CHECK(rule.check());
   const std::uint64_t n = cost.n_samples();
   if (n < parameters.min_size) return errors::fail(errors::segment_too_short(0, n, n, parameters.min_size));
-  TARNWELL_TRY(whole_signal_cost, cost.segment_cost(0, n));
-  return rule.calibrated(whole_signal_cost, n);
+  TARNWELL_TRY(per_sample, TieRule::typical_cost_per_sample(cost));
+  return rule.calibrated(per_sample * static_cast<double>(n), n);
 }
 
 // Builds the validated result from the final breakpoints (increasing, last n).

@@ -46,7 +46,8 @@ class StoppingRule {
   bool reads_total() const noexcept { return kind_ == Kind::budget; }
 
   // The rule with its tie tolerance scaled to the problem: the threshold or
-  // the mean cost per sample of the whole signal, whichever is larger.
+  // the typical cost per sample (TieRule::typical_cost_per_sample, here as
+  // the total it gives over the whole signal), whichever is larger.
   StoppingRule calibrated(double whole_signal_cost, std::uint64_t n_samples) const noexcept {
     StoppingRule rule = *this;
     rule.tie_ = TieRule::for_search(whole_signal_cost, n_samples, kind_ == Kind::change_count ? 0.0 : threshold_);

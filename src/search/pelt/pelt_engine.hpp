@@ -56,7 +56,7 @@ Status schedule_expiries(ActiveSet<Columns>& active, const double* costs, std::s
   for (std::size_t i = 0; i < count; ++i) {
     const double value = (costs[i] + active.best[i]) + pruning_constant;
     all_finite &= is_finite_value(value);
-    const bool expire = optimum < value && tie.clearly_above(value, optimum);
+    const bool expire = optimum < value && tie.clearly_above_sum(value, optimum);
     any_expiry |= expire;
     const std::uint64_t current = active.expiry[i];
     active.expiry[i] = expire && expires_at < current ? expires_at : current;
@@ -214,9 +214,7 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
   if (n < min_size) return errors::fail(errors::segment_too_short(0, n, n, min_size));
   if (parameters.jump == 0) return errors::fail(errors::jump_zero(0));
 
-  // The tie scale: one evaluation of the whole signal as a single segment.
-  TARNWELL_TRY(whole_signal_cost, cost.segment_cost(0, n));
-  const TieRule tie = TieRule::for_search(whole_signal_cost, n, pen);
+  TARNWELL_TRY(tie, TieRule::for_cost(cost, pen));
   const SearchGrid grid(n, parameters.jump);
   const std::size_t grid_size = grid.size();
   const std::optional<double> pruning_constant =
@@ -282,7 +280,7 @@ Result<Segmentation> run_pelt(const Cost& cost, SearchParameters parameters, dou
       for (std::size_t k = 0; k < count; ++k) {
         const double previous = tables.best(k);
         if (!std::isfinite(previous)) continue;
-        TARNWELL_CHECK(tables.offer(j, k, (previous + batch[k]) + pen));
+        TARNWELL_CHECK(tables.offer(j, k, tables.candidate(k, batch[k], pen)));
       }
       if (counters != nullptr) {
         counters->candidate_segments += batch.size();

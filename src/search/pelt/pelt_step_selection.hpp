@@ -52,11 +52,13 @@ inline Status choose_pruned_optimum(PeltTables& tables, const std::uint64_t* ind
   if (count == 0) return {};
   if (selection.all_finite &&
       (std::isinf(selection.runner_up) || tables.tie_rule().well_separated(selection.runner_up, selection.lowest))) {
-    tables.take(j, index[selection.lowest_at], selection.lowest);
+    const std::uint64_t winner = index[selection.lowest_at];
+    tables.take(j, winner, tables.candidate(winner, costs[selection.lowest_at], pen));
     return {};
   }
+  (void)best;  // the tables hold the same optima, with their low parts
   for (std::size_t i = 0; i < count; ++i) {
-    TARNWELL_CHECK(tables.offer(j, index[i], (costs[i] + best[i]) + pen));
+    TARNWELL_CHECK(tables.offer(j, index[i], tables.candidate(index[i], costs[i], pen)));
   }
   return {};
 }

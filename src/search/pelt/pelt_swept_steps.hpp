@@ -63,8 +63,8 @@ Status offer_swept_list(const Cost& cost, List& list, std::size_t size, std::uin
     for (std::size_t k = 0; k < entries.size(); ++k) list.at(Column::cost, entries[k]) = batch[k];
   }
   for (const std::size_t i : entries) {
-    const double value = (list.at(Column::cost, i) + list.at(Column::best, i)) + pen;
-    TARNWELL_CHECK(tables.offer(j + 1, static_cast<std::uint64_t>(list.at(Column::index, i)), value));
+    const auto index = static_cast<std::uint64_t>(list.at(Column::index, i));
+    TARNWELL_CHECK(tables.offer(j + 1, index, tables.candidate(index, list.at(Column::cost, i), pen)));
   }
   return {};
 }
