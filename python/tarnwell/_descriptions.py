@@ -497,8 +497,15 @@ def choose_description(matrix: _Matrix, *, min_size: int = 2, jump: int = 1) -> 
     tied = float(np.mean(np.all(view[1:] == view[:-1], axis=1))) if count > 1 else 0.0
     if tied <= TIED_SHARE and (count <= ALWAYS_FITTED or _spread_evidence(view) > SPREAD_EVIDENCE):
         pen = (_change_parameters("normal", d) + 2) * log_n * float(np.mean(level.noise.inflation)) * level.excursion
-        spread = _spread_search(view, pen, max(size, d + 2), step)
-        fits["normal"] = (spread, pen, _spread_criterion(view, spread, floor))
+        # A value that dwarfs the rest can leave a segment's scatter beyond
+        # what its factorisation resolves; the spread description is then no
+        # candidate, and the others still describe the signal.
+        try:
+            spread = _spread_search(view, pen, max(size, d + 2), step)
+        except _tarnwell.TarnwellError:
+            spread = None
+        if spread is not None:
+            fits["normal"] = (spread, pen, _spread_criterion(view, spread, floor))
     totals = {name: criterion + (_base_parameters(name, d) + (len(bkps) - 1) * (_change_parameters(name, d) + 2))
               * log_n for name, (bkps, _, criterion) in fits.items()}
     chosen = min(totals, key=lambda name: totals[name])
