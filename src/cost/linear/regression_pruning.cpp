@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "cost/pruning/dual_bound_search.hpp"
 #include "cost/pruning/pruning_margin.hpp"
 
 namespace tarnwell {
@@ -13,7 +14,6 @@ namespace {
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
 constexpr double rounding = 0x1p-40;
-constexpr int golden_steps = 16;
 // Aligned blocks of rows whose least Gram eigenvalue bounds every long
 // segment's conditioning.
 constexpr std::uint64_t condition_block = 32;
@@ -134,39 +134,13 @@ double RegressionPruningTest::best_pair_bound(double offset_plus, const Sums& pl
   };
   // G(mu) stays positive definite below the least generalised eigenvalue;
   // the trace ratio bounds it from above.
-  double high = 0.0;
   double plus_trace = 0.0;
   double minus_trace = 0.0;
   for (std::uint64_t i = 0; i < p_; ++i) {
     plus_trace += plus.gram[i * p_ + i];
     minus_trace += minus.gram[i * p_ + i];
   }
-  high = minus_trace > 0.0 ? plus_trace / minus_trace : 1.0;
-  double low = 0.0;
-  constexpr double ratio = 0.6180339887498949;
-  double left = high - ratio * (high - low);
-  double right = low + ratio * (high - low);
-  double left_value = bound(left);
-  double right_value = bound(right);
-  double best = std::max(left_value, right_value);
-  for (int step = 0; step < golden_steps && best <= 0.0; ++step) {
-    // Where the bound is −∞ on both sides the maximum lies to the left.
-    if (left_value < right_value) {
-      low = left;
-      left = right;
-      left_value = right_value;
-      right = low + ratio * (high - low);
-      right_value = bound(right);
-    } else {
-      high = right;
-      right = left;
-      right_value = left_value;
-      left = high - ratio * (high - low);
-      left_value = bound(left);
-    }
-    best = std::max({best, left_value, right_value});
-  }
-  return best;
+  return best_dual_bound(bound, 0.0, minus_trace > 0.0 ? plus_trace / minus_trace : 1.0);
 }
 
 bool RegressionPruningTest::dominated(const PruningQuery& query) {

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "cost/linear_algebra/symmetric_matrix.hpp"
+#include "cost/pruning/dual_bound_search.hpp"
 #include "cost/pruning/pruning_margin.hpp"
 
 namespace tarnwell {
@@ -14,7 +15,6 @@ constexpr double infinity = std::numeric_limits<double>::infinity();
 // Room for the rounding of this test's own arithmetic, relative to the
 // magnitudes it adds.
 constexpr double rounding = 0x1p-40;
-constexpr int golden_steps = 16;
 // Aligned blocks whose least scatter bounds every long segment's spread.
 constexpr std::uint64_t spread_block = 32;
 
@@ -158,30 +158,7 @@ double NormalPruningTest::pair_bound(double offset_plus, const Range& plus, doub
     return total - room;
   };
   double low = 0.0;
-  double high = plus.length / minus.length;
-  constexpr double ratio = 0.6180339887498949;
-  double left = high - ratio * (high - low);
-  double right = low + ratio * (high - low);
-  double left_value = bound(left);
-  double right_value = bound(right);
-  double best = std::max(left_value, right_value);
-  for (int step = 0; step < golden_steps && best <= 0.0; ++step) {
-    if (left_value < right_value) {
-      low = left;
-      left = right;
-      left_value = right_value;
-      right = low + ratio * (high - low);
-      right_value = bound(right);
-    } else {
-      high = right;
-      right = left;
-      right_value = left_value;
-      left = high - ratio * (high - low);
-      left_value = bound(left);
-    }
-    best = std::max({best, left_value, right_value});
-  }
-  return best;
+  return best_dual_bound(bound, 0.0, plus.length / minus.length);
 }
 
 NormalPruningTest::Moments NormalPruningTest::moments(const Range& between) const noexcept {
